@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# vrexa: one entry point for building, testing and the demo.
+#   ./run.sh test   install what is missing, build, run the whole suite
+#   ./run.sh build  install what is missing and build
+#   ./run.sh demo   run the updater against a local demo network
+# Environment: BUILD_DIR (default build), VREXA_SANITIZE (address|thread),
+# JOBS (parallel build jobs, default: all cores).
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(
+  g++ cmake ninja-build pkg-config make
+  libboost1.74-dev libboost-thread1.74-dev libboost-filesystem1.74-dev
+  libboost-locale1.74-dev libboost-random1.74-dev libboost-system1.74-dev
+  libcurl4-openssl-dev libpoco-dev libisal-dev libgtk-3-dev gettext
+  libgtest-dev libgmock-dev libbenchmark-dev
+  nginx-light python3 curl
+)
+
+install_packages() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "run.sh: installing ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+BUILD_DIR=${BUILD_DIR:-build}
+JOBS=${JOBS:-$(nproc)}
+
+build() {
+  install_packages
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DVREXA_SANITIZE="${VREXA_SANITIZE:-}" ${CMAKE_ARGS:-} >/dev/null
+  cmake --build "$BUILD_DIR" -j "$JOBS"
+}
+
+case "${1:-test}" in
+  build) build ;;
+  test)
+    build
+    ctest --test-dir "$BUILD_DIR" -j "$JOBS" --output-on-failure --timeout 300
+    ;;
+  demo)
+    build
+    if [ -x tests/support/demo.sh ]; then
+      exec tests/support/demo.sh "$BUILD_DIR"
+    fi
+    echo "run.sh: the updater and its demo network are not built yet" >&2
+    exit 1
+    ;;
+  *)
+    echo "usage: $0 [test|build|demo]" >&2
+    exit 2
+    ;;
+esac

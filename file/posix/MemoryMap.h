@@ -1,0 +1,76 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "file/MemoryMappedData.h"
+#include "file/OperationContext.h"
+
+namespace vrexa::file::posix {
+
+class MemoryMapView;
+
+// The mapping side of a shared file: views of it are mapped on demand from
+// the file's own descriptor, as large as the file is when the map is made.
+class MemoryMap : public std::enable_shared_from_this<MemoryMap> {
+public:
+    // Duplicates descriptor, so the map outlives neither more nor less than
+    // its holders need.
+    MemoryMap(int descriptor, std::shared_ptr<OperationContext> context);
+    ~MemoryMap();
+
+    MemoryMap(const MemoryMap&) = delete;
+    MemoryMap& operator=(const MemoryMap&) = delete;
+
+    std::uint64_t GetSize() const { return size_; }
+    std::shared_ptr<MemoryMapView> CreateView(std::uint64_t lower, std::uint64_t upper);
+
+private:
+    friend class MemoryMapView;
+
+    int descriptor_;
+    std::uint64_t size_;
+    std::shared_ptr<OperationContext> context_;
+};
+
+// A window [lower, upper] of a mapped file. The view starts on the page below
+// lower. An access fault on its memory (the file truncated underneath, the
+// disk gone) never kills the process: the faulting page is replaced with
+// scratch memory, the view is marked broken, and the guarded operations (and
+// every later one) raise InvalidMapException.
+class MemoryMapView : public MemoryMappedData {
+public:
+    MemoryMapView(std::shared_ptr<MemoryMap> map, std::shared_ptr<OperationContext> context, std::uint64_t lower,
+                  std::uint64_t upper);
+    ~MemoryMapView() override;
+
+    std::uint64_t GetPosition() override;
+    void Seek(std::uint64_t position) override;
+    std::size_t Read(void* buffer, std::size_t size) override;
+    std::size_t Write(const void* buffer, std::size_t size) override;
+
+    std::uint8_t* Take(std::size_t size) override;
+    std::uint8_t* Data() override;
+    void Visit(const Visitor& function) override;
+    void Fetch() override;
+    void Flush() override;
+
+    // Whether an access fault has hit the view's memory.
+    bool IsBroken() const;
+
+private:
+    void ThrowIfBroken() const;
+    std::uint8_t* TakeUnchecked(std::size_t size);
+
+    std::shared_ptr<MemoryMap> map_;
+    std::shared_ptr<OperationContext> context_;
+    std::uint8_t* address_ = nullptr;  // start of the mapping (page aligned)
+    std::size_t mappedLength_ = 0;
+    std::size_t headLength_ = 0;       // from the mapping's start to lower
+    std::uint32_t offset_ = 0;         // from lower to the current position
+    int guardSlot_ = -1;
+};
+
+}  // namespace vrexa::file::posix

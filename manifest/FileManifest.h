@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "manifest/InputManifest.h"
+
+namespace vrexa {
+
+// One file of a package. Chunk i covers the bytes [i * chunk size,
+// min((i + 1) * chunk size, size)) and its CRC-32 is GetChecksums()[i].
+class FileManifest : public InputManifest {
+public:
+    // Files never have more chunks than this; anything larger is an overflow.
+    static constexpr std::uint32_t kMaxChunkCount = 0x1FFFFFFF;
+
+    virtual const std::string& GetPath() const = 0;
+    virtual std::uint32_t GetChunkSize() const = 0;
+    virtual std::uint64_t GetSize() const = 0;
+    virtual const std::vector<std::uint32_t>& GetChecksums() const = 0;
+
+    // ceil(size / chunk size); 0 when the chunk size is 0. Throws
+    // ManifestOverflowException when the count exceeds kMaxChunkCount, which is
+    // possible only for an object whose Read did not succeed.
+    std::uint32_t GetChunkCount() const;
+};
+
+}  // namespace vrexa

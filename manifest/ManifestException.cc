@@ -1,0 +1,7 @@
+#include "manifest/ManifestException.h"
+
+namespace vrexa {
+
+ManifestException::ManifestException() : std::runtime_error("") {}
+
+}  // namespace vrexa

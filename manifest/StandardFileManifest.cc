@@ -1,0 +1,50 @@
+#include "manifest/StandardFileManifest.h"
+
+#include <limits>
+#include <string_view>
+#include <utility>
+
+#include "manifest/ContainedPath.h"
+#include "manifest/ManifestReading.h"
+
+namespace vrexa {
+
+namespace {
+
+constexpr std::size_t kGroupLength = 8;
+
+}  // namespace
+
+StandardFileManifest::StandardFileManifest(std::string path, std::uint32_t chunkSize,
+                                           std::uint64_t size,
+                                           std::vector<std::uint32_t> checksums)
+    : path_(std::move(path)), chunkSize_(chunkSize), size_(size), checksums_(std::move(checksums)) {}
+
+void StandardFileManifest::Read(const boost::property_tree::ptree& tree) {
+    using namespace reading;
+    Guarded([&] {
+        path_ = RequiredText(tree, "path");
+        chunkSize_ = static_cast<std::uint32_t>(
+            RequiredNumber(tree, "chunksize", std::numeric_limits<std::uint32_t>::max()));
+        size_ = RequiredNumber(tree, "size", std::numeric_limits<std::uint64_t>::max());
+        checksums_.clear();
+        const std::uint32_t count = GetChunkCount();
+        const std::string_view text = RequiredText(tree, "checksums");
+        // Room is reserved only once the text proves the count, so a document
+        // claiming a huge file cannot make us allocate for it up front.
+        if (text.size() == kGroupLength * static_cast<std::size_t>(count)) {
+            checksums_.reserve(count);
+            for (std::size_t at = 0; at < text.size(); at += kGroupLength) {
+                const auto value = ParseHexGroup(text.substr(at, kGroupLength));
+                if (!value) Reject();
+                checksums_.push_back(*value);
+            }
+        }
+        if (path_.empty() || chunkSize_ == 0 || checksums_.size() != count) Reject();
+        // The path decides where the file is written: it must stay inside the
+        // destination folder.
+        if (!IsContainedPath(path_)) Reject();
+    });
+}
+
+}  // namespace vrexa

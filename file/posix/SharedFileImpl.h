@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -43,11 +44,9 @@ public:
     const std::string& GetPath() const { return path_; }
 
 private:
-    std::unique_lock<std::recursive_mutex> LockOperations() const;
 
     int descriptor_;
-    std::uint64_t position_;
-    std::mutex positionMutex_;
+    std::atomic<std::uint64_t> position_;
     std::shared_ptr<MemoryMap> map_;
     std::mutex mapMutex_;
     std::string path_;

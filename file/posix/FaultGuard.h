@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+
+namespace vrexa::file::posix {
+
+// Mapped memory can fault (SIGBUS) when the file underneath is truncated or
+// its storage fails. Ranges registered here are protected: a fault inside
+// one replaces the faulting page with scratch memory, so the access completes
+// instead of killing the process, and marks the range as faulted for its
+// owner to report. Faults elsewhere go to whatever handled them before.
+//
+// Registration and the fault handler share a fixed table without locks, so
+// the handler stays async-signal-safe.
+class FaultGuard {
+public:
+    // Protects [begin, begin + length); returns the slot. Raises
+    // std::bad_alloc when every slot is taken.
+    static int Register(void* begin, std::size_t length);
+    static void Unregister(int slot);
+    static bool HasFaulted(int slot);
+};
+
+}  // namespace vrexa::file::posix

@@ -1,0 +1,198 @@
+#include "file/posix/FilesystemImpl.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <utility>
+
+#include <boost/filesystem/operations.hpp>
+#include <boost/system/error_code.hpp>
+
+#include "file/Exception.h"
+#include "file/posix/Errors.h"
+#include "file/posix/SharedFileImpl.h"
+#include "file/posix/VolumeImpl.h"
+
+namespace vrexa::file::posix {
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+constexpr const char* kExecutableExtensions[] = {".exe", ".bat", ".com", ".cmd", ".msi",
+                                                 ".vbs", ".sh",  ".run", ".AppImage"};
+
+// An environment variable's value, "" when unset.
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+// The desktop entry of a user-dirs.dirs text: XDG_DESKTOP_DIR="$HOME/Desktop"
+// or an absolute path; "" when absent or malformed.
+std::string DesktopFromUserDirs(const std::string& text, const std::string& home) {
+    std::istringstream lines(text);
+    std::string line;
+    const std::string key = "XDG_DESKTOP_DIR=";
+    std::string found;
+    while (std::getline(lines, line)) {
+        const auto start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line.compare(start, key.size(), key) != 0) {
+            continue;
+        }
+        std::string value = line.substr(start + key.size());
+        if (value.size() < 2 || value.front() != '"' || value.find('"', 1) == std::string::npos) {
+            continue;
+        }
+        value = value.substr(1, value.find('"', 1) - 1);
+        if (value.rfind("$HOME", 0) == 0) {
+            if (home.empty()) {
+                continue;
+            }
+            value = home + value.substr(5);
+        }
+        if (!value.empty() && value.front() == '/') {
+            found = value;  // the last assignment wins, as in a shell
+        }
+    }
+    return found;
+}
+
+// Whether relative, taken component by component, climbs above the folder
+// it is joined to.
+bool RelativeEscapesBase(const std::string& relative) {
+    int depth = 0;
+    for (const auto& part : fs::path(relative)) {
+        if (part == "..") {
+            if (--depth < 0) {
+                return true;
+            }
+        } else if (part != "." && part != "/" && !part.empty()) {
+            ++depth;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+FilesystemImpl::FilesystemImpl(std::string sysfsRoot) : sysfsRoot_(std::move(sysfsRoot)) {}
+
+FilesystemImpl::~FilesystemImpl() = default;
+
+std::shared_ptr<SharedFile> FilesystemImpl::OpenSharedFile(const std::string& base, const std::string& relative,
+                                                           OpenMode mode, bool synchronized, std::uint64_t lower,
+                                                           std::uint64_t upper) {
+    if (lower > upper) {
+        throw OutOfBoundsException();
+    }
+    if (!Exists(base)) {
+        throw NotFoundException();
+    }
+    // Output paths come from downloaded manifests: a name that climbs out of
+    // the destination folder is refused rather than written.
+    if (RelativeEscapesBase(relative)) {
+        throw BadPathException();
+    }
+    const fs::path path = ResolvePath(base, relative);
+    if (mode != OpenMode::OpenExisting && path.has_parent_path()) {
+        CreateDirectories(ToUtf8(path.parent_path()));
+    }
+    const int descriptor = SharedFileImpl::OpenDescriptor(ToUtf8(path), mode);
+    return std::make_shared<SharedFileImpl>(descriptor, ToUtf8(path),
+                                            synchronized ? GetOperationContext() : nullptr, nullptr, lower, upper);
+}
+
+std::shared_ptr<Volume> FilesystemImpl::GetVolume(const std::string& path) {
+    std::string canonical;
+    try {
+        canonical = Canonical(path);
+    } catch (...) {
+        throw NotFoundException();
+    }
+    std::ifstream table("/proc/self/mountinfo");
+    std::stringstream text;
+    text << table.rdbuf();
+    MountInfo mount;
+    if (!table || !FindMount(text.str(), canonical, mount)) {
+        throw NotFoundException();
+    }
+    return std::make_shared<VolumeImpl>(mount, canonical, sysfsRoot_);
+}
+
+std::string FilesystemImpl::GetDesktopFolder() {
+    try {
+        const std::string home = Environment("HOME");
+        std::string config = Environment("XDG_CONFIG_HOME");
+        if (config.empty() || config.front() != '/') {
+            config = home.empty() ? std::string() : home + "/.config";
+        }
+        if (!config.empty()) {
+            std::ifstream file(config + "/user-dirs.dirs");
+            if (file) {
+                std::stringstream text;
+                text << file.rdbuf();
+                const std::string desktop = DesktopFromUserDirs(text.str(), home);
+                if (!desktop.empty()) {
+                    return desktop;
+                }
+            }
+        }
+        return home.empty() ? std::string() : home + "/Desktop";
+    } catch (...) {
+        return {};
+    }
+}
+
+std::string FilesystemImpl::GetTempFolder() {
+    try {
+        // Per user and kept across reboots: downloads resume from here.
+        const std::string cache = Environment("XDG_CACHE_HOME");
+        if (!cache.empty() && cache.front() == '/') {
+            return cache;
+        }
+        const std::string home = Environment("HOME");
+        if (!home.empty() && home.front() == '/') {
+            return home + "/.cache";
+        }
+        boost::system::error_code error;
+        const fs::path temp = fs::temp_directory_path(error);
+        return error ? std::string() : ToUtf8(temp);
+    } catch (...) {
+        return {};
+    }
+}
+
+bool FilesystemImpl::IsExecutable(const std::string& base, const std::string& relative) {
+    const std::string canonical = Canonical(ToUtf8(ResolvePath(base, relative)));
+    const std::string name = fs::path(canonical).filename().string();
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos) {
+        return false;
+    }
+    const std::string extension = name.substr(dot);
+    for (const char* executable : kExecutableExtensions) {
+        if (extension == executable) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool FilesystemImpl::IsHidden(const std::string& path) {
+    const std::string name = fs::path(Canonical(path)).filename().string();
+    return !name.empty() && name.front() == '.';
+}
+
+void FilesystemImpl::ThrowIfError(const boost::system::error_code& error) {
+    if (!error) {
+        return;
+    }
+    if (error.category() == boost::system::system_category() ||
+        error.category() == boost::system::generic_category()) {
+        ThrowError(error.value());
+    }
+    Filesystem::ThrowIfError(error);
+}
+
+}  // namespace vrexa::file::posix

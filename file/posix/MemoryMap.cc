@@ -1,0 +1,180 @@
+#include "file/posix/MemoryMap.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <utility>
+
+#include "file/Exception.h"
+#include "file/posix/Errors.h"
+#include "file/posix/FaultGuard.h"
+
+namespace vrexa::file::posix {
+
+namespace {
+
+std::uint64_t PageSize() {
+    static const auto size = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+std::optional<std::unique_lock<std::recursive_mutex>> LockIf(const std::shared_ptr<OperationContext>& context) {
+    if (!context) {
+        return std::nullopt;
+    }
+    return std::unique_lock<std::recursive_mutex>(context->mutex);
+}
+
+}  // namespace
+
+MemoryMap::MemoryMap(int descriptor, std::shared_ptr<OperationContext> context)
+    : descriptor_(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0)), size_(0), context_(std::move(context)) {
+    if (descriptor_ < 0) {
+        ThrowLastError();
+    }
+    struct stat status {};
+    if (::fstat(descriptor_, &status) != 0) {
+        const int error = errno;
+        ::close(descriptor_);
+        ThrowError(error);
+    }
+    size_ = static_cast<std::uint64_t>(status.st_size);
+}
+
+MemoryMap::~MemoryMap() {
+    const auto lock = LockIf(context_);
+    ::close(descriptor_);
+}
+
+std::shared_ptr<MemoryMapView> MemoryMap::CreateView(std::uint64_t lower, std::uint64_t upper) {
+    return std::make_shared<MemoryMapView>(shared_from_this(), context_, lower, upper);
+}
+
+MemoryMapView::MemoryMapView(std::shared_ptr<MemoryMap> map, std::shared_ptr<OperationContext> context,
+                             std::uint64_t lower, std::uint64_t upper)
+    : MemoryMappedData(lower, upper), map_(std::move(map)), context_(std::move(context)) {
+    CheckOwnBounds();
+    const std::uint64_t start = lower - lower % PageSize();
+    CheckSize(start, upper);
+    headLength_ = static_cast<std::size_t>(lower - start);
+    mappedLength_ = static_cast<std::size_t>(upper - start + 1);
+    void* address = ::mmap(nullptr, mappedLength_, PROT_READ | PROT_WRITE, MAP_SHARED, map_->descriptor_,
+                           static_cast<off_t>(start));
+    if (address == MAP_FAILED) {
+        ThrowLastError();
+    }
+    address_ = static_cast<std::uint8_t*>(address);
+    try {
+        guardSlot_ = FaultGuard::Register(address_, mappedLength_);
+    } catch (...) {
+        ::munmap(address_, mappedLength_);
+        throw;
+    }
+}
+
+MemoryMapView::~MemoryMapView() {
+    FaultGuard::Unregister(guardSlot_);
+    ::munmap(address_, mappedLength_);
+}
+
+bool MemoryMapView::IsBroken() const { return FaultGuard::HasFaulted(guardSlot_); }
+
+void MemoryMapView::ThrowIfBroken() const {
+    if (IsBroken()) {
+        throw InvalidMapException();
+    }
+}
+
+std::uint64_t MemoryMapView::GetPosition() { return GetLower() + offset_; }
+
+void MemoryMapView::Seek(std::uint64_t position) {
+    CheckRange(position, position);
+    offset_ = static_cast<std::uint32_t>(position - GetLower());
+}
+
+std::uint8_t* MemoryMapView::TakeUnchecked(std::size_t size) {
+    CheckSpan(GetPosition(), size);
+    std::uint8_t* at = Data() + offset_;
+    offset_ += static_cast<std::uint32_t>(size);
+    return at;
+}
+
+std::uint8_t* MemoryMapView::Take(std::size_t size) {
+    if (size == 0) {
+        return nullptr;
+    }
+    ThrowIfBroken();
+    return TakeUnchecked(size);
+}
+
+std::size_t MemoryMapView::Read(void* buffer, std::size_t size) {
+    const std::size_t count = std::min(size, kReadPiece);
+    if (count == 0) {
+        return 0;
+    }
+    ThrowIfBroken();
+    const std::uint32_t before = offset_;
+    const std::uint8_t* from = TakeUnchecked(count);
+    std::memcpy(buffer, from, count);
+    if (IsBroken()) {
+        offset_ = before;
+        throw InvalidMapException();
+    }
+    return count;
+}
+
+std::size_t MemoryMapView::Write(const void* buffer, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    ThrowIfBroken();
+    CheckSpan(GetPosition(), size);
+    std::memcpy(Data() + offset_, buffer, size);
+    ThrowIfBroken();
+    offset_ += static_cast<std::uint32_t>(size);
+    return size;
+}
+
+std::uint8_t* MemoryMapView::Data() { return address_ + headLength_; }
+
+void MemoryMapView::Visit(const Visitor& function) {
+    ThrowIfBroken();
+    function(Data(), static_cast<std::size_t>(GetLength()));
+    ThrowIfBroken();
+}
+
+void MemoryMapView::Fetch() {
+    const auto lock = LockIf(context_);
+    ThrowIfBroken();
+    // One read per page brings the whole range in before it is checksummed,
+    // rather than faulting page by page during the checksum. The AND keeps
+    // the reads from being optimized away; its result is always zero.
+    const volatile std::uint8_t* data = Data();
+    const std::uint64_t length = GetLength();
+    std::uint8_t accumulator = 0;
+    for (std::uint64_t at = 0; at < length; at += PageSize()) {
+        accumulator &= data[at];
+    }
+    ThrowIfBroken();
+    if (accumulator != 0) {
+        throw std::logic_error("MemoryMapView::Fetch: actual logic error, dummy result must be zero");
+    }
+}
+
+void MemoryMapView::Flush() {
+    const auto lock = LockIf(context_);
+    ThrowIfBroken();
+    if (::msync(address_, mappedLength_, MS_SYNC) != 0) {
+        ThrowLastError();
+    }
+}
+
+}  // namespace vrexa::file::posix

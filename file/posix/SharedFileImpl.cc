@@ -1,0 +1,209 @@
+#include "file/posix/SharedFileImpl.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <utility>
+
+#include "file/Exception.h"
+#include "file/posix/Errors.h"
+#include "file/posix/MemoryMap.h"
+
+namespace vrexa::file::posix {
+
+namespace {
+
+std::optional<std::unique_lock<std::recursive_mutex>> LockIf(const std::shared_ptr<OperationContext>& context) {
+    if (!context) {
+        return std::nullopt;
+    }
+    return std::unique_lock<std::recursive_mutex>(context->mutex);
+}
+
+constexpr mode_t kExecuteBits = S_IXUSR | S_IXGRP | S_IXOTH;
+
+}  // namespace
+
+int SharedFileImpl::OpenDescriptor(const std::string& path, OpenMode mode) {
+    int flags = O_RDWR | O_CLOEXEC;
+    switch (mode) {
+        case OpenMode::OpenOrCreate:
+            flags |= O_CREAT;
+            break;
+        case OpenMode::CreateNew:
+            flags |= O_CREAT | O_EXCL;
+            break;
+        case OpenMode::OpenExisting:
+            break;
+    }
+    int descriptor;
+    do {
+        descriptor = ::open(path.c_str(), flags, 0644);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) {
+        ThrowLastError();
+    }
+    return descriptor;
+}
+
+SharedFileImpl::SharedFileImpl(int descriptor, std::string path, std::shared_ptr<OperationContext> context,
+                               std::shared_ptr<FileSizeMonitor> monitor, std::uint64_t lower, std::uint64_t upper)
+    : SharedFile(std::move(context), std::move(monitor), lower, upper),
+      descriptor_(descriptor),
+      position_(lower),
+      path_(std::move(path)) {
+    if (lower > upper) {
+        ::close(descriptor_);
+        throw OutOfBoundsException();
+    }
+}
+
+SharedFileImpl::~SharedFileImpl() {
+    const auto lock = LockIf(GetOperationContext());
+    map_.reset();
+    ::close(descriptor_);
+}
+
+std::uint64_t SharedFileImpl::GetPosition() { return position_.load(); }
+
+void SharedFileImpl::Seek(std::uint64_t position) {
+    CheckRange(position, position);
+    position_.store(position);
+}
+
+std::size_t SharedFileImpl::Read(void* buffer, std::size_t size) {
+    const std::size_t count = std::min(size, kReadPiece);
+    if (count == 0) {
+        return 0;
+    }
+    const std::uint64_t position = position_.load();
+    CheckSpan(position, count);
+    const auto lock = LockIf(GetOperationContext());
+    ssize_t done;
+    do {
+        done = ::pread(descriptor_, buffer, count, static_cast<off_t>(position));
+    } while (done < 0 && errno == EINTR);
+    if (done < 0) {
+        ThrowLastError();
+    }
+    position_.store(position + static_cast<std::uint64_t>(done));
+    return static_cast<std::size_t>(done);
+}
+
+std::size_t SharedFileImpl::Write(const void* buffer, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    const std::uint64_t position = position_.load();
+    CheckSpan(position, size);
+    const auto lock = LockIf(GetOperationContext());
+    // One logical write; the kernel may take it in several pieces.
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    std::size_t written = 0;
+    while (written < size) {
+        const ssize_t done =
+            ::pwrite(descriptor_, bytes + written, size - written, static_cast<off_t>(position + written));
+        if (done < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ThrowLastError();
+        }
+        if (done == 0) {
+            throw UnknownException();
+        }
+        written += static_cast<std::size_t>(done);
+    }
+    position_.store(position + written);
+    return written;
+}
+
+std::uint64_t SharedFileImpl::GetSize() {
+    struct stat status {};
+    if (::fstat(descriptor_, &status) != 0) {
+        ThrowLastError();
+    }
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
+bool SharedFileImpl::Preallocate(std::uint64_t size) {
+    const auto lock = LockIf(GetOperationContext());
+    if (GetSize() != 0) {
+        return false;
+    }
+    if (size == 0) {
+        return true;
+    }
+    CheckRange(0, size - 1);
+    // Reserving the blocks up front turns a full disk into an error here
+    // instead of a fault while writing through a mapping later.
+    int error = ::posix_fallocate(descriptor_, 0, static_cast<off_t>(size));
+    if (error == EOPNOTSUPP || error == EINVAL) {
+        error = ::ftruncate(descriptor_, static_cast<off_t>(size)) == 0 ? 0 : errno;
+    }
+    if (error != 0) {
+        // The file was empty before; leave it so rather than half-reserved.
+        // The first failure is what the caller hears.
+        if (::ftruncate(descriptor_, 0) != 0) {
+        }
+        ThrowError(error);
+    }
+    Seek(0);
+    return true;
+}
+
+bool SharedFileImpl::DenyExecute() {
+    struct stat status {};
+    if (::fstat(descriptor_, &status) != 0) {
+        return false;
+    }
+    return ::fchmod(descriptor_, status.st_mode & 07777 & ~kExecuteBits) == 0;
+}
+
+bool SharedFileImpl::AllowExecute() {
+    struct stat status {};
+    if (::fstat(descriptor_, &status) != 0) {
+        return false;
+    }
+    const mode_t mode = status.st_mode & 07777;
+    // Execute for every class that may read: owner, group, others.
+    const mode_t allowed = mode | ((mode & (S_IRUSR | S_IRGRP | S_IROTH)) >> 2);
+    return allowed == mode || ::fchmod(descriptor_, allowed) == 0;
+}
+
+std::shared_ptr<MemoryMappedData> SharedFileImpl::Map(std::uint64_t lower, std::uint64_t upper) {
+    CheckRange(lower, upper);
+    CheckSize(lower, upper);
+    if (upper >= GetSize()) {
+        throw InvalidMapException();
+    }
+    std::shared_ptr<MemoryMap> map;
+    {
+        std::lock_guard<std::mutex> lock(mapMutex_);
+        if (!map_) {
+            map_ = std::make_shared<MemoryMap>(descriptor_, GetOperationContext());
+        }
+        map = map_;
+    }
+    return map->CreateView(lower, upper);
+}
+
+std::shared_ptr<SharedFile> SharedFileImpl::Clone(std::uint64_t lower, std::uint64_t upper) {
+    if (lower > upper) {
+        throw OutOfBoundsException();
+    }
+    const int descriptor = OpenDescriptor(path_, OpenMode::OpenExisting);
+    return std::make_shared<SharedFileImpl>(descriptor, path_, GetOperationContext(), GetSizeMonitor(), lower, upper);
+}
+
+void SharedFileImpl::Flush() {
+    if (::fsync(descriptor_) != 0) {
+        ThrowLastError();
+    }
+}
+
+}  // namespace vrexa::file::posix

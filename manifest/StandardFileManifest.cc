@@ -30,17 +30,17 @@ void StandardFileManifest::Read(const boost::property_tree::ptree& tree) {
         checksums_.clear();
         const std::uint32_t count = GetChunkCount();
         const std::string_view text = RequiredText(tree, "checksums");
-        // Room is reserved only once the text proves the count, so a document
-        // claiming a huge file cannot make us allocate for it up front.
-        if (text.size() == kGroupLength * static_cast<std::size_t>(count)) {
-            checksums_.reserve(count);
-            for (std::size_t at = 0; at < text.size(); at += kGroupLength) {
-                const auto value = ParseHexGroup(text.substr(at, kGroupLength));
-                if (!value) Reject();
-                checksums_.push_back(*value);
-            }
+        // The length is checked first: an empty file must not carry checksums
+        // either, and room is reserved only once the text proves the count, so
+        // a document claiming a huge file cannot make us allocate for it.
+        if (text.size() != kGroupLength * static_cast<std::size_t>(count)) Reject();
+        checksums_.reserve(count);
+        for (std::size_t at = 0; at < text.size(); at += kGroupLength) {
+            const auto value = ParseHexGroup(text.substr(at, kGroupLength));
+            if (!value) Reject();
+            checksums_.push_back(*value);
         }
-        if (path_.empty() || chunkSize_ == 0 || checksums_.size() != count) Reject();
+        if (path_.empty() || chunkSize_ == 0) Reject();
         // The path decides where the file is written: it must stay inside the
         // destination folder.
         if (!IsContainedPath(path_)) Reject();

@@ -1,0 +1,527 @@
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "manifest/ManifestException.h"
+#include "manifest/NodeStatistics.h"
+#include "manifest/StandardFileManifest.h"
+#include "manifest/StandardGeolocationManifest.h"
+#include "manifest/StandardNodeListManifest.h"
+#include "manifest/StandardNodeManifest.h"
+#include "manifest/StandardPackageManifest.h"
+#include "manifest/tests/TreeDocuments.h"
+
+namespace vrexa {
+namespace {
+
+using testing::FileXml;
+using testing::JsonTree;
+using testing::PackageXml;
+using testing::XmlTree;
+
+enum class Kind { Package, NodeList, Geolocation };
+
+struct ReadingCase {
+    const char* name;
+    Kind kind;
+    std::string document;
+    bool valid;
+};
+
+void ReadDocument(Kind kind, const std::string& document) {
+    switch (kind) {
+        case Kind::Package:
+            StandardPackageManifest().Read(XmlTree(document));
+            return;
+        case Kind::NodeList:
+            StandardNodeListManifest().Read(XmlTree(document));
+            return;
+        case Kind::Geolocation:
+            StandardGeolocationManifest().Read(JsonTree(document));
+            return;
+    }
+}
+
+// A file of size 10 in chunks of 4: three chunks, 24 checksum characters.
+const std::string kChecksums24 = "00000001aBcDeF0100000003";
+const std::string kTenBytes = FileXml("data/a.bin", "4", "10", kChecksums24);
+const std::string kRunFile = FileXml("setup/start.exe", "4", "4", "cbf43926");
+
+std::string Version(const std::string& inner) { return "<version>" + inner + "</version>"; }
+std::string Codes(const std::string& inner) { return "<countryCodes>" + inner + "</countryCodes>"; }
+std::string Node(const std::string& inner) { return "<NodeInfo>" + inner + "</NodeInfo>"; }
+std::string NodeList(const std::string& inner) {
+    return "<ArrayOfNodeInfo>" + inner + "</ArrayOfNodeInfo>";
+}
+
+const ReadingCase kCases[] = {
+    // Package header.
+    {"EmptyFileListIsAllowed", Kind::Package, PackageXml(""), true},
+    {"PackageElementMissing", Kind::Package, "<pkg><id>P1</id></pkg>", false},
+    {"FilesElementMissing", Kind::Package,
+     "<package><id>P1</id><name>D</name><partnerId>N</partnerId><versionId>1</versionId></package>",
+     false},
+    {"IdMissing", Kind::Package,
+     "<package><name>D</name><partnerId>N</partnerId><versionId>1</versionId><files/></package>",
+     false},
+    {"NameEmpty", Kind::Package,
+     "<package><id>P1</id><name></name><partnerId>N</partnerId><versionId>1</versionId><files/>"
+     "</package>",
+     false},
+    {"PartnerIdEmpty", Kind::Package,
+     "<package><id>P1</id><name>D</name><partnerId/><versionId>1</versionId><files/></package>",
+     false},
+    {"PackageVersionIdEmpty", Kind::Package,
+     "<package><id>P1</id><name>D</name><partnerId>N</partnerId><versionId/><files/></package>",
+     false},
+    {"HeaderFieldsAsAttributes", Kind::Package,
+     R"(<package id="P1" name="D" partnerId="N" versionId="1"><files/></package>)", true},
+    {"FilesWithForeignChild", Kind::Package, PackageXml(kTenBytes + "<folder/>"), false},
+    {"FilesWithComment", Kind::Package, PackageXml("<!-- none -->" + kTenBytes), false},
+    {"FilesWithAttribute", Kind::Package,
+     "<package><id>P1</id><name>D</name><partnerId>N</partnerId><versionId>42</versionId>"
+     "<files count=\"1\">" + kTenBytes + "</files></package>",
+     false},
+
+    // The run file.
+    {"RunMatchesAFile", Kind::Package, PackageXml(kTenBytes + kRunFile, "<run>setup/start.exe</run>"),
+     true},
+    {"RunDiffersInCase", Kind::Package, PackageXml(kRunFile, "<run>Setup/Start.exe</run>"), false},
+    {"RunDiffersInSeparator", Kind::Package, PackageXml(kRunFile, "<run>setup\\start.exe</run>"),
+     false},
+    {"RunNamesNoFile", Kind::Package, PackageXml(kTenBytes, "<run>setup/start.exe</run>"), false},
+
+    // The version block.
+    {"VersionMatchingIdAndRun", Kind::Package,
+     PackageXml(kRunFile, "<run>setup/start.exe</run>" +
+                              Version("<id>42</id><run>setup/start.exe</run>")),
+     true},
+    {"VersionIdDiffers", Kind::Package, PackageXml("", Version("<id>41</id>")), false},
+    {"VersionIdMissing", Kind::Package, PackageXml("", Version("<policy>None</policy>")), false},
+    {"VersionIdEmpty", Kind::Package, PackageXml("", Version("<id/>")), false},
+    {"VersionRunDiffers", Kind::Package,
+     PackageXml(kRunFile, "<run>setup/start.exe</run>" + Version("<id>42</id>")), false},
+    {"VersionRunWithoutPackageRun", Kind::Package,
+     PackageXml(kRunFile, Version("<id>42</id><run>setup/start.exe</run>")), false},
+    {"VersionCodesWithoutPolicy", Kind::Package,
+     PackageXml("", Version("<id>42</id>" + Codes("<countryCode>SE</countryCode>"))), false},
+    {"VersionCodesWithEmptyPolicy", Kind::Package,
+     PackageXml("", Version("<id>42</id><policy/>" + Codes("<countryCode>SE</countryCode>"))),
+     false},
+    {"VersionPolicyNoneWithCodes", Kind::Package,
+     PackageXml("", Version("<id>42</id><policy>None</policy>" +
+                            Codes("<countryCode>SE</countryCode>"))),
+     true},
+    {"VersionUnknownPolicy", Kind::Package,
+     PackageXml("", Version("<id>42</id><policy>whitelist</policy>")), false},
+    {"VersionCodeOfThreeLetters", Kind::Package,
+     PackageXml("", Version("<id>42</id><policy>Whitelist</policy>" +
+                            Codes("<countryCode>SWE</countryCode>"))),
+     false},
+    {"VersionCodeListWithForeignChild", Kind::Package,
+     PackageXml("", Version("<id>42</id><policy>Whitelist</policy>" +
+                            Codes("<countryCode>SE</countryCode><code>NO</code>"))),
+     false},
+
+    // File entries.
+    {"ChecksumsOf24Characters", Kind::Package, PackageXml(kTenBytes), true},
+    {"ChecksumsOf23Characters", Kind::Package,
+     PackageXml(FileXml("a", "4", "10", kChecksums24.substr(1))), false},
+    {"ChecksumsOf25Characters", Kind::Package,
+     PackageXml(FileXml("a", "4", "10", kChecksums24 + "0")), false},
+    {"EmptyFileWithEmptyChecksums", Kind::Package, PackageXml(FileXml("a", "4", "0", "")), true},
+    {"EmptyFileWithAChecksum", Kind::Package, PackageXml(FileXml("a", "4", "0", "00000000")),
+     false},
+    {"ChecksumsMissing", Kind::Package,
+     PackageXml("<file><path>a</path><chunksize>4</chunksize><size>0</size></file>"), false},
+    {"ChecksumGroupWithoutDigits", Kind::Package,
+     PackageXml(FileXml("a", "4", "4", "zzzzzzzz")), false},
+    {"FileFieldsAsAttributes", Kind::Package,
+     PackageXml(R"(<file path="a" chunksize="4" size="4" checksums="0000000a"/>)"), true},
+    {"PathEmpty", Kind::Package, PackageXml(FileXml("", "4", "4", "00000000")), false},
+    {"PathMissing", Kind::Package,
+     PackageXml("<file><chunksize>4</chunksize><size>0</size><checksums/></file>"), false},
+    {"ChunkSizeZero", Kind::Package, PackageXml(FileXml("a", "0", "0", "")), false},
+    {"ChunkSizeNotANumber", Kind::Package, PackageXml(FileXml("a", "four", "0", "")), false},
+    {"ChunkSizeNegative", Kind::Package, PackageXml(FileXml("a", "-1", "0", "")), false},
+    {"ChunkSizeBeyond32Bits", Kind::Package, PackageXml(FileXml("a", "4294967296", "0", "")),
+     false},
+    {"ChunkSizeLargest32Bits", Kind::Package, PackageXml(FileXml("a", "4294967295", "0", "")),
+     true},
+    {"SizeMissing", Kind::Package,
+     PackageXml("<file><path>a</path><chunksize>4</chunksize><checksums/></file>"), false},
+    {"SizeBeyond64Bits", Kind::Package,
+     PackageXml(FileXml("a", "4", "18446744073709551616", "")), false},
+    {"ChunkCountBeyondLimit", Kind::Package, PackageXml(FileXml("a", "1", "536870912", "")),
+     false},
+    {"ChunkCountRoundingOverflows", Kind::Package,
+     PackageXml(FileXml("a", "2", "18446744073709551615", "")), false},
+
+    // Paths must stay inside the destination folder.
+    {"PathWithLeadingSlash", Kind::Package,
+     PackageXml(FileXml("/bin/a.exe", "4", "0", "")), true},
+    {"PathClimbingOut", Kind::Package, PackageXml(FileXml("../a.exe", "4", "0", "")), false},
+    {"PathClimbingOutWithBackslashes", Kind::Package,
+     PackageXml(FileXml("bin\\..\\..\\a.exe", "4", "0", "")), false},
+    {"PathWithDrive", Kind::Package, PackageXml(FileXml("C:\\a.exe", "4", "0", "")), false},
+    {"PathWithRootName", Kind::Package,
+     PackageXml(FileXml("/\\\\server\\share\\a.exe", "4", "0", "")), false},
+
+    // Node lists.
+    {"NodeListOfTwo", Kind::NodeList,
+     NodeList(Node("<NodeId>1</NodeId><Host>a.test</Host>") +
+              Node("<NodeId>2</NodeId><Host>b.test</Host>")),
+     true},
+    {"NodeListWithNamespaceAttributes", Kind::NodeList,
+     R"(<ArrayOfNodeInfo xmlns:i="http://www.w3.org/2001/XMLSchema-instance" xmlns="urn:n">)" +
+         Node("<NodeId>1</NodeId><Host>a.test</Host>") + "</ArrayOfNodeInfo>",
+     true},
+    {"NodeListWithoutNodes", Kind::NodeList, NodeList("<Other/>"), false},
+    {"NodeListElementMissing", Kind::NodeList,
+     "<Nodes>" + Node("<NodeId>1</NodeId><Host>a.test</Host>") + "</Nodes>", false},
+    {"NodeIdMissing", Kind::NodeList, NodeList(Node("<Host>a.test</Host>")), false},
+    {"NodeIdEmpty", Kind::NodeList, NodeList(Node("<NodeId/><Host>a.test</Host>")), false},
+    {"NodeHostEmpty", Kind::NodeList, NodeList(Node("<NodeId>1</NodeId><Host/>")), false},
+    {"NodeHostMissing", Kind::NodeList, NodeList(Node("<NodeId>1</NodeId>")), false},
+
+    // Geolocation answers.
+    {"GeolocationComplete", Kind::Geolocation,
+     R"({"ip":"192.0.2.1","country_code":"SE","country_name":"Sweden","country_code3":"SWE",)"
+     R"("continent_code":"EU","isp":"Example"})",
+     true},
+    {"GeolocationWithoutOptionalKeys", Kind::Geolocation, R"({"ip":"192.0.2.1","country_code":"SE"})",
+     true},
+    {"GeolocationCountryCodeEmpty", Kind::Geolocation, R"({"ip":"192.0.2.1","country_code":""})",
+     false},
+    {"GeolocationIpMissing", Kind::Geolocation, R"({"country_code":"SE"})", false},
+    {"GeolocationIpEmpty", Kind::Geolocation, R"({"ip":"","country_code":"SE"})", false},
+};
+
+void PrintTo(const ReadingCase& c, std::ostream* out) { *out << c.name; }
+
+class ManifestReadingCase : public ::testing::TestWithParam<ReadingCase> {};
+
+TEST_P(ManifestReadingCase, AcceptsValidDocumentsAndRejectsInvalidOnesWithParseException) {
+    const ReadingCase& c = GetParam();
+    if (c.valid) {
+        EXPECT_NO_THROW(ReadDocument(c.kind, c.document)) << c.document;
+    } else {
+        EXPECT_THROW(ReadDocument(c.kind, c.document), ManifestParseException) << c.document;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, ManifestReadingCase, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// What the accepted documents read as.
+
+StandardPackageManifest ReadPackage(const std::string& document) {
+    StandardPackageManifest package;
+    package.Read(XmlTree(document));
+    return package;
+}
+
+TEST(PackageManifestReading, ReadsHeaderFieldsAndDefaults) {
+    const auto package = ReadPackage(PackageXml(kTenBytes));
+    EXPECT_EQ(package.GetId(), "P1");
+    EXPECT_EQ(package.GetName(), "Demo");
+    EXPECT_EQ(package.GetPartnerId(), "N7");
+    EXPECT_EQ(package.GetVersionId(), "42");
+    EXPECT_EQ(package.GetRun(), "");
+    EXPECT_TRUE(package.IsActive());
+    EXPECT_EQ(package.GetRunFile(), nullptr);
+    EXPECT_TRUE(package.GetRunFiles().empty());
+    EXPECT_EQ(package.GetOtherFiles().size(), 1u);
+    EXPECT_EQ(package.GetVersion(), nullptr);
+    EXPECT_TRUE(package.IsCountryAllowed("SE"));
+}
+
+TEST(PackageManifestReading, TakesValuesVerbatim) {
+    const auto package = ReadPackage(
+        "<package><id> P1 </id><name>Demo</name><partnerId>N7</partnerId>"
+        "<versionId>42</versionId><files/></package>");
+    EXPECT_EQ(package.GetId(), " P1 ");
+}
+
+TEST(PackageManifestReading, ReadsIsActiveFlag) {
+    const struct {
+        const char* text;
+        bool active;
+    } cases[] = {{"true", true}, {"false", false}, {"1", true},    {"0", false},
+                 {"yes", true},  {"", true},       {"False", true}, {"2", true}};
+    for (const auto& c : cases) {
+        const auto package = ReadPackage(PackageXml("", std::string("<isActive>") + c.text + "</isActive>"));
+        EXPECT_EQ(package.IsActive(), c.active) << '"' << c.text << '"';
+    }
+}
+
+TEST(PackageManifestReading, SplitsRunFileFromOtherFilesInDocumentOrder) {
+    const auto package = ReadPackage(
+        PackageXml(FileXml("b.dat", "4", "0", "") + kRunFile + FileXml("a.dat", "4", "0", ""),
+                   "<run>setup/start.exe</run>"));
+    ASSERT_EQ(package.GetFiles().size(), 3u);
+    ASSERT_NE(package.GetRunFile(), nullptr);
+    EXPECT_EQ(package.GetRunFile(), package.GetFiles()[1]);
+    ASSERT_EQ(package.GetRunFiles().size(), 1u);
+    EXPECT_EQ(package.GetRunFiles()[0], package.GetFiles()[1]);
+    ASSERT_EQ(package.GetOtherFiles().size(), 2u);
+    EXPECT_EQ(package.GetOtherFiles()[0]->GetPath(), "b.dat");
+    EXPECT_EQ(package.GetOtherFiles()[1]->GetPath(), "a.dat");
+    EXPECT_EQ(package.GetTotalSize(), 4u);
+}
+
+TEST(PackageManifestReading, LaterRunFileReplacesEarlierOne) {
+    const auto package = ReadPackage(PackageXml(
+        kRunFile + FileXml("setup/start.exe", "8", "8", "00000000"), "<run>setup/start.exe</run>"));
+    EXPECT_EQ(package.GetRunFiles().size(), 2u);
+    EXPECT_TRUE(package.GetOtherFiles().empty());
+    EXPECT_EQ(package.GetRunFile(), package.GetFiles()[1]);
+}
+
+TEST(PackageManifestReading, ReadsFileEntry) {
+    const auto package = ReadPackage(PackageXml(kTenBytes));
+    const FileManifest& file = *package.GetFiles().at(0);
+    EXPECT_EQ(file.GetPath(), "data/a.bin");
+    EXPECT_EQ(file.GetChunkSize(), 4u);
+    EXPECT_EQ(file.GetSize(), 10u);
+    EXPECT_EQ(file.GetChunkCount(), 3u);
+    EXPECT_EQ(file.GetChecksums(), (std::vector<std::uint32_t>{0x1, 0xABCDEF01, 0x3}));
+    EXPECT_EQ(package.GetTotalSize(), 10u);
+}
+
+TEST(PackageManifestReading, SumsSizesOfAllFilesWithoutWrapping) {
+    const auto package = ReadPackage(PackageXml(FileXml("a", "4294967295", "4294967295", "00000000") +
+                                                FileXml("b", "4294967295", "4294967295", "00000000")));
+    EXPECT_EQ(package.GetTotalSize(), 2ull * 4294967295ull);
+}
+
+TEST(PackageManifestReading, ReadsChecksumGroupsAsHexadecimalStreamWould) {
+    const struct {
+        const char* group;
+        std::uint32_t value;
+    } cases[] = {
+        {"DEADBEEF", 0xDEADBEEF}, {"deadbeef", 0xDEADBEEF}, {"  1a2b3c", 0x1A2B3C},
+        {"1a2b3c  ", 0x1A2B3C},   {"0x1a2b3c", 0x1A2B3C},   {"0000000g", 0},
+        {"12g45678", 0x12},
+    };
+    for (const auto& c : cases) {
+        const auto package = ReadPackage(PackageXml(FileXml("a", "4", "4", c.group)));
+        EXPECT_EQ(package.GetFiles()[0]->GetChecksums(), std::vector<std::uint32_t>{c.value})
+            << c.group;
+    }
+}
+
+TEST(PackageManifestReading, RejectsChecksumGroupsWithoutAnyDigit) {
+    for (const char* group : {"        ", "-1234567", "g0000000", "+       "}) {
+        EXPECT_THROW(ReadPackage(PackageXml(FileXml("a", "4", "4", group))), ManifestParseException)
+            << group;
+    }
+}
+
+TEST(PackageManifestReading, AppliesCountryPolicy) {
+    const auto withPolicy = [](const std::string& policy) {
+        return ReadPackage(PackageXml(
+            "", Version("<id>42</id><policy>" + policy + "</policy>" +
+                        Codes("<countryCode>SE</countryCode><countryCode>NO</countryCode>"))));
+    };
+    const auto whitelist = withPolicy("Whitelist");
+    ASSERT_NE(whitelist.GetVersion(), nullptr);
+    EXPECT_EQ(whitelist.GetVersion()->GetPolicy(), PackageVersionManifest::Policy::Whitelist);
+    EXPECT_EQ(whitelist.GetVersion()->GetCountryCodes(), (std::vector<std::string>{"SE", "NO"}));
+    EXPECT_TRUE(whitelist.IsCountryAllowed("SE"));
+    EXPECT_TRUE(whitelist.IsCountryAllowed("NO"));
+    EXPECT_FALSE(whitelist.IsCountryAllowed("se"));
+    EXPECT_FALSE(whitelist.IsCountryAllowed("DK"));
+
+    const auto blacklist = withPolicy("Blacklist");
+    EXPECT_FALSE(blacklist.IsCountryAllowed("SE"));
+    EXPECT_TRUE(blacklist.IsCountryAllowed("DK"));
+    EXPECT_TRUE(blacklist.IsCountryAllowed("se"));
+
+    const auto none = withPolicy("None");
+    EXPECT_EQ(none.GetVersion()->GetPolicy(), PackageVersionManifest::Policy::None);
+    EXPECT_TRUE(none.IsCountryAllowed("SE"));
+    EXPECT_TRUE(none.IsCountryAllowed("DK"));
+}
+
+TEST(PackageManifestReading, VersionWithoutPolicyOrCodesAllowsEveryCountry) {
+    const auto package = ReadPackage(PackageXml("", Version("<id>42</id>")));
+    ASSERT_NE(package.GetVersion(), nullptr);
+    EXPECT_EQ(package.GetVersion()->GetPolicy(), PackageVersionManifest::Policy::None);
+    EXPECT_TRUE(package.IsCountryAllowed("DK"));
+}
+
+TEST(FileManifestChunkCount, CountsChunksAndRefusesCountsBeyondLimit) {
+    constexpr std::uint64_t kMax64 = 0xFFFFFFFFFFFFFFFFull;
+    const struct {
+        std::uint64_t size;
+        std::uint32_t chunkSize;
+        std::int64_t count;  // -1: overflow
+    } cases[] = {
+        {10, 4, 3},
+        {12, 4, 3},
+        {0, 4, 0},
+        {1, 4, 1},
+        {5, 0, 0},
+        {0x1FFFFFFF, 1, 0x1FFFFFFF},
+        {0x20000000, 1, -1},
+        {kMax64, 2, -1},
+        {kMax64, 0xFFFFFFFF, -1},
+        {0x1FFFFFFFull * 0xFFFFFFFFull, 0xFFFFFFFF, 0x1FFFFFFF},
+        {0x1FFFFFFFull * 0xFFFFFFFFull + 1, 0xFFFFFFFF, -1},
+    };
+    for (const auto& c : cases) {
+        const StandardFileManifest file("a", c.chunkSize, c.size, {});
+        if (c.count < 0) {
+            EXPECT_THROW(file.GetChunkCount(), ManifestOverflowException) << c.size << '/' << c.chunkSize;
+        } else {
+            EXPECT_EQ(file.GetChunkCount(), static_cast<std::uint32_t>(c.count))
+                << c.size << '/' << c.chunkSize;
+        }
+    }
+}
+
+// Node lists.
+
+StandardNodeListManifest ReadNodeList(const std::string& document) {
+    StandardNodeListManifest list;
+    list.Read(XmlTree(document));
+    return list;
+}
+
+std::string WeightedNode(const std::string& id, const std::string& weight) {
+    return Node("<NodeId>" + id + "</NodeId><Host>" + id + ".test</Host><Weight>" + weight +
+                "</Weight>");
+}
+
+TEST(NodeListManifestReading, NormalizesWeights) {
+    const struct {
+        const char* name;
+        std::vector<std::string> weights;
+        std::vector<std::string> keptIds;
+        std::vector<std::uint32_t> keptWeights;
+    } cases[] = {
+        {"AllZeroBecomeOne", {"0", "0"}, {"n0", "n1"}, {1, 1}},
+        {"ZeroDroppedBesideWeighted", {"0", "5"}, {"n1"}, {5}},
+        {"OrderKept", {"3", "0", "2"}, {"n0", "n2"}, {3, 2}},
+        {"UnreadableCountsAsOne", {"abc", "-3", ""}, {"n0", "n1", "n2"}, {1, 1, 1}},
+        {"LargestWeight", {"4294967295", "0"}, {"n0"}, {4294967295u}},
+        {"WeightBeyond32BitsCountsAsOne", {"4294967296"}, {"n0"}, {1}},
+        // These sum to 2^32: with a 32-bit sum they would look weightless and the
+        // disabled node would be put back in rotation.
+        {"LargeWeightsAddingToWrap", {"2147483648", "2147483648", "0"}, {"n0", "n1"},
+         {2147483648u, 2147483648u}},
+    };
+    for (const auto& c : cases) {
+        std::string nodes;
+        for (std::size_t i = 0; i < c.weights.size(); ++i) {
+            nodes += WeightedNode("n" + std::to_string(i), c.weights[i]);
+        }
+        const auto list = ReadNodeList(NodeList(nodes));
+        std::vector<std::string> ids;
+        std::vector<std::uint32_t> weights;
+        for (const auto& node : list.GetNodes()) {
+            ids.push_back(node->GetNodeId());
+            weights.push_back(node->GetWeight());
+        }
+        EXPECT_EQ(ids, c.keptIds) << c.name;
+        EXPECT_EQ(weights, c.keptWeights) << c.name;
+    }
+}
+
+TEST(NodeListManifestReading, ReadsNodeFieldsAndNormalizesPath) {
+    const struct {
+        const char* pathElement;
+        const char* path;
+    } cases[] = {
+        {"", "/packages/"},          {"<Path>cdn</Path>", "/cdn/"}, {"<Path/>", "/"},
+        {"<Path>/a/b</Path>", "/a/b/"}, {"<Path>a/b/</Path>", "/a/b/"}, {"<Path>/</Path>", "/"},
+    };
+    for (const auto& c : cases) {
+        const auto list = ReadNodeList(
+            NodeList("<Other/>" + Node(std::string("<NodeId>7</NodeId><Host>h.test:81</Host>") +
+                                      c.pathElement)));
+        ASSERT_EQ(list.GetNodes().size(), 1u);
+        const NodeManifest& node = *list.GetNodes()[0];
+        EXPECT_EQ(node.GetNodeId(), "7");
+        EXPECT_EQ(node.GetHost(), "h.test:81");
+        EXPECT_EQ(node.GetPath(), c.path) << c.pathElement;
+        EXPECT_EQ(node.GetWeight(), 1u);
+        ASSERT_NE(node.GetStatistics(), nullptr);
+        EXPECT_EQ(node.GetStatistics()->GetSuccesses() + node.GetStatistics()->GetErrors(), 0u);
+    }
+}
+
+TEST(NodeListManifestReading, GivesEachNodeItsOwnStatistics) {
+    const auto list = ReadNodeList(NodeList(WeightedNode("a", "1") + WeightedNode("b", "1")));
+    ASSERT_EQ(list.GetNodes().size(), 2u);
+    EXPECT_NE(list.GetNodes()[0]->GetStatistics(), list.GetNodes()[1]->GetStatistics());
+}
+
+TEST(NodeManifest, ResetWeightSetsOne) {
+    StandardNodeManifest node("1", "h.test", "p", 9);
+    node.ResetWeight();
+    EXPECT_EQ(node.GetWeight(), 1u);
+}
+
+TEST(NodeManifest, CloneKeepsIdentityAndTakesGivenStatistics) {
+    const auto node = std::make_shared<StandardNodeManifest>("1", "h.test", "p", 9);
+    const auto statistics = std::make_shared<NodeStatistics>();
+    const auto clone = node->CloneWithStatistics(statistics);
+    ASSERT_NE(clone, nullptr);
+    EXPECT_NE(clone, node);
+    EXPECT_EQ(clone->GetNodeId(), "1");
+    EXPECT_EQ(clone->GetHost(), "h.test");
+    EXPECT_EQ(clone->GetPath(), "/p/");
+    EXPECT_EQ(clone->GetWeight(), 9u);
+    EXPECT_EQ(clone->GetStatistics(), statistics);
+    EXPECT_NE(node->GetStatistics(), statistics);
+    EXPECT_EQ(clone->shared_from_this(), clone);
+}
+
+TEST(NodeManifest, WritesHostPathWeightAndStatistics) {
+    StandardNodeManifest node("1", "h.test", "/cdn/", 4000000000u);
+    http::RequestStatus status;
+    status.state = http::State::Succeeded;
+    status.bytes = 3000;
+    status.totalTimeMs = 1500;
+    node.GetStatistics()->AddSample(status);
+    boost::property_tree::ptree tree;
+    node.Write(tree);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"Node", "h.test"}, {"Path", "/cdn/"},  {"Weight", "4000000000"},
+        {"Requests", "1"},  {"Errors", "0"},    {"Bytes", "3000"},
+        {"Average Request Speed", "2000"},
+    };
+    std::vector<std::pair<std::string, std::string>> written;
+    for (const auto& [key, child] : tree) written.emplace_back(key, child.data());
+    EXPECT_EQ(written, expected);
+}
+
+// Geolocation.
+
+TEST(GeolocationManifestReading, ReadsEveryKeyAndDefaultsOptionalOnes) {
+    StandardGeolocationManifest full;
+    full.Read(JsonTree(R"({"ip":"192.0.2.1","country_code":"SE","country_name":"Sweden",)"
+                       R"("country_code3":"SWE","continent_code":"EU","isp":"Example","x":"1"})"));
+    EXPECT_EQ(full.GetIp(), "192.0.2.1");
+    EXPECT_EQ(full.GetCountryCode(), "SE");
+    EXPECT_EQ(full.GetCountryName(), "Sweden");
+    EXPECT_EQ(full.GetCountryCode3(), "SWE");
+    EXPECT_EQ(full.GetContinentCode(), "EU");
+    EXPECT_EQ(full.GetIsp(), "Example");
+
+    StandardGeolocationManifest minimal;
+    minimal.Read(JsonTree(R"({"ip":"192.0.2.1","country_code":"SE"})"));
+    EXPECT_EQ(minimal.GetCountryName(), "");
+    EXPECT_EQ(minimal.GetCountryCode3(), "");
+    EXPECT_EQ(minimal.GetContinentCode(), "");
+    EXPECT_EQ(minimal.GetIsp(), "");
+}
+
+}  // namespace
+}  // namespace vrexa

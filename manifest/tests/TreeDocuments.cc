@@ -1,0 +1,53 @@
+#include "manifest/tests/TreeDocuments.h"
+
+#include <sstream>
+
+#include <boost/property_tree/json_parser.hpp>
+#include <boost/property_tree/xml_parser.hpp>
+
+namespace vrexa::testing {
+
+namespace {
+
+using boost::property_tree::ptree;
+
+void LiftAttributes(ptree& node) {
+    for (auto& [key, child] : node) {
+        if (key != "<xmlattr>") LiftAttributes(child);
+    }
+    const auto attributes = node.find("<xmlattr>");
+    if (attributes == node.not_found()) return;
+    const ptree copy = attributes->second;
+    for (const auto& [name, value] : copy) node.push_back({name, value});
+}
+
+}  // namespace
+
+ptree XmlTree(const std::string& document) {
+    std::istringstream stream(document);
+    ptree tree;
+    boost::property_tree::read_xml(stream, tree);
+    LiftAttributes(tree);
+    return tree;
+}
+
+ptree JsonTree(const std::string& document) {
+    std::istringstream stream(document);
+    ptree tree;
+    boost::property_tree::read_json(stream, tree);
+    return tree;
+}
+
+std::string FileXml(const std::string& path, const std::string& chunkSize, const std::string& size,
+                    const std::string& checksums) {
+    return "<file><path>" + path + "</path><chunksize>" + chunkSize + "</chunksize><size>" + size +
+           "</size><checksums>" + checksums + "</checksums></file>";
+}
+
+std::string PackageXml(const std::string& files, const std::string& extra) {
+    return "<package><id>P1</id><name>Demo</name><partnerId>N7</partnerId>"
+           "<versionId>42</versionId>" +
+           extra + "<files>" + files + "</files></package>";
+}
+
+}  // namespace vrexa::testing

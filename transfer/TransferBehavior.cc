@@ -1,0 +1,28 @@
+#include "transfer/TransferBehavior.h"
+
+#include <thread>
+
+#include "vrexa/DeploymentValues.h"
+
+namespace vrexa {
+
+TransferSettings::TransferSettings()
+    : manifestHost(deployment::kManifestHost),
+      transferThreads(DefaultParallelism()),
+      maxRunningWorks(DefaultParallelism()),
+      parallelItems(DefaultParallelism()),
+      geolocationUrl(std::string(deployment::kEventsAnalyticsUrl) + "/geo-location"),
+      transferAnalyticsUrl(deployment::kTransferAnalyticsUrl),
+      eventsAnalyticsUrl(deployment::kEventsAnalyticsUrl) {}
+
+int TransferSettings::ParallelismFor(unsigned hardwareThreads) {
+    // The platform may report 0 when it cannot tell.
+    const int threads = hardwareThreads < 2 ? 1 : static_cast<int>(hardwareThreads);
+    return threads + 2;
+}
+
+int TransferSettings::DefaultParallelism() {
+    return ParallelismFor(std::thread::hardware_concurrency());
+}
+
+}  // namespace vrexa

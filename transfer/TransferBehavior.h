@@ -1,0 +1,145 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vrexa {
+
+namespace http {
+class SessionFactory;
+class RequestFactory;
+}  // namespace http
+
+namespace file {
+class Filesystem;
+}  // namespace file
+
+class PackageManifestFactory;
+class NodeListManifestFactory;
+class GeolocationManifestFactory;
+class TransferFactory;
+class TransferOptimizer;
+class EventManager;
+class WorkLogManager;
+class WorkManager;
+
+// The engine's tunable settings. The default constructor gives the built-in
+// defaults; a client changes the few it cares about and hands the record to
+// the service, which adds its components to make a TransferBehavior.
+struct TransferSettings {
+    TransferSettings();
+
+    // Manifest cache host and the folders (relative to the temporary folder)
+    // of the persisted transfers and the run logs.
+    std::string manifestHost;
+    std::string transfersFolder = "Quenlar/Vrexa/transfers";
+    std::string logsFolder = "Quenlar/Vrexa/logs";
+    std::uint32_t logMask = 0xFFFFFFF7u;
+
+    // Manifest fetches: attempts and timeouts in seconds.
+    int manifestRetryLimit = 4;
+    int manifestConnectTimeout = 10;
+    int manifestTimeout = 30;
+
+    // Retries of one chunk and of one chunk request; a transfer with many
+    // nodes retries at least once per other node.
+    int chunkRetryLimit = 4;
+    int requestRetryLimit = 4;
+
+    // Bounds of the optimizer's adaptive request settings (seconds, bytes/s).
+    int minConnectTimeout = 3;
+    int maxConnectTimeout = 15;
+    int exploreConnectTimeout = 2;
+    int minRequestTimeout = 10;
+    int exploreMinRequestTimeout = 3;
+    int minTransferRate = 7168;
+    int exploreMinTransferRate = 32768;
+    int minLowSpeedTime = 5;
+    int maxLowSpeedTime = 60;
+    int exploreLowSpeedTime = 3;
+
+    // Time-remaining estimate: averaging window in seconds and the least
+    // active time, in milliseconds, between two recomputations.
+    int estimateWindow = 10;
+    int estimateInterval = 500;
+
+    // Bytes per second the chunk write cache expects the disk to take.
+    int expectedWriteRate = 349525;
+
+    // Threads and parallelism; the three hardware-based ones are set by the
+    // constructor (see DefaultParallelism).
+    int auxiliaryThreads = 1;
+    int transferThreads;
+    int maxRunningWorks;
+    int parallelItems;
+
+    // Whether downloaded program files are made executable once complete.
+    bool allowExecute = true;
+
+    // Proxy discovery timeouts, milliseconds.
+    int proxyResolveTimeout = 5000;
+    int proxyConnectTimeout = 5000;
+    int proxySendTimeout = 5000;
+    int proxyReceiveTimeout = 5000;
+
+    // Analytics requests: timeouts in seconds and attempts.
+    int analyticsConnectTimeout = 10;
+    int analyticsTimeout = 10;
+    int analyticsRetryLimit = 1;
+
+    // Seconds between two periodic progress events of a transfer.
+    int periodicEventInterval = 300;
+
+    // Optimizer simulation and statistics.
+    int simulationRoundsPerNode = 50;
+    int simulationRoundsBudget = 10000;
+    double statisticsSmoothing = 0.3;
+    double minNodeShare = 0.05;
+
+    // Geolocation lookup: URL, timeouts in seconds and attempts.
+    std::string geolocationUrl;
+    int geolocationConnectTimeout = 5;
+    int geolocationTimeout = 10;
+    int geolocationRetryLimit = 1;
+
+    // The two analytics endpoints ("http://" + host, no path), so that tests
+    // and tools can point them at local servers.
+    std::string transferAnalyticsUrl;
+    std::string eventsAnalyticsUrl;
+
+    // Hardware threads (a count below 2 taken as 1) plus 2: enough threads to
+    // keep every core busy while two requests wait on the network.
+    static int DefaultParallelism();
+    // Parallelism for a given hardware thread count, as DefaultParallelism.
+    static int ParallelismFor(unsigned hardwareThreads);
+};
+
+// The settings together with the components every transfer reaches. The
+// components are owned by the service core and outlive every transfer; this
+// record only points at them, so copying it into each transfer is cheap.
+class TransferBehavior : public TransferSettings {
+public:
+    TransferBehavior() = default;
+    explicit TransferBehavior(const TransferSettings& settings) : TransferSettings(settings) {}
+    TransferBehavior(const TransferBehavior&) = default;
+    TransferBehavior& operator=(const TransferBehavior&) = default;
+    virtual ~TransferBehavior() = default;
+
+    http::SessionFactory* sessionFactory = nullptr;
+    http::RequestFactory* requestFactory = nullptr;
+    file::Filesystem* filesystem = nullptr;
+    PackageManifestFactory* packageManifestFactory = nullptr;
+    NodeListManifestFactory* nodeListManifestFactory = nullptr;
+    GeolocationManifestFactory* geolocationManifestFactory = nullptr;
+    TransferFactory* transferFactory = nullptr;
+    TransferOptimizer* optimizer = nullptr;
+    // The analytics event manager.
+    EventManager* eventManager = nullptr;
+    WorkLogManager* logManager = nullptr;
+    // Work manager A runs auxiliary tasks (removing a cancelled transfer's
+    // files); work manager B runs the transfer workflows.
+    WorkManager* auxiliaryWorkManager = nullptr;
+    WorkManager* transferWorkManager = nullptr;
+};
+
+}  // namespace vrexa

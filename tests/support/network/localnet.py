@@ -1,0 +1,476 @@
+#!/usr/bin/env python3
+"""The local download network: real servers on 127.0.0.1 for tests, demos and
+benchmarks.
+
+    localnet.py start --tree PUBLISHED_DIR [options]   starts it, prints its addresses
+    localnet.py stop NETWORK_DIR                        stops it and removes NETWORK_DIR
+
+What runs (all unprivileged, on free ports of 127.0.0.1):
+  - nginx serving the published tree as the manifest cache host ("/manifests/",
+    "/nodes/") and as N download nodes (each on its own port, serving
+    "/packages/...");
+  - the receiver: the transfer and events analytics endpoints, which record
+    every POST, and the geolocation answer at <events>/geo-location;
+  - optionally faulty nodes: the fault-injecting test server serving the same
+    tree with the faults it is told to inject;
+  - optionally a watchdog that stops everything when a given process ends, so a
+    crashed test leaves nothing running.
+
+Everything the network writes lives in its own folder (configuration, pid
+files, logs, temporary files, the node lists it serves, the analytics records);
+the published tree is only read. When --partner is given, the network serves for
+that partner a node list of its own nodes (written by the publisher, so the
+format is the one the engine reads) in place of the tree's.
+"""
+
+import argparse
+import json
+import os
+import select
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+STARTUP_SECONDS = 20
+STOP_SECONDS = 10
+BIND_ATTEMPTS = 5
+
+
+class NetworkError(Exception):
+    pass
+
+
+def free_ports(count):
+    """Ports that were free a moment ago. The sockets are held together so the
+    ports are distinct; nginx may still lose a race for one, which start()
+    answers by trying again with new ports."""
+    sockets = []
+    try:
+        for _ in range(count):
+            sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            sock.bind(("127.0.0.1", 0))
+            sockets.append(sock)
+        return [sock.getsockname()[1] for sock in sockets]
+    finally:
+        for sock in sockets:
+            sock.close()
+
+
+def wait_for_exit(pid, seconds=None):
+    """Waits until a process that is not our child has ended (seconds None: for
+    as long as it takes); True when it has."""
+    deadline = None if seconds is None else time.monotonic() + seconds
+    try:
+        fd = os.pidfd_open(pid)
+    except ProcessLookupError:
+        return True
+    except (AttributeError, OSError):
+        fd = None
+    if fd is not None:
+        try:
+            ready, _, _ = select.select([fd], [], [], seconds)
+            return bool(ready)
+        finally:
+            os.close(fd)
+    while deadline is None or time.monotonic() < deadline:  # kernels without pidfd
+        if not process_alive(pid):
+            return True
+        time.sleep(0.05)
+    return not process_alive(pid)
+
+
+def process_alive(pid):
+    try:
+        os.kill(pid, 0)
+        return True
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+
+
+def owned_by_network(pid, network_dir):
+    """A pid read from a file may have been reused; only a process whose
+    command line names this network's folder is ours to signal."""
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+            return network_dir.encode() in cmdline.read()
+    except OSError:
+        return False
+
+
+def read_line(stream, seconds):
+    deadline = time.monotonic() + seconds
+    line = b""
+    fd = stream.fileno()
+    while not line.endswith(b"\n"):
+        remaining = deadline - time.monotonic()
+        if remaining <= 0:
+            break
+        ready, _, _ = select.select([fd], [], [], remaining)
+        if not ready:
+            break
+        chunk = os.read(fd, 1)
+        if not chunk:
+            break
+        line += chunk
+    return line.decode("utf-8", "replace").strip()
+
+
+def tail(path, lines=20):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as log:
+            return "".join(log.readlines()[-lines:])
+    except OSError:
+        return ""
+
+
+def nginx_config(network_dir, tree, overlay, manifest_port, node_ports):
+    """One server for the manifest cache host and one per download node, all
+    serving the same read-only tree; node lists are looked up in the
+    network's own folder first."""
+    def path(*parts):
+        return os.path.join(network_dir, *parts)
+
+    user = ""
+    if os.geteuid() == 0:
+        # A master started as root hands its workers to "nobody", who may not
+        # read the tree; keep them as the user who started the network.
+        import pwd
+        import grp
+        user = "user %s %s;\n" % (pwd.getpwuid(os.getuid()).pw_name,
+                                  grp.getgrgid(os.getgid()).gr_name)
+    temp_paths = "".join(
+        "  %s_temp_path %s;\n" % (kind, path("tmp", kind))
+        for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+    node_servers = "".join(
+        "  server {\n"
+        "    listen 127.0.0.1:%d;\n"
+        "    root %s;\n"
+        "  }\n" % (port, tree) for port in node_ports)
+    return (
+        "%s"
+        "worker_processes 1;\n"
+        "daemon on;\n"
+        "pid %s;\n"
+        "error_log %s warn;\n"
+        "events { worker_connections 512; }\n"
+        "http {\n"
+        "  types { application/xml xml; application/json json; }\n"
+        "  default_type application/octet-stream;\n"
+        "  log_format node '$server_port $remote_addr \"$request\" $status $body_bytes_sent \"$http_range\"';\n"
+        "  access_log %s node;\n"
+        "  sendfile on;\n"
+        "  keepalive_timeout 30;\n"
+        "%s"
+        "  server {\n"
+        "    listen 127.0.0.1:%d;\n"
+        "    root %s;\n"
+        "    location /nodes/ {\n"
+        "      root %s;\n"
+        "      try_files $uri @tree;\n"
+        "    }\n"
+        "    location @tree {\n"
+        "      root %s;\n"
+        "    }\n"
+        "  }\n"
+        "%s"
+        "}\n" % (user, path("nginx.pid"), path("logs", "error.log"), path("logs", "access.log"),
+                 temp_paths, manifest_port, tree, overlay, tree, node_servers))
+
+
+def write_geolocation(path, country):
+    answer = {
+        "ip": "127.0.0.1",
+        "country_code": country,
+        "country_name": "",
+        "country_code3": "",
+        "continent_code": "",
+        "isp": "vrexa local network",
+    }
+    with open(path + ".new", "w", encoding="utf-8") as out:
+        json.dump(answer, out)
+    os.replace(path + ".new", path)
+
+
+def set_country(network_dir, country):
+    """Changes the geolocation answer of a running network."""
+    write_geolocation(os.path.join(network_dir, "geo-location.json"), country)
+
+
+def write_node_lists(publisher, partners, overlay, nodes):
+    node_args = []
+    for node in nodes:
+        node_args += ["--node", "%s=%s%s" % (node["id"], node["host"], node["path"])]
+    for partner in partners:
+        result = subprocess.run(
+            [publisher, "--nodes-only", "--partner", partner] + node_args + [overlay],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        if result.returncode != 0:
+            raise NetworkError("the publisher could not write the node list of %s: %s"
+                               % (partner, result.stderr.strip()))
+
+
+def spawn(args, log_path, stdout=None):
+    """A server of the network: its own session (a terminal's signals do not
+    reach it), no inherited descriptors, output into its log."""
+    with open(log_path, "ab") as log:
+        return subprocess.Popen(args, stdin=subprocess.DEVNULL,
+                                stdout=stdout if stdout is not None else log, stderr=log,
+                                start_new_session=True, close_fds=True)
+
+
+def start_receiver(network_dir, state):
+    process = spawn([sys.executable, os.path.join(HERE, "receiver.py"),
+                     "--endpoint", "transfer=0", "--endpoint", "events=0",
+                     "--records", state["analyticsRecords"],
+                     "--geo-file", state["geolocationFile"]],
+                    os.path.join(network_dir, "logs", "receiver.log"), stdout=subprocess.PIPE)
+    state["pids"]["receiver"] = process.pid
+    line = read_line(process.stdout, STARTUP_SECONDS)
+    process.stdout.close()
+    if not line.startswith("READY "):
+        raise NetworkError("the analytics receiver did not start:\n"
+                           + tail(os.path.join(network_dir, "logs", "receiver.log")))
+    ports = dict(item.split("=", 1) for item in line[len("READY "):].split())
+    state["transferAnalyticsUrl"] = "http://127.0.0.1:%s" % ports["transfer"]
+    state["eventsAnalyticsUrl"] = "http://127.0.0.1:%s" % ports["events"]
+    state["geolocationUrl"] = state["eventsAnalyticsUrl"] + "/geo-location"
+
+
+def start_nginx(network_dir, tree, node_count, faulty_nodes, publisher, partners, state):
+    overlay = os.path.join(network_dir, "overlay")
+    conf = os.path.join(network_dir, "nginx.conf")
+    log = os.path.join(network_dir, "logs", "nginx-start.log")
+    for _ in range(BIND_ATTEMPTS):
+        ports = free_ports(node_count + 1)
+        nodes = [{"id": "node%d" % (index + 1), "host": "127.0.0.1:%d" % port,
+                  "path": "/packages/", "faulty": False}
+                 for index, port in enumerate(ports[1:])]
+        nodes += faulty_nodes
+        if partners:
+            write_node_lists(publisher, partners, overlay, nodes)
+        with open(conf, "w", encoding="utf-8") as out:
+            out.write(nginx_config(network_dir, tree, overlay, ports[0], ports[1:]))
+        with open(log, "wb") as out:
+            result = subprocess.run(["nginx", "-p", network_dir, "-c", conf,
+                                     "-e", os.path.join(network_dir, "logs", "error.log")],
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+        if result.returncode == 0:
+            with open(os.path.join(network_dir, "nginx.pid"), encoding="ascii") as pid_file:
+                state["pids"]["nginx"] = int(pid_file.read().strip())
+            state["manifestHost"] = "127.0.0.1:%d" % ports[0]
+            state["nodes"] = nodes
+            return
+        if "Address already in use" not in tail(log) + tail(os.path.join(network_dir, "logs", "error.log")):
+            break
+    raise NetworkError("nginx did not start:\n" + tail(log) + tail(os.path.join(network_dir, "logs", "error.log")))
+
+
+def start_faulty_nodes(network_dir, tree, count, fault_args, state):
+    """The fault-injecting test server, one process per faulty node."""
+    faulty = []
+    if count == 0:
+        return faulty
+    server = os.path.join(os.path.dirname(HERE), "fault_server.py")
+    if not os.path.exists(server):
+        raise NetworkError("the fault-injecting server %s is missing" % server)
+    for index in range(count):
+        name = "faulty%d" % (index + 1)
+        process = spawn([sys.executable, server, "--root", tree, "--port", "0",
+                         "--announce"] + list(fault_args),
+                        os.path.join(network_dir, "logs", name + ".log"), stdout=subprocess.PIPE)
+        state["pids"][name] = process.pid
+        line = read_line(process.stdout, STARTUP_SECONDS)
+        process.stdout.close()
+        try:
+            port = int(line.split()[-1])
+        except (ValueError, IndexError):
+            raise NetworkError("the faulty node %s did not start:\n%s"
+                               % (name, tail(os.path.join(network_dir, "logs", name + ".log"))))
+        faulty.append({"id": name, "host": "127.0.0.1:%d" % port, "path": "/packages/",
+                       "faulty": True})
+    return faulty
+
+
+def start_watchdog(network_dir, watch_pid, state):
+    process = spawn([sys.executable, os.path.abspath(__file__), "watch", network_dir,
+                     str(watch_pid)], os.path.join(network_dir, "logs", "watchdog.log"))
+    state["pids"]["watchdog"] = process.pid
+
+
+def save_state(network_dir, state):
+    path = os.path.join(network_dir, "network.json")
+    with open(path + ".new", "w", encoding="utf-8") as out:
+        json.dump(state, out, indent=2, sort_keys=True)
+    os.replace(path + ".new", path)
+
+
+def start(tree, nodes=2, faulty=0, fault_args=(), partners=(), publisher=None,
+          country="SE", network_dir=None, watch_pid=None):
+    """Starts a network and returns its description (also in network.json)."""
+    tree = os.path.abspath(tree)
+    if not os.path.isdir(tree):
+        raise NetworkError("the published tree %s is not a folder" % tree)
+    if nodes < 1 and faulty < 1:
+        raise NetworkError("a network needs at least one node")
+    if partners and not publisher:
+        raise NetworkError("--partner needs --publisher (the vrexa-publish program)")
+    if len(country) != 2:
+        raise NetworkError("a country code has two letters, not %r" % country)
+
+    if network_dir is None:
+        network_dir = tempfile.mkdtemp(prefix="vrexa-net-")
+    else:
+        network_dir = os.path.abspath(network_dir)
+        os.makedirs(network_dir, exist_ok=True)
+        if os.listdir(network_dir):
+            raise NetworkError("the network folder %s is not empty" % network_dir)
+    os.chmod(network_dir, 0o755)
+    for sub in ("logs", "tmp", os.path.join("overlay", "nodes")):
+        os.makedirs(os.path.join(network_dir, sub), exist_ok=True)
+
+    state = {
+        "dir": network_dir,
+        "tree": tree,
+        "pids": {},
+        "analyticsRecords": os.path.join(network_dir, "analytics.jsonl"),
+        "geolocationFile": os.path.join(network_dir, "geo-location.json"),
+        "country": country,
+        "partners": list(partners),
+    }
+    try:
+        write_geolocation(state["geolocationFile"], country)
+        start_receiver(network_dir, state)
+        faulty_nodes = start_faulty_nodes(network_dir, tree, faulty, fault_args, state)
+        start_nginx(network_dir, tree, nodes, faulty_nodes, publisher, list(partners), state)
+        save_state(network_dir, state)
+        if watch_pid:
+            start_watchdog(network_dir, watch_pid, state)
+            save_state(network_dir, state)
+    except BaseException:
+        save_state(network_dir, state)
+        stop(network_dir)
+        raise
+    return state
+
+
+def stop(network_dir):
+    """Stops every server of the network and removes its folder. Stopping a
+    network that is already gone is not an error."""
+    network_dir = os.path.abspath(network_dir)
+    try:
+        with open(os.path.join(network_dir, "network.json"), encoding="utf-8") as state_file:
+            state = json.load(state_file)
+    except FileNotFoundError:
+        return
+    pids = dict(state.get("pids", {}))
+    # The watchdog goes first so it does not race this stop with its own.
+    order = sorted(pids, key=lambda name: name != "watchdog")
+    stuck = []
+    for name in order:
+        pid = pids[name]
+        if pid == os.getpid() or not owned_by_network(pid, network_dir):
+            continue
+        try:
+            os.kill(pid, signal.SIGTERM)
+        except ProcessLookupError:
+            continue
+        if not wait_for_exit(pid, STOP_SECONDS):
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            if not wait_for_exit(pid, STOP_SECONDS):
+                stuck.append("%s (%d)" % (name, pid))
+    if stuck:
+        raise NetworkError("could not stop " + ", ".join(stuck))
+    shutil.rmtree(network_dir, ignore_errors=True)
+
+
+def watch(network_dir, pid):
+    """Stops the network once the process it serves has ended."""
+    wait_for_exit(pid)
+    stop(network_dir)
+
+
+def print_addresses(state, as_json):
+    if as_json:
+        sys.stdout.write(json.dumps(state, sort_keys=True) + "\n")
+        return
+    lines = [
+        ("VREXA_NETWORK_DIR", state["dir"]),
+        ("VREXA_MANIFEST_HOST", state["manifestHost"]),
+        ("VREXA_GEOLOCATION_URL", state["geolocationUrl"]),
+        ("VREXA_TRANSFER_ANALYTICS_URL", state["transferAnalyticsUrl"]),
+        ("VREXA_EVENTS_ANALYTICS_URL", state["eventsAnalyticsUrl"]),
+        ("VREXA_ANALYTICS_RECORDS", state["analyticsRecords"]),
+        ("VREXA_NODES", " ".join("%s=%s%s" % (n["id"], n["host"], n["path"]) for n in state["nodes"])),
+    ]
+    for key, value in lines:
+        sys.stdout.write("%s='%s'\n" % (key, value.replace("'", "'\\''")))
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(
+        description="The local download network: nginx as manifest cache host and download "
+                    "nodes, an analytics receiver, a geolocation answer and faulty nodes.")
+    commands = parser.add_subparsers(dest="command", required=True)
+
+    start_cmd = commands.add_parser(
+        "start", help="start a network and print its addresses",
+        description="Starts the network and prints its addresses as shell assignments "
+                    "(or one JSON object with --json). Stop it with: localnet.py stop DIR.")
+    start_cmd.add_argument("--tree", required=True,
+                           help="the published tree (OUTPUT_DIR of vrexa-publish)")
+    start_cmd.add_argument("--nodes", type=int, default=2, help="download nodes served by nginx (default 2)")
+    start_cmd.add_argument("--faulty", type=int, default=0,
+                           help="faulty nodes served by the fault-injecting test server (default 0)")
+    start_cmd.add_argument("--fault", action="append", default=[], metavar="ARG",
+                           help="an argument for the fault-injecting server (repeatable)")
+    start_cmd.add_argument("--partner", action="append", default=[],
+                           help="serve this partner a node list of the network's nodes (repeatable)")
+    start_cmd.add_argument("--publisher", help="the vrexa-publish program, which writes those node lists")
+    start_cmd.add_argument("--country", default="SE", help="country of the geolocation answer (default SE)")
+    start_cmd.add_argument("--dir", help="the network's own folder (default: a new temporary folder)")
+    start_cmd.add_argument("--watch-pid", type=int,
+                           help="stop the network by itself when this process ends")
+    start_cmd.add_argument("--json", action="store_true", help="print the addresses as one JSON object")
+
+    stop_cmd = commands.add_parser("stop", help="stop a network and remove its folder")
+    stop_cmd.add_argument("dir", help="the network folder that start printed")
+
+    country_cmd = commands.add_parser("country", help="change the geolocation answer of a running network")
+    country_cmd.add_argument("dir")
+    country_cmd.add_argument("code")
+
+    watch_cmd = commands.add_parser("watch", help=argparse.SUPPRESS)
+    watch_cmd.add_argument("dir")
+    watch_cmd.add_argument("pid", type=int)
+
+    args = parser.parse_args(argv)
+    try:
+        if args.command == "start":
+            state = start(args.tree, nodes=args.nodes, faulty=args.faulty, fault_args=args.fault,
+                          partners=args.partner, publisher=args.publisher, country=args.country,
+                          network_dir=args.dir, watch_pid=args.watch_pid)
+            print_addresses(state, args.json)
+        elif args.command == "stop":
+            stop(args.dir)
+        elif args.command == "country":
+            set_country(args.dir, args.code)
+        elif args.command == "watch":
+            watch(args.dir, args.pid)
+    except NetworkError as error:
+        sys.stderr.write("localnet: %s\n" % error)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

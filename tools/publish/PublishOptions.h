@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vrexa::publish {
+
+// Chunks of 1 MiB keep a manifest small for large packages while a failed
+// chunk costs little to fetch again.
+inline constexpr std::uint32_t kDefaultChunkSize = 1024 * 1024;
+
+// The node path the engine assumes when a node list gives none; it is also
+// where the publisher lays the packages out.
+inline constexpr std::string_view kDefaultNodePath = "/packages/";
+
+enum class CountryPolicy { None, Whitelist, Blacklist };
+
+// One download node of a node list.
+struct NodeSpec {
+  std::string id;
+  std::string host;  // host[:port], used by the engine as the URL's authority
+  std::string path = std::string(kDefaultNodePath);  // begins and ends with "/"
+  std::uint32_t weight = 1;
+
+  bool operator==(const NodeSpec&) const = default;
+};
+
+struct PublishOptions {
+  std::string partnerId;
+  std::string packageId;
+  std::string versionId;
+  std::string name;
+  std::string run;  // manifest path of the run file; empty: none
+  std::uint32_t chunkSize = kDefaultChunkSize;
+  bool active = true;
+  CountryPolicy policy = CountryPolicy::None;
+  std::vector<std::string> countries;
+  bool writeCurrent = true;
+  // A published version is what clients are downloading; it is only
+  // overwritten when asked for.
+  bool replace = false;
+  // Only write or update the partner's node list.
+  bool nodesOnly = false;
+  std::vector<NodeSpec> nodes;
+  std::filesystem::path sourceDir;  // empty with nodesOnly
+  std::filesystem::path outputDir;
+};
+
+// A command line that cannot be understood; the text says what is wrong.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct CommandLine {
+  bool help = false;
+  PublishOptions options;
+};
+
+// "ID=HOST[:PORT][/PATH][@WEIGHT]". The path gets a leading and a trailing "/"
+// where missing; without one the node serves kDefaultNodePath.
+NodeSpec ParseNodeSpec(std::string_view text);
+
+CountryPolicy ParseCountryPolicy(std::string_view text);
+std::string_view CountryPolicyName(CountryPolicy policy);
+
+// `args` excludes the program name. Checks the syntax and that every required
+// option is present; what the values mean is checked by Publish.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+std::string_view HelpText();
+
+}  // namespace vrexa::publish

@@ -34,6 +34,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 STARTUP_SECONDS = 20
@@ -272,27 +273,48 @@ def start_nginx(network_dir, tree, node_count, faulty_nodes, publisher, partners
     raise NetworkError("nginx did not start:\n" + tail(log) + tail(os.path.join(network_dir, "logs", "error.log")))
 
 
-def start_faulty_nodes(network_dir, tree, count, fault_args, state):
-    """The fault-injecting test server, one process per faulty node."""
+def published_paths(tree):
+    """The URL paths of every file under the tree's packages folder, in the
+    spellings a client may send: as is, and percent-encoded."""
+    paths = set()
+    packages = os.path.join(tree, "packages")
+    for folder, _, files in os.walk(packages):
+        for name in files:
+            relative = os.path.relpath(os.path.join(folder, name), tree).replace(os.sep, "/")
+            path = "/" + relative
+            paths.add(path)
+            paths.add(urllib.parse.quote(path, safe="/!$&'()*+,;=:@~"))
+            paths.add(urllib.parse.quote(path))
+    return sorted(paths)
+
+
+def start_faulty_nodes(network_dir, tree, count, faults, state):
+    """One fault-injecting test server per faulty node, serving the tree with
+    `faults` (fault objects of that server, applied in order) queued for every
+    published file. Files published after the start are served without
+    faults."""
     faulty = []
     if count == 0:
         return faulty
-    server = os.path.join(os.path.dirname(HERE), "fault_server.py")
+    server = os.path.join(os.path.dirname(HERE), "test_http_server.py")
     if not os.path.exists(server):
-        raise NetworkError("the fault-injecting server %s is missing" % server)
+        raise NetworkError("the fault-injecting test server %s is missing" % server)
+    fault_list = [dict(fault, path=path) for path in published_paths(tree) for fault in faults]
+    faults_file = os.path.join(network_dir, "faults.json")
+    with open(faults_file, "w", encoding="utf-8") as out:
+        json.dump(fault_list, out)
     for index in range(count):
         name = "faulty%d" % (index + 1)
-        process = spawn([sys.executable, server, "--root", tree, "--port", "0",
-                         "--announce"] + list(fault_args),
-                        os.path.join(network_dir, "logs", name + ".log"), stdout=subprocess.PIPE)
+        log = os.path.join(network_dir, "logs", name + ".log")
+        process = spawn([sys.executable, server, "--root", tree, "--port", "0", "--faults", faults_file],
+                        log, stdout=subprocess.PIPE)
         state["pids"][name] = process.pid
         line = read_line(process.stdout, STARTUP_SECONDS)
         process.stdout.close()
         try:
-            port = int(line.split()[-1])
-        except (ValueError, IndexError):
-            raise NetworkError("the faulty node %s did not start:\n%s"
-                               % (name, tail(os.path.join(network_dir, "logs", name + ".log"))))
+            port = int(json.loads(line)["port"])
+        except (ValueError, KeyError, TypeError):
+            raise NetworkError("the faulty node %s did not start:\n%s" % (name, tail(log)))
         faulty.append({"id": name, "host": "127.0.0.1:%d" % port, "path": "/packages/",
                        "faulty": True})
     return faulty
@@ -311,7 +333,7 @@ def save_state(network_dir, state):
     os.replace(path + ".new", path)
 
 
-def start(tree, nodes=2, faulty=0, fault_args=(), partners=(), publisher=None,
+def start(tree, nodes=2, faulty=0, faults=(), partners=(), publisher=None,
           country="SE", network_dir=None, watch_pid=None):
     """Starts a network and returns its description (also in network.json)."""
     tree = os.path.abspath(tree)
@@ -347,7 +369,7 @@ def start(tree, nodes=2, faulty=0, fault_args=(), partners=(), publisher=None,
     try:
         write_geolocation(state["geolocationFile"], country)
         start_receiver(network_dir, state)
-        faulty_nodes = start_faulty_nodes(network_dir, tree, faulty, fault_args, state)
+        faulty_nodes = start_faulty_nodes(network_dir, tree, faulty, list(faults), state)
         start_nginx(network_dir, tree, nodes, faulty_nodes, publisher, list(partners), state)
         save_state(network_dir, state)
         if watch_pid:
@@ -431,8 +453,10 @@ def main(argv=None):
     start_cmd.add_argument("--nodes", type=int, default=2, help="download nodes served by nginx (default 2)")
     start_cmd.add_argument("--faulty", type=int, default=0,
                            help="faulty nodes served by the fault-injecting test server (default 0)")
-    start_cmd.add_argument("--fault", action="append", default=[], metavar="ARG",
-                           help="an argument for the fault-injecting server (repeatable)")
+    start_cmd.add_argument("--fault", action="append", default=[], metavar="JSON",
+                           help="a fault of the fault-injecting test server as a JSON object, e.g. "
+                                "'{\"status\": 503}' or '{\"cutAfter\": 100, \"times\": 2}'; queued in order "
+                                "for every published file on every faulty node (repeatable)")
     start_cmd.add_argument("--partner", action="append", default=[],
                            help="serve this partner a node list of the network's nodes (repeatable)")
     start_cmd.add_argument("--publisher", help="the vrexa-publish program, which writes those node lists")
@@ -456,7 +480,16 @@ def main(argv=None):
     args = parser.parse_args(argv)
     try:
         if args.command == "start":
-            state = start(args.tree, nodes=args.nodes, faulty=args.faulty, fault_args=args.fault,
+            faults = []
+            for text in args.fault:
+                try:
+                    fault = json.loads(text)
+                except ValueError as error:
+                    raise NetworkError("--fault %s is not JSON: %s" % (text, error))
+                if not isinstance(fault, dict):
+                    raise NetworkError("--fault %s is not a JSON object" % text)
+                faults.append(fault)
+            state = start(args.tree, nodes=args.nodes, faulty=args.faulty, faults=faults,
                           partners=args.partner, publisher=args.publisher, country=args.country,
                           network_dir=args.dir, watch_pid=args.watch_pid)
             print_addresses(state, args.json)

@@ -41,6 +41,36 @@ std::string PatternToExpression(const std::string& pattern) {
   return expression;
 }
 
+// Scheme and host as written in the URL. The URL parser validates (and throws
+// for what it cannot parse) but folds case, and bypass patterns match the host
+// case-sensitively, so both are taken from the text itself.
+struct SchemeAndHost {
+  std::string scheme;
+  std::string host;
+};
+
+SchemeAndHost ParseUrl(const std::string& url) {
+  const Poco::URI uri(url);
+  SchemeAndHost parts;
+  const std::size_t colon = url.find(':');
+  parts.scheme = url.substr(0, colon);
+  std::size_t start = url.compare(colon, 3, "://") == 0 ? colon + 3 : std::string::npos;
+  if (start == std::string::npos) {
+    parts.host = uri.getHost();
+    return parts;
+  }
+  const std::size_t end = url.find_first_of("/?#", start);
+  std::string authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  const std::size_t at = authority.rfind('@');
+  if (at != std::string::npos) authority.erase(0, at + 1);
+  if (!authority.empty() && authority.front() == '[') {
+    parts.host = authority.substr(1, authority.find(']') - 1);
+  } else {
+    parts.host = authority.substr(0, authority.find(':'));
+  }
+  return parts;
+}
+
 }  // namespace
 
 bool IsBypassed(const std::string& host, const std::string& bypassList) {
@@ -55,8 +85,8 @@ bool IsBypassed(const std::string& host, const std::string& bypassList) {
 }
 
 std::string SelectProxy(const std::string& url, const std::string& proxyList, const std::string& bypassList) {
-  const Poco::URI uri(url);
-  const std::string scheme = uri.getScheme() == "https" ? "https" : "http";
+  const SchemeAndHost parsed = ParseUrl(url);
+  const std::string scheme = parsed.scheme == "https" ? "https" : "http";
 
   const std::vector<std::string> tokens = SplitList(proxyList);
   if (tokens.empty()) {
@@ -76,7 +106,7 @@ std::string SelectProxy(const std::string& url, const std::string& proxyList, co
   if (candidate.empty() || candidate == ":" || candidate == "::") {
     return {};
   }
-  if (IsBypassed(uri.getHost(), bypassList)) {
+  if (IsBypassed(parsed.host, bypassList)) {
     return {};
   }
   return candidate;

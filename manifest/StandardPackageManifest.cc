@@ -29,7 +29,9 @@ void StandardPackageManifest::ReadFields(const boost::property_tree::ptree& pack
     }
 
     files_.clear();
-    for (const auto& [key, entry] : RequiredChild(package, "files")) {
+    const ptree& files = RequiredChild(package, "files");
+    files_.reserve(files.size());
+    for (const auto& [key, entry] : files) {
         // Only "file" entries belong here; a comment or an attribute is as wrong
         // as a misspelt element.
         if (key != "file") Reject();
@@ -43,6 +45,7 @@ void StandardPackageManifest::SplitFiles() {
     runFile_.reset();
     runFiles_.clear();
     otherFiles_.clear();
+    otherFiles_.reserve(files_.size());
     // File paths are never empty, so an empty run matches no file.
     for (const auto& file : files_) {
         if (file->GetPath() == run_) {

@@ -87,6 +87,23 @@ const ReadingCase kCases[] = {
      "<files count=\"1\">" + kTenBytes + "</files></package>",
      false},
 
+    {"PrettyPrintedWithComments", Kind::Package,
+     "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+     "<!-- published -->\n"
+     "<package>\n  <id>P1</id>\n  <name>Demo</name>\n  <partnerId>N7</partnerId>\n"
+     "  <versionId>42</versionId>\n  <run>setup/start.exe</run>\n"
+     "  <version>\n    <id>42</id>\n    <run>setup/start.exe</run>\n"
+     "    <policy>Whitelist</policy>\n"
+     "    <countryCodes>\n      <countryCode>SE</countryCode>\n    </countryCodes>\n"
+     "  </version>\n"
+     "  <files>\n"
+     "    <file>\n      <!-- the installer -->\n      <path>setup/start.exe</path>\n"
+     "      <chunksize>4</chunksize>\n      <size>4</size>\n      <checksums>cbf43926</checksums>\n"
+     "    </file>\n"
+     "  </files>\n"
+     "</package>\n",
+     true},
+
     // The run file.
     {"RunMatchesAFile", Kind::Package, PackageXml(kTenBytes + kRunFile, "<run>setup/start.exe</run>"),
      true},
@@ -179,6 +196,10 @@ const ReadingCase kCases[] = {
     {"NodeListWithNamespaceAttributes", Kind::NodeList,
      R"(<ArrayOfNodeInfo xmlns:i="http://www.w3.org/2001/XMLSchema-instance" xmlns="urn:n">)" +
          Node("<NodeId>1</NodeId><Host>a.test</Host>") + "</ArrayOfNodeInfo>",
+     true},
+    {"NodeListPrettyPrinted", Kind::NodeList,
+     "<?xml version=\"1.0\"?>\n<ArrayOfNodeInfo>\n  <NodeInfo>\n    <NodeId>1</NodeId>\n"
+     "    <Host>a.test</Host>\n    <Weight>3</Weight>\n  </NodeInfo>\n</ArrayOfNodeInfo>\n",
      true},
     {"NodeListWithoutNodes", Kind::NodeList, NodeList("<Other/>"), false},
     {"NodeListElementMissing", Kind::NodeList,

@@ -13,14 +13,6 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-std::optional<std::unique_lock<std::recursive_mutex>> LockIf(bool synchronized,
-                                                              const std::shared_ptr<OperationContext>& context) {
-    if (!synchronized || !context) {
-        return std::nullopt;
-    }
-    return std::unique_lock<std::recursive_mutex>(context->mutex);
-}
-
 // relative without its leading "/", which never make it absolute.
 std::string StripLeadingSlashes(const std::string& relative) {
     const auto first = relative.find_first_not_of('/');
@@ -51,7 +43,26 @@ fs::path Filesystem::ResolvePath(const std::string& base, const std::string& rel
     return ToPath(base) / rest;
 }
 
+bool Filesystem::EscapesBase(const std::string& relative) {
+    int depth = 0;
+    for (const auto& part : fs::path(StripLeadingSlashes(relative))) {
+        if (part == "..") {
+            if (--depth < 0) {
+                return true;
+            }
+        } else if (part != "." && !part.empty()) {
+            ++depth;
+        }
+    }
+    return false;
+}
+
 bool Filesystem::RemoveAndPrune(const std::string& base, const std::string& relative, bool synchronized) {
+    // Relative paths here come from downloaded manifests: never remove
+    // anything outside base on their word.
+    if (EscapesBase(relative)) {
+        throw BadPathException();
+    }
     const bool removed = Remove(base, relative, false, synchronized);
     try {
         const fs::path baseFolder = ToPath(base).lexically_normal();
@@ -77,7 +88,15 @@ bool Filesystem::RemoveAndPrune(const std::string& base, const std::string& rela
 }
 
 bool Filesystem::Exists(const std::string& path) {
-    return Wrapped([&](boost::system::error_code& error) { return fs::exists(ToPath(path), error); });
+    return Wrapped([&](boost::system::error_code& error) {
+        const fs::file_status status = fs::status(ToPath(path), error);
+        if (status.type() == fs::file_not_found) {
+            // Reported with an error code, but a missing object is an answer.
+            error.clear();
+            return false;
+        }
+        return fs::exists(status);
+    });
 }
 
 bool Filesystem::SafeExists(const std::string& path) {
@@ -159,7 +178,7 @@ bool Filesystem::SafeEnsureDirectories(const std::string& path) {
 }
 
 void Filesystem::Copy(const std::string& from, const std::string& to, bool synchronized) {
-    const auto lock = LockIf(synchronized, context_);
+    const auto lock = LockOperations(synchronized ? context_ : nullptr);
     Wrapped([&](boost::system::error_code& error) {
         fs::copy(ToPath(from), ToPath(to), fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
     });
@@ -175,7 +194,7 @@ bool Filesystem::Remove(const std::string& base, const std::string& relative, bo
 }
 
 bool Filesystem::Remove(const std::string& path, bool recursive, bool synchronized) {
-    const auto lock = LockIf(synchronized, context_);
+    const auto lock = LockOperations(synchronized ? context_ : nullptr);
     return Wrapped([&](boost::system::error_code& error) {
         if (recursive) {
             return fs::remove_all(ToPath(path), error) != 0;

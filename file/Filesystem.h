@@ -99,6 +99,9 @@ public:
     // A UTF-8 string as a path made absolute against the current directory.
     static boost::filesystem::path ToPath(const std::string& path);
     static std::string ToUtf8(const boost::filesystem::path& path);
+    // Whether relative, taken component by component, climbs above the
+    // folder it is joined to ("a/../../x" does, "a/../x" does not).
+    static bool EscapesBase(const std::string& relative);
 
 protected:
     // Runs operation(error) under the wrapped-operation error policy: the

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <memory>
 #include <mutex>
+#include <optional>
 
 namespace vrexa::file {
 
@@ -11,5 +13,15 @@ namespace vrexa::file {
 struct OperationContext {
     std::recursive_mutex mutex;
 };
+
+using OperationLock = std::optional<std::unique_lock<std::recursive_mutex>>;
+
+// Holds the file operation lock when there is a context, nothing otherwise.
+inline OperationLock LockOperations(const std::shared_ptr<OperationContext>& context) {
+    if (!context) {
+        return std::nullopt;
+    }
+    return std::unique_lock<std::recursive_mutex>(context->mutex);
+}
 
 }  // namespace vrexa::file

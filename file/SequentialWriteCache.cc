@@ -129,10 +129,7 @@ void SequentialWriteCache::WaitForLowerBound() {
 void SequentialWriteCache::Flush() {
     WaitForLowerBound();
     {
-        std::optional<std::unique_lock<std::recursive_mutex>> lock;
-        if (context_) {
-            lock.emplace(context_->mutex);
-        }
+        const auto lock = LockOperations(context_);
         file_->Seek(GetLower());
         const auto length = static_cast<std::size_t>(GetLength());
         if (file_->Write(buffer_, length) != length) {

@@ -58,25 +58,10 @@ std::string DesktopFromUserDirs(const std::string& text, const std::string& home
     return found;
 }
 
-// Whether relative, taken component by component, climbs above the folder
-// it is joined to.
-bool RelativeEscapesBase(const std::string& relative) {
-    int depth = 0;
-    for (const auto& part : fs::path(relative)) {
-        if (part == "..") {
-            if (--depth < 0) {
-                return true;
-            }
-        } else if (part != "." && part != "/" && !part.empty()) {
-            ++depth;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
-FilesystemImpl::FilesystemImpl(std::string sysfsRoot) : sysfsRoot_(std::move(sysfsRoot)) {}
+FilesystemImpl::FilesystemImpl(std::string sysfsRoot, std::string mountTable)
+    : sysfsRoot_(std::move(sysfsRoot)), mountTable_(std::move(mountTable)) {}
 
 FilesystemImpl::~FilesystemImpl() = default;
 
@@ -91,7 +76,7 @@ std::shared_ptr<SharedFile> FilesystemImpl::OpenSharedFile(const std::string& ba
     }
     // Output paths come from downloaded manifests: a name that climbs out of
     // the destination folder is refused rather than written.
-    if (RelativeEscapesBase(relative)) {
+    if (EscapesBase(relative)) {
         throw BadPathException();
     }
     const fs::path path = ResolvePath(base, relative);
@@ -110,14 +95,12 @@ std::shared_ptr<Volume> FilesystemImpl::GetVolume(const std::string& path) {
     } catch (...) {
         throw NotFoundException();
     }
-    std::ifstream table("/proc/self/mountinfo");
-    std::stringstream text;
-    text << table.rdbuf();
+    std::string text;
     MountInfo mount;
-    if (!table || !FindMount(text.str(), canonical, mount)) {
+    if (!ReadMountTable(mountTable_, text) || !FindMount(text, canonical, mount)) {
         throw NotFoundException();
     }
-    return std::make_shared<VolumeImpl>(mount, canonical, sysfsRoot_);
+    return std::make_shared<VolumeImpl>(mount, canonical, mountTable_, sysfsRoot_);
 }
 
 std::string FilesystemImpl::GetDesktopFolder() {

@@ -12,9 +12,10 @@ namespace vrexa::file::posix {
 // error mapping keyed on errno.
 class FilesystemImpl : public Filesystem {
 public:
-    // sysfsRoot is where the block devices' bus paths are looked up; tests
-    // point it at a fake tree to pose as a USB disk.
-    explicit FilesystemImpl(std::string sysfsRoot = "/sys");
+    // sysfsRoot is where the block devices' bus paths are looked up and
+    // mountTable the mount table of this process; tests point them at fakes
+    // to pose as a USB disk.
+    explicit FilesystemImpl(std::string sysfsRoot = "/sys", std::string mountTable = "/proc/self/mountinfo");
     ~FilesystemImpl() override;
 
     std::shared_ptr<SharedFile> OpenSharedFile(const std::string& base, const std::string& relative, OpenMode mode,
@@ -31,6 +32,7 @@ public:
 
 private:
     std::string sysfsRoot_;
+    std::string mountTable_;
 };
 
 }  // namespace vrexa::file::posix

@@ -26,13 +26,6 @@ std::uint64_t PageSize() {
     return size;
 }
 
-std::optional<std::unique_lock<std::recursive_mutex>> LockIf(const std::shared_ptr<OperationContext>& context) {
-    if (!context) {
-        return std::nullopt;
-    }
-    return std::unique_lock<std::recursive_mutex>(context->mutex);
-}
-
 }  // namespace
 
 MemoryMap::MemoryMap(int descriptor, std::shared_ptr<OperationContext> context)
@@ -50,7 +43,7 @@ MemoryMap::MemoryMap(int descriptor, std::shared_ptr<OperationContext> context)
 }
 
 MemoryMap::~MemoryMap() {
-    const auto lock = LockIf(context_);
+    const auto lock = LockOperations(context_);
     ::close(descriptor_);
 }
 
@@ -152,7 +145,7 @@ void MemoryMapView::Visit(const Visitor& function) {
 }
 
 void MemoryMapView::Fetch() {
-    const auto lock = LockIf(context_);
+    const auto lock = LockOperations(context_);
     ThrowIfBroken();
     // One read per page brings the whole range in before it is checksummed,
     // rather than faulting page by page during the checksum. The AND keeps
@@ -170,7 +163,7 @@ void MemoryMapView::Fetch() {
 }
 
 void MemoryMapView::Flush() {
-    const auto lock = LockIf(context_);
+    const auto lock = LockOperations(context_);
     ThrowIfBroken();
     if (::msync(address_, mappedLength_, MS_SYNC) != 0) {
         ThrowLastError();

@@ -17,13 +17,6 @@ namespace vrexa::file::posix {
 
 namespace {
 
-std::optional<std::unique_lock<std::recursive_mutex>> LockIf(const std::shared_ptr<OperationContext>& context) {
-    if (!context) {
-        return std::nullopt;
-    }
-    return std::unique_lock<std::recursive_mutex>(context->mutex);
-}
-
 constexpr mode_t kExecuteBits = S_IXUSR | S_IXGRP | S_IXOTH;
 
 }  // namespace
@@ -63,7 +56,7 @@ SharedFileImpl::SharedFileImpl(int descriptor, std::string path, std::shared_ptr
 }
 
 SharedFileImpl::~SharedFileImpl() {
-    const auto lock = LockIf(GetOperationContext());
+    const auto lock = LockOperations(GetOperationContext());
     map_.reset();
     ::close(descriptor_);
 }
@@ -82,7 +75,7 @@ std::size_t SharedFileImpl::Read(void* buffer, std::size_t size) {
     }
     const std::uint64_t position = position_.load();
     CheckSpan(position, count);
-    const auto lock = LockIf(GetOperationContext());
+    const auto lock = LockOperations(GetOperationContext());
     ssize_t done;
     do {
         done = ::pread(descriptor_, buffer, count, static_cast<off_t>(position));
@@ -100,7 +93,7 @@ std::size_t SharedFileImpl::Write(const void* buffer, std::size_t size) {
     }
     const std::uint64_t position = position_.load();
     CheckSpan(position, size);
-    const auto lock = LockIf(GetOperationContext());
+    const auto lock = LockOperations(GetOperationContext());
     // One logical write; the kernel may take it in several pieces.
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     std::size_t written = 0;
@@ -131,7 +124,7 @@ std::uint64_t SharedFileImpl::GetSize() {
 }
 
 bool SharedFileImpl::Preallocate(std::uint64_t size) {
-    const auto lock = LockIf(GetOperationContext());
+    const auto lock = LockOperations(GetOperationContext());
     if (GetSize() != 0) {
         return false;
     }

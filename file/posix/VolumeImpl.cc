@@ -76,6 +76,17 @@ bool ParseMountLine(const std::string& line, MountInfo& mount) {
 
 }  // namespace
 
+bool ReadMountTable(const std::string& path, std::string& text) {
+    std::ifstream table(path);
+    if (!table) {
+        return false;
+    }
+    std::stringstream content;
+    content << table.rdbuf();
+    text = content.str();
+    return true;
+}
+
 bool FindMount(const std::string& mountInfoText, const std::string& path, MountInfo& mount) {
     std::istringstream lines(mountInfoText);
     std::string line;
@@ -107,15 +118,16 @@ std::string FileSystemNameOf(const std::string& kernelType) {
     return kernelType;
 }
 
-VolumeImpl::VolumeImpl(const MountInfo& mount, std::string path, std::string sysfsRoot)
-    : Volume(mount.mountPoint), path_(std::move(path)), sysfsRoot_(std::move(sysfsRoot)) {}
+VolumeImpl::VolumeImpl(const MountInfo& mount, std::string path, std::string mountTable, std::string sysfsRoot)
+    : Volume(mount.mountPoint),
+      path_(std::move(path)),
+      mountTable_(std::move(mountTable)),
+      sysfsRoot_(std::move(sysfsRoot)) {}
 
 MountInfo VolumeImpl::Query() const {
-    std::ifstream table("/proc/self/mountinfo");
-    std::stringstream text;
-    text << table.rdbuf();
+    std::string text;
     MountInfo mount;
-    if (!table || !FindMount(text.str(), path_, mount)) {
+    if (!ReadMountTable(mountTable_, text) || !FindMount(text, path_, mount)) {
         throw InaccessibleException();
     }
     return mount;

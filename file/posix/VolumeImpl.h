@@ -15,6 +15,9 @@ struct MountInfo {
     std::string source;          // the mounted device or resource ("/dev/sdb1", "tmpfs")
 };
 
+// The text of the mount table file at path; "" with false when unreadable.
+bool ReadMountTable(const std::string& path, std::string& text);
+
 // The mount holding path (a canonical absolute path): the entry of
 // mountInfoText (the text of /proc/self/mountinfo) with the longest mount
 // point that is path or one of its parents, the last such entry winning when
@@ -28,8 +31,9 @@ std::string FileSystemNameOf(const std::string& kernelType);
 class VolumeImpl : public Volume {
 public:
     // path is the canonical path the volume was asked for; the mount table
-    // is read afresh on every query.
-    VolumeImpl(const MountInfo& mount, std::string path, std::string sysfsRoot);
+    // (a file in the format of /proc/self/mountinfo) is read afresh on every
+    // query; sysfsRoot is where "dev/block/MAJ:MIN" is looked up.
+    VolumeImpl(const MountInfo& mount, std::string path, std::string mountTable, std::string sysfsRoot);
 
     std::string GetFileSystemName() override;
     // The block device behind the mount (sysfs "dev/block/MAJ:MIN") sits on a
@@ -44,6 +48,7 @@ private:
     MountInfo Query() const;
 
     std::string path_;
+    std::string mountTable_;
     std::string sysfsRoot_;
 };
 

@@ -112,7 +112,8 @@ def main():
     stop_signals = {signal.SIGTERM, signal.SIGINT}
     signal.pthread_sigmask(signal.SIG_BLOCK, stop_signals)
     for _, server in servers:
-        threading.Thread(target=server.serve_forever, daemon=True).start()
+        threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.05},
+                         daemon=True).start()
 
     sys.stdout.write("READY " + " ".join(
         "%s=%d" % (name, server.server_address[1]) for name, server in servers) + "\n")

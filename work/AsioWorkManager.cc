@@ -1,0 +1,72 @@
+#include "work/AsioWorkManager.h"
+
+#include <boost/asio/post.hpp>
+
+#include "work/SimpleWork.h"
+#include "work/WorkStatusData.h"
+#include "work/Workflow.h"
+
+namespace vrexa {
+
+AsioWorkManager::AsioWorkManager(unsigned threadCount, bool finishPendingOnShutdown)
+    : service(1), threadCount(threadCount), finishPendingOnShutdown(finishPendingOnShutdown) {
+    guard.emplace(boost::asio::make_work_guard(service));
+    for (unsigned i = 0; i < threadCount; ++i) {
+        threads.create_thread([this] { service.run(); });
+    }
+}
+
+AsioWorkManager::~AsioWorkManager() {
+    if (finishPendingOnShutdown) {
+        Drain();
+    } else {
+        service.stop();
+        threads.join_all();
+    }
+}
+
+void AsioWorkManager::Drain() {
+    guard.reset();
+    threads.join_all();
+}
+
+void AsioWorkManager::Post(std::function<void()> job) {
+    boost::asio::post(service, [job = std::move(job)] {
+        // An escaping exception would end the worker thread's run loop, so a
+        // failing job is dropped instead.
+        try {
+            job();
+        } catch (...) {
+        }
+    });
+}
+
+void AsioWorkManager::Post(std::shared_ptr<SimpleWork> work) {
+    boost::asio::post(service, [work = std::move(work)] {
+        const WorkStatus status = work->Execute();
+        try {
+            work->NotifyComplete(status);
+        } catch (...) {
+            // Nobody above a job to tell: the outcome is lost, not the thread.
+        }
+    });
+}
+
+void AsioWorkManager::Post(std::shared_ptr<Workflow> workflow, std::shared_ptr<SimpleWork> work) {
+    boost::asio::post(service, [workflow = std::move(workflow), work = std::move(work)] {
+        const WorkStatus status = work->Execute();
+        try {
+            work->NotifyComplete(status);
+            workflow->OnSimpleWorkComplete(work, status);
+        } catch (...) {
+            try {
+                workflow->Cancel(
+                    WorkStatus(WorkResult::FatalError, std::make_shared<WorkExceptionData>(std::current_exception())));
+            } catch (...) {
+                // A root callback threw in turn; the workflow is cancelled anyway.
+            }
+        }
+    });
+}
+
+}  // namespace vrexa

@@ -1,0 +1,111 @@
+#include "work/CompositeWork.h"
+
+#include "work/WorkStatusData.h"
+#include "work/Workflow.h"
+
+namespace vrexa {
+
+CompositeWork::Progress CompositeWork::ProgressFrom(const WorkStatus& status) {
+    return Progress{status.IsFinal(), status};
+}
+
+void CompositeWork::Reset() {
+    std::lock_guard lock(mutex);
+    progress = Progress{};
+}
+
+bool CompositeWork::ShouldRetry() { return false; }
+
+std::shared_ptr<Work> CompositeWork::GetSharedPtr() { return shared_from_this(); }
+
+std::shared_ptr<const Work> CompositeWork::GetSharedPtr() const { return shared_from_this(); }
+
+bool CompositeWork::IsComplete() const {
+    std::lock_guard lock(mutex);
+    return progress.complete;
+}
+
+void CompositeWork::AdoptChild(std::shared_ptr<Work> child) {
+    child->SetParent(weak_from_this());
+    if (std::shared_ptr<Workflow> locked = workflow.lock()) {
+        child->SetWorkflow(locked);
+    }
+}
+
+void CompositeWork::PassWorkflowTo(const std::shared_ptr<Work>& child, const std::weak_ptr<Workflow>& target) {
+    child->SetParent(weak_from_this());
+    child->SetWorkflow(target);
+}
+
+void CompositeWork::Restart() {
+    Reset();
+    if (std::shared_ptr<Workflow> locked = workflow.lock()) {
+        QueueAvailableWork(locked);
+    }
+}
+
+void CompositeWork::QueueChild(const std::shared_ptr<Work>& child, const std::shared_ptr<Workflow>& target,
+                               unsigned index) {
+    // Without a workflow the tree is being torn down: nothing is to run.
+    if (!target) {
+        return;
+    }
+    PriorityPath path;
+    path.reserve(priorityPath.size() + 1);
+    path = priorityPath;
+    path.push_back(index);
+    child->SetPriorityPath(std::move(path));
+    child->QueueAvailableWork(target);
+}
+
+void CompositeWork::OnWorkComplete(std::shared_ptr<Work> child, const WorkStatus& status) {
+    std::unique_lock lock(mutex);
+    if (progress.complete) {
+        return;
+    }
+    if (!AcceptChild(child)) {
+        progress = ProgressFrom(WorkStatus(
+            WorkResult::FatalError, std::make_shared<WorkErrorData>("Invalid child progress for CompositeWork::OnWorkComplete")));
+    } else {
+        switch (status.result) {
+            case WorkResult::Cancelled:
+            case WorkResult::RetryableError:
+                // A simple child is queued again by the workflow; a composite
+                // child has already restarted itself.
+                break;
+            case WorkResult::FatalError:
+                progress = ProgressFrom(status);
+                break;
+            case WorkResult::Success:
+            case WorkResult::Failure:
+                progress = ComputeProgress(child, status);
+                break;
+        }
+    }
+
+    if (progress.complete) {
+        if (progress.status.result == WorkResult::Success) {
+            progress.status.data.reset();
+        }
+        const WorkStatus outcome = progress.status;
+        lock.unlock();
+        NotifyComplete(outcome);
+        return;
+    }
+
+    // Only a limited-retry sequence makes a non-final outcome of its own.
+    if (progress.status.result == WorkResult::RetryableError) {
+        progress.status.retry = ShouldRetry();
+        if (!progress.status.retry) {
+            const WorkStatus outcome = progress.status;
+            lock.unlock();
+            NotifyComplete(outcome);
+            lock.lock();
+        }
+        // Queued again either way: it runs at once when retried in place, or
+        // after the workflow's Retry otherwise.
+        Restart();
+    }
+}
+
+}  // namespace vrexa

@@ -1,0 +1,68 @@
+#include "work/ParallelWork.h"
+
+#include "work/WorkStatusData.h"
+#include "work/Workflow.h"
+
+namespace vrexa {
+
+ParallelWork::ParallelWork(WorkCompleteCallback* callback) : CompositeWork(callback) { Reserve(2); }
+
+void ParallelWork::AddChild(std::shared_ptr<Work> child) {
+    {
+        std::lock_guard lock(mutex);
+        if (!pending.insert(child).second) {
+            return;
+        }
+        children.push_back(child);
+    }
+    AdoptChild(std::move(child));
+}
+
+void ParallelWork::Reserve(std::size_t n) {
+    std::lock_guard lock(mutex);
+    children.reserve(n);
+    pending.reserve(n);
+}
+
+std::vector<std::shared_ptr<Work>> ParallelWork::GetChildren() const {
+    std::lock_guard lock(mutex);
+    return children;
+}
+
+void ParallelWork::Reset() {
+    std::lock_guard lock(mutex);
+    CompositeWork::Reset();
+    pending.clear();
+    for (const std::shared_ptr<Work>& child : children) {
+        pending.insert(child);
+        child->Reset();
+    }
+}
+
+void ParallelWork::OnSetWorkflow(std::weak_ptr<Workflow> target) {
+    for (const std::shared_ptr<Work>& child : GetChildren()) {
+        PassWorkflowTo(child, target);
+    }
+}
+
+void ParallelWork::QueueAvailableWork(std::shared_ptr<Workflow> target) {
+    std::lock_guard lock(mutex);
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        QueueChild(children[i], target, static_cast<unsigned>(i));
+    }
+}
+
+bool ParallelWork::AcceptChild(const std::shared_ptr<Work>& child) { return pending.count(child) != 0; }
+
+CompositeWork::Progress ParallelWork::ComputeProgress(const std::shared_ptr<Work>& child, const WorkStatus& status) {
+    if (status.result == WorkResult::Failure) {
+        return ProgressFrom(WorkStatus(WorkResult::FatalError, status.data));
+    }
+    pending.erase(child);
+    if (pending.empty()) {
+        return ProgressFrom(WorkStatus(WorkResult::Success, nullptr));
+    }
+    return Progress{};
+}
+
+}  // namespace vrexa

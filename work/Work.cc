@@ -1,0 +1,54 @@
+#include "work/Work.h"
+
+#include <boost/property_tree/ptree.hpp>
+
+#include "work/CompositeWork.h"
+#include "work/WorkCompleteCallback.h"
+#include "work/Workflow.h"
+
+namespace vrexa {
+
+Work::Work(WorkCompleteCallback* callback) {
+    if (callback != nullptr) {
+        completeCallbacks.push_back(callback);
+    }
+}
+
+void Work::Describe(boost::property_tree::ptree&) const {}
+
+bool Work::ShouldRetry() { return false; }
+
+void Work::Describe(const WorkStatus& status, boost::property_tree::ptree& tree) const {
+    Describe(tree);
+    boost::property_tree::ptree statusTree;
+    status.Describe(statusTree);
+    tree.add_child("workStatus", statusTree);
+}
+
+void Work::SetParent(std::weak_ptr<CompositeWork> newParent) { parent = std::move(newParent); }
+
+void Work::SetWorkflow(std::weak_ptr<Workflow> newWorkflow) {
+    workflow = newWorkflow;
+    OnSetWorkflow(std::move(newWorkflow));
+}
+
+void Work::AddCompleteCallback(WorkCompleteCallback* callback) {
+    if (callback != nullptr) {
+        completeCallbacks.push_back(callback);
+    }
+}
+
+void Work::NotifyComplete(const WorkStatus& status) {
+    const std::shared_ptr<Work> self = GetSharedPtr();
+    if (const std::shared_ptr<Workflow> locked = workflow.lock()) {
+        locked->OnWorkComplete(self, status);
+    }
+    for (WorkCompleteCallback* callback : completeCallbacks) {
+        callback->OnWorkComplete(self, status);
+    }
+    if (const std::shared_ptr<CompositeWork> locked = parent.lock()) {
+        locked->OnWorkComplete(self, status);
+    }
+}
+
+}  // namespace vrexa

@@ -1,0 +1,64 @@
+#include "work/WorkStatusData.h"
+
+#include <stdexcept>
+#include <typeinfo>
+
+#include <boost/core/demangle.hpp>
+#include <boost/property_tree/ptree.hpp>
+
+namespace vrexa {
+
+namespace {
+constexpr const char* kUnknownExceptionType = "Unknown exception type";
+}  // namespace
+
+std::string WorkStatusData::ToString() const { return std::string(); }
+
+WorkErrorData::WorkErrorData(std::string errorMessage) : errorMessage(std::move(errorMessage)) {}
+
+void WorkErrorData::Describe(boost::property_tree::ptree& tree) const { tree.put("errorMessage", errorMessage); }
+
+std::string WorkErrorData::ToString() const { return errorMessage; }
+
+std::string ExceptionTypeName(const std::exception& e) { return boost::core::demangle(typeid(e).name()); }
+
+WorkExceptionData::WorkExceptionData(std::exception_ptr exception) : exception(std::move(exception)) {}
+
+void WorkExceptionData::Rethrow() const {
+    if (!exception) {
+        throw std::logic_error("WorkExceptionData::Rethrow called with no exception_ptr");
+    }
+    std::rethrow_exception(exception);
+}
+
+void WorkExceptionData::Describe(boost::property_tree::ptree& tree) const {
+    // An empty holder describes itself like any exception of unknown type
+    // rather than throwing out of a log or analytics writer.
+    if (!exception) {
+        tree.put("exception", kUnknownExceptionType);
+        return;
+    }
+    try {
+        std::rethrow_exception(exception);
+    } catch (const std::exception& e) {
+        tree.put("exception", ExceptionTypeName(e));
+        tree.put("what", e.what());
+    } catch (...) {
+        tree.put("exception", kUnknownExceptionType);
+    }
+}
+
+std::string WorkExceptionData::ToString() const {
+    if (!exception) {
+        return kUnknownExceptionType;
+    }
+    try {
+        std::rethrow_exception(exception);
+    } catch (const std::exception& e) {
+        return ExceptionTypeName(e);
+    } catch (...) {
+        return kUnknownExceptionType;
+    }
+}
+
+}  // namespace vrexa

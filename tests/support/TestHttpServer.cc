@@ -166,7 +166,7 @@ TestHttpServer::TestHttpServer(const std::string& root) {
       boost::property_tree::read_json(line, tree);
       return tree;
     }();
-    port_ = first.get<std::uint16_t>("port");
+    port_ = static_cast<std::uint16_t>(std::stoul(first.get<std::string>("port")));
   } catch (...) {
     Stop();
     throw;

@@ -380,14 +380,14 @@ def parse_range(header, size):
                 return "unsatisfiable"
             return (max(0, size - suffix), size - 1)
         first = int(first_text)
-        last = int(last_text) if last_text else size - 1
+        last = int(last_text) if last_text else None
     except ValueError:
         return None
-    if last < first:
+    if last is not None and last < first:
         return None
     if first >= size:
         return "unsatisfiable"
-    return (first, min(last, size - 1))
+    return (first, size - 1 if last is None else min(last, size - 1))
 
 
 def run_control(server):

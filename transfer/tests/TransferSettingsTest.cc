@@ -2,10 +2,13 @@
 #include <string>
 #include <variant>
 
+#include <boost/property_tree/ptree.hpp>
 #include <gtest/gtest.h>
 
 #include "transfer/TransferBehavior.h"
+#include "transfer/TransferParams.h"
 #include "transfer/TransferStatus.h"
+#include "transfer/tests/SampleParams.h"
 #include "vrexa/DeploymentValues.h"
 
 namespace vrexa {
@@ -106,6 +109,39 @@ TEST(TransferBehaviorTest, BuiltFromSettingsKeepsThemAndPointsAtNoComponent) {
     };
     for (const void* component : components) {
         EXPECT_EQ(component, nullptr);
+    }
+}
+
+TEST(TransferParamsTest, DefaultHasPlaceholdersAndPreallocates) {
+    const TransferParams params;
+    for (const std::string* field : {&params.transferId, &params.partnerId, &params.packageId,
+                                     &params.versionId, &params.destPath}) {
+        EXPECT_EQ(*field, "?");
+    }
+    EXPECT_FALSE(params.restored);
+    EXPECT_TRUE(params.preallocate);
+    EXPECT_EQ(params.progressMode, 0);
+}
+
+TEST(TransferParamsTest, DescribeWritesTheFiveIdentifiersInOrder) {
+    TransferParams params = testing::SampleParams();
+    params.restored = true;
+    boost::property_tree::ptree tree;
+    params.Describe(tree);
+
+    const std::pair<std::string, std::string> expected[] = {
+        {"transferId", "0123456789abcdef0123456789abcdef"},
+        {"partnerId", "N7"},
+        {"packageId", "P1"},
+        {"versionId", "42"},
+        {"destPath", "/data/demo"},
+    };
+    ASSERT_EQ(tree.size(), std::size(expected));
+    auto it = tree.begin();
+    for (const auto& [key, value] : expected) {
+        EXPECT_EQ(it->first, key);
+        EXPECT_EQ(it->second.data(), value);
+        ++it;
     }
 }
 

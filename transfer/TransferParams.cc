@@ -1,0 +1,15 @@
+#include "transfer/TransferParams.h"
+
+#include <boost/property_tree/ptree.hpp>
+
+namespace vrexa {
+
+void TransferParams::Describe(boost::property_tree::ptree& tree) const {
+    tree.put("transferId", transferId);
+    tree.put("partnerId", partnerId);
+    tree.put("packageId", packageId);
+    tree.put("versionId", versionId);
+    tree.put("destPath", destPath);
+}
+
+}  // namespace vrexa

@@ -1,0 +1,47 @@
+#include "transfer/TransferStatusData.h"
+
+#include <utility>
+
+#include <boost/property_tree/ptree.hpp>
+
+namespace vrexa {
+
+std::string TransferErrorText(TransferError error) {
+    return std::to_string(static_cast<unsigned>(error));
+}
+
+TransferErrorData::TransferErrorData(TransferError error, std::string message)
+    : WorkErrorData(std::move(message)), error(error) {}
+
+void TransferErrorData::Describe(boost::property_tree::ptree& tree) const {
+    tree.put("transferError", TransferErrorText(error));
+    WorkErrorData::Describe(tree);
+}
+
+std::string TransferErrorData::ToString() const {
+    return "error|" + TransferErrorText(error) + "|" + errorMessage;
+}
+
+TransferExceptionData::TransferExceptionData(TransferError error, std::exception_ptr exception)
+    : WorkExceptionData(std::move(exception)), error(error) {}
+
+void TransferExceptionData::Describe(boost::property_tree::ptree& tree) const {
+    tree.put("transferError", TransferErrorText(error));
+    WorkExceptionData::Describe(tree);
+}
+
+std::string TransferExceptionData::ToString() const {
+    std::string text;
+    if (exception) {
+        try {
+            std::rethrow_exception(exception);
+        } catch (const std::exception& e) {
+            text = e.what();
+        } catch (...) {
+            text = "Unknown exception type";
+        }
+    }
+    return "error|" + TransferErrorText(error) + "|" + text;
+}
+
+}  // namespace vrexa

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+#include <boost/property_tree/ptree_fwd.hpp>
+
+#include "transfer/TransferError.h"
+#include "work/WorkStatusData.h"
+
+namespace vrexa {
+
+// Status data that knows which transfer error it stands for. The generic work
+// data is a virtual base, so one object can be both a transfer error and a
+// work error or exception.
+class TransferStatusData : public virtual WorkStatusData {
+public:
+    virtual TransferError ToTransferError() const = 0;
+};
+
+// A transfer error described by a message.
+class TransferErrorData : public TransferStatusData, public WorkErrorData {
+public:
+    TransferErrorData(TransferError error, std::string message);
+
+    TransferError ToTransferError() const override { return error; }
+    // "transferError" (decimal), then the message.
+    void Describe(boost::property_tree::ptree& tree) const override;
+    // "error|<value>|<message>".
+    std::string ToString() const override;
+
+private:
+    TransferError error;
+};
+
+// A transfer error carried as a caught exception.
+class TransferExceptionData : public TransferStatusData, public WorkExceptionData {
+public:
+    TransferExceptionData(TransferError error, std::exception_ptr exception);
+
+    TransferError ToTransferError() const override { return error; }
+    // "transferError" (decimal), then the exception's type name and text.
+    void Describe(boost::property_tree::ptree& tree) const override;
+    // "error|<value>|<the exception's text>".
+    std::string ToString() const override;
+
+private:
+    TransferError error;
+};
+
+// Decimal text of an error value, as descriptions and summaries write it.
+std::string TransferErrorText(TransferError error);
+
+}  // namespace vrexa

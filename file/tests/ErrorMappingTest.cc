@@ -2,10 +2,12 @@
 #include <cerrno>
 #include <functional>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <typeinfo>
 #include <vector>
 
+#include <boost/filesystem/exception.hpp>
 #include <boost/system/error_code.hpp>
 #include <gtest/gtest.h>
 
@@ -107,6 +109,40 @@ TEST(ErrorMapping, BaseMapsByPortableCondition) {
     for (const auto& c : kCases) {
         const boost::system::error_code code(c.error, boost::system::system_category());
         EXPECT_STREQ(Name(Classify([&] { filesystem.ThrowIfError(code); })), Name(c.portable)) << "errno " << c.error;
+    }
+}
+
+// Exposes the wrapped-operation policy to run arbitrary failing operations.
+class PolicyFilesystem : public posix::FilesystemImpl {
+public:
+    void Run(const std::function<void(boost::system::error_code&)>& operation) { Wrapped(operation); }
+};
+
+TEST(ErrorMapping, WrappedOperationsTurnEveryFailureIntoAFileException) {
+    using boost::system::error_code;
+    using boost::system::system_category;
+    struct Case {
+        const char* name;
+        std::function<void(error_code&)> operation;
+        Outcome outcome;
+    };
+    const std::vector<Case> cases = {
+        {"success", [](error_code&) {}, Outcome::None},
+        {"reported error", [](error_code& error) { error.assign(ENOSPC, system_category()); }, Outcome::InsufficientSpace},
+        {"thrown file-system error",
+         [](error_code&) {
+             throw boost::filesystem::filesystem_error("x", error_code(ENOENT, system_category()));
+         },
+         Outcome::NotFound},
+        {"thrown file-system error without an error",
+         [](error_code&) { throw boost::filesystem::filesystem_error("x", error_code()); }, Outcome::Unknown},
+        {"file exception passes through", [](error_code&) { throw InUseException(); }, Outcome::InUse},
+        {"exhausted memory passes through", [](error_code&) { ThrowBadAllocation(); }, Outcome::BadAlloc},
+        {"anything else", [](error_code&) { throw std::runtime_error("x"); }, Outcome::Unknown},
+    };
+    PolicyFilesystem filesystem;
+    for (const auto& c : cases) {
+        EXPECT_STREQ(Name(Classify([&] { filesystem.Run(c.operation); })), Name(c.outcome)) << c.name;
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,17 +28,10 @@ std::uint64_t PageSize() {
 }  // namespace
 
 MemoryMap::MemoryMap(int descriptor, std::shared_ptr<OperationContext> context)
-    : descriptor_(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0)), size_(0), context_(std::move(context)) {
+    : descriptor_(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0)), context_(std::move(context)) {
     if (descriptor_ < 0) {
         ThrowLastError();
     }
-    struct stat status {};
-    if (::fstat(descriptor_, &status) != 0) {
-        const int error = errno;
-        ::close(descriptor_);
-        ThrowError(error);
-    }
-    size_ = static_cast<std::uint64_t>(status.st_size);
 }
 
 MemoryMap::~MemoryMap() {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,26 +11,24 @@ namespace vrexa::file::posix {
 
 class MemoryMapView;
 
-// The mapping side of a shared file: views of it are mapped on demand from
-// the file's own descriptor, as large as the file is when the map is made.
+// The mapping side of a shared file. Views are mapped on demand from a
+// descriptor of its own, so a view may reach any byte the file holds when the
+// view is made (the file checks that), even after the file has grown.
 class MemoryMap : public std::enable_shared_from_this<MemoryMap> {
 public:
-    // Duplicates descriptor, so the map outlives neither more nor less than
-    // its holders need.
+    // Duplicates descriptor: views keep the map alive, not the file object.
     MemoryMap(int descriptor, std::shared_ptr<OperationContext> context);
     ~MemoryMap();
 
     MemoryMap(const MemoryMap&) = delete;
     MemoryMap& operator=(const MemoryMap&) = delete;
 
-    std::uint64_t GetSize() const { return size_; }
     std::shared_ptr<MemoryMapView> CreateView(std::uint64_t lower, std::uint64_t upper);
 
 private:
     friend class MemoryMapView;
 
     int descriptor_;
-    std::uint64_t size_;
     std::shared_ptr<OperationContext> context_;
 };
 

@@ -140,8 +140,8 @@ bool SharedFileImpl::Preallocate(std::uint64_t size) {
     }
     if (error != 0) {
         // The file was empty before; leave it so rather than half-reserved.
-        // The first failure is what the caller hears.
         if (::ftruncate(descriptor_, 0) != 0) {
+            // The reservation's failure is what the caller hears.
         }
         ThrowError(error);
     }

@@ -2,9 +2,6 @@
 
 #include <boost/asio/post.hpp>
 
-#include "work/SimpleWork.h"
-#include "work/WorkStatusData.h"
-#include "work/Workflow.h"
 
 namespace vrexa {
 
@@ -42,30 +39,12 @@ void AsioWorkManager::Post(std::function<void()> job) {
 }
 
 void AsioWorkManager::Post(std::shared_ptr<SimpleWork> work) {
-    boost::asio::post(service, [work = std::move(work)] {
-        const WorkStatus status = work->Execute();
-        try {
-            work->NotifyComplete(status);
-        } catch (...) {
-            // Nobody above a job to tell: the outcome is lost, not the thread.
-        }
-    });
+    boost::asio::post(service, [work = std::move(work)] { RunSimpleWork(work); });
 }
 
 void AsioWorkManager::Post(std::shared_ptr<Workflow> workflow, std::shared_ptr<SimpleWork> work) {
     boost::asio::post(service, [workflow = std::move(workflow), work = std::move(work)] {
-        const WorkStatus status = work->Execute();
-        try {
-            work->NotifyComplete(status);
-            workflow->OnSimpleWorkComplete(work, status);
-        } catch (...) {
-            try {
-                workflow->Cancel(
-                    WorkStatus(WorkResult::FatalError, std::make_shared<WorkExceptionData>(std::current_exception())));
-            } catch (...) {
-                // A root callback threw in turn; the workflow is cancelled anyway.
-            }
-        }
+        RunWorkflowWork(workflow, work);
     });
 }
 

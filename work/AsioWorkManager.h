@@ -29,6 +29,9 @@ public:
     void Drain();
 
     unsigned GetThreadCount() const { return threadCount; }
+    // True once the run loops were told to stop, which only the destructor of
+    // a manager that drops pending jobs does.
+    bool IsStopped() const { return service.stopped(); }
 
 private:
     boost::asio::io_context service;

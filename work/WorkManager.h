@@ -25,6 +25,11 @@ public:
     // OnSimpleWorkComplete; an exception from the last two cancels the
     // workflow with FatalError.
     virtual void Post(std::shared_ptr<Workflow> workflow, std::shared_ptr<SimpleWork> work) = 0;
+
+protected:
+    // The two work jobs, the same for every manager.
+    static void RunSimpleWork(const std::shared_ptr<SimpleWork>& work);
+    static void RunWorkflowWork(const std::shared_ptr<Workflow>& workflow, const std::shared_ptr<SimpleWork>& work);
 };
 
 }  // namespace vrexa

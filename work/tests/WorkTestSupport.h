@@ -1,0 +1,294 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <boost/property_tree/ptree.hpp>
+
+#include "work/CompositeWork.h"
+#include "work/ConditionalWork.h"
+#include "work/LimitedRetrySimpleWork.h"
+#include "work/SimpleWork.h"
+#include "work/WorkCompleteCallback.h"
+#include "work/WorkManager.h"
+#include "work/Workflow.h"
+#include "work/WorkStatus.h"
+
+namespace vrexa::testing {
+
+// Long enough never to be reached by a working engine on a loaded machine; a
+// wait that reaches it is a failure, not a timing.
+inline constexpr std::chrono::seconds kDeadline{30};
+
+// A value guarded by a mutex that threads can wait on with a deadline.
+template <class T>
+class Watched {
+public:
+    explicit Watched(T initial = T()) : value(std::move(initial)) {}
+
+    template <class F>
+    void Update(F change) {
+        {
+            std::lock_guard lock(mutex);
+            change(value);
+        }
+        changed.notify_all();
+    }
+    template <class P>
+    bool WaitUntil(P predicate) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, kDeadline, [&] { return predicate(value); });
+    }
+    T Get() const {
+        std::lock_guard lock(mutex);
+        return value;
+    }
+
+private:
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    T value;
+};
+
+// Opened once; waiters pass from then on.
+class Gate {
+public:
+    void Open() { open.Update([](bool& v) { v = true; }); }
+    bool Wait() { return open.WaitUntil([](bool v) { return v; }); }
+
+private:
+    Watched<bool> open{false};
+};
+
+// A work whose task answers from a script indexed by the attempt number
+// (counted over the work's whole life).
+template <class Base>
+class Scripted : public Base {
+public:
+    using Script = std::function<WorkStatus(int attempt)>;
+
+    template <class... BaseArgs>
+    explicit Scripted(Script script, BaseArgs&&... args) : Base(std::forward<BaseArgs>(args)...), script(std::move(script)) {}
+
+    void Describe(boost::property_tree::ptree& tree) const override { tree.put("name", "ScriptedWork"); }
+    WorkStatus ExecuteTask() override { return script(runs.fetch_add(1)); }
+    void OnCancel() override { cancels.fetch_add(1); }
+
+    std::atomic<int> runs{0};
+    std::atomic<int> cancels{0};
+
+private:
+    Script script;
+};
+
+using ScriptedWork = Scripted<SimpleWork>;
+using ScriptedLimitedWork = Scripted<LimitedRetrySimpleWork>;
+
+inline WorkStatus StatusOf(WorkResult result) { return WorkStatus(result, nullptr); }
+
+inline std::shared_ptr<ScriptedWork> AlwaysWork(WorkResult result) {
+    return std::make_shared<ScriptedWork>([result](int) { return StatusOf(result); });
+}
+
+// A work that blocks in its task until released or cancelled: it reports
+// Cancelled when cancelled, otherwise the result it was given.
+class GateWork : public SimpleWork {
+public:
+    explicit GateWork(WorkResult result = WorkResult::Success) : result(result) {}
+
+    void Describe(boost::property_tree::ptree& tree) const override { tree.put("name", "GateWork"); }
+    WorkStatus ExecuteTask() override {
+        started.Update([](int& n) { ++n; });
+        const bool woken = released.WaitUntil([this](bool open) { return open || IsCancelled(); });
+        if (IsCancelled()) {
+            return StatusOf(WorkResult::Cancelled);
+        }
+        if (!woken) {
+            return WorkStatus(WorkResult::FatalError, std::make_shared<WorkErrorData>("GateWork was never released"));
+        }
+        return StatusOf(result);
+    }
+    void OnCancel() override {
+        cancels.fetch_add(1);
+        released.Update([](bool&) {});  // wakes the task to see the flag
+    }
+    void Release() {
+        released.Update([](bool& v) { v = true; });
+    }
+
+    Watched<int> started{0};
+    std::atomic<int> cancels{0};
+
+private:
+    const WorkResult result;
+    Watched<bool> released{false};
+};
+
+// Records every outcome it is told of.
+class RecordingCallback : public WorkCompleteCallback {
+public:
+    struct Call {
+        std::shared_ptr<Work> work;
+        WorkStatus status;
+    };
+
+    void OnWorkComplete(std::shared_ptr<Work> work, const WorkStatus& status) override {
+        calls.Update([&](std::vector<Call>& v) { v.push_back(Call{std::move(work), status}); });
+    }
+    bool WaitForCount(std::size_t n) {
+        return calls.WaitUntil([n](const std::vector<Call>& v) { return v.size() >= n; });
+    }
+    std::vector<Call> Calls() const { return calls.Get(); }
+
+private:
+    Watched<std::vector<Call>> calls;
+};
+
+// A conditional whose children are assigned by its constructor, as concrete
+// works do; an empty child is left unassigned.
+class TestConditional : public ConditionalWork {
+public:
+    TestConditional(std::shared_ptr<Work> condition, std::shared_ptr<Work> onSuccess, std::shared_ptr<Work> onFailure) {
+        if (condition) {
+            SetCondition(std::move(condition));
+        }
+        if (onSuccess) {
+            SetOnSuccess(std::move(onSuccess));
+        }
+        if (onFailure) {
+            SetOnFailure(std::move(onFailure));
+        }
+    }
+};
+
+// A callback that fails, as a broken log route or transfer handler would.
+class ThrowingCallback : public WorkCompleteCallback {
+public:
+    explicit ThrowingCallback(std::string text) : text(std::move(text)) {}
+    void OnWorkComplete(std::shared_ptr<Work>, const WorkStatus&) override { throw std::runtime_error(text); }
+
+private:
+    const std::string text;
+};
+
+// A workflow that only records what the tree tells it, so that composites can
+// be driven by hand, one outcome at a time.
+class RecordingWorkflow : public Workflow {
+public:
+    struct Queued {
+        std::shared_ptr<SimpleWork> work;
+        PriorityPath path;
+    };
+
+    void OnWorkComplete(std::shared_ptr<Work> work, const WorkStatus& status) override {
+        std::lock_guard lock(mutex);
+        outcomes.push_back(RecordingCallback::Call{std::move(work), status});
+    }
+    bool Start() override { return false; }
+    bool Pause() override { return false; }
+    bool Resume() override { return false; }
+    bool Retry() override { return false; }
+    WorkflowState GetState() override { return WorkflowState::Running; }
+    bool IsStarted() override { return true; }
+    bool IsPaused() override { return false; }
+    bool IsSuspended() override { return false; }
+    bool IsFinished() override { return false; }
+    bool Cancel(const WorkStatus&) override { return false; }
+    void AddRetryableErrorCallback(WorkflowRetryableErrorCallback*) override {}
+    void QueueSimpleWork(std::shared_ptr<SimpleWork> work) override {
+        std::lock_guard lock(mutex);
+        PriorityPath path = work->GetPriorityPath();
+        queued.push_back(Queued{std::move(work), std::move(path)});
+        pending.push_back(queued.back().work);
+    }
+    void OnSimpleWorkComplete(std::shared_ptr<SimpleWork>, const WorkStatus&) override {}
+
+    // The oldest queued work not yet taken, or empty.
+    std::shared_ptr<SimpleWork> TakeNext() {
+        std::lock_guard lock(mutex);
+        if (pending.empty()) {
+            return nullptr;
+        }
+        std::shared_ptr<SimpleWork> next = pending.front();
+        pending.pop_front();
+        return next;
+    }
+    std::vector<Queued> AllQueued() {
+        std::lock_guard lock(mutex);
+        return queued;
+    }
+    std::vector<RecordingCallback::Call> Outcomes() {
+        std::lock_guard lock(mutex);
+        return outcomes;
+    }
+
+private:
+    std::mutex mutex;
+    std::vector<Queued> queued;
+    std::deque<std::shared_ptr<SimpleWork>> pending;
+    std::vector<RecordingCallback::Call> outcomes;
+};
+
+// A work manager that keeps its jobs until a test runs them, on whatever
+// thread the test chooses.
+class ManualWorkManager : public WorkManager {
+public:
+    struct Posted {
+        std::shared_ptr<Workflow> workflow;
+        std::shared_ptr<SimpleWork> work;
+    };
+
+    void Post(std::function<void()> job) override {
+        std::lock_guard lock(mutex);
+        jobs.push_back(std::move(job));
+    }
+    void Post(std::shared_ptr<SimpleWork> work) override {
+        Post([work] { RunSimpleWork(work); });
+    }
+    void Post(std::shared_ptr<Workflow> workflow, std::shared_ptr<SimpleWork> work) override {
+        std::lock_guard lock(mutex);
+        posted.push_back(Posted{workflow, work});
+        jobs.push_back([workflow, work] { RunWorkflowWork(workflow, work); });
+    }
+
+    // The oldest job not yet taken; empty when there is none.
+    std::function<void()> TakeJob() {
+        std::lock_guard lock(mutex);
+        if (jobs.empty()) {
+            return nullptr;
+        }
+        std::function<void()> job = std::move(jobs.front());
+        jobs.pop_front();
+        return job;
+    }
+    // Runs every job on the calling thread, including those the jobs post.
+    void RunAll() {
+        while (std::function<void()> job = TakeJob()) {
+            job();
+        }
+    }
+    std::vector<Posted> AllPosted() {
+        std::lock_guard lock(mutex);
+        return posted;
+    }
+    std::size_t PendingJobs() {
+        std::lock_guard lock(mutex);
+        return jobs.size();
+    }
+
+private:
+    std::mutex mutex;
+    std::deque<std::function<void()>> jobs;
+    std::vector<Posted> posted;
+};
+
+}  // namespace vrexa::testing

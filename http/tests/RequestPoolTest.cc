@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -268,6 +269,39 @@ TEST(PooledCurlRequestTest, PooledRequestsReuseTheirConnectionStandaloneOnesDoNo
   EXPECT_EQ(requests[0].client, requests[1].client);  // one handle, one connection
   EXPECT_NE(requests[2].client, requests[3].client);
   EXPECT_NE(requests[1].client, requests[2].client);
+}
+
+TEST(PooledCurlRequestTest, IdleRequestStillPerformingIsSkippedForANewOne) {
+  testsupport::TestHttpServer server;
+  server.SetBody("/slow", std::string(1000, 's'));
+  server.SetFault("/slow", testsupport::Fault().Stall(10));
+  server.SetBody("/fast", "fast");
+  CountingProxyFactory proxies;
+  CurlRequestFactory factory(proxies);
+  RoundRobinSessionFactory sessions;
+  auto session = sessions.CreateSession();
+
+  // A request handed back to the pool while its exchange still runs.
+  testing::CollectingWriter slowWriter;
+  auto running = factory.Create(RequestParams(server.Url("/slow"), &slowWriter), std::make_shared<EmptyProxy>());
+  auto performed = std::async(std::launch::async, [&] { return running->Perform(); });
+  ASSERT_TRUE(slowWriter.WaitForBytes(10));
+  session->GetPool()->Add(running, true);
+
+  testing::CollectingWriter fastWriter;
+  auto request = factory.CreateRequest(RequestParams(server.Url("/fast"), &fastWriter), session);
+  EXPECT_EQ(request->Perform().state, State::Succeeded);
+  EXPECT_EQ(fastWriter.Body(), "fast");
+
+  // The running exchange was left alone, and the pool no longer knows it.
+  EXPECT_EQ(running->GetStatus().state, State::Running);
+  running->Abort();
+  EXPECT_EQ(performed.get().state, State::Aborted);
+  session->GetPool()->Release(running);
+  request.reset();
+  auto next = session->GetPool()->Acquire(RequestParams(server.Url("/fast"), &fastWriter), nullptr);
+  EXPECT_NE(next, running);
+  EXPECT_EQ(session->GetPool()->Acquire(RequestParams(server.Url("/fast"), &fastWriter), nullptr), nullptr);
 }
 
 }  // namespace

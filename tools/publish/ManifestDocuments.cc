@@ -89,7 +89,12 @@ ptree NodeListTree(const ptree& existing, const std::vector<NodeSpec>& nodes) {
   for (const auto& node : nodes) {
     bool replaced = false;
     for (auto& [key, info] : list) {
-      if (key == "NodeInfo" && info.get("NodeId", std::string()) == node.id) {
+      // The id may be written as an element or as an attribute.
+      auto id = info.get_optional<std::string>("NodeId");
+      if (!id) {
+        id = info.get_optional<std::string>("<xmlattr>.NodeId");
+      }
+      if (key == "NodeInfo" && id == node.id) {
         info = NodeInfo(node);
         replaced = true;
       }

@@ -341,12 +341,35 @@ ptree ReadXmlFile(const fs::path& path) {
   return tree;
 }
 
+// The engine reads an attribute exactly like a child element of the same name
+// and value: it appends every attribute to its element as a child before
+// reading the document.
+void LiftAttributes(ptree& node) {
+  for (auto& [key, child] : node) {
+    if (key != "<xmlattr>") {
+      LiftAttributes(child);
+    }
+  }
+  if (auto attributes = node.find("<xmlattr>"); attributes != node.not_found()) {
+    const ptree lifted = attributes->second;
+    for (const auto& attribute : lifted) {
+      node.push_back(attribute);
+    }
+  }
+}
+
+ptree ReadXmlFileAsTheEngine(const fs::path& path) {
+  ptree tree = ReadXmlFile(path);
+  LiftAttributes(tree);
+  return tree;
+}
+
 // The engine reads what was staged before anything is moved into place: a
 // document it would reject is never published.
 void CheckPackageManifestReadsBack(const fs::path& path, const std::vector<PublishedFile>& files) {
   StandardPackageManifest manifest;
   try {
-    manifest.Read(ReadXmlFile(path));
+    manifest.Read(ReadXmlFileAsTheEngine(path));
   } catch (const std::exception&) {
     throw PublishError("the package manifest written to " + Describe(path) + " does not read back");
   }
@@ -364,7 +387,7 @@ void CheckPackageManifestReadsBack(const fs::path& path, const std::vector<Publi
 void CheckNodeListReadsBack(const fs::path& path) {
   StandardNodeListManifest nodes;
   try {
-    nodes.Read(ReadXmlFile(path));
+    nodes.Read(ReadXmlFileAsTheEngine(path));
   } catch (const std::exception&) {
     throw PublishError("the node list written to " + Describe(path) +
                        " does not read back; is the existing node list complete?");

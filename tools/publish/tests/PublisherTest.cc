@@ -257,6 +257,27 @@ TEST_F(PublisherTest, NodeListUpdateReplacesNodesOfTheSameIdAndKeepsTheOthers) {
   EXPECT_FALSE(fs::exists(output_ / "packages"));
 }
 
+TEST_F(PublisherTest, NodeListWithAttributesIsUpdatedByNodeId) {
+  // Attributes read exactly like child elements.
+  WriteFile(output_ / "nodes/p1.xml",
+            "<ArrayOfNodeInfo><NodeInfo NodeId=\"n1\" Host=\"old1\"/>"
+            "<NodeInfo NodeId=\"n2\" Host=\"old2\" Path=\"cdn\"/></ArrayOfNodeInfo>");
+  PublishOptions options = Options();
+  options.nodesOnly = true;
+  options.nodes = {{"n1", "new1", "/packages/", 4}};
+  Publish(options);
+
+  boost::property_tree::ptree tree;
+  boost::property_tree::read_xml((output_ / "nodes/p1.xml").string(), tree);
+  std::vector<std::string> ids, hosts;
+  for (const auto& [key, info] : tree.get_child("ArrayOfNodeInfo")) {
+    ids.push_back(info.get("NodeId", info.get("<xmlattr>.NodeId", std::string())));
+    hosts.push_back(info.get("Host", info.get("<xmlattr>.Host", std::string())));
+  }
+  EXPECT_THAT(ids, ElementsAre("n1", "n2"));
+  EXPECT_THAT(hosts, ElementsAre("new1", "old2"));
+}
+
 TEST_F(PublisherTest, ReplaceSwapsTheWholeVersion) {
   WriteFile(source_ / "a.txt", "old");
   WriteFile(source_ / "stale.txt", "stale");

@@ -152,9 +152,10 @@ void CurlRequest::Arm(ProxyChoice proxy) {
   }
   status_.proxyConfig = std::move(proxy.config);
   status_.proxyUrl = std::move(proxy.url);
-  if (!status_.proxyUrl.empty()) {
-    curl_easy_setopt(handle_, CURLOPT_PROXY, status_.proxyUrl.c_str());
-  }
+  // An empty proxy option means "direct" to libcurl; left unset, libcurl would
+  // consult the proxy environment variables itself and could overrule the
+  // proxy's own choice (a bypassed host, or no proxy at all).
+  curl_easy_setopt(handle_, CURLOPT_PROXY, status_.proxyUrl.c_str());
   curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, errorBuffer_);
   curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headers_);
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <future>
 #include <optional>
 #include <set>
@@ -461,6 +462,29 @@ TEST_F(CurlRequestTest, BypassedHostGoesDirect) {
   EXPECT_EQ(status.proxyUrl, "");
   EXPECT_TRUE(proxyServer.Requests().empty());
   EXPECT_EQ(server_.Requests().size(), 1u);
+}
+
+TEST_F(CurlRequestTest, DirectMeansDirectWhateverTheEnvironmentSays) {
+  TestHttpServer proxyServer;
+  const std::string address = "http://" + proxyServer.Address();
+  for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) ::setenv(name, address.c_str(), 1);
+  struct Case {
+    const char* name;
+    std::shared_ptr<Proxy> proxy;
+  };
+  const Case cases[] = {
+      {"no proxy object", nullptr},
+      {"empty proxy", std::make_shared<EmptyProxy>()},
+      {"bypassed host", std::make_shared<ManualProxy>("p0:8080", "127.0.0.1")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CollectingWriter writer;
+    EXPECT_EQ(CurlRequest(Params("/file", &writer), c.proxy).Perform().state, State::Succeeded);
+  }
+  for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) ::unsetenv(name);
+  EXPECT_TRUE(proxyServer.Requests().empty());
+  EXPECT_EQ(server_.Requests().size(), 3u);
 }
 
 // A proxy whose answer cannot be computed.

@@ -31,14 +31,14 @@ void TransferExceptionData::Describe(boost::property_tree::ptree& tree) const {
 }
 
 std::string TransferExceptionData::ToString() const {
-    std::string text;
+    // Summaries run on log and analytics threads: never throw from here.
+    std::string text = "Unknown exception type";
     if (exception) {
         try {
             std::rethrow_exception(exception);
         } catch (const std::exception& e) {
             text = e.what();
         } catch (...) {
-            text = "Unknown exception type";
         }
     }
     return "error|" + TransferErrorText(error) + "|" + text;

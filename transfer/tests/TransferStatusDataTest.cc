@@ -62,12 +62,15 @@ TEST(TransferExceptionDataTest, DescribesTheErrorValueThenTheException) {
     EXPECT_THROW(data.Rethrow(), std::runtime_error);
 }
 
-TEST(TransferExceptionDataTest, SummarizesExceptionsThatAreNotStandardOnes) {
-    const TransferExceptionData data(TransferError::Unknown, std::make_exception_ptr(42));
-    EXPECT_EQ(data.ToString(), "error|9|Unknown exception type");
-    ptree tree;
-    data.Describe(tree);
-    EXPECT_EQ(tree.get<std::string>("exception"), "Unknown exception type");
+TEST(TransferExceptionDataTest, SummarizesMissingAndNonStandardExceptionsAsUnknownType) {
+    for (const std::exception_ptr& exception : {std::make_exception_ptr(42), std::exception_ptr()}) {
+        const TransferExceptionData data(TransferError::Unknown, exception);
+        EXPECT_EQ(data.ToString(), "error|9|Unknown exception type");
+        ptree tree;
+        data.Describe(tree);
+        EXPECT_EQ(tree.get<std::string>("transferError"), "9");
+        EXPECT_EQ(tree.get<std::string>("exception"), "Unknown exception type");
+    }
 }
 
 struct ClassificationCase {

@@ -78,6 +78,8 @@ struct RecordedRequest {
 //   EXPECT_EQ(server.Requests().size(), 2u);
 //
 // Every operation throws std::runtime_error when the server does not answer.
+// Starting a server makes this process ignore SIGPIPE, so that a server that
+// died fails a command instead of killing the test.
 // The server process also ends when this process does (it stops at the end of
 // its standard input).
 class TestHttpServer {

@@ -199,7 +199,9 @@ void StandardWorkflow::QueueSimpleWork(std::shared_ptr<SimpleWork> work) {
 
 void StandardWorkflow::OnSimpleWorkComplete(std::shared_ptr<SimpleWork> work, const WorkStatus& status) {
     Lock lock(mutex);
-    running.erase(work);
+    if (const auto entry = running.find(work); entry != running.end()) {
+        running.erase(entry);
+    }
     if (!IsFinishedLocked() &&
         (status.result == WorkResult::Cancelled || status.result == WorkResult::RetryableError)) {
         work->Reset();

@@ -69,7 +69,9 @@ private:
     WorkManager* const workManager;
     // A heap: the front is the work with the smallest priority path.
     std::vector<std::shared_ptr<SimpleWork>> readyQueue;
-    std::unordered_set<std::shared_ptr<SimpleWork>> running;
+    // A multiset: a work that a composite queues again while its previous run
+    // is still reporting can be dispatched before that report removes it.
+    std::unordered_multiset<std::shared_ptr<SimpleWork>> running;
     const int maxRunning;
     WorkflowState state = WorkflowState::NotStarted;
     std::vector<WorkflowRetryableErrorCallback*> retryableErrorCallbacks;

@@ -234,6 +234,44 @@ TEST(StandardWorkflowTest, UnretriedRetryableErrorSuspendsAndIsReportedOnce) {
     EXPECT_EQ(outcome.Calls()[0].status.result, WorkResult::Success);
 }
 
+// A retrying sequence whose outcome handling can be held up after it has
+// queued its child again, so that another work's report lands in between.
+class HeldRetrySequence : public LimitedRetrySequentialWork {
+public:
+    explicit HeldRetrySequence(unsigned maxRetries) : LimitedRetrySequentialWork(maxRetries) {}
+    void OnWorkComplete(std::shared_ptr<Work> child, const WorkStatus& status) override {
+        LimitedRetrySequentialWork::OnWorkComplete(std::move(child), status);
+        handled.Update([](int& n) { ++n; });
+        release.Wait();
+    }
+    testing::Watched<int> handled{0};
+    testing::Gate release;
+};
+
+TEST(StandardWorkflowTest, WorkQueuedAgainWhileItsRunStillReportsStaysCountedAsRunning) {
+    ManualWorkManager manager;
+    auto flaky = std::make_shared<ScriptedWork>(
+        [](int attempt) { return StatusOf(attempt == 0 ? WorkResult::Failure : WorkResult::Success); });
+    auto retrying = std::make_shared<HeldRetrySequence>(1u);
+    retrying->AddChild(flaky);
+    auto other = AlwaysWork(WorkResult::Success);
+    auto workflow = MakeWorkflow(Parallel(retrying, other), manager, 2);
+    ASSERT_TRUE(workflow->Start());
+
+    // flaky fails and is queued again by its sequence; its report is held.
+    std::thread worker(manager.TakeJob());
+    ASSERT_TRUE(retrying->handled.WaitUntil([](int n) { return n == 1; }));
+    // other's report dispatches flaky's second run meanwhile.
+    manager.TakeJob()();
+    ASSERT_EQ(manager.AllPosted().size(), 3u);
+    retrying->release.Open();
+    worker.join();
+
+    // The second run is still running, so pausing cancels it.
+    EXPECT_TRUE(workflow->Pause());
+    EXPECT_EQ(flaky->cancels, 1);
+}
+
 TEST(StandardWorkflowTest, OperationsFollowTheStateDiagram) {
     enum class Op { Start, Pause, Resume, Retry, Fail };
     struct Step {

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+namespace vrexa {
+
+// The bytes of one chunk of a file, inclusive at both ends. The chunk works
+// share a richer record of the chunk (its file, window and progress) that is
+// one of these; the optimizer needs only the range to size a request's
+// timeouts.
+struct ChunkRange {
+  virtual ~ChunkRange() = default;
+
+  std::uint64_t lowerBound = 0;
+  std::uint64_t upperBound = 0;
+};
+
+}  // namespace vrexa

@@ -54,7 +54,11 @@ void CompositeWork::QueueChild(const std::shared_ptr<Work>& child, const std::sh
     path.reserve(priorityPath.size() + 1);
     path = priorityPath;
     path.push_back(index);
-    child->SetPriorityPath(std::move(path));
+    // A child queued again keeps its path; leaving it untouched then means the
+    // path is never written while the workflow may be comparing it.
+    if (child->GetPriorityPath() != path) {
+        child->SetPriorityPath(std::move(path));
+    }
     child->QueueAvailableWork(target);
 }
 

@@ -272,6 +272,26 @@ TEST(StandardWorkflowTest, WorkQueuedAgainWhileItsRunStillReportsStaysCountedAsR
     EXPECT_EQ(flaky->cancels, 1);
 }
 
+TEST(StandardWorkflowTest, LimitedRetryWorkGetsItsFullAllowanceAgainAfterRetry) {
+    ManualWorkManager manager;
+    auto work = std::make_shared<ScriptedLimitedWork>([](int) { return StatusOf(WorkResult::RetryableError); }, 1u);
+    auto workflow = MakeWorkflow(Sequence(work), manager, 1);
+    RecordingRetryableErrorCallback suspensions;
+    workflow->AddRetryableErrorCallback(&suspensions);
+    ASSERT_TRUE(workflow->Start());
+
+    manager.RunAll();
+    EXPECT_EQ(work->runs, 2);
+    EXPECT_EQ(suspensions.works.size(), 1u);
+    EXPECT_FALSE(suspensions.statuses[0].retry);
+
+    ASSERT_TRUE(workflow->Retry());
+    manager.RunAll();
+    EXPECT_EQ(work->runs, 4);
+    EXPECT_EQ(suspensions.works.size(), 2u);
+    EXPECT_EQ(workflow->GetState(), WorkflowState::Suspended);
+}
+
 TEST(StandardWorkflowTest, OperationsFollowTheStateDiagram) {
     enum class Op { Start, Pause, Resume, Retry, Fail };
     struct Step {

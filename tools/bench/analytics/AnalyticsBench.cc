@@ -15,17 +15,14 @@
 #include "analytics/JsonWriter.h"
 #include "file/posix/FilesystemImpl.h"
 #include "transfer/TransferParams.h"
+#include "transfer/tests/SampleParams.h"
 
 namespace {
 
 using boost::property_tree::ptree;
 
 vrexa::TransferParams Params() {
-  vrexa::TransferParams params;
-  params.transferId = "0123456789abcdef0123456789abcdef";
-  params.partnerId = "N7";
-  params.packageId = "P1";
-  params.versionId = "42";
+  vrexa::TransferParams params = vrexa::testing::SampleParams();
   params.destPath = "/home/J\xC3\xBCrgen/Downloads/package";
   return params;
 }

@@ -127,6 +127,13 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.records_lock = threading.Lock()
         self.stopping = threading.Event()
 
+    def handle_error(self, request, client_address):
+        # A client that drops a kept-alive connection is ordinary here (aborted
+        # requests, pools forgetting connections); anything else is reported.
+        if isinstance(sys.exc_info()[1], (BrokenPipeError, ConnectionResetError, ConnectionAbortedError)):
+            return
+        super().handle_error(request, client_address)
+
     def record(self, entry):
         with self.records_lock:
             self.records.append(entry)

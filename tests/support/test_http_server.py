@@ -376,8 +376,8 @@ def parse_range(header, size):
     for a header this server ignores (several ranges, other units)."""
     if not header.startswith("bytes=") or "," in header:
         return None
-    spec = header[len("bytes="):].strip()
-    first_text, dash, last_text = spec.partition("-")
+    range_text = header[len("bytes="):].strip()
+    first_text, dash, last_text = range_text.partition("-")
     if not dash:
         return None
     try:

@@ -31,46 +31,46 @@ std::string NormalizeNodePath(std::string path) {
   return path;
 }
 
-void CheckAuthority(std::string_view host, std::string_view spec) {
+void CheckAuthority(std::string_view host, std::string_view nodeText) {
   std::string_view name = host;
   std::string_view port;
   if (!host.empty() && host.front() == '[') {  // an IPv6 literal
     auto close = host.find(']');
     if (close == std::string_view::npos || close == 1) {
-      throw UsageError("--node " + std::string(spec) + ": unterminated IPv6 address");
+      throw UsageError("--node " + std::string(nodeText) + ": unterminated IPv6 address");
     }
     name = host.substr(0, close + 1);
     std::string_view rest = host.substr(close + 1);
     if (!rest.empty()) {
       if (rest.front() != ':') {
-        throw UsageError("--node " + std::string(spec) + ": unexpected text after the IPv6 address");
+        throw UsageError("--node " + std::string(nodeText) + ": unexpected text after the IPv6 address");
       }
       port = rest.substr(1);
       if (port.empty()) {
-        throw UsageError("--node " + std::string(spec) + ": the port after ':' is missing");
+        throw UsageError("--node " + std::string(nodeText) + ": the port after ':' is missing");
       }
     }
   } else if (auto colon = host.rfind(':'); colon != std::string_view::npos) {
     name = host.substr(0, colon);
     port = host.substr(colon + 1);
     if (port.empty()) {
-      throw UsageError("--node " + std::string(spec) + ": the port after ':' is missing");
+      throw UsageError("--node " + std::string(nodeText) + ": the port after ':' is missing");
     }
   }
   if (name.empty()) {
-    throw UsageError("--node " + std::string(spec) + ": the host is missing");
+    throw UsageError("--node " + std::string(nodeText) + ": the host is missing");
   }
   for (char c : name) {
     bool colonOutsideBrackets = c == ':' && name.front() != '[';
     if (c == '@' || c == '?' || c == '#' || colonOutsideBrackets || static_cast<unsigned char>(c) <= ' ' ||
         c == 0x7F) {
-      throw UsageError("--node " + std::string(spec) + ": the host holds a character a URL host cannot");
+      throw UsageError("--node " + std::string(nodeText) + ": the host holds a character a URL host cannot");
     }
   }
   if (!port.empty()) {
     auto number = ParseDecimal<std::uint32_t>(port);
     if (!number || *number == 0 || *number > 65535) {
-      throw UsageError("--node " + std::string(spec) + ": the port must be a number from 1 to 65535");
+      throw UsageError("--node " + std::string(nodeText) + ": the port must be a number from 1 to 65535");
     }
   }
 }
@@ -78,10 +78,10 @@ void CheckAuthority(std::string_view host, std::string_view spec) {
 }  // namespace
 
 NodeSpec ParseNodeSpec(std::string_view text) {
-  const std::string spec(text);
+  const std::string nodeText(text);
   auto equals = text.find('=');
   if (equals == std::string_view::npos || equals == 0) {
-    throw UsageError("--node " + spec + ": expected ID=HOST[:PORT][/PATH][@WEIGHT]");
+    throw UsageError("--node " + nodeText + ": expected ID=HOST[:PORT][/PATH][@WEIGHT]");
   }
   NodeSpec node;
   node.id = std::string(text.substr(0, equals));
@@ -90,7 +90,7 @@ NodeSpec ParseNodeSpec(std::string_view text) {
   if (auto at = rest.rfind('@'); at != std::string_view::npos) {
     auto weight = ParseDecimal<std::uint32_t>(rest.substr(at + 1));
     if (!weight) {
-      throw UsageError("--node " + spec + ": the weight must be a whole number from 0 to 4294967295");
+      throw UsageError("--node " + nodeText + ": the weight must be a whole number from 0 to 4294967295");
     }
     node.weight = *weight;
     rest = rest.substr(0, at);
@@ -98,13 +98,13 @@ NodeSpec ParseNodeSpec(std::string_view text) {
 
   auto slash = rest.find('/');
   std::string_view host = rest.substr(0, slash);
-  CheckAuthority(host, spec);
+  CheckAuthority(host, nodeText);
   node.host = std::string(host);
   if (slash != std::string_view::npos) {
     std::string_view path = rest.substr(slash);
     for (char c : path) {
       if (c == '?' || c == '#' || static_cast<unsigned char>(c) <= ' ' || c == 0x7F) {
-        throw UsageError("--node " + spec + ": the path holds a character a URL path cannot");
+        throw UsageError("--node " + nodeText + ": the path holds a character a URL path cannot");
       }
     }
     node.path = NormalizeNodePath(std::string(path));
@@ -303,7 +303,7 @@ Options:
   --country CC        a two-letter country code for the policy; repeatable
   --no-current        leave manifests/PACKAGE/current.xml as it is
   --replace           replace this version if it is already published
-  --node SPEC         a download node, ID=HOST[:PORT][/PATH][@WEIGHT]; repeatable.
+  --node NODE         a download node, ID=HOST[:PORT][/PATH][@WEIGHT]; repeatable.
                       PATH defaults to /packages/, WEIGHT to 1. A node whose id
                       is already in the node list replaces it; the others stay.
   --nodes-only        only write or update nodes/PARTNER.xml

@@ -100,8 +100,8 @@ def main():
     recorder = Recorder(args.records)
     open(args.records, "a").close()
     servers = []
-    for spec in args.endpoint:
-        name, _, port = spec.partition("=")
+    for endpoint_text in args.endpoint:
+        name, _, port = endpoint_text.partition("=")
         server = ThreadingHTTPServer(("127.0.0.1", int(port or 0)),
                                      make_handler(name, recorder, args.geo_file))
         server.daemon_threads = True

@@ -1,3 +1,4 @@
+#include <ostream>
 #include <dirent.h>
 
 #include <atomic>
@@ -61,6 +62,9 @@ struct RetryCase {
   std::optional<Fault> fault;
   std::size_t expectedPosts;
 };
+
+// Cases print as their names, so test listings stay short and stable.
+void PrintTo(const RetryCase& c, std::ostream* os) { *os << c.name; }
 
 class AnalyticsRetryTest : public ::testing::TestWithParam<RetryCase> {};
 

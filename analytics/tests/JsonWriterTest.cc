@@ -1,3 +1,4 @@
+#include <ostream>
 #include "analytics/JsonWriter.h"
 
 #include <limits>
@@ -16,6 +17,9 @@ struct EscapeCase {
   std::string input;
   std::string expected;
 };
+
+// Cases print as their names, so test listings stay short and stable.
+void PrintTo(const EscapeCase& c, std::ostream* os) { *os << c.name; }
 
 class JsonEscapeTest : public ::testing::TestWithParam<EscapeCase> {};
 
@@ -43,6 +47,9 @@ struct DocumentCase {
   ptree tree;
   std::string expected;
 };
+
+// Cases print as their names, so test listings stay short and stable.
+void PrintTo(const DocumentCase& c, std::ostream* os) { *os << c.name; }
 
 ptree Leaf(const std::string& value) { return ptree(value); }
 

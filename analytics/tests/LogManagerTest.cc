@@ -1,3 +1,4 @@
+#include <ostream>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
@@ -83,6 +84,9 @@ struct MaskCase {
   WorkResult result;
   bool written;
 };
+
+// Cases print as their names, so test listings stay short and stable.
+void PrintTo(const MaskCase& c, std::ostream* os) { *os << c.name; }
 
 class LogMaskTest : public LogManagerTest, public ::testing::WithParamInterface<MaskCase> {};
 

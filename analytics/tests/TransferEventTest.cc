@@ -1,3 +1,4 @@
+#include <ostream>
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -124,6 +125,9 @@ struct EventCase {
   bool batch;
   bool transferDocument;
 };
+
+// Cases print as their names, so test listings stay short and stable.
+void PrintTo(const EventCase& c, std::ostream* os) { *os << c.name; }
 
 template <class Event>
 std::unique_ptr<TransferEvent> Make(const TransferParams& params, const TransferBehavior& behavior,

@@ -11,8 +11,8 @@ inline constexpr int kTransferAnalyticsKind = 32;
 
 // The event manager that sends analytics documents.
 class AnalyticsManager : public EventManager {
- public:
-  using EventManager::EventManager;
+public:
+    using EventManager::EventManager;
 };
 
 }  // namespace vrexa

@@ -20,56 +20,54 @@ inline constexpr const char* kEngineVersion = "1.3.4";
 // "vrexav", "osv"), then "metrics" and "dimensions" objects filled by the
 // concrete request. An object left empty is written as {}.
 class EventAnalyticsRequest : public OutputManifest {
- public:
-  EventAnalyticsRequest(const TransferParams& params, std::string osVersion);
+public:
+    EventAnalyticsRequest(const TransferParams& params, std::string osVersion);
 
-  void Write(boost::property_tree::ptree& tree) override;
-  virtual void WriteMetrics(boost::property_tree::ptree& metrics) = 0;
-  virtual void WriteDimensions(boost::property_tree::ptree& dimensions) = 0;
+    void Write(boost::property_tree::ptree& tree) override;
+    virtual void WriteMetrics(boost::property_tree::ptree& metrics) = 0;
+    virtual void WriteDimensions(boost::property_tree::ptree& dimensions) = 0;
 
- private:
-  std::string partnerId_;
-  std::string packageId_;
-  std::string versionId_;
-  std::string osVersion_;
+private:
+    std::string partnerId_;
+    std::string packageId_;
+    std::string versionId_;
+    std::string osVersion_;
 };
 
 // Counts one occurrence of an event: "metrics" = {metric: "1"}, no dimensions.
 class SimpleEventAnalyticsRequest : public EventAnalyticsRequest {
- public:
-  SimpleEventAnalyticsRequest(const TransferParams& params, std::string osVersion, std::string metric);
+public:
+    SimpleEventAnalyticsRequest(const TransferParams& params, std::string osVersion, std::string metric);
 
-  void WriteMetrics(boost::property_tree::ptree& metrics) override;
-  void WriteDimensions(boost::property_tree::ptree& dimensions) override;
+    void WriteMetrics(boost::property_tree::ptree& metrics) override;
+    void WriteDimensions(boost::property_tree::ptree& dimensions) override;
 
- private:
-  std::string metric_;
+private:
+    std::string metric_;
 };
 
 // A counted error with its one-line summary as the "error" dimension (none
 // when the summary is empty).
 class ErrorAnalyticsRequest : public SimpleEventAnalyticsRequest {
- public:
-  ErrorAnalyticsRequest(const TransferParams& params, std::string osVersion, std::string metric,
-                        std::string error);
+public:
+    ErrorAnalyticsRequest(const TransferParams& params, std::string osVersion, std::string metric, std::string error);
 
-  void WriteDimensions(boost::property_tree::ptree& dimensions) override;
+    void WriteDimensions(boost::property_tree::ptree& dimensions) override;
 
- private:
-  std::string error_;
+private:
+    std::string error_;
 };
 
 // How one node has served the transfer so far, with the node's host as "cdn".
 class OptimizerAnalyticsRequest : public EventAnalyticsRequest {
- public:
-  OptimizerAnalyticsRequest(const TransferParams& params, std::string osVersion,
-                            NodeStatisticsSnapshot statistics);
+public:
+    OptimizerAnalyticsRequest(const TransferParams& params, std::string osVersion, NodeStatisticsSnapshot statistics);
 
-  void WriteMetrics(boost::property_tree::ptree& metrics) override;
-  void WriteDimensions(boost::property_tree::ptree& dimensions) override;
+    void WriteMetrics(boost::property_tree::ptree& metrics) override;
+    void WriteDimensions(boost::property_tree::ptree& dimensions) override;
 
- private:
-  NodeStatisticsSnapshot statistics_;
+private:
+    NodeStatisticsSnapshot statistics_;
 };
 
 // Appends key = value to tree as a new child, keeping insertion order and

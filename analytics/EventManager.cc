@@ -13,8 +13,8 @@ EventManager::EventManager(unsigned threadCount)
 EventManager::~EventManager() = default;
 
 void EventManager::TrackEvent(std::shared_ptr<TrackEventWork> work) {
-  work->Reset();
-  workManager_->Post(std::shared_ptr<SimpleWork>(std::move(work)));
+    work->Reset();
+    workManager_->Post(std::shared_ptr<SimpleWork>(std::move(work)));
 }
 
 void EventManager::Drain() { workManager_->Drain(); }

@@ -21,15 +21,15 @@ JsonHttpAnalyticsManager::JsonHttpAnalyticsManager(http::RequestFactory& request
       retryLimit_(settings.analyticsRetryLimit > 0 ? static_cast<unsigned>(settings.analyticsRetryLimit) : 0u) {}
 
 JsonHttpAnalyticsManager::~JsonHttpAnalyticsManager() {
-  // The posts in the queue use the session and factory: send them while both
-  // are still here.
-  Drain();
+    // The posts in the queue use the session and factory: send them while both
+    // are still here.
+    Drain();
 }
 
 std::shared_ptr<TrackEventWork> JsonHttpAnalyticsManager::CreateEventWork(int kind) {
-  const std::string& url = kind == kTransferAnalyticsKind ? transferUrl_ : eventsUrl_;
-  return std::make_shared<JsonHttpAnalyticsEventWork>(kind, url, requestFactory_, session_, connectTimeout_,
-                                                      timeout_, retryLimit_);
+    const std::string& url = kind == kTransferAnalyticsKind ? transferUrl_ : eventsUrl_;
+    return std::make_shared<JsonHttpAnalyticsEventWork>(kind, url, requestFactory_, session_, connectTimeout_, timeout_,
+                                                        retryLimit_);
 }
 
 }  // namespace vrexa

@@ -11,98 +11,114 @@ namespace {
 using boost::property_tree::ptree;
 
 void AppendEscaped(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (byte) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '/': out += "\\/"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (byte < 0x20 || byte >= 0x80) {
-          out += "\\u00";
-          out += kHex[byte >> 4];
-          out += kHex[byte & 0x0F];
-        } else {
-          out += c;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (byte) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '/':
+                out += "\\/";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (byte < 0x20 || byte >= 0x80) {
+                    out += "\\u00";
+                    out += kHex[byte >> 4];
+                    out += kHex[byte & 0x0F];
+                } else {
+                    out += c;
+                }
         }
     }
-  }
 }
 
 void AppendString(std::string& out, std::string_view text) {
-  out += '"';
-  AppendEscaped(out, text);
-  out += '"';
+    out += '"';
+    AppendEscaped(out, text);
+    out += '"';
 }
 
 bool AllUnnamed(const ptree& node) {
-  for (const auto& child : node) {
-    if (!child.first.empty()) return false;
-  }
-  return true;
+    for (const auto& child : node) {
+        if (!child.first.empty()) return false;
+    }
+    return true;
 }
 
 // Recursion depth follows the tree's depth; the documents written here are a
 // few levels deep, built by this program, never by a peer.
 void AppendNode(std::string& out, const ptree& node, bool root) {
-  if (node.empty()) {
-    const std::string& value = node.data();
-    if (value == kJsonEmptyObject || (root && value.empty())) {
-      out += "{}";
-    } else if (value == kJsonEmptyArray) {
-      out += "[]";
-    } else {
-      AppendString(out, value);
+    if (node.empty()) {
+        const std::string& value = node.data();
+        if (value == kJsonEmptyObject || (root && value.empty())) {
+            out += "{}";
+        } else if (value == kJsonEmptyArray) {
+            out += "[]";
+        } else {
+            AppendString(out, value);
+        }
+        return;
     }
-    return;
-  }
-  const bool array = AllUnnamed(node);
-  out += array ? '[' : '{';
-  bool first = true;
-  for (const auto& [key, child] : node) {
-    if (!first) out += ',';
-    first = false;
-    if (!array) {
-      AppendString(out, key);
-      out += ':';
+    const bool array = AllUnnamed(node);
+    out += array ? '[' : '{';
+    bool first = true;
+    for (const auto& [key, child] : node) {
+        if (!first) out += ',';
+        first = false;
+        if (!array) {
+            AppendString(out, key);
+            out += ':';
+        }
+        AppendNode(out, child, false);
     }
-    AppendNode(out, child, false);
-  }
-  out += array ? ']' : '}';
+    out += array ? ']' : '}';
 }
 
 }  // namespace
 
 std::string ToJson(const ptree& tree) {
-  std::string out;
-  AppendNode(out, tree, true);
-  out += '\n';
-  return out;
+    std::string out;
+    AppendNode(out, tree, true);
+    out += '\n';
+    return out;
 }
 
 void WriteJson(std::ostream& out, const ptree& tree) {
-  const std::string text = ToJson(tree);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    const std::string text = ToJson(tree);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 std::string EscapeJson(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  AppendEscaped(out, text);
-  return out;
+    std::string out;
+    out.reserve(text.size());
+    AppendEscaped(out, text);
+    return out;
 }
 
 std::string FormatJsonDouble(double value) {
-  char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 16);
-  if (result.ec != std::errc()) throw std::logic_error("FormatJsonDouble ran out of room");
-  return std::string(buffer, result.ptr);
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 16);
+    if (result.ec != std::errc()) throw std::logic_error("FormatJsonDouble ran out of room");
+    return std::string(buffer, result.ptr);
 }
 
 }  // namespace vrexa

@@ -5,7 +5,7 @@
 namespace vrexa {
 
 std::shared_ptr<TrackEventWork> NullAnalyticsManager::CreateEventWork(int kind) {
-  return std::make_shared<NullTrackEventWork>(kind);
+    return std::make_shared<NullTrackEventWork>(kind);
 }
 
 void NullAnalyticsManager::TrackEvent(std::shared_ptr<TrackEventWork>) {}

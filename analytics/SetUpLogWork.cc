@@ -19,19 +19,19 @@ SetUpLogWork::SetUpLogWork(LogManager* manager, std::shared_ptr<Work> work, Work
 void SetUpLogWork::Describe(ptree& tree) const { tree.put("name", "SetUpLogWork"); }
 
 WorkStatus SetUpLogWork::ExecuteTask() {
-  try {
-    std::shared_ptr<TrackEventWork> record = manager_->CreateEventWork(static_cast<int>(kind_));
-    ptree& tree = record->GetTree();
-    AddJsonValue(tree, "event", event_);
-    ptree params;
-    work_->Describe(status_, params);
-    if (params.empty()) params.put_value(kJsonEmptyObject);
-    tree.push_back(ptree::value_type("params", std::move(params)));
-    manager_->TrackEvent(std::move(record));
-    return WorkStatus(WorkResult::Success, nullptr);
-  } catch (...) {
-    return WorkStatus(WorkResult::FatalError, std::make_shared<WorkExceptionData>(std::current_exception()));
-  }
+    try {
+        std::shared_ptr<TrackEventWork> record = manager_->CreateEventWork(static_cast<int>(kind_));
+        ptree& tree = record->GetTree();
+        AddJsonValue(tree, "event", event_);
+        ptree params;
+        work_->Describe(status_, params);
+        if (params.empty()) params.put_value(kJsonEmptyObject);
+        tree.push_back(ptree::value_type("params", std::move(params)));
+        manager_->TrackEvent(std::move(record));
+        return WorkStatus(WorkResult::Success, nullptr);
+    } catch (...) {
+        return WorkStatus(WorkResult::FatalError, std::make_shared<WorkExceptionData>(std::current_exception()));
+    }
 }
 
 }  // namespace vrexa

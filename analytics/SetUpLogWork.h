@@ -15,20 +15,20 @@ class LogManager;
 // work is described when this task runs, so the record shows its state at
 // that moment; the status is the one reported.
 class SetUpLogWork : public SimpleWork {
- public:
-  SetUpLogWork(LogManager* manager, std::shared_ptr<Work> work, WorkStatus status, std::string event,
-               std::uint32_t kind);
+public:
+    SetUpLogWork(LogManager* manager, std::shared_ptr<Work> work, WorkStatus status, std::string event,
+                 std::uint32_t kind);
 
-  void Describe(boost::property_tree::ptree& tree) const override;
-  WorkStatus ExecuteTask() override;
-  void OnCancel() override {}
+    void Describe(boost::property_tree::ptree& tree) const override;
+    WorkStatus ExecuteTask() override;
+    void OnCancel() override {}
 
- private:
-  LogManager* const manager_;
-  const std::shared_ptr<Work> work_;
-  const WorkStatus status_;
-  const std::string event_;
-  const std::uint32_t kind_;
+private:
+    LogManager* const manager_;
+    const std::shared_ptr<Work> work_;
+    const WorkStatus status_;
+    const std::string event_;
+    const std::uint32_t kind_;
 };
 
 }  // namespace vrexa

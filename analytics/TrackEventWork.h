@@ -10,26 +10,26 @@ namespace vrexa {
 // then hands the work to its event manager. The kind says where the document
 // goes (an analytics endpoint, a class of log record).
 class TrackEventWork : public SimpleWork {
- public:
-  explicit TrackEventWork(int kind) : kind_(kind) {}
+public:
+    explicit TrackEventWork(int kind) : kind_(kind) {}
 
-  int GetKind() const { return kind_; }
-  boost::property_tree::ptree& GetTree() { return tree_; }
-  const boost::property_tree::ptree& GetTree() const { return tree_; }
+    int GetKind() const { return kind_; }
+    boost::property_tree::ptree& GetTree() { return tree_; }
+    const boost::property_tree::ptree& GetTree() const { return tree_; }
 
- private:
-  const int kind_;
-  boost::property_tree::ptree tree_;
+private:
+    const int kind_;
+    boost::property_tree::ptree tree_;
 };
 
 // The document goes nowhere.
 class NullTrackEventWork : public TrackEventWork {
- public:
-  using TrackEventWork::TrackEventWork;
+public:
+    using TrackEventWork::TrackEventWork;
 
-  void Describe(boost::property_tree::ptree& tree) const override;
-  WorkStatus ExecuteTask() override;
-  void OnCancel() override {}
+    void Describe(boost::property_tree::ptree& tree) const override;
+    WorkStatus ExecuteTask() override;
+    void OnCancel() override {}
 };
 
 }  // namespace vrexa

@@ -21,24 +21,28 @@ TransferAnalyticsRequest::TransferAnalyticsRequest(const TransferParams& params,
       durationDeltaMs_(durationDeltaMs) {}
 
 const char* TransferAnalyticsRequest::StatusText(TransferState state) {
-  switch (state) {
-    case TransferState::Suspended: return "suspended";
-    case TransferState::Complete: return "completed";
-    case TransferState::Cancelled: return "canceled";
-    default: return "active";
-  }
+    switch (state) {
+        case TransferState::Suspended:
+            return "suspended";
+        case TransferState::Complete:
+            return "completed";
+        case TransferState::Cancelled:
+            return "canceled";
+        default:
+            return "active";
+    }
 }
 
 void TransferAnalyticsRequest::Write(boost::property_tree::ptree& tree) {
-  AddJsonValue(tree, "pid", partnerId_);
-  AddJsonValue(tree, "pkgid", packageId_);
-  AddJsonValue(tree, "vid", versionId_);
-  AddJsonValue(tree, "tid", transferId_);
-  AddJsonValue(tree, "vrexav", kEngineVersion);
-  AddJsonValue(tree, "osv", osVersion_);
-  AddJsonValue(tree, "status", StatusText(state_));
-  AddJsonValue(tree, "transferBytes", std::to_string(bytesDelta_));
-  AddJsonValue(tree, "duration", FormatJsonDouble(static_cast<double>(durationDeltaMs_) / 1000.0));
+    AddJsonValue(tree, "pid", partnerId_);
+    AddJsonValue(tree, "pkgid", packageId_);
+    AddJsonValue(tree, "vid", versionId_);
+    AddJsonValue(tree, "tid", transferId_);
+    AddJsonValue(tree, "vrexav", kEngineVersion);
+    AddJsonValue(tree, "osv", osVersion_);
+    AddJsonValue(tree, "status", StatusText(state_));
+    AddJsonValue(tree, "transferBytes", std::to_string(bytesDelta_));
+    AddJsonValue(tree, "duration", FormatJsonDouble(static_cast<double>(durationDeltaMs_) / 1000.0));
 }
 
 }  // namespace vrexa

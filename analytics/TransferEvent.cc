@@ -25,22 +25,22 @@ TransferEvent::~TransferEvent() = default;
 void TransferLogEvent::Raise() { WriteLog(); }
 
 void TransferLogEvent::FillLog(TrackEventWork& work) {
-  ptree& tree = work.GetTree();
-  AddJsonValue(tree, "event", name_);
-  ptree params;
-  params_.Describe(params);
-  tree.push_back(ptree::value_type("params", std::move(params)));
+    ptree& tree = work.GetTree();
+    AddJsonValue(tree, "event", name_);
+    ptree params;
+    params_.Describe(params);
+    tree.push_back(ptree::value_type("params", std::move(params)));
 }
 
 void TransferLogEvent::WriteLog() {
-  if (behavior_.logManager == nullptr) return;
-  try {
-    std::shared_ptr<TrackEventWork> work = behavior_.logManager->CreateEventWork(static_cast<int>(kLogEventKind));
-    FillLog(*work);
-    behavior_.logManager->TrackEvent(std::move(work));
-  } catch (...) {
-    // The log never fails a transfer.
-  }
+    if (behavior_.logManager == nullptr) return;
+    try {
+        std::shared_ptr<TrackEventWork> work = behavior_.logManager->CreateEventWork(static_cast<int>(kLogEventKind));
+        FillLog(*work);
+        behavior_.logManager->TrackEvent(std::move(work));
+    } catch (...) {
+        // The log never fails a transfer.
+    }
 }
 
 TransferAnalyticsEvent::TransferAnalyticsEvent(const TransferParams& params, const TransferBehavior& behavior,
@@ -48,46 +48,47 @@ TransferAnalyticsEvent::TransferAnalyticsEvent(const TransferParams& params, con
     : TransferLogEvent(params, behavior, std::move(name)), capture_(std::move(capture)) {}
 
 void TransferAnalyticsEvent::Raise() {
-  WriteLog();
-  if (behavior_.eventManager == nullptr) return;
-  try {
-    SendAnalytics();
-  } catch (...) {
-    // Analytics never fail a transfer.
-  }
+    WriteLog();
+    if (behavior_.eventManager == nullptr) return;
+    try {
+        SendAnalytics();
+    } catch (...) {
+        // Analytics never fail a transfer.
+    }
 }
 
 void TransferAnalyticsEvent::SendRequest(int kind, OutputManifest& request) {
-  std::shared_ptr<TrackEventWork> work = behavior_.eventManager->CreateEventWork(kind);
-  request.Write(work->GetTree());
-  behavior_.eventManager->TrackEvent(std::move(work));
+    std::shared_ptr<TrackEventWork> work = behavior_.eventManager->CreateEventWork(kind);
+    request.Write(work->GetTree());
+    behavior_.eventManager->TrackEvent(std::move(work));
 }
 
 void TransferAnalyticsEvent::SendBatch(const std::vector<OutputManifest*>& leading) {
-  std::shared_ptr<TrackEventWork> work = behavior_.eventManager->CreateEventWork(kEventAnalyticsKind);
-  ptree& tree = work->GetTree();
-  auto append = [&tree](OutputManifest& request) {
-    ptree element;
-    request.Write(element);
-    tree.push_back(ptree::value_type("", std::move(element)));
-  };
-  for (OutputManifest* request : leading) append(*request);
-  if (capture_.nodeList) {
-    for (const auto& node : capture_.nodeList->GetNodes()) {
-      OptimizerAnalyticsRequest request(params_, capture_.osVersion,
-                                        node->GetStatistics()->GetSnapshot(node->GetHost()));
-      append(request);
+    std::shared_ptr<TrackEventWork> work = behavior_.eventManager->CreateEventWork(kEventAnalyticsKind);
+    ptree& tree = work->GetTree();
+    auto append = [&tree](OutputManifest& request) {
+        ptree element;
+        request.Write(element);
+        tree.push_back(ptree::value_type("", std::move(element)));
+    };
+    for (OutputManifest* request : leading)
+        append(*request);
+    if (capture_.nodeList) {
+        for (const auto& node : capture_.nodeList->GetNodes()) {
+            OptimizerAnalyticsRequest request(params_, capture_.osVersion,
+                                              node->GetStatistics()->GetSnapshot(node->GetHost()));
+            append(request);
+        }
     }
-  }
-  // Without elements the document is still an array.
-  if (tree.empty()) tree.put_value(kJsonEmptyArray);
-  behavior_.eventManager->TrackEvent(std::move(work));
+    // Without elements the document is still an array.
+    if (tree.empty()) tree.put_value(kJsonEmptyArray);
+    behavior_.eventManager->TrackEvent(std::move(work));
 }
 
 void TransferAnalyticsEvent::SendTransferRequest() {
-  TransferAnalyticsRequest request(params_, capture_.osVersion, capture_.state, capture_.downloadedDelta,
-                                   capture_.activeTimeDelta);
-  SendRequest(kTransferAnalyticsKind, request);
+    TransferAnalyticsRequest request(params_, capture_.osVersion, capture_.state, capture_.downloadedDelta,
+                                     capture_.activeTimeDelta);
+    SendRequest(kTransferAnalyticsKind, request);
 }
 
 SimpleTransferEvent::SimpleTransferEvent(const TransferParams& params, const TransferBehavior& behavior,
@@ -95,46 +96,45 @@ SimpleTransferEvent::SimpleTransferEvent(const TransferParams& params, const Tra
     : TransferAnalyticsEvent(params, behavior, std::move(name), std::move(capture)), metric_(std::move(metric)) {}
 
 void SimpleTransferEvent::SendAnalytics() {
-  SimpleEventAnalyticsRequest request(params_, capture_.osVersion, metric_);
-  SendRequest(kEventAnalyticsKind, request);
+    SimpleEventAnalyticsRequest request(params_, capture_.osVersion, metric_);
+    SendRequest(kEventAnalyticsKind, request);
 }
 
 void TransferStateEvent::SendAnalytics() {
-  SimpleTransferEvent::SendAnalytics();
-  SendTransferRequest();
+    SimpleTransferEvent::SendAnalytics();
+    SendTransferRequest();
 }
 
 void TransferEndEvent::SendAnalytics() {
-  SendTransferRequest();
-  SimpleEventAnalyticsRequest request(params_, capture_.osVersion, metric_);
-  SendBatch({&request});
+    SendTransferRequest();
+    SimpleEventAnalyticsRequest request(params_, capture_.osVersion, metric_);
+    SendBatch({&request});
 }
 
 namespace {
 
 // An error whose summary cannot be made is still reported, without it.
 std::string SummaryOf(const WorkStatusData* data) {
-  if (data == nullptr) return std::string();
-  try {
-    return data->ToString();
-  } catch (...) {
-    return std::string();
-  }
+    if (data == nullptr) return std::string();
+    try {
+        return data->ToString();
+    } catch (...) {
+        return std::string();
+    }
 }
 
 }  // namespace
 
-TransferErrorEvent::TransferErrorEvent(const TransferParams& params, const TransferBehavior& behavior,
-                                       std::string name, std::string metric, TransferEventCapture capture,
-                                       const WorkStatusData* data)
+TransferErrorEvent::TransferErrorEvent(const TransferParams& params, const TransferBehavior& behavior, std::string name,
+                                       std::string metric, TransferEventCapture capture, const WorkStatusData* data)
     : TransferAnalyticsEvent(params, behavior, std::move(name), std::move(capture)),
       metric_(std::move(metric)),
       errorText_(SummaryOf(data)) {}
 
 void TransferErrorEvent::SendAnalytics() {
-  if (capture_.downloadedDelta != 0 || capture_.activeTimeDelta != 0) SendTransferRequest();
-  ErrorAnalyticsRequest request(params_, capture_.osVersion, metric_, errorText_);
-  SendBatch({&request});
+    if (capture_.downloadedDelta != 0 || capture_.activeTimeDelta != 0) SendTransferRequest();
+    ErrorAnalyticsRequest request(params_, capture_.osVersion, metric_, errorText_);
+    SendBatch({&request});
 }
 
 TransferPeriodicEvent::TransferPeriodicEvent(const TransferParams& params, const TransferBehavior& behavior,
@@ -142,8 +142,8 @@ TransferPeriodicEvent::TransferPeriodicEvent(const TransferParams& params, const
     : TransferAnalyticsEvent(params, behavior, "PeriodicUpdate", std::move(capture)) {}
 
 void TransferPeriodicEvent::SendAnalytics() {
-  SendTransferRequest();
-  SendBatch({});
+    SendTransferRequest();
+    SendBatch({});
 }
 
 }  // namespace vrexa

@@ -120,9 +120,8 @@ bool Filesystem::IsSamePath(const std::string& a, const std::string& b) {
 }
 
 std::uint64_t Filesystem::GetFileSize(const std::string& path) {
-    return Wrapped([&](boost::system::error_code& error) -> std::uint64_t {
-        return fs::file_size(ToPath(path), error);
-    });
+    return Wrapped(
+        [&](boost::system::error_code& error) -> std::uint64_t { return fs::file_size(ToPath(path), error); });
 }
 
 std::uint64_t Filesystem::SafeGetFileSize(const std::string& path) {
@@ -134,9 +133,8 @@ std::uint64_t Filesystem::SafeGetFileSize(const std::string& path) {
 }
 
 std::uint64_t Filesystem::GetAvailableSpace(const std::string& path) {
-    return Wrapped([&](boost::system::error_code& error) -> std::uint64_t {
-        return fs::space(ToPath(path), error).available;
-    });
+    return Wrapped(
+        [&](boost::system::error_code& error) -> std::uint64_t { return fs::space(ToPath(path), error).available; });
 }
 
 RecursiveDirectoryIterator Filesystem::IterateRecursive(const std::string& path) {

@@ -23,8 +23,7 @@ std::shared_ptr<SequentialWriteCache> SharedFile::CreateWriteCache(std::uint64_t
     CheckRange(lower, upper);
     CheckSize(lower, upper);
     monitor_->Extend(GetSize());
-    return std::make_shared<SequentialWriteCache>(Clone(lower, upper), context_, monitor_, lower, upper,
-                                                  waitSeconds);
+    return std::make_shared<SequentialWriteCache>(Clone(lower, upper), context_, monitor_, lower, upper, waitSeconds);
 }
 
 }  // namespace vrexa::file

@@ -25,8 +25,8 @@ class SharedFile : public BoundedData {
 public:
     // context is empty unless the file was opened with synchronization; a
     // null monitor makes a fresh one.
-    SharedFile(std::shared_ptr<OperationContext> context, std::shared_ptr<FileSizeMonitor> monitor,
-               std::uint64_t lower, std::uint64_t upper);
+    SharedFile(std::shared_ptr<OperationContext> context, std::shared_ptr<FileSizeMonitor> monitor, std::uint64_t lower,
+               std::uint64_t upper);
     ~SharedFile() override;
 
     // The file's current size in bytes.

@@ -12,12 +12,12 @@ namespace vrexa::http {
 // region's current position. Bytes outside the region end the exchange as
 // RangeError; nothing the region throws escapes.
 class BoundedDataWriter : public WriteCallback {
- public:
-  explicit BoundedDataWriter(file::BoundedData* data) : data_(data) {}
-  RequestStatus Write(const char* data, std::size_t size) override;
+public:
+    explicit BoundedDataWriter(file::BoundedData* data) : data_(data) {}
+    RequestStatus Write(const char* data, std::size_t size) override;
 
- protected:
-  file::BoundedData* data_;
+protected:
+    file::BoundedData* data_;
 };
 
 }  // namespace vrexa::http

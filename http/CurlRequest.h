@@ -22,43 +22,43 @@ std::uint32_t CappedMilliseconds(bool queryOk, double seconds, std::int32_t conn
 // A request on one libcurl easy handle, owned for the object's whole life and
 // kept across resets so its connections, name cache and TLS state are reused.
 class CurlRequest : public Request {
- public:
-  // Throws std::runtime_error "libcurl could not be initialized" when the
-  // process-wide initialisation failed, "curl_easy_init failed" when no handle
-  // can be made, and whatever the proxy throws while the request is armed.
-  CurlRequest(const RequestParams& params, std::shared_ptr<Proxy> proxy);
-  ~CurlRequest() override;
+public:
+    // Throws std::runtime_error "libcurl could not be initialized" when the
+    // process-wide initialisation failed, "curl_easy_init failed" when no handle
+    // can be made, and whatever the proxy throws while the request is armed.
+    CurlRequest(const RequestParams& params, std::shared_ptr<Proxy> proxy);
+    ~CurlRequest() override;
 
-  RequestStatus Perform() override;
-  RequestStatus GetStatus() override;
-  void Abort() override;
-  bool Reset(const RequestParams& params, std::shared_ptr<Proxy> proxy) override;
+    RequestStatus Perform() override;
+    RequestStatus GetStatus() override;
+    void Abort() override;
+    bool Reset(const RequestParams& params, std::shared_ptr<Proxy> proxy) override;
 
- private:
-  static constexpr std::size_t kErrorBufferSize = 256;
+private:
+    static constexpr std::size_t kErrorBufferSize = 256;
 
-  struct ProxyChoice {
-    std::string config;
-    std::string url;  // empty: direct
-  };
-  // Asks the proxy (null: direct) how it is configured and what to use for url.
-  static ProxyChoice DescribeProxy(const Proxy* proxy, const std::string& url);
-  // Sets every option of the handle from params_ and the proxy's answers, in one
-  // order. Caller holds mutex_ (or is the constructor).
-  void Arm(ProxyChoice proxy);
-  void Evaluate(CURLcode code);
+    struct ProxyChoice {
+        std::string config;
+        std::string url;  // empty: direct
+    };
+    // Asks the proxy (null: direct) how it is configured and what to use for url.
+    static ProxyChoice DescribeProxy(const Proxy* proxy, const std::string& url);
+    // Sets every option of the handle from params_ and the proxy's answers, in one
+    // order. Caller holds mutex_ (or is the constructor).
+    void Arm(ProxyChoice proxy);
+    void Evaluate(CURLcode code);
 
-  static size_t OnWrite(char* data, size_t size, size_t count, void* self);
-  static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    static size_t OnWrite(char* data, size_t size, size_t count, void* self);
+    static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
-  CURL* handle_ = nullptr;
-  std::mutex mutex_;
-  bool performing_ = false;
-  // Set when the first body block of an exchange has been checked.
-  bool bodyChecked_ = false;
-  RequestStatus status_;
-  curl_slist* headers_ = nullptr;
-  char errorBuffer_[kErrorBufferSize] = {};
+    CURL* handle_ = nullptr;
+    std::mutex mutex_;
+    bool performing_ = false;
+    // Set when the first body block of an exchange has been checked.
+    bool bodyChecked_ = false;
+    RequestStatus status_;
+    curl_slist* headers_ = nullptr;
+    char errorBuffer_[kErrorBufferSize] = {};
 };
 
 }  // namespace vrexa::http

@@ -18,22 +18,22 @@ bool IsBypassed(const std::string& host, const std::string& bypassList);
 
 // A fixed proxy list with a bypass list.
 class ManualProxy : public Proxy {
- public:
-  ManualProxy(std::string proxyList, std::string bypassList)
-      : proxyList_(std::move(proxyList)), bypassList_(std::move(bypassList)) {}
+public:
+    ManualProxy(std::string proxyList, std::string bypassList)
+        : proxyList_(std::move(proxyList)), bypassList_(std::move(bypassList)) {}
 
-  // The proxy list as configured.
-  std::string Describe() const override { return proxyList_; }
-  std::string GetProxyForUrl(const std::string& url) const override {
-    return SelectProxy(url, proxyList_, bypassList_);
-  }
+    // The proxy list as configured.
+    std::string Describe() const override { return proxyList_; }
+    std::string GetProxyForUrl(const std::string& url) const override {
+        return SelectProxy(url, proxyList_, bypassList_);
+    }
 
-  const std::string& GetProxyList() const { return proxyList_; }
-  const std::string& GetBypassList() const { return bypassList_; }
+    const std::string& GetProxyList() const { return proxyList_; }
+    const std::string& GetBypassList() const { return bypassList_; }
 
- private:
-  const std::string proxyList_;
-  const std::string bypassList_;
+private:
+    const std::string proxyList_;
+    const std::string bypassList_;
 };
 
 }  // namespace vrexa::http

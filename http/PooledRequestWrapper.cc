@@ -8,11 +8,11 @@ PooledRequestWrapper::PooledRequestWrapper(std::shared_ptr<Request> request, std
     : Request(RequestParams(std::string(), nullptr), nullptr), request_(std::move(request)), pool_(std::move(pool)) {}
 
 PooledRequestWrapper::~PooledRequestWrapper() {
-  try {
-    pool_->Release(request_);
-  } catch (...) {
-    // The request is merely not reused; a destructor must not throw.
-  }
+    try {
+        pool_->Release(request_);
+    } catch (...) {
+        // The request is merely not reused; a destructor must not throw.
+    }
 }
 
 RequestStatus PooledRequestWrapper::Perform() { return request_->Perform(); }
@@ -22,7 +22,7 @@ RequestStatus PooledRequestWrapper::GetStatus() { return request_->GetStatus(); 
 void PooledRequestWrapper::Abort() { request_->Abort(); }
 
 bool PooledRequestWrapper::Reset(const RequestParams& params, std::shared_ptr<Proxy> proxy) {
-  return request_->Reset(params, std::move(proxy));
+    return request_->Reset(params, std::move(proxy));
 }
 
 }  // namespace vrexa::http

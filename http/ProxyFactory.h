@@ -9,9 +9,9 @@ namespace vrexa::http {
 // Discovers the proxy configuration. Asked once per session, and once per
 // standalone request.
 class ProxyFactory {
- public:
-  virtual ~ProxyFactory() = default;
-  virtual std::shared_ptr<Proxy> Create() = 0;
+public:
+    virtual ~ProxyFactory() = default;
+    virtual std::shared_ptr<Proxy> Create() = 0;
 };
 
 }  // namespace vrexa::http

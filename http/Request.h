@@ -19,25 +19,24 @@ namespace vrexa::http {
 //
 //   Reset(): any state except Running ──▶ Ready
 class Request {
- public:
-  Request(const RequestParams& params, std::shared_ptr<Proxy> proxy)
-      : params_(params), proxy_(std::move(proxy)) {}
-  Request(const Request&) = delete;
-  Request& operator=(const Request&) = delete;
-  virtual ~Request() = default;
+public:
+    Request(const RequestParams& params, std::shared_ptr<Proxy> proxy) : params_(params), proxy_(std::move(proxy)) {}
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
+    virtual ~Request() = default;
 
-  // Runs the exchange when Ready; otherwise returns the current status at once.
-  virtual RequestStatus Perform() = 0;
-  virtual RequestStatus GetStatus() = 0;
-  // Ready or Running become Aborted; a running exchange stops at its next
-  // callback. Does not wait.
-  virtual void Abort() = 0;
-  // Re-arms with new parameters and proxy; false (nothing changed) while running.
-  virtual bool Reset(const RequestParams& params, std::shared_ptr<Proxy> proxy) = 0;
+    // Runs the exchange when Ready; otherwise returns the current status at once.
+    virtual RequestStatus Perform() = 0;
+    virtual RequestStatus GetStatus() = 0;
+    // Ready or Running become Aborted; a running exchange stops at its next
+    // callback. Does not wait.
+    virtual void Abort() = 0;
+    // Re-arms with new parameters and proxy; false (nothing changed) while running.
+    virtual bool Reset(const RequestParams& params, std::shared_ptr<Proxy> proxy) = 0;
 
- protected:
-  RequestParams params_;
-  std::shared_ptr<Proxy> proxy_;
+protected:
+    RequestParams params_;
+    std::shared_ptr<Proxy> proxy_;
 };
 
 }  // namespace vrexa::http

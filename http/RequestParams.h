@@ -17,24 +17,24 @@ inline constexpr const char* kDefaultUserAgent = "Quenlar Vrexa TransferService 
 // copy, so the caller may discard this record after creating or resetting a
 // request; the writer, however, is not owned and must outlive every Perform().
 struct RequestParams {
-  // The all-ones last byte: the range runs to the end of the resource.
-  static constexpr std::uint64_t kOpenEnd = 0xFFFFFFFFFFFFFFFFull;
+    // The all-ones last byte: the range runs to the end of the resource.
+    static constexpr std::uint64_t kOpenEnd = 0xFFFFFFFFFFFFFFFFull;
 
-  RequestParams(std::string url, WriteCallback* writer) : url(std::move(url)), writer(writer) {}
+    RequestParams(std::string url, WriteCallback* writer) : url(std::move(url)), writer(writer) {}
 
-  std::string url;
-  WriteCallback* writer;
-  RequestMethod method = RequestMethod::Get;
-  std::string body;                                          // sent for Post
-  std::string contentType = "application/x-www-form-urlencoded";  // Content-Type of a Post
-  std::string acceptEncoding;                                // empty: no encoding requested
-  std::uint64_t rangeFirst = 0;                              // inclusive byte range
-  std::uint64_t rangeLast = kOpenEnd;
-  std::int32_t connectTimeout = 5;                           // seconds
-  std::int32_t timeout = 0;                                  // seconds for the whole exchange, 0: none
-  std::int32_t lowSpeedLimit = 0;                            // bytes per second ...
-  std::int32_t lowSpeedTime = 0;                             // ... for this many seconds
-  std::string userAgent = kDefaultUserAgent;
+    std::string url;
+    WriteCallback* writer;
+    RequestMethod method = RequestMethod::Get;
+    std::string body;                                               // sent for Post
+    std::string contentType = "application/x-www-form-urlencoded";  // Content-Type of a Post
+    std::string acceptEncoding;                                     // empty: no encoding requested
+    std::uint64_t rangeFirst = 0;                                   // inclusive byte range
+    std::uint64_t rangeLast = kOpenEnd;
+    std::int32_t connectTimeout = 5;  // seconds
+    std::int32_t timeout = 0;         // seconds for the whole exchange, 0: none
+    std::int32_t lowSpeedLimit = 0;   // bytes per second ...
+    std::int32_t lowSpeedTime = 0;    // ... for this many seconds
+    std::string userAgent = kDefaultUserAgent;
 };
 
 }  // namespace vrexa::http

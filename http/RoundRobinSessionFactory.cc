@@ -5,7 +5,7 @@
 namespace vrexa::http {
 
 std::shared_ptr<Session> RoundRobinSessionFactory::CreateSession() {
-  return std::make_shared<Session>(std::make_shared<RoundRobinRequestPool>());
+    return std::make_shared<Session>(std::make_shared<RoundRobinRequestPool>());
 }
 
 }  // namespace vrexa::http

@@ -6,8 +6,8 @@ namespace vrexa::http {
 
 // Sessions with a fresh RoundRobinRequestPool and no proxy yet.
 class RoundRobinSessionFactory : public SessionFactory {
- public:
-  std::shared_ptr<Session> CreateSession() override;
+public:
+    std::shared_ptr<Session> CreateSession() override;
 };
 
 }  // namespace vrexa::http

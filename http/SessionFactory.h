@@ -7,9 +7,9 @@
 namespace vrexa::http {
 
 class SessionFactory {
- public:
-  virtual ~SessionFactory() = default;
-  virtual std::shared_ptr<Session> CreateSession() = 0;
+public:
+    virtual ~SessionFactory() = default;
+    virtual std::shared_ptr<Session> CreateSession() = 0;
 };
 
 }  // namespace vrexa::http

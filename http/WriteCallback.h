@@ -11,9 +11,9 @@ namespace vrexa::http {
 // the result: Succeeded with bytes == size takes the block; any other state, or a
 // shorter count, ends the exchange. A writer must not throw.
 class WriteCallback {
- public:
-  virtual ~WriteCallback() = default;
-  virtual RequestStatus Write(const char* data, std::size_t size) = 0;
+public:
+    virtual ~WriteCallback() = default;
+    virtual RequestStatus Write(const char* data, std::size_t size) = 0;
 };
 
 }  // namespace vrexa::http

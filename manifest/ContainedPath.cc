@@ -29,7 +29,7 @@ bool IsContainedPath(std::string_view path) {
     const std::size_t first = path.find_first_not_of('/');
     if (first == std::string_view::npos) return true;
     const std::string_view rest = path.substr(first);
-    if (rest.front() == '\\') return false;  // rooted, or a "\\server" root name
+    if (rest.front() == '\\') return false;                                     // rooted, or a "\\server" root name
     if (rest.size() >= 2 && IsLetter(rest[0]) && rest[1] == ':') return false;  // a drive
     return true;
 }

@@ -22,15 +22,13 @@ private:
 // The server cannot give the resource (bad request, a response code below 500).
 class HttpManifestLocatorException : public HttpManifestException, public ManifestLocatorException {
 public:
-    explicit HttpManifestLocatorException(http::RequestStatus status)
-        : HttpManifestException(std::move(status)) {}
+    explicit HttpManifestLocatorException(http::RequestStatus status) : HttpManifestException(std::move(status)) {}
 };
 
 // Any other failed fetch: network, server error, timeout, a broken stream.
 class HttpManifestStreamException : public HttpManifestException, public ManifestStreamException {
 public:
-    explicit HttpManifestStreamException(http::RequestStatus status)
-        : HttpManifestException(std::move(status)) {}
+    explicit HttpManifestStreamException(http::RequestStatus status) : HttpManifestException(std::move(status)) {}
 };
 
 }  // namespace vrexa

@@ -4,13 +4,13 @@ namespace vrexa::reading {
 
 namespace {
 
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
+    while (!text.empty() && IsSpace(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsSpace(text.back()))
+        text.remove_suffix(1);
     return text;
 }
 
@@ -34,9 +34,7 @@ const ptree& RequiredChild(const ptree& tree, std::string_view key) {
     return *child;
 }
 
-const std::string& RequiredText(const ptree& tree, std::string_view key) {
-    return RequiredChild(tree, key).data();
-}
+const std::string& RequiredText(const ptree& tree, std::string_view key) { return RequiredChild(tree, key).data(); }
 
 std::string OptionalText(const ptree& tree, std::string_view key, std::string_view fallback) {
     const ptree* child = FindChild(tree, key);
@@ -70,7 +68,8 @@ bool ReadFlag(std::string_view text) {
 }
 
 std::optional<std::uint32_t> ParseHexGroup(std::string_view group) {
-    while (!group.empty() && IsSpace(group.front())) group.remove_prefix(1);
+    while (!group.empty() && IsSpace(group.front()))
+        group.remove_prefix(1);
     if (!group.empty() && group.front() == '+') group.remove_prefix(1);
     bool digits = false;
     if (group.size() >= 2 && group[0] == '0' && (group[1] == 'x' || group[1] == 'X')) {

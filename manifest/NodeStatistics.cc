@@ -65,8 +65,7 @@ std::uint64_t NodeStatistics::GetAverageRequestSpeed() const {
     if (ms == 0) return 0;
     // Exact in 128 bits: bytes * 1000 / ms, so sub-second totals neither divide
     // by zero nor lose precision; saturates rather than wraps.
-    const unsigned __int128 speed =
-        static_cast<unsigned __int128>(GetSuccessBytes()) * 1000u / ms;
+    const unsigned __int128 speed = static_cast<unsigned __int128>(GetSuccessBytes()) * 1000u / ms;
     constexpr auto kMax = std::numeric_limits<std::uint64_t>::max();
     return speed > kMax ? kMax : static_cast<std::uint64_t>(speed);
 }

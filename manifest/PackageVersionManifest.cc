@@ -6,9 +6,7 @@
 
 namespace vrexa {
 
-PackageVersionManifest::PackageVersionManifest(const boost::property_tree::ptree& tree) {
-    Read(tree);
-}
+PackageVersionManifest::PackageVersionManifest(const boost::property_tree::ptree& tree) { Read(tree); }
 
 void PackageVersionManifest::Read(const boost::property_tree::ptree& tree) {
     using namespace reading;
@@ -47,8 +45,7 @@ void PackageVersionManifest::Read(const boost::property_tree::ptree& tree) {
 
 bool PackageVersionManifest::IsCountryAllowed(const std::string& countryCode) const {
     if (policy_ == Policy::None) return true;
-    const bool listed = std::find(countryCodes_.begin(), countryCodes_.end(), countryCode) !=
-                        countryCodes_.end();
+    const bool listed = std::find(countryCodes_.begin(), countryCodes_.end(), countryCode) != countryCodes_.end();
     return policy_ == Policy::Whitelist ? listed : !listed;
 }
 

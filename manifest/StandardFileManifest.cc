@@ -15,8 +15,7 @@ constexpr std::size_t kGroupLength = 8;
 
 }  // namespace
 
-StandardFileManifest::StandardFileManifest(std::string path, std::uint32_t chunkSize,
-                                           std::uint64_t size,
+StandardFileManifest::StandardFileManifest(std::string path, std::uint32_t chunkSize, std::uint64_t size,
                                            std::vector<std::uint32_t> checksums)
     : path_(std::move(path)), chunkSize_(chunkSize), size_(size), checksums_(std::move(checksums)) {}
 
@@ -24,8 +23,8 @@ void StandardFileManifest::Read(const boost::property_tree::ptree& tree) {
     using namespace reading;
     Guarded([&] {
         path_ = RequiredText(tree, "path");
-        chunkSize_ = static_cast<std::uint32_t>(
-            RequiredNumber(tree, "chunksize", std::numeric_limits<std::uint32_t>::max()));
+        chunkSize_ =
+            static_cast<std::uint32_t>(RequiredNumber(tree, "chunksize", std::numeric_limits<std::uint32_t>::max()));
         size_ = RequiredNumber(tree, "size", std::numeric_limits<std::uint64_t>::max());
         checksums_.clear();
         const std::uint32_t count = GetChunkCount();

@@ -22,11 +22,13 @@ void StandardNodeListManifest::Read(const boost::property_tree::ptree& tree) {
         // wide so that large weights adding up to a multiple of 2^32 are not
         // mistaken for "no weights".
         std::uint64_t total = 0;
-        for (const auto& node : nodes_) total += node->GetWeight();
+        for (const auto& node : nodes_)
+            total += node->GetWeight();
         if (total != 0) {
             std::erase_if(nodes_, [](const auto& node) { return node->GetWeight() == 0; });
         } else {
-            for (const auto& node : nodes_) node->ResetWeight();
+            for (const auto& node : nodes_)
+                node->ResetWeight();
         }
     });
 }

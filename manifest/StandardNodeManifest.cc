@@ -13,8 +13,7 @@ StandardNodeManifest::StandardNodeManifest(const boost::property_tree::ptree& tr
     Read(tree);
 }
 
-StandardNodeManifest::StandardNodeManifest(std::string nodeId, std::string host, std::string path,
-                                           std::uint32_t weight,
+StandardNodeManifest::StandardNodeManifest(std::string nodeId, std::string host, std::string path, std::uint32_t weight,
                                            std::shared_ptr<NodeStatistics> statistics)
     : nodeId_(std::move(nodeId)),
       host_(std::move(host)),
@@ -49,8 +48,7 @@ void StandardNodeManifest::Write(boost::property_tree::ptree& tree) {
 
 std::shared_ptr<NodeManifest> StandardNodeManifest::CloneWithStatistics(
     std::shared_ptr<NodeStatistics> statistics) const {
-    return std::make_shared<StandardNodeManifest>(nodeId_, host_, path_, GetWeight(),
-                                                  std::move(statistics));
+    return std::make_shared<StandardNodeManifest>(nodeId_, host_, path_, GetWeight(), std::move(statistics));
 }
 
 std::string StandardNodeManifest::NormalizePath(std::string path) {

@@ -12,8 +12,7 @@ public:
     explicit StandardNodeManifest(const boost::property_tree::ptree& tree);
     // A node made in code; the path is given its leading and trailing "/" and
     // null statistics are replaced by empty ones.
-    StandardNodeManifest(std::string nodeId, std::string host, std::string path,
-                         std::uint32_t weight = 1,
+    StandardNodeManifest(std::string nodeId, std::string host, std::string path, std::uint32_t weight = 1,
                          std::shared_ptr<NodeStatistics> statistics = nullptr);
 
     void Read(const boost::property_tree::ptree& tree) override;
@@ -26,8 +25,7 @@ public:
     std::uint32_t GetWeight() const override { return static_cast<std::uint32_t>(weight_); }
     void ResetWeight() override { weight_ = 1; }
     std::shared_ptr<NodeStatistics> GetStatistics() const override { return statistics_; }
-    std::shared_ptr<NodeManifest> CloneWithStatistics(
-        std::shared_ptr<NodeStatistics> statistics) const override;
+    std::shared_ptr<NodeManifest> CloneWithStatistics(std::shared_ptr<NodeStatistics> statistics) const override;
 
     // "cdn" -> "/cdn/", "" -> "/".
     static std::string NormalizePath(std::string path);

@@ -9,10 +9,10 @@ namespace vrexa {
 // one of these; the optimizer needs only the range to size a request's
 // timeouts.
 struct ChunkRange {
-  virtual ~ChunkRange() = default;
+    virtual ~ChunkRange() = default;
 
-  std::uint64_t lowerBound = 0;
-  std::uint64_t upperBound = 0;
+    std::uint64_t lowerBound = 0;
+    std::uint64_t upperBound = 0;
 };
 
 }  // namespace vrexa

@@ -26,15 +26,15 @@ std::uint32_t SimulationRounds(std::size_t candidates, int roundsPerNode, int ro
 // largest of one draw from every distribution. Each candidate starts with one
 // win so that none is ever certain to lose; a round in which nothing beats 0 is
 // given to candidate 0. Draws happen in candidate order, round after round.
-std::vector<double> SimulateWinProbabilities(const std::vector<SpeedDistribution>& distributions,
-                                             std::uint32_t rounds, RandomEngine& engine);
+std::vector<double> SimulateWinProbabilities(const std::vector<SpeedDistribution>& distributions, std::uint32_t rounds,
+                                             RandomEngine& engine);
 
 // How the win probabilities and the configured weights turned into shares.
 struct ShareAllocation {
-  std::vector<double> shares;      // one per candidate, in candidate order
-  std::vector<std::size_t> order;  // candidate positions sorted by payoff ratio, best first
-  std::size_t taken = 0;           // how many of `order` received a share
-  bool fellBack = false;           // the allocation was unusable; shares are the probabilities
+    std::vector<double> shares;      // one per candidate, in candidate order
+    std::vector<std::size_t> order;  // candidate positions sorted by payoff ratio, best first
+    std::size_t taken = 0;           // how many of `order` received a share
+    bool fellBack = false;           // the allocation was unusable; shares are the probabilities
 };
 
 // Spreads the bet over the candidates: a node's weight acts as the odds it is
@@ -42,8 +42,7 @@ struct ShareAllocation {
 // are taken in order of their probability-to-odds ratio while they still
 // improve the bet. A negative or non-finite share means the allocation does not
 // apply; the win probabilities themselves are used instead.
-ShareAllocation AllocateShares(const std::vector<double>& winProbabilities,
-                               const std::vector<std::uint32_t>& weights);
+ShareAllocation AllocateShares(const std::vector<double>& winProbabilities, const std::vector<std::uint32_t>& weights);
 
 // Lifts every share below minShare towards it (together by at most minShare)
 // and renormalises, so that every node keeps being sampled now and then and its

@@ -13,36 +13,36 @@ namespace vrexa {
 // the nodes still to try, the node chosen and the request settings for it.
 // One per chunk request work; it lives across that work's attempts.
 struct OptimizedRequestParams {
-  // Every node of the list becomes a candidate.
-  OptimizedRequestParams(std::shared_ptr<NodeListManifest> nodeList, TransferParams transferParams,
-                         std::shared_ptr<ChunkRange> chunkData);
+    // Every node of the list becomes a candidate.
+    OptimizedRequestParams(std::shared_ptr<NodeListManifest> nodeList, TransferParams transferParams,
+                           std::shared_ptr<ChunkRange> chunkData);
 
-  // Removes SelectedNode from the candidates; when that leaves none, every
-  // node of the list is a candidate again. So the retries of one chunk go to
-  // every node once before any node is asked twice.
-  void RemoveSelectedNode();
+    // Removes SelectedNode from the candidates; when that leaves none, every
+    // node of the list is a candidate again. So the retries of one chunk go to
+    // every node once before any node is asked twice.
+    void RemoveSelectedNode();
 
-  std::shared_ptr<NodeListManifest> nodeList;
-  NodeListManifest::Nodes candidates;
-  // The transfer's identifiers, for the chunk's URL.
-  TransferParams transferParams;
-  std::shared_ptr<ChunkRange> ChunkData;
-  // Empty until the optimizer has chosen.
-  std::shared_ptr<NodeManifest> SelectedNode;
+    std::shared_ptr<NodeListManifest> nodeList;
+    NodeListManifest::Nodes candidates;
+    // The transfer's identifiers, for the chunk's URL.
+    TransferParams transferParams;
+    std::shared_ptr<ChunkRange> ChunkData;
+    // Empty until the optimizer has chosen.
+    std::shared_ptr<NodeManifest> SelectedNode;
 
-  // A failure of this request is retried without using up the retry budget.
-  bool alwaysRetry = false;
-  // When chosen, the adaptive timeouts could still grow, so a timeout is worth
-  // retrying with the longer ones.
-  bool canGrowTimeouts = false;
-  // The node was chosen to be measured, not for its speed.
-  bool exploring = false;
+    // A failure of this request is retried without using up the retry budget.
+    bool alwaysRetry = false;
+    // When chosen, the adaptive timeouts could still grow, so a timeout is worth
+    // retrying with the longer ones.
+    bool canGrowTimeouts = false;
+    // The node was chosen to be measured, not for its speed.
+    bool exploring = false;
 
-  // The request settings, in seconds and bytes per second.
-  std::int32_t connectTimeout = 0;
-  std::int32_t timeout = 0;
-  std::int32_t lowSpeedLimit = 0;
-  std::int32_t lowSpeedTime = 0;
+    // The request settings, in seconds and bytes per second.
+    std::int32_t connectTimeout = 0;
+    std::int32_t timeout = 0;
+    std::int32_t lowSpeedLimit = 0;
+    std::int32_t lowSpeedTime = 0;
 };
 
 }  // namespace vrexa

@@ -22,67 +22,63 @@ constexpr std::int32_t kLargestSetting = std::numeric_limits<std::int32_t>::max(
 constexpr std::int32_t kDoublingBound = 0x3FFFFFFF;
 
 std::int32_t Saturate(std::uint64_t value) {
-  return value > static_cast<std::uint64_t>(kLargestSetting) ? kLargestSetting
-                                                             : static_cast<std::int32_t>(value);
+    return value > static_cast<std::uint64_t>(kLargestSetting) ? kLargestSetting : static_cast<std::int32_t>(value);
 }
 
 // Seconds the whole request may take: the chunk's share of the bytes all
 // parallel requests move at the least acceptable rate, but never less than
 // `minimum`. The chunk length times the thread count is taken modulo 2^32.
 std::int32_t RequestTimeout(std::uint32_t length, int threads, int rate, int minimum) {
-  const std::uint32_t volume = length * static_cast<std::uint32_t>(threads);
-  const std::int32_t seconds =
-      rate > 0 ? Saturate(volume / static_cast<std::uint32_t>(rate)) : Saturate(volume);
-  return std::max(seconds, minimum);
+    const std::uint32_t volume = length * static_cast<std::uint32_t>(threads);
+    const std::int32_t seconds = rate > 0 ? Saturate(volume / static_cast<std::uint32_t>(rate)) : Saturate(volume);
+    return std::max(seconds, minimum);
 }
 
 // The slowest rate a request may hold for the low-speed time: the least
 // acceptable rate of the transfer divided over the parallel requests, at least
 // 1 byte per second.
 std::int32_t NormalLowSpeedLimit(int rate, int threads) {
-  const auto parallel = static_cast<std::uint32_t>(threads);
-  if (parallel == 0) {
-    return rate;
-  }
-  if (parallel > static_cast<std::uint32_t>(kLargestSetting)) {
-    return 1;
-  }
-  return std::max(rate / static_cast<std::int32_t>(parallel), 1);
+    const auto parallel = static_cast<std::uint32_t>(threads);
+    if (parallel == 0) {
+        return rate;
+    }
+    if (parallel > static_cast<std::uint32_t>(kLargestSetting)) {
+        return 1;
+    }
+    return std::max(rate / static_cast<std::int32_t>(parallel), 1);
 }
 
 std::int32_t ExploringLowSpeedLimit(int rate, int threads) {
-  const auto parallel = static_cast<std::uint32_t>(threads);
-  if (rate <= 0 || parallel == 0) {
-    return 0;
-  }
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(rate) / parallel);
+    const auto parallel = static_cast<std::uint32_t>(threads);
+    if (rate <= 0 || parallel == 0) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(rate) / parallel);
 }
 
 std::uint32_t ChunkLength(const OptimizedRequestParams& params) {
-  return static_cast<std::uint32_t>(params.ChunkData->upperBound - params.ChunkData->lowerBound + 1);
+    return static_cast<std::uint32_t>(params.ChunkData->upperBound - params.ChunkData->lowerBound + 1);
 }
 
 // Shares the alias table can draw from: finite, not negative, some positive.
 bool Drawable(const std::vector<double>& shares) {
-  double sum = 0.0;
-  for (double share : shares) {
-    if (!(share >= 0.0) || !std::isfinite(share)) {
-      return false;
+    double sum = 0.0;
+    for (double share : shares) {
+        if (!(share >= 0.0) || !std::isfinite(share)) {
+            return false;
+        }
+        sum += share;
     }
-    sum += share;
-  }
-  return sum > 0.0 && std::isfinite(sum);
+    return sum > 0.0 && std::isfinite(sum);
 }
 
 }  // namespace
 
-ProportionalGamblingTransferOptimizer::ProportionalGamblingTransferOptimizer(
-    const TransferSettings& settings)
-    : ProportionalGamblingTransferOptimizer(settings,
-                                            static_cast<std::uint32_t>(std::time(nullptr))) {}
+ProportionalGamblingTransferOptimizer::ProportionalGamblingTransferOptimizer(const TransferSettings& settings)
+    : ProportionalGamblingTransferOptimizer(settings, static_cast<std::uint32_t>(std::time(nullptr))) {}
 
-ProportionalGamblingTransferOptimizer::ProportionalGamblingTransferOptimizer(
-    const TransferSettings& settings, std::uint32_t seed)
+ProportionalGamblingTransferOptimizer::ProportionalGamblingTransferOptimizer(const TransferSettings& settings,
+                                                                             std::uint32_t seed)
     : TransferOptimizer(settings),
       connectTimeout_(settings.minConnectTimeout),
       lowSpeedTime_(settings.minLowSpeedTime),
@@ -90,138 +86,135 @@ ProportionalGamblingTransferOptimizer::ProportionalGamblingTransferOptimizer(
       prototype_(std::make_shared<ExponentialNormalNodeStatistics>(settings.statisticsSmoothing)) {}
 
 void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& params) {
-  std::lock_guard lock(mutex_);
-  const auto& candidates = params.candidates;
-  if (candidates.empty()) {
-    throw std::invalid_argument("TransferOptimizer::GetNode received empty nodelist");
-  }
-  if (!params.ChunkData) {
-    throw std::invalid_argument("TransferOptimizer::GetNode received no ChunkData");
-  }
-  if (std::find(candidates.begin(), candidates.end(), nullptr) != candidates.end()) {
-    throw std::invalid_argument("TransferOptimizer::GetNode received a null node");
-  }
-  if (candidates.size() == 1) {
-    ChooseNormal(params, candidates.front());
-    return;
-  }
-
-  const std::size_t n = candidates.size();
-  std::vector<std::shared_ptr<ExponentialNormalNodeStatistics>> statistics;
-  statistics.reserve(n);
-  for (const auto& node : candidates) {
-    statistics.push_back(HostStatistics(node->GetHost()));
-  }
-
-  // A node measured fewer than twice has no usable spread yet: measure it
-  // before betting on anything.
-  std::vector<std::size_t> unmeasured;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (statistics[i]->GetSampleCount() < 2) {
-      unmeasured.push_back(i);
+    std::lock_guard lock(mutex_);
+    const auto& candidates = params.candidates;
+    if (candidates.empty()) {
+        throw std::invalid_argument("TransferOptimizer::GetNode received empty nodelist");
     }
-  }
-  if (!unmeasured.empty()) {
-    boost::random::uniform_int_distribution<std::size_t> pick(0, unmeasured.size() - 1);
-    ChooseExploring(params, candidates[unmeasured[pick(engine_)]]);
-    return;
-  }
+    if (!params.ChunkData) {
+        throw std::invalid_argument("TransferOptimizer::GetNode received no ChunkData");
+    }
+    if (std::find(candidates.begin(), candidates.end(), nullptr) != candidates.end()) {
+        throw std::invalid_argument("TransferOptimizer::GetNode received a null node");
+    }
+    if (candidates.size() == 1) {
+        ChooseNormal(params, candidates.front());
+        return;
+    }
 
-  std::vector<SpeedDistribution> distributions;
-  std::vector<std::uint32_t> weights;
-  distributions.reserve(n);
-  weights.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    distributions.push_back(statistics[i]->GetDistribution());
-    weights.push_back(candidates[i]->GetWeight());
-  }
-  const std::uint32_t rounds =
-      SimulationRounds(n, settings_.simulationRoundsPerNode, settings_.simulationRoundsBudget);
-  const std::vector<double> probabilities =
-      SimulateWinProbabilities(distributions, rounds, engine_);
-  std::vector<double> shares = AllocateShares(probabilities, weights).shares;
-  FloorShares(shares, settings_.minNodeShare);
-  // Only a floor setting that is not a proportion can spoil the shares; the
-  // win probabilities are always drawable.
-  const AliasTable table(Drawable(shares) ? shares : probabilities);
-  ChooseNormal(params, candidates[table.Draw(engine_)]);
+    const std::size_t n = candidates.size();
+    std::vector<std::shared_ptr<ExponentialNormalNodeStatistics>> statistics;
+    statistics.reserve(n);
+    for (const auto& node : candidates) {
+        statistics.push_back(HostStatistics(node->GetHost()));
+    }
+
+    // A node measured fewer than twice has no usable spread yet: measure it
+    // before betting on anything.
+    std::vector<std::size_t> unmeasured;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (statistics[i]->GetSampleCount() < 2) {
+            unmeasured.push_back(i);
+        }
+    }
+    if (!unmeasured.empty()) {
+        boost::random::uniform_int_distribution<std::size_t> pick(0, unmeasured.size() - 1);
+        ChooseExploring(params, candidates[unmeasured[pick(engine_)]]);
+        return;
+    }
+
+    std::vector<SpeedDistribution> distributions;
+    std::vector<std::uint32_t> weights;
+    distributions.reserve(n);
+    weights.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        distributions.push_back(statistics[i]->GetDistribution());
+        weights.push_back(candidates[i]->GetWeight());
+    }
+    const std::uint32_t rounds =
+        SimulationRounds(n, settings_.simulationRoundsPerNode, settings_.simulationRoundsBudget);
+    const std::vector<double> probabilities = SimulateWinProbabilities(distributions, rounds, engine_);
+    std::vector<double> shares = AllocateShares(probabilities, weights).shares;
+    FloorShares(shares, settings_.minNodeShare);
+    // Only a floor setting that is not a proportion can spoil the shares; the
+    // win probabilities are always drawable.
+    const AliasTable table(Drawable(shares) ? shares : probabilities);
+    ChooseNormal(params, candidates[table.Draw(engine_)]);
 }
 
 void ProportionalGamblingTransferOptimizer::ReportResult(const OptimizedRequestParams& params,
                                                          const http::RequestStatus& status) {
-  if (!params.SelectedNode) {
-    throw std::invalid_argument("TransferOptimizer::ReportResult received no SelectedNode");
-  }
-  std::lock_guard lock(mutex_);
-  // An exploring request ran with its own short timeouts; its outcome says
-  // nothing about whether the normal ones fit.
-  if (!params.exploring) {
-    if (status.state == http::State::Succeeded) {
-      if (connectTimeout_ > 0) {
-        connectTimeout_ = std::max(connectTimeout_ - 1, settings_.minConnectTimeout);
-      }
-      if (lowSpeedTime_ > 0) {
-        lowSpeedTime_ = std::max(lowSpeedTime_ - 1, settings_.minLowSpeedTime);
-      }
-    } else if (status.state == http::State::Timeout) {
-      const auto doubled = [](std::int32_t current, std::int32_t largest) {
-        const std::int64_t twice = std::min<std::int64_t>(2 * std::int64_t{current}, largest);
-        return static_cast<std::int32_t>(
-            std::max<std::int64_t>(twice, std::numeric_limits<std::int32_t>::min()));
-      };
-      if (connectTimeout_ < kDoublingBound) {
-        connectTimeout_ = doubled(connectTimeout_, settings_.maxConnectTimeout);
-      }
-      if (lowSpeedTime_ < kDoublingBound) {
-        lowSpeedTime_ = doubled(lowSpeedTime_, settings_.maxLowSpeedTime);
-      }
+    if (!params.SelectedNode) {
+        throw std::invalid_argument("TransferOptimizer::ReportResult received no SelectedNode");
     }
-  }
-  UpdateStatistics(params, status);
+    std::lock_guard lock(mutex_);
+    // An exploring request ran with its own short timeouts; its outcome says
+    // nothing about whether the normal ones fit.
+    if (!params.exploring) {
+        if (status.state == http::State::Succeeded) {
+            if (connectTimeout_ > 0) {
+                connectTimeout_ = std::max(connectTimeout_ - 1, settings_.minConnectTimeout);
+            }
+            if (lowSpeedTime_ > 0) {
+                lowSpeedTime_ = std::max(lowSpeedTime_ - 1, settings_.minLowSpeedTime);
+            }
+        } else if (status.state == http::State::Timeout) {
+            const auto doubled = [](std::int32_t current, std::int32_t largest) {
+                const std::int64_t twice = std::min<std::int64_t>(2 * std::int64_t{current}, largest);
+                return static_cast<std::int32_t>(
+                    std::max<std::int64_t>(twice, std::numeric_limits<std::int32_t>::min()));
+            };
+            if (connectTimeout_ < kDoublingBound) {
+                connectTimeout_ = doubled(connectTimeout_, settings_.maxConnectTimeout);
+            }
+            if (lowSpeedTime_ < kDoublingBound) {
+                lowSpeedTime_ = doubled(lowSpeedTime_, settings_.maxLowSpeedTime);
+            }
+        }
+    }
+    UpdateStatistics(params, status);
 }
 
-std::shared_ptr<NodeStatistics> ProportionalGamblingTransferOptimizer::GetStatistics(
-    const NodeManifest& node) {
-  return HostStatistics(node.GetHost());
+std::shared_ptr<NodeStatistics> ProportionalGamblingTransferOptimizer::GetStatistics(const NodeManifest& node) {
+    return HostStatistics(node.GetHost());
 }
 
-std::shared_ptr<ExponentialNormalNodeStatistics>
-ProportionalGamblingTransferOptimizer::HostStatistics(const std::string& host) {
-  std::lock_guard lock(statisticsMutex_);
-  auto& statistics = statistics_[host];
-  if (!statistics) {
-    statistics = prototype_->Clone();
-  }
-  return statistics;
+std::shared_ptr<ExponentialNormalNodeStatistics> ProportionalGamblingTransferOptimizer::HostStatistics(
+    const std::string& host) {
+    std::lock_guard lock(statisticsMutex_);
+    auto& statistics = statistics_[host];
+    if (!statistics) {
+        statistics = prototype_->Clone();
+    }
+    return statistics;
 }
 
 void ProportionalGamblingTransferOptimizer::ChooseNormal(OptimizedRequestParams& params,
                                                          std::shared_ptr<NodeManifest> node) const {
-  const int threads = settings_.transferThreads;
-  params.SelectedNode = std::move(node);
-  params.alwaysRetry = false;
-  params.exploring = false;
-  params.canGrowTimeouts = connectTimeout_ < settings_.maxConnectTimeout ||
-                           lowSpeedTime_ < settings_.maxLowSpeedTime;
-  params.connectTimeout = connectTimeout_;
-  params.timeout = RequestTimeout(ChunkLength(params), threads, settings_.minTransferRate,
-                                  settings_.minRequestTimeout);
-  params.lowSpeedLimit = NormalLowSpeedLimit(settings_.minTransferRate, threads);
-  params.lowSpeedTime = lowSpeedTime_;
+    const int threads = settings_.transferThreads;
+    params.SelectedNode = std::move(node);
+    params.alwaysRetry = false;
+    params.exploring = false;
+    params.canGrowTimeouts = connectTimeout_ < settings_.maxConnectTimeout || lowSpeedTime_ < settings_.maxLowSpeedTime;
+    params.connectTimeout = connectTimeout_;
+    params.timeout =
+        RequestTimeout(ChunkLength(params), threads, settings_.minTransferRate, settings_.minRequestTimeout);
+    params.lowSpeedLimit = NormalLowSpeedLimit(settings_.minTransferRate, threads);
+    params.lowSpeedTime = lowSpeedTime_;
 }
 
-void ProportionalGamblingTransferOptimizer::ChooseExploring(
-    OptimizedRequestParams& params, std::shared_ptr<NodeManifest> node) const {
-  const int threads = settings_.transferThreads;
-  params.SelectedNode = std::move(node);
-  params.alwaysRetry = true;
-  params.exploring = true;
-  params.canGrowTimeouts = false;
-  params.connectTimeout = settings_.exploreConnectTimeout;
-  params.timeout = RequestTimeout(ChunkLength(params), threads, settings_.exploreMinTransferRate,
-                                  settings_.exploreMinRequestTimeout);
-  params.lowSpeedLimit = ExploringLowSpeedLimit(settings_.exploreMinTransferRate, threads);
-  params.lowSpeedTime = settings_.exploreLowSpeedTime;
+void ProportionalGamblingTransferOptimizer::ChooseExploring(OptimizedRequestParams& params,
+                                                            std::shared_ptr<NodeManifest> node) const {
+    const int threads = settings_.transferThreads;
+    params.SelectedNode = std::move(node);
+    params.alwaysRetry = true;
+    params.exploring = true;
+    params.canGrowTimeouts = false;
+    params.connectTimeout = settings_.exploreConnectTimeout;
+    params.timeout = RequestTimeout(ChunkLength(params), threads, settings_.exploreMinTransferRate,
+                                    settings_.exploreMinRequestTimeout);
+    params.lowSpeedLimit = ExploringLowSpeedLimit(settings_.exploreMinTransferRate, threads);
+    params.lowSpeedTime = settings_.exploreLowSpeedTime;
 }
 
 }  // namespace vrexa

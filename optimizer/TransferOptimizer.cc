@@ -9,17 +9,16 @@ TransferOptimizer::TransferOptimizer(const TransferSettings& settings) : setting
 TransferOptimizer::~TransferOptimizer() = default;
 
 std::shared_ptr<NodeStatistics> TransferOptimizer::GetStatistics(const NodeManifest& node) {
-  return node.GetStatistics();
+    return node.GetStatistics();
 }
 
-void TransferOptimizer::UpdateStatistics(const OptimizedRequestParams& params,
-                                         const http::RequestStatus& status) {
-  if (!params.SelectedNode) {
-    throw std::invalid_argument("TransferOptimizer::UpdateStatistics received no SelectedNode");
-  }
-  if (const auto statistics = GetStatistics(*params.SelectedNode)) {
-    statistics->AddSample(status);
-  }
+void TransferOptimizer::UpdateStatistics(const OptimizedRequestParams& params, const http::RequestStatus& status) {
+    if (!params.SelectedNode) {
+        throw std::invalid_argument("TransferOptimizer::UpdateStatistics received no SelectedNode");
+    }
+    if (const auto statistics = GetStatistics(*params.SelectedNode)) {
+        statistics->AddSample(status);
+    }
 }
 
 }  // namespace vrexa

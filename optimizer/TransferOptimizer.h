@@ -15,34 +15,32 @@ namespace vrexa {
 // learns from how each request went. One optimizer serves every transfer of
 // the service; many chunk works call it at once.
 class TransferOptimizer {
- public:
-  // Keeps a copy of the settings as they are now.
-  explicit TransferOptimizer(const TransferSettings& settings);
-  virtual ~TransferOptimizer();
+public:
+    // Keeps a copy of the settings as they are now.
+    explicit TransferOptimizer(const TransferSettings& settings);
+    virtual ~TransferOptimizer();
 
-  TransferOptimizer(const TransferOptimizer&) = delete;
-  TransferOptimizer& operator=(const TransferOptimizer&) = delete;
+    TransferOptimizer(const TransferOptimizer&) = delete;
+    TransferOptimizer& operator=(const TransferOptimizer&) = delete;
 
-  // Fills SelectedNode, the three flags and the four request settings of
-  // params. Throws std::invalid_argument when params has no candidates.
-  virtual void GetNode(OptimizedRequestParams& params) = 0;
+    // Fills SelectedNode, the three flags and the four request settings of
+    // params. Throws std::invalid_argument when params has no candidates.
+    virtual void GetNode(OptimizedRequestParams& params) = 0;
 
-  // Learns from the final status of a request made with params. Throws
-  // std::invalid_argument, and learns nothing, when params has no SelectedNode.
-  virtual void ReportResult(const OptimizedRequestParams& params,
-                            const http::RequestStatus& status) = 0;
+    // Learns from the final status of a request made with params. Throws
+    // std::invalid_argument, and learns nothing, when params has no SelectedNode.
+    virtual void ReportResult(const OptimizedRequestParams& params, const http::RequestStatus& status) = 0;
 
-  // The statistics the optimizer keeps for node; here the node's own.
-  virtual std::shared_ptr<NodeStatistics> GetStatistics(const NodeManifest& node);
+    // The statistics the optimizer keeps for node; here the node's own.
+    virtual std::shared_ptr<NodeStatistics> GetStatistics(const NodeManifest& node);
 
-  // Adds status as a sample to the statistics of params' SelectedNode.
-  virtual void UpdateStatistics(const OptimizedRequestParams& params,
-                                const http::RequestStatus& status);
+    // Adds status as a sample to the statistics of params' SelectedNode.
+    virtual void UpdateStatistics(const OptimizedRequestParams& params, const http::RequestStatus& status);
 
- protected:
-  // Serializes node choice and result feedback.
-  std::mutex mutex_;
-  const TransferSettings settings_;
+protected:
+    // Serializes node choice and result feedback.
+    std::mutex mutex_;
+    const TransferSettings settings_;
 };
 
 }  // namespace vrexa

@@ -4,8 +4,8 @@ namespace vrexa {
 
 void ProgressCounter::Subtract(std::uint64_t amount) {
     std::uint64_t current = value.load(std::memory_order_acquire);
-    while (!value.compare_exchange_weak(current, current > amount ? current - amount : 0,
-                                        std::memory_order_acq_rel, std::memory_order_acquire)) {
+    while (!value.compare_exchange_weak(current, current > amount ? current - amount : 0, std::memory_order_acq_rel,
+                                        std::memory_order_acquire)) {
     }
 }
 

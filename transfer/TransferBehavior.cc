@@ -21,8 +21,6 @@ int TransferSettings::ParallelismFor(unsigned hardwareThreads) {
     return threads + 2;
 }
 
-int TransferSettings::DefaultParallelism() {
-    return ParallelismFor(std::thread::hardware_concurrency());
-}
+int TransferSettings::DefaultParallelism() { return ParallelismFor(std::thread::hardware_concurrency()); }
 
 }  // namespace vrexa

@@ -7,8 +7,7 @@
 
 namespace vrexa {
 
-TransferFileExceptionData::Classification TransferFileExceptionData::Classify(
-    const std::exception_ptr& exception) {
+TransferFileExceptionData::Classification TransferFileExceptionData::Classify(const std::exception_ptr& exception) {
     if (!exception) {
         return {TransferError::Unknown, false};
     }
@@ -39,9 +38,7 @@ TransferFileExceptionData::Classification TransferFileExceptionData::Classify(
 TransferFileExceptionData::TransferFileExceptionData(std::exception_ptr exception)
     : TransferFileExceptionData(exception, Classify(exception)) {}
 
-TransferFileExceptionData::TransferFileExceptionData(std::exception_ptr exception,
-                                                     Classification classification)
-    : TransferExceptionData(classification.error, std::move(exception)),
-      retryable(classification.retryable) {}
+TransferFileExceptionData::TransferFileExceptionData(std::exception_ptr exception, Classification classification)
+    : TransferExceptionData(classification.error, std::move(exception)), retryable(classification.retryable) {}
 
 }  // namespace vrexa

@@ -6,9 +6,7 @@
 
 namespace vrexa {
 
-std::string TransferErrorText(TransferError error) {
-    return std::to_string(static_cast<unsigned>(error));
-}
+std::string TransferErrorText(TransferError error) { return std::to_string(static_cast<unsigned>(error)); }
 
 TransferErrorData::TransferErrorData(TransferError error, std::string message)
     : WorkErrorData(std::move(message)), error(error) {}
@@ -18,9 +16,7 @@ void TransferErrorData::Describe(boost::property_tree::ptree& tree) const {
     WorkErrorData::Describe(tree);
 }
 
-std::string TransferErrorData::ToString() const {
-    return "error|" + TransferErrorText(error) + "|" + errorMessage;
-}
+std::string TransferErrorData::ToString() const { return "error|" + TransferErrorText(error) + "|" + errorMessage; }
 
 TransferExceptionData::TransferExceptionData(TransferError error, std::exception_ptr exception)
     : WorkExceptionData(std::move(exception)), error(error) {}

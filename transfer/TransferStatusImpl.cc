@@ -11,12 +11,10 @@ namespace vrexa {
 
 std::uint64_t TransferStatusImpl::SteadyClockMilliseconds() {
     const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count());
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count());
 }
 
-TransferStatusImpl::TransferStatusImpl(const TransferParams& params, int window, int interval,
-                                       Clock clock)
+TransferStatusImpl::TransferStatusImpl(const TransferParams& params, int window, int interval, Clock clock)
     : params(params), window(window), interval(interval), clock(std::move(clock)) {
     status.transferId = params.transferId;
     status.state = TransferState::Initializing;
@@ -85,27 +83,23 @@ std::int32_t TransferStatusImpl::EstimateSecondsRemaining(std::uint64_t now) {
     // Recompute at most once per interval of active time, so the text the
     // user reads does not flicker with every snapshot.
     if (TransferringWithoutError() &&
-        static_cast<std::int64_t>(active) <
-            static_cast<std::int64_t>(activeTimeAtEstimate) + interval) {
+        static_cast<std::int64_t>(active) < static_cast<std::int64_t>(activeTimeAtEstimate) + interval) {
         return cachedEstimate;
     }
-    const double estimate = std::ceil(static_cast<double>(active) /
-                                      (static_cast<double>(measured) * 1000.0) *
+    const double estimate = std::ceil(static_cast<double>(active) / (static_cast<double>(measured) * 1000.0) *
                                       static_cast<double>(remaining));
     constexpr double kLargest = std::numeric_limits<std::int32_t>::max();
-    cachedEstimate = estimate > kLargest ? std::numeric_limits<std::int32_t>::max()
-                                         : static_cast<std::int32_t>(estimate);
+    cachedEstimate =
+        estimate > kLargest ? std::numeric_limits<std::int32_t>::max() : static_cast<std::int32_t>(estimate);
     activeTimeAtEstimate = active;
     return cachedEstimate;
 }
 
 std::uint64_t TransferStatusImpl::MeasureRate(std::uint64_t now) {
-    const bool moving =
-        status.state == TransferState::Transferring || status.state == TransferState::Paused;
+    const bool moving = status.state == TransferState::Transferring || status.state == TransferState::Paused;
     if (!status.IsFinal() && moving) {
         samples.push_back({now, downloadedBytes.Load()});
-        while (samples.size() > 2 &&
-               static_cast<std::int64_t>((now - samples.front().time) / 1000) >= window) {
+        while (samples.size() > 2 && static_cast<std::int64_t>((now - samples.front().time) / 1000) >= window) {
             samples.pop_front();
         }
         lastSampleTransferring = TransferringWithoutError();

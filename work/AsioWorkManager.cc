@@ -9,7 +9,6 @@
 
 #include <boost/asio/post.hpp>
 
-
 namespace vrexa {
 
 AsioWorkManager::AsioWorkManager(unsigned threadCount, bool finishPendingOnShutdown)
@@ -50,9 +49,8 @@ void AsioWorkManager::Post(std::shared_ptr<SimpleWork> work) {
 }
 
 void AsioWorkManager::Post(std::shared_ptr<Workflow> workflow, std::shared_ptr<SimpleWork> work) {
-    boost::asio::post(service, [workflow = std::move(workflow), work = std::move(work)] {
-        RunWorkflowWork(workflow, work);
-    });
+    boost::asio::post(service,
+                      [workflow = std::move(workflow), work = std::move(work)] { RunWorkflowWork(workflow, work); });
 }
 
 }  // namespace vrexa

@@ -68,8 +68,9 @@ void CompositeWork::OnWorkComplete(std::shared_ptr<Work> child, const WorkStatus
         return;
     }
     if (!AcceptChild(child)) {
-        progress = ProgressFrom(WorkStatus(
-            WorkResult::FatalError, std::make_shared<WorkErrorData>("Invalid child progress for CompositeWork::OnWorkComplete")));
+        progress = ProgressFrom(
+            WorkStatus(WorkResult::FatalError,
+                       std::make_shared<WorkErrorData>("Invalid child progress for CompositeWork::OnWorkComplete")));
     } else {
         switch (status.result) {
             case WorkResult::Cancelled:

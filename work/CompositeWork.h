@@ -53,8 +53,7 @@ public:
 protected:
     // Gives the child its path (this work's path followed by index) and lets
     // it queue what it can run.
-    void QueueChild(const std::shared_ptr<Work>& child, const std::shared_ptr<Workflow>& workflow,
-                    unsigned index);
+    void QueueChild(const std::shared_ptr<Work>& child, const std::shared_ptr<Workflow>& workflow, unsigned index);
 
     // Children attached while this work was being constructed could not be
     // told their parent then; every subclass calls this for each child when

@@ -65,9 +65,7 @@ void ConditionalWork::QueueAvailableWork(std::shared_ptr<Workflow> target) {
     QueueChild(condition, target, 0);
 }
 
-bool ConditionalWork::AcceptChild(const std::shared_ptr<Work>& child) {
-    return !progress.complete && child == current;
-}
+bool ConditionalWork::AcceptChild(const std::shared_ptr<Work>& child) { return !progress.complete && child == current; }
 
 CompositeWork::Progress ConditionalWork::ComputeProgress(const std::shared_ptr<Work>& child, const WorkStatus& status) {
     if (child != condition) {

@@ -62,7 +62,8 @@ void LazyParallelWork::QueueAvailableWork(std::shared_ptr<Workflow> target) {
 
 bool LazyParallelWork::AcceptChild(const std::shared_ptr<Work>& child) { return inFlight.count(child) != 0; }
 
-CompositeWork::Progress LazyParallelWork::ComputeProgress(const std::shared_ptr<Work>& child, const WorkStatus& status) {
+CompositeWork::Progress LazyParallelWork::ComputeProgress(const std::shared_ptr<Work>& child,
+                                                          const WorkStatus& status) {
     if (status.result == WorkResult::Failure) {
         return ProgressFrom(WorkStatus(WorkResult::FatalError, status.data));
     }

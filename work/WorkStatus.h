@@ -14,8 +14,7 @@ namespace vrexa {
 class WorkStatus : public WorkDescriptor {
 public:
     WorkStatus() = default;
-    WorkStatus(WorkResult result, std::shared_ptr<WorkStatusData> data)
-        : result(result), data(std::move(data)) {}
+    WorkStatus(WorkResult result, std::shared_ptr<WorkStatusData> data) : result(result), data(std::move(data)) {}
 
     WorkStatus(const WorkStatus&) = default;
     WorkStatus(WorkStatus&&) = default;

@@ -19,7 +19,7 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-constexpr const char* kExecutableExtensions[] = {".exe", ".bat", ".com", ".cmd", ".msi",
+constexpr const char* kExecutableExtensions[] = {".exe", ".bat", ".com", ".cmd",     ".msi",
                                                  ".vbs", ".sh",  ".run", ".AppImage"};
 
 // An environment variable's value, "" when unset.
@@ -84,8 +84,8 @@ std::shared_ptr<SharedFile> FilesystemImpl::OpenSharedFile(const std::string& ba
         CreateDirectories(ToUtf8(path.parent_path()));
     }
     const int descriptor = SharedFileImpl::OpenDescriptor(ToUtf8(path), mode);
-    return std::make_shared<SharedFileImpl>(descriptor, ToUtf8(path),
-                                            synchronized ? GetOperationContext() : nullptr, nullptr, lower, upper);
+    return std::make_shared<SharedFileImpl>(descriptor, ToUtf8(path), synchronized ? GetOperationContext() : nullptr,
+                                            nullptr, lower, upper);
 }
 
 std::shared_ptr<Volume> FilesystemImpl::GetVolume(const std::string& path) {
@@ -171,8 +171,7 @@ void FilesystemImpl::ThrowIfError(const boost::system::error_code& error) {
     if (!error) {
         return;
     }
-    if (error.category() == boost::system::system_category() ||
-        error.category() == boost::system::generic_category()) {
+    if (error.category() == boost::system::system_category() || error.category() == boost::system::generic_category()) {
         ThrowError(error.value());
     }
     Filesystem::ThrowIfError(error);

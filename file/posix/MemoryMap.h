@@ -65,8 +65,8 @@ private:
     std::shared_ptr<OperationContext> context_;
     std::uint8_t* address_ = nullptr;  // start of the mapping (page aligned)
     std::size_t mappedLength_ = 0;
-    std::size_t headLength_ = 0;       // from the mapping's start to lower
-    std::uint32_t offset_ = 0;         // from lower to the current position
+    std::size_t headLength_ = 0;  // from the mapping's start to lower
+    std::uint32_t offset_ = 0;    // from lower to the current position
     int guardSlot_ = -1;
 };
 

@@ -44,7 +44,6 @@ public:
     const std::string& GetPath() const { return path_; }
 
 private:
-
     int descriptor_;
     std::atomic<std::uint64_t> position_;
     std::shared_ptr<MemoryMap> map_;

@@ -12,7 +12,7 @@ struct MountInfo {
     std::string fileSystemType;  // as the kernel names it ("ext4", "vfat", "tmpfs")
     unsigned major = 0;          // the device number of the mount's source
     unsigned minor = 0;
-    std::string source;          // the mounted device or resource ("/dev/sdb1", "tmpfs")
+    std::string source;  // the mounted device or resource ("/dev/sdb1", "tmpfs")
 };
 
 // The text of the mount table file at path; "" with false when unreadable.

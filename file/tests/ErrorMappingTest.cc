@@ -21,8 +21,8 @@ namespace {
 enum class Outcome { None, NotFound, Inaccessible, BadPath, InUse, InsufficientSpace, BadAlloc, Unknown };
 
 const char* Name(Outcome outcome) {
-    static const char* names[] = {"none",  "NotFound", "Inaccessible", "BadPath", "InUse", "InsufficientSpace",
-                                  "bad_alloc", "Unknown"};
+    static const char* names[] = {"none",  "NotFound",          "Inaccessible", "BadPath",
+                                  "InUse", "InsufficientSpace", "bad_alloc",    "Unknown"};
     return names[static_cast<int>(outcome)];
 }
 
@@ -128,11 +128,10 @@ TEST(ErrorMapping, WrappedOperationsTurnEveryFailureIntoAFileException) {
     };
     const std::vector<Case> cases = {
         {"success", [](error_code&) {}, Outcome::None},
-        {"reported error", [](error_code& error) { error.assign(ENOSPC, system_category()); }, Outcome::InsufficientSpace},
+        {"reported error", [](error_code& error) { error.assign(ENOSPC, system_category()); },
+         Outcome::InsufficientSpace},
         {"thrown file-system error",
-         [](error_code&) {
-             throw boost::filesystem::filesystem_error("x", error_code(ENOENT, system_category()));
-         },
+         [](error_code&) { throw boost::filesystem::filesystem_error("x", error_code(ENOENT, system_category())); },
          Outcome::NotFound},
         {"thrown file-system error without an error",
          [](error_code&) { throw boost::filesystem::filesystem_error("x", error_code()); }, Outcome::Unknown},
@@ -165,10 +164,10 @@ TEST(ErrorMapping, FailedCallThatLeftNoErrorIsStillAFailure) {
 
 TEST(FileExceptions, EveryKindIsCaughtAsAFileExceptionAndNamesItself) {
     const std::vector<std::function<void()>> throwers = {
-        [] { throw NotFoundException(); },          [] { throw BadPathException(); },
-        [] { throw InUseException(); },             [] { throw InsufficientSpaceException(); },
-        [] { throw InaccessibleException(); },      [] { throw UnknownException(); },
-        [] { throw OutOfBoundsException(); },       [] { throw InvalidMapException(); },
+        [] { throw NotFoundException(); },     [] { throw BadPathException(); },
+        [] { throw InUseException(); },        [] { throw InsufficientSpaceException(); },
+        [] { throw InaccessibleException(); }, [] { throw UnknownException(); },
+        [] { throw OutOfBoundsException(); },  [] { throw InvalidMapException(); },
     };
     std::vector<std::string> texts;
     for (const auto& thrower : throwers) {

@@ -43,8 +43,7 @@ TEST(FilesystemResolvePath, JoinsRelativePathsUnderTheBaseEvenWithLeadingSlashes
         {"/base/", "x", "/base/x"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Filesystem::ResolvePath(c.base, c.relative).string(), c.expected)
-            << c.base << " + " << c.relative;
+        EXPECT_EQ(Filesystem::ResolvePath(c.base, c.relative).string(), c.expected) << c.base << " + " << c.relative;
     }
 }
 
@@ -54,8 +53,8 @@ TEST(FilesystemResolvePath, MakesARelativeBaseAbsoluteAgainstTheCurrentFolder) {
 
 TEST(FilesystemEscapesBase, TellsPathsThatClimbOutOfTheBase) {
     const std::vector<std::pair<std::string, bool>> cases = {
-        {"a/b/c.bin", false}, {"a/../b.bin", false}, {"./a", false},       {"/a/b", false},
-        {"../a", true},       {"a/../../b", true},   {"/../etc/x", true},  {"a/./../..", true},
+        {"a/b/c.bin", false}, {"a/../b.bin", false}, {"./a", false},      {"/a/b", false},
+        {"../a", true},       {"a/../../b", true},   {"/../etc/x", true}, {"a/./../..", true},
     };
     for (const auto& [relative, escapes] : cases) {
         EXPECT_EQ(Filesystem::EscapesBase(relative), escapes) << relative;
@@ -244,10 +243,10 @@ TEST_F(FilesystemTest, AdvancingIntoAnUnreadableFolderIsInaccessible) {
 
 TEST_F(FilesystemTest, IsExecutableComparesTheExtensionCaseSensitively) {
     const std::vector<std::pair<std::string, bool>> cases = {
-        {"setup.exe", true},       {"run.vbs", true},   {"a.bat", true},      {"a.com", true},
-        {"a.cmd", true},           {"a.msi", true},     {"install.sh", true}, {"pkg.run", true},
-        {"app.AppImage", true},    {"setup.EXE", false}, {"setup.exe.part", false},
-        {"setup", false},          {"app.appimage", false}, {"archive.zip", false},
+        {"setup.exe", true},     {"run.vbs", true},      {"a.bat", true},           {"a.com", true},
+        {"a.cmd", true},         {"a.msi", true},        {"install.sh", true},      {"pkg.run", true},
+        {"app.AppImage", true},  {"setup.EXE", false},   {"setup.exe.part", false}, {"setup", false},
+        {"app.appimage", false}, {"archive.zip", false},
     };
     for (const auto& [name, executable] : cases) {
         folder.Put("bin/" + name);

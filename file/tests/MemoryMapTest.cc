@@ -46,7 +46,8 @@ TEST_F(MemoryMapTest, MapRequiresTheRangeInsideTheFileAndItsBounds) {
     EXPECT_NO_THROW(file->Map(0, 9999));
     EXPECT_THROW(file->Map(0, 10000), InvalidMapException);  // upper equal to the size
     EXPECT_THROW(file->Map(5, 4), OutOfBoundsException);
-    const auto bounded = filesystem.OpenSharedFile(folder.Path(), "mapped.bin", OpenMode::OpenExisting, false, 100, 199);
+    const auto bounded =
+        filesystem.OpenSharedFile(folder.Path(), "mapped.bin", OpenMode::OpenExisting, false, 100, 199);
     EXPECT_THROW(bounded->Map(99, 150), OutOfBoundsException);
     EXPECT_THROW(bounded->Map(150, 200), OutOfBoundsException);
     EXPECT_EQ(bounded->Map()->GetLength(), 100u);
@@ -154,8 +155,8 @@ TEST_F(MemoryMapTest, ViewsHeldOnASynchronizedFileRunUnderTheHeldLock) {
 TEST_F(MemoryMapTest, ManyThreadsWriteTheirOwnViewsOfOneFile) {
     constexpr std::uint64_t kChunk = 64 * 1024 + 13;  // not page aligned on purpose
     constexpr int kChunks = 16;
-    const auto file = filesystem.OpenSharedFile(folder.Path(), "parallel.bin", OpenMode::OpenOrCreate, true, 0,
-                                                kChunk * kChunks - 1);
+    const auto file =
+        filesystem.OpenSharedFile(folder.Path(), "parallel.bin", OpenMode::OpenOrCreate, true, 0, kChunk * kChunks - 1);
     ASSERT_TRUE(file->Preallocate(kChunk * kChunks));
     std::vector<std::thread> threads;
     for (int chunk = 0; chunk < kChunks; ++chunk) {

@@ -100,7 +100,8 @@ TEST_F(SequentialWriteCacheTest, EveryAccessorLoadsTheFileFirst) {
         access(*cache);
         EXPECT_TRUE(cache->IsLoaded()) << name;
         EXPECT_EQ(cache->GetPosition(), 6u) << name << ": loading keeps the position";
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(cache->Data()), 10), std::string("456789") + std::string(4, '\0'))
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(cache->Data()), 10),
+                  std::string("456789") + std::string(4, '\0'))
             << name;
     }
 }
@@ -201,7 +202,8 @@ TEST_F(SequentialWriteCacheTest, CachesOfAFileFlushedInAnyOrderGrowItFrontToBack
     const std::string content = Content();
     ASSERT_EQ(content.size(), kCaches * kSize);
     for (int i = 0; i < kCaches; ++i) {
-        EXPECT_EQ(content.find_first_not_of(static_cast<char>('a' + i), i * kSize), i + 1 == kCaches ? std::string::npos : (i + 1) * kSize);
+        EXPECT_EQ(content.find_first_not_of(static_cast<char>('a' + i), i * kSize),
+                  i + 1 == kCaches ? std::string::npos : (i + 1) * kSize);
     }
 }
 

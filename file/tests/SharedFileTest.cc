@@ -27,8 +27,7 @@ constexpr std::uint64_t kWhole = UINT64_MAX;
 class SharedFileTest : public ::testing::Test {
 protected:
     std::shared_ptr<SharedFile> Open(const std::string& relative, OpenMode mode = OpenMode::OpenOrCreate,
-                                     std::uint64_t lower = 0, std::uint64_t upper = kWhole,
-                                     bool synchronized = true) {
+                                     std::uint64_t lower = 0, std::uint64_t upper = kWhole, bool synchronized = true) {
         return filesystem.OpenSharedFile(folder.Path(), relative, mode, synchronized, lower, upper);
     }
 

@@ -62,7 +62,7 @@ TEST(MountTable, PathBelongsToTheDeepestMountHoldingItAndTheLastOfStackedOnes) {
 
 TEST(MountTable, KernelTypesAreNamedTheWayTransfersKnowThem) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"ntfs", "NTFS"}, {"ntfs3", "NTFS"}, {"vfat", "FAT32"}, {"exfat", "exFAT"},
+        {"ntfs", "NTFS"}, {"ntfs3", "NTFS"},  {"vfat", "FAT32"},  {"exfat", "exFAT"},
         {"ext4", "ext4"}, {"tmpfs", "tmpfs"}, {"msdos", "msdos"},
     };
     for (const auto& [kernel, name] : cases) {
@@ -74,9 +74,9 @@ TEST(Volume, FileSystemTypeIsAnExactCaseSensitiveMatch) {
     const MountInfo mount{"/", "ext4", 8, 1, "/dev/sda1"};
     VolumeImpl volume(mount, "/", "/proc/self/mountinfo", "/sys");
     const std::vector<std::pair<std::string, FileSystemType>> cases = {
-        {"NTFS", FileSystemType::Ntfs},     {"FAT32", FileSystemType::Fat32}, {"exFAT", FileSystemType::ExFat},
-        {"ntfs", FileSystemType::Unknown},  {"EXFAT", FileSystemType::Unknown}, {"FAT", FileSystemType::Unknown},
-        {"ext4", FileSystemType::Unknown},  {"", FileSystemType::Unknown},
+        {"NTFS", FileSystemType::Ntfs},    {"FAT32", FileSystemType::Fat32},   {"exFAT", FileSystemType::ExFat},
+        {"ntfs", FileSystemType::Unknown}, {"EXFAT", FileSystemType::Unknown}, {"FAT", FileSystemType::Unknown},
+        {"ext4", FileSystemType::Unknown}, {"", FileSystemType::Unknown},
     };
     for (const auto& [name, type] : cases) {
         EXPECT_EQ(volume.GetFileSystemType(name), type) << name;
@@ -145,8 +145,8 @@ TEST(Volume, UsbAndSparseSupportComeFromTheDeviceAndTheFileSystem) {
         {"usb stick", "vfat",
          "devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb/sdb1", "8:1", true,
          false, "FAT32"},
-        {"usb ntfs disk", "ntfs3", "devices/pci0000:00/0000:00:14.0/usb3/3-2/3-2:1.0/host7/block/sdc/sdc1", "8:1",
-         true, true, "NTFS"},
+        {"usb ntfs disk", "ntfs3", "devices/pci0000:00/0000:00:14.0/usb3/3-2/3-2:1.0/host7/block/sdc/sdc1", "8:1", true,
+         true, "NTFS"},
         {"sata disk", "ext4", "devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda/sda1", "8:1",
          false, true, "ext4"},
         {"usb-named but not a bus", "exfat", "devices/virtual/block/usbdisk", "8:1", false, false, "exFAT"},

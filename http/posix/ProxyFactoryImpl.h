@@ -22,26 +22,26 @@ std::string ToBypassList(const std::string& noProxy);
 // no_proxy (lower case first, then upper case). Gives a ManualProxy when a proxy
 // is set and an EmptyProxy otherwise.
 class ProxyFactoryImpl : public ProxyFactory {
- public:
-  // Looks a variable up; nullopt when it is not set.
-  using Environment = std::function<std::optional<std::string>(const std::string& name)>;
+public:
+    // Looks a variable up; nullopt when it is not set.
+    using Environment = std::function<std::optional<std::string>(const std::string& name)>;
 
-  // The four discovery timeouts (milliseconds) are kept for the settings that
-  // carry them; reading the environment needs no network lookup.
-  ProxyFactoryImpl(int resolveTimeoutMs = 5000, int connectTimeoutMs = 5000, int sendTimeoutMs = 5000,
-                   int receiveTimeoutMs = 5000);
-  // Reads from the given environment instead of the process's (for tests).
-  ProxyFactoryImpl(Environment environment, int resolveTimeoutMs = 5000, int connectTimeoutMs = 5000,
-                   int sendTimeoutMs = 5000, int receiveTimeoutMs = 5000);
+    // The four discovery timeouts (milliseconds) are kept for the settings that
+    // carry them; reading the environment needs no network lookup.
+    ProxyFactoryImpl(int resolveTimeoutMs = 5000, int connectTimeoutMs = 5000, int sendTimeoutMs = 5000,
+                     int receiveTimeoutMs = 5000);
+    // Reads from the given environment instead of the process's (for tests).
+    ProxyFactoryImpl(Environment environment, int resolveTimeoutMs = 5000, int connectTimeoutMs = 5000,
+                     int sendTimeoutMs = 5000, int receiveTimeoutMs = 5000);
 
-  std::shared_ptr<Proxy> Create() override;
+    std::shared_ptr<Proxy> Create() override;
 
- private:
-  Environment environment_;
-  int resolveTimeoutMs_;
-  int connectTimeoutMs_;
-  int sendTimeoutMs_;
-  int receiveTimeoutMs_;
+private:
+    Environment environment_;
+    int resolveTimeoutMs_;
+    int connectTimeoutMs_;
+    int sendTimeoutMs_;
+    int receiveTimeoutMs_;
 };
 
 }  // namespace vrexa::http::posix

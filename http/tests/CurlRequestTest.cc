@@ -30,487 +30,489 @@ using testsupport::TestHttpServer;
 
 // 1000 bytes with a recognisable pattern, so a wrong offset shows.
 std::string Pattern(std::size_t size = 1000) {
-  std::string text;
-  for (std::size_t i = 0; text.size() < size; ++i) text += std::to_string(i) + ",";
-  text.resize(size);
-  return text;
+    std::string text;
+    for (std::size_t i = 0; text.size() < size; ++i)
+        text += std::to_string(i) + ",";
+    text.resize(size);
+    return text;
 }
 
 // A port nobody listens on: bound, read back and released.
 std::uint16_t ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
 }
 
 class CurlRequestTest : public ::testing::Test {
- protected:
-  void SetUp() override { server_.SetBody("/file", Pattern()); }
+protected:
+    void SetUp() override { server_.SetBody("/file", Pattern()); }
 
-  RequestParams Params(const std::string& path, WriteCallback* writer) {
-    RequestParams params(server_.Url(path), writer);
-    return params;
-  }
+    RequestParams Params(const std::string& path, WriteCallback* writer) {
+        RequestParams params(server_.Url(path), writer);
+        return params;
+    }
 
-  // Runs Perform on another thread and returns its future.
-  static std::future<RequestStatus> PerformAsync(CurlRequest& request) {
-    return std::async(std::launch::async, [&request] { return request.Perform(); });
-  }
+    // Runs Perform on another thread and returns its future.
+    static std::future<RequestStatus> PerformAsync(CurlRequest& request) {
+        return std::async(std::launch::async, [&request] { return request.Perform(); });
+    }
 
-  TestHttpServer server_;
-  CollectingWriter writer_;
+    TestHttpServer server_;
+    CollectingWriter writer_;
 };
 
 TEST_F(CurlRequestTest, GetDeliversTheBodyAndReportsTheExchange) {
-  CurlRequest request(Params("/file", &writer_), std::make_shared<EmptyProxy>());
-  EXPECT_EQ(request.GetStatus().state, State::Ready);
+    CurlRequest request(Params("/file", &writer_), std::make_shared<EmptyProxy>());
+    EXPECT_EQ(request.GetStatus().state, State::Ready);
 
-  const RequestStatus status = request.Perform();
+    const RequestStatus status = request.Perform();
 
-  EXPECT_EQ(status.state, State::Succeeded);
-  EXPECT_EQ(status.responseCode, 200);
-  EXPECT_EQ(status.bytes, 1000u);
-  EXPECT_EQ(status.primaryIp, "127.0.0.1");
-  EXPECT_EQ(status.errorMessage, "");
-  EXPECT_EQ(status.proxyUrl, "");
-  EXPECT_LE(status.firstByteTimeMs, status.totalTimeMs);
-  EXPECT_EQ(writer_.Body(), Pattern());
+    EXPECT_EQ(status.state, State::Succeeded);
+    EXPECT_EQ(status.responseCode, 200);
+    EXPECT_EQ(status.bytes, 1000u);
+    EXPECT_EQ(status.primaryIp, "127.0.0.1");
+    EXPECT_EQ(status.errorMessage, "");
+    EXPECT_EQ(status.proxyUrl, "");
+    EXPECT_LE(status.firstByteTimeMs, status.totalTimeMs);
+    EXPECT_EQ(writer_.Body(), Pattern());
 
-  const auto requests = server_.Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].method, "GET");
-  EXPECT_EQ(requests[0].Header("User-Agent"), "Quenlar Vrexa TransferService 1.3.4");
-  EXPECT_EQ(requests[0].Header("Content-Type"), std::nullopt);
-  EXPECT_EQ(requests[0].Header("Accept-Encoding"), std::nullopt);
+    const auto requests = server_.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].Header("User-Agent"), "Quenlar Vrexa TransferService 1.3.4");
+    EXPECT_EQ(requests[0].Header("Content-Type"), std::nullopt);
+    EXPECT_EQ(requests[0].Header("Accept-Encoding"), std::nullopt);
 }
 
 TEST_F(CurlRequestTest, RangeFieldsBecomeTheRangeHeaderAndSelectTheBytes) {
-  constexpr std::uint64_t open = RequestParams::kOpenEnd;
-  struct Case {
-    std::uint64_t first;
-    std::uint64_t last;
-    std::optional<std::string> header;
-    std::size_t bodyFirst;
-    std::size_t bodyLength;
-  };
-  const Case cases[] = {
-      {0, open, std::nullopt, 0, 1000},
-      {100, open, "bytes=100-18446744073709551615", 100, 900},
-      {0, 99, "bytes=0-99", 0, 100},
-      {999, 999, "bytes=999-999", 999, 1},
-      {990, 5000, "bytes=990-5000", 990, 10},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.header.value_or("no range"));
-    server_.ClearRequests();
-    CollectingWriter writer;
-    RequestParams params = Params("/file", &writer);
-    params.rangeFirst = c.first;
-    params.rangeLast = c.last;
-    params.acceptEncoding = "gzip";  // never asked for together with a range
+    constexpr std::uint64_t open = RequestParams::kOpenEnd;
+    struct Case {
+        std::uint64_t first;
+        std::uint64_t last;
+        std::optional<std::string> header;
+        std::size_t bodyFirst;
+        std::size_t bodyLength;
+    };
+    const Case cases[] = {
+        {0, open, std::nullopt, 0, 1000},       {100, open, "bytes=100-18446744073709551615", 100, 900},
+        {0, 99, "bytes=0-99", 0, 100},          {999, 999, "bytes=999-999", 999, 1},
+        {990, 5000, "bytes=990-5000", 990, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.header.value_or("no range"));
+        server_.ClearRequests();
+        CollectingWriter writer;
+        RequestParams params = Params("/file", &writer);
+        params.rangeFirst = c.first;
+        params.rangeLast = c.last;
+        params.acceptEncoding = "gzip";  // never asked for together with a range
 
-    const RequestStatus status = CurlRequest(params, nullptr).Perform();
+        const RequestStatus status = CurlRequest(params, nullptr).Perform();
 
-    EXPECT_EQ(status.state, State::Succeeded);
-    EXPECT_EQ(writer.Body(), Pattern().substr(c.bodyFirst, c.bodyLength));
-    const auto requests = server_.Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].Header("Range"), c.header);
-    EXPECT_EQ(requests[0].Header("Accept-Encoding").has_value(), !c.header.has_value());
-  }
+        EXPECT_EQ(status.state, State::Succeeded);
+        EXPECT_EQ(writer.Body(), Pattern().substr(c.bodyFirst, c.bodyLength));
+        const auto requests = server_.Requests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].Header("Range"), c.header);
+        EXPECT_EQ(requests[0].Header("Accept-Encoding").has_value(), !c.header.has_value());
+    }
 }
 
 TEST_F(CurlRequestTest, PostSendsItsBodyWithTheContentType) {
-  struct Case {
-    std::optional<std::string> contentType;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {std::nullopt, "application/x-www-form-urlencoded"},
-      {"application/json", "application/json"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected);
-    server_.ClearRequests();
-    RequestParams params = Params("/file", &writer_);
-    params.method = RequestMethod::Post;
-    params.body = std::string("{\"a\":\"1\"}\0tail", 14);
-    if (c.contentType) params.contentType = *c.contentType;
+    struct Case {
+        std::optional<std::string> contentType;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {std::nullopt, "application/x-www-form-urlencoded"},
+        {"application/json", "application/json"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        server_.ClearRequests();
+        RequestParams params = Params("/file", &writer_);
+        params.method = RequestMethod::Post;
+        params.body = std::string("{\"a\":\"1\"}\0tail", 14);
+        if (c.contentType) params.contentType = *c.contentType;
 
-    EXPECT_EQ(CurlRequest(params, nullptr).Perform().state, State::Succeeded);
+        EXPECT_EQ(CurlRequest(params, nullptr).Perform().state, State::Succeeded);
 
-    const auto requests = server_.Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].method, "POST");
-    EXPECT_EQ(requests[0].Header("Content-Type"), c.expected);
-    EXPECT_EQ(requests[0].body, params.body);
-  }
+        const auto requests = server_.Requests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].method, "POST");
+        EXPECT_EQ(requests[0].Header("Content-Type"), c.expected);
+        EXPECT_EQ(requests[0].body, params.body);
+    }
 }
 
 TEST_F(CurlRequestTest, ErrorResponsesEndInTheirStateWithoutBody) {
-  struct Case {
-    int status;
-    State state;
-    std::string message;
-  };
-  const Case cases[] = {
-      {404, State::ClientError, "libcurl error 22 (HTTP 404)"},
-      {403, State::ClientError, "libcurl error 22 (HTTP 403)"},
-      {500, State::ServerError, "libcurl error 22 (HTTP 500)"},
-      {503, State::ServerError, "libcurl error 22 (HTTP 503)"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.status);
-    server_.SetFault("/file", Fault().Status(c.status).Times(1));
-    CollectingWriter writer;
+    struct Case {
+        int status;
+        State state;
+        std::string message;
+    };
+    const Case cases[] = {
+        {404, State::ClientError, "libcurl error 22 (HTTP 404)"},
+        {403, State::ClientError, "libcurl error 22 (HTTP 403)"},
+        {500, State::ServerError, "libcurl error 22 (HTTP 500)"},
+        {503, State::ServerError, "libcurl error 22 (HTTP 503)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        server_.SetFault("/file", Fault().Status(c.status).Times(1));
+        CollectingWriter writer;
 
-    const RequestStatus status = CurlRequest(Params("/file", &writer), nullptr).Perform();
+        const RequestStatus status = CurlRequest(Params("/file", &writer), nullptr).Perform();
 
-    EXPECT_EQ(status.state, c.state);
-    EXPECT_EQ(status.responseCode, c.status);
-    EXPECT_EQ(status.errorMessage, c.message);
-    EXPECT_NE(status.errorDetail, "");
-    EXPECT_EQ(status.bytes, 0u);
-    EXPECT_EQ(writer.Body(), "");
-  }
+        EXPECT_EQ(status.state, c.state);
+        EXPECT_EQ(status.responseCode, c.status);
+        EXPECT_EQ(status.errorMessage, c.message);
+        EXPECT_NE(status.errorDetail, "");
+        EXPECT_EQ(status.bytes, 0u);
+        EXPECT_EQ(writer.Body(), "");
+    }
 }
 
 TEST_F(CurlRequestTest, RangePastTheEndIsRefusedByTheServer) {
-  RequestParams params = Params("/file", &writer_);
-  params.rangeFirst = 1000;
-  const RequestStatus status = CurlRequest(params, nullptr).Perform();
-  EXPECT_EQ(status.state, State::ClientError);
-  EXPECT_EQ(status.responseCode, 416);
-  EXPECT_EQ(writer_.Body(), "");
+    RequestParams params = Params("/file", &writer_);
+    params.rangeFirst = 1000;
+    const RequestStatus status = CurlRequest(params, nullptr).Perform();
+    EXPECT_EQ(status.state, State::ClientError);
+    EXPECT_EQ(status.responseCode, 416);
+    EXPECT_EQ(writer_.Body(), "");
 }
 
 TEST_F(CurlRequestTest, UnusableAddressesEndWithoutResponse) {
-  struct Case {
-    std::string url;
-    State state;
-  };
-  const Case cases[] = {
-      {"http://127.0.0.1:" + std::to_string(ClosedPort()) + "/file", State::ConnectError},
-      {"nosuchscheme://127.0.0.1/file", State::InvalidRequest},
-      {"http://", State::InvalidRequest},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.url);
-    const RequestStatus status = CurlRequest(RequestParams(c.url, &writer_), nullptr).Perform();
-    EXPECT_EQ(status.state, c.state);
-    EXPECT_EQ(status.responseCode, 0);
-    EXPECT_EQ(status.errorMessage.rfind("libcurl error ", 0), 0u) << status.errorMessage;
-  }
+    struct Case {
+        std::string url;
+        State state;
+    };
+    const Case cases[] = {
+        {"http://127.0.0.1:" + std::to_string(ClosedPort()) + "/file", State::ConnectError},
+        {"nosuchscheme://127.0.0.1/file", State::InvalidRequest},
+        {"http://", State::InvalidRequest},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        const RequestStatus status = CurlRequest(RequestParams(c.url, &writer_), nullptr).Perform();
+        EXPECT_EQ(status.state, c.state);
+        EXPECT_EQ(status.responseCode, 0);
+        EXPECT_EQ(status.errorMessage.rfind("libcurl error ", 0), 0u) << status.errorMessage;
+    }
 }
 
 TEST_F(CurlRequestTest, AbortBeforePerformSendsNothing) {
-  CurlRequest request(Params("/file", &writer_), nullptr);
-  request.Abort();
-  EXPECT_EQ(request.Perform().state, State::Aborted);
-  EXPECT_TRUE(server_.Requests().empty());
+    CurlRequest request(Params("/file", &writer_), nullptr);
+    request.Abort();
+    EXPECT_EQ(request.Perform().state, State::Aborted);
+    EXPECT_TRUE(server_.Requests().empty());
 }
 
 TEST_F(CurlRequestTest, AbortDuringAStalledBodyEndsAborted) {
-  server_.SetFault("/file", Fault().Stall(100));
-  CurlRequest request(Params("/file", &writer_), nullptr);
-  auto performed = PerformAsync(request);
-  ASSERT_TRUE(writer_.WaitForBytes(100));
+    server_.SetFault("/file", Fault().Stall(100));
+    CurlRequest request(Params("/file", &writer_), nullptr);
+    auto performed = PerformAsync(request);
+    ASSERT_TRUE(writer_.WaitForBytes(100));
 
-  EXPECT_EQ(request.GetStatus().state, State::Running);
-  request.Abort();
-  const RequestStatus status = performed.get();
+    EXPECT_EQ(request.GetStatus().state, State::Running);
+    request.Abort();
+    const RequestStatus status = performed.get();
 
-  EXPECT_EQ(status.state, State::Aborted);
-  EXPECT_EQ(status.bytes, 100u);
-  EXPECT_EQ(status.errorMessage, "");
-  EXPECT_EQ(status.responseCode, 200);
+    EXPECT_EQ(status.state, State::Aborted);
+    EXPECT_EQ(status.bytes, 100u);
+    EXPECT_EQ(status.errorMessage, "");
+    EXPECT_EQ(status.responseCode, 200);
 }
 
 TEST_F(CurlRequestTest, SecondPerformReturnsTheFirstStatus) {
-  CurlRequest request(Params("/file", &writer_), nullptr);
-  const RequestStatus first = request.Perform();
-  const RequestStatus second = request.Perform();
-  EXPECT_EQ(second.state, State::Succeeded);
-  EXPECT_EQ(second.bytes, first.bytes);
-  EXPECT_EQ(second.totalTimeMs, first.totalTimeMs);
-  EXPECT_EQ(server_.Requests().size(), 1u);
+    CurlRequest request(Params("/file", &writer_), nullptr);
+    const RequestStatus first = request.Perform();
+    const RequestStatus second = request.Perform();
+    EXPECT_EQ(second.state, State::Succeeded);
+    EXPECT_EQ(second.bytes, first.bytes);
+    EXPECT_EQ(second.totalTimeMs, first.totalTimeMs);
+    EXPECT_EQ(server_.Requests().size(), 1u);
 }
 
 TEST_F(CurlRequestTest, ResetIsRefusedWhileRunningAndRearmsAfterwards) {
-  server_.SetFault("/file", Fault().Stall(10).Times(1));
-  CurlRequest request(Params("/file", &writer_), nullptr);
-  auto performed = PerformAsync(request);
-  ASSERT_TRUE(writer_.WaitForBytes(10));
+    server_.SetFault("/file", Fault().Stall(10).Times(1));
+    CurlRequest request(Params("/file", &writer_), nullptr);
+    auto performed = PerformAsync(request);
+    ASSERT_TRUE(writer_.WaitForBytes(10));
 
-  CollectingWriter second;
-  RequestParams other = Params("/file", &second);
-  other.rangeFirst = 500;
-  EXPECT_FALSE(request.Reset(other, nullptr));
-  request.Abort();
-  EXPECT_EQ(performed.get().state, State::Aborted);
+    CollectingWriter second;
+    RequestParams other = Params("/file", &second);
+    other.rangeFirst = 500;
+    EXPECT_FALSE(request.Reset(other, nullptr));
+    request.Abort();
+    EXPECT_EQ(performed.get().state, State::Aborted);
 
-  ASSERT_TRUE(request.Reset(other, nullptr));
-  const RequestStatus reset = request.GetStatus();
-  EXPECT_EQ(reset.state, State::Ready);
-  EXPECT_EQ(reset.bytes, 0u);
-  EXPECT_EQ(reset.responseCode, 0);
-  EXPECT_EQ(reset.primaryIp, "");
+    ASSERT_TRUE(request.Reset(other, nullptr));
+    const RequestStatus reset = request.GetStatus();
+    EXPECT_EQ(reset.state, State::Ready);
+    EXPECT_EQ(reset.bytes, 0u);
+    EXPECT_EQ(reset.responseCode, 0);
+    EXPECT_EQ(reset.primaryIp, "");
 
-  const RequestStatus status = request.Perform();
-  EXPECT_EQ(status.state, State::Succeeded);
-  EXPECT_EQ(status.responseCode, 206);
-  EXPECT_EQ(second.Body(), Pattern().substr(500));
+    const RequestStatus status = request.Perform();
+    EXPECT_EQ(status.state, State::Succeeded);
+    EXPECT_EQ(status.responseCode, 206);
+    EXPECT_EQ(second.Body(), Pattern().substr(500));
 }
 
 TEST_F(CurlRequestTest, OneRedirectIsFollowedTwoAreNot) {
-  server_.SetBody("/moved", "moved body");
-  server_.SetFault("/once", Fault().Redirect("/moved"));
-  server_.SetFault("/twice", Fault().Redirect("/once"));
+    server_.SetBody("/moved", "moved body");
+    server_.SetFault("/once", Fault().Redirect("/moved"));
+    server_.SetFault("/twice", Fault().Redirect("/once"));
 
-  CollectingWriter once;
-  const RequestStatus followed = CurlRequest(Params("/once", &once), nullptr).Perform();
-  EXPECT_EQ(followed.state, State::Succeeded);
-  EXPECT_EQ(once.Body(), "moved body");
+    CollectingWriter once;
+    const RequestStatus followed = CurlRequest(Params("/once", &once), nullptr).Perform();
+    EXPECT_EQ(followed.state, State::Succeeded);
+    EXPECT_EQ(once.Body(), "moved body");
 
-  CollectingWriter twice;
-  const RequestStatus refused = CurlRequest(Params("/twice", &twice), nullptr).Perform();
-  EXPECT_EQ(refused.state, State::OtherError);
-  EXPECT_EQ(refused.errorMessage, "libcurl error 47 (HTTP 302)");
-  EXPECT_EQ(twice.Body(), "");
+    CollectingWriter twice;
+    const RequestStatus refused = CurlRequest(Params("/twice", &twice), nullptr).Perform();
+    EXPECT_EQ(refused.state, State::OtherError);
+    EXPECT_EQ(refused.errorMessage, "libcurl error 47 (HTTP 302)");
+    EXPECT_EQ(twice.Body(), "");
 }
 
 TEST_F(CurlRequestTest, TimeLimitsEndAsTimeoutWithCappedTimes) {
-  struct Case {
-    const char* name;
-    Fault fault;
-    std::int32_t timeout;
-    std::int32_t lowSpeedLimit;
-    std::int32_t lowSpeedTime;
-    std::string message;
-    std::uint64_t bytes;
-  };
-  const Case cases[] = {
-      {"headers delayed", Fault().Delay(3600), 1, 0, 0, "libcurl error 28 (HTTP 0)", 0},
-      {"body stalled", Fault().Stall(100), 1, 0, 0, "libcurl error 28 (HTTP 200)", 100},
-      {"body too slow", Fault().Stall(100), 0, 100000, 1, "libcurl error 28 (HTTP 200)", 100},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    server_.ClearFaults();
-    server_.SetBody("/file", Pattern());
-    server_.SetFault("/file", c.fault);
-    CollectingWriter writer;
-    RequestParams params = Params("/file", &writer);
-    params.connectTimeout = 1;
-    params.timeout = c.timeout;
-    params.lowSpeedLimit = c.lowSpeedLimit;
-    params.lowSpeedTime = c.lowSpeedTime;
+    struct Case {
+        const char* name;
+        Fault fault;
+        std::int32_t timeout;
+        std::int32_t lowSpeedLimit;
+        std::int32_t lowSpeedTime;
+        std::string message;
+        std::uint64_t bytes;
+    };
+    const Case cases[] = {
+        {"headers delayed", Fault().Delay(3600), 1, 0, 0, "libcurl error 28 (HTTP 0)", 0},
+        {"body stalled", Fault().Stall(100), 1, 0, 0, "libcurl error 28 (HTTP 200)", 100},
+        {"body too slow", Fault().Stall(100), 0, 100000, 1, "libcurl error 28 (HTTP 200)", 100},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server_.ClearFaults();
+        server_.SetBody("/file", Pattern());
+        server_.SetFault("/file", c.fault);
+        CollectingWriter writer;
+        RequestParams params = Params("/file", &writer);
+        params.connectTimeout = 1;
+        params.timeout = c.timeout;
+        params.lowSpeedLimit = c.lowSpeedLimit;
+        params.lowSpeedTime = c.lowSpeedTime;
 
-    const RequestStatus status = CurlRequest(params, nullptr).Perform();
+        const RequestStatus status = CurlRequest(params, nullptr).Perform();
 
-    EXPECT_EQ(status.state, State::Timeout);
-    EXPECT_EQ(status.errorMessage, c.message);
-    EXPECT_EQ(status.bytes, c.bytes);
-    // The ceiling: both limits added when both are set, else the larger one.
-    const std::uint32_t ceiling = c.timeout > 0 ? 2000 : 1000;
-    for (std::uint32_t time : {status.resolveTimeMs, status.connectTimeMs, status.firstByteTimeMs, status.totalTimeMs}) {
-      EXPECT_LE(time, ceiling);
+        EXPECT_EQ(status.state, State::Timeout);
+        EXPECT_EQ(status.errorMessage, c.message);
+        EXPECT_EQ(status.bytes, c.bytes);
+        // The ceiling: both limits added when both are set, else the larger one.
+        const std::uint32_t ceiling = c.timeout > 0 ? 2000 : 1000;
+        for (std::uint32_t time :
+             {status.resolveTimeMs, status.connectTimeMs, status.firstByteTimeMs, status.totalTimeMs}) {
+            EXPECT_LE(time, ceiling);
+        }
     }
-  }
 }
 
 TEST_F(CurlRequestTest, BrokenBodiesEndInTransferErrors) {
-  struct Case {
-    const char* name;
-    Fault fault;
-    std::set<State> states;
-  };
-  const Case cases[] = {
-      {"cut short", Fault().Cut(300), {State::RangeError, State::TransmitError}},
-      {"reset mid-body", Fault().ResetAfter(300), {State::TransmitError, State::RangeError}},
-      {"reset before answering", Fault().Reset(), {State::TransmitError, State::OtherError}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    server_.SetFault("/file", Fault(c.fault).Times(1));
-    CollectingWriter writer;
-    const RequestStatus status = CurlRequest(Params("/file", &writer), nullptr).Perform();
-    EXPECT_EQ(c.states.count(status.state), 1u) << status.state << " " << status.errorMessage;
-    EXPECT_LE(status.bytes, 300u);
-    EXPECT_EQ(writer.Body(), Pattern().substr(0, status.bytes));
-  }
+    struct Case {
+        const char* name;
+        Fault fault;
+        std::set<State> states;
+    };
+    const Case cases[] = {
+        {"cut short", Fault().Cut(300), {State::RangeError, State::TransmitError}},
+        {"reset mid-body", Fault().ResetAfter(300), {State::TransmitError, State::RangeError}},
+        {"reset before answering", Fault().Reset(), {State::TransmitError, State::OtherError}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server_.SetFault("/file", Fault(c.fault).Times(1));
+        CollectingWriter writer;
+        const RequestStatus status = CurlRequest(Params("/file", &writer), nullptr).Perform();
+        EXPECT_EQ(c.states.count(status.state), 1u) << status.state << " " << status.errorMessage;
+        EXPECT_LE(status.bytes, 300u);
+        EXPECT_EQ(writer.Body(), Pattern().substr(0, status.bytes));
+    }
 }
 
 TEST_F(CurlRequestTest, BytesBeyondTheAnnouncedLengthNeverReachTheWriter) {
-  server_.SetFault("/file", Fault().ExtraBytes(500));
-  RequestParams params = Params("/file", &writer_);
-  params.rangeFirst = 100;
-  params.rangeLast = 199;
-  const RequestStatus status = CurlRequest(params, nullptr).Perform();
-  EXPECT_EQ(status.state, State::Succeeded);
-  EXPECT_EQ(writer_.Body(), Pattern().substr(100, 100));
+    server_.SetFault("/file", Fault().ExtraBytes(500));
+    RequestParams params = Params("/file", &writer_);
+    params.rangeFirst = 100;
+    params.rangeLast = 199;
+    const RequestStatus status = CurlRequest(params, nullptr).Perform();
+    EXPECT_EQ(status.state, State::Succeeded);
+    EXPECT_EQ(writer_.Body(), Pattern().substr(100, 100));
 }
 
 TEST_F(CurlRequestTest, WholeResourceAnswerToARangeIsARangeError) {
-  server_.SetFault("/file", Fault().IgnoreRange());
-  struct Case {
-    std::uint64_t first;
-    std::uint64_t last;
-    State state;
-    std::string body;
-  };
-  // From byte 0 the whole resource starts where the range does; from anywhere
-  // else its bytes would land at the wrong place.
-  const Case cases[] = {
-      {0, RequestParams::kOpenEnd, State::Succeeded, Pattern()},
-      {0, 999, State::Succeeded, Pattern()},
-      {500, 999, State::RangeError, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.first);
-    CollectingWriter writer;
-    RequestParams params = Params("/file", &writer);
-    params.rangeFirst = c.first;
-    params.rangeLast = c.last;
-    const RequestStatus status = CurlRequest(params, nullptr).Perform();
-    EXPECT_EQ(status.state, c.state);
-    EXPECT_EQ(status.responseCode, 200);
-    EXPECT_EQ(writer.Body(), c.body);
-  }
+    server_.SetFault("/file", Fault().IgnoreRange());
+    struct Case {
+        std::uint64_t first;
+        std::uint64_t last;
+        State state;
+        std::string body;
+    };
+    // From byte 0 the whole resource starts where the range does; from anywhere
+    // else its bytes would land at the wrong place.
+    const Case cases[] = {
+        {0, RequestParams::kOpenEnd, State::Succeeded, Pattern()},
+        {0, 999, State::Succeeded, Pattern()},
+        {500, 999, State::RangeError, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.first);
+        CollectingWriter writer;
+        RequestParams params = Params("/file", &writer);
+        params.rangeFirst = c.first;
+        params.rangeLast = c.last;
+        const RequestStatus status = CurlRequest(params, nullptr).Perform();
+        EXPECT_EQ(status.state, c.state);
+        EXPECT_EQ(status.responseCode, 200);
+        EXPECT_EQ(writer.Body(), c.body);
+    }
 }
 
 TEST_F(CurlRequestTest, WriterVerdictsBecomeTheRequestState) {
-  // A region of 600 bytes for a 1000-byte body: the writer runs out of bounds.
-  MemoryBoundedData narrow(0, 599);
-  BoundedDataWriter outOfBounds(&narrow);
-  // A region that takes only 7 bytes of every block.
-  MemoryBoundedData shortWrites(0, 999);
-  shortWrites.SetWriteLimit(7);
-  BoundedDataWriter shortWriter(&shortWrites);
-  // A stream that refuses everything.
-  std::ostringstream failed;
-  failed.setstate(std::ios::badbit);
-  StringstreamWriter failedStream(&failed);
+    // A region of 600 bytes for a 1000-byte body: the writer runs out of bounds.
+    MemoryBoundedData narrow(0, 599);
+    BoundedDataWriter outOfBounds(&narrow);
+    // A region that takes only 7 bytes of every block.
+    MemoryBoundedData shortWrites(0, 999);
+    shortWrites.SetWriteLimit(7);
+    BoundedDataWriter shortWriter(&shortWrites);
+    // A stream that refuses everything.
+    std::ostringstream failed;
+    failed.setstate(std::ios::badbit);
+    StringstreamWriter failedStream(&failed);
 
-  struct Case {
-    const char* name;
-    WriteCallback* writer;
-    State state;
-    std::uint64_t bytes;
-  };
-  const Case cases[] = {
-      {"out of bounds", &outOfBounds, State::RangeError, 0},
-      {"short write", &shortWriter, State::WriteError, 7},
-      {"failed stream", &failedStream, State::WriteError, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const RequestStatus status = CurlRequest(Params("/file", c.writer), nullptr).Perform();
-    EXPECT_EQ(status.state, c.state);
-    EXPECT_EQ(status.bytes, c.bytes);
-    EXPECT_EQ(status.responseCode, 200);
-  }
-  EXPECT_EQ(shortWrites.Bytes().substr(0, 7), Pattern().substr(0, 7));
-  EXPECT_EQ(shortWrites.Bytes().substr(7), std::string(993, '\0'));
+    struct Case {
+        const char* name;
+        WriteCallback* writer;
+        State state;
+        std::uint64_t bytes;
+    };
+    const Case cases[] = {
+        {"out of bounds", &outOfBounds, State::RangeError, 0},
+        {"short write", &shortWriter, State::WriteError, 7},
+        {"failed stream", &failedStream, State::WriteError, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RequestStatus status = CurlRequest(Params("/file", c.writer), nullptr).Perform();
+        EXPECT_EQ(status.state, c.state);
+        EXPECT_EQ(status.bytes, c.bytes);
+        EXPECT_EQ(status.responseCode, 200);
+    }
+    EXPECT_EQ(shortWrites.Bytes().substr(0, 7), Pattern().substr(0, 7));
+    EXPECT_EQ(shortWrites.Bytes().substr(7), std::string(993, '\0'));
 }
 
 TEST_F(CurlRequestTest, BoundedDataWriterFillsTheRegionAtItsPosition) {
-  MemoryBoundedData region(4096, 4096 + 299);
-  BoundedDataWriter writer(&region);
-  RequestParams params = Params("/file", &writer);
-  params.rangeFirst = 200;
-  params.rangeLast = 499;
-  const RequestStatus status = CurlRequest(params, nullptr).Perform();
-  EXPECT_EQ(status.state, State::Succeeded);
-  EXPECT_EQ(status.bytes, 300u);
-  EXPECT_EQ(region.Bytes(), Pattern().substr(200, 300));
+    MemoryBoundedData region(4096, 4096 + 299);
+    BoundedDataWriter writer(&region);
+    RequestParams params = Params("/file", &writer);
+    params.rangeFirst = 200;
+    params.rangeLast = 499;
+    const RequestStatus status = CurlRequest(params, nullptr).Perform();
+    EXPECT_EQ(status.state, State::Succeeded);
+    EXPECT_EQ(status.bytes, 300u);
+    EXPECT_EQ(region.Bytes(), Pattern().substr(200, 300));
 }
 
 TEST_F(CurlRequestTest, RequestGoesThroughTheProxyItIsGiven) {
-  TestHttpServer proxyServer;
-  auto proxy = std::make_shared<ManualProxy>(proxyServer.Address(), "");
-  CurlRequest request(Params("/file", &writer_), proxy);
+    TestHttpServer proxyServer;
+    auto proxy = std::make_shared<ManualProxy>(proxyServer.Address(), "");
+    CurlRequest request(Params("/file", &writer_), proxy);
 
-  const RequestStatus status = request.Perform();
+    const RequestStatus status = request.Perform();
 
-  EXPECT_EQ(status.state, State::Succeeded);
-  EXPECT_EQ(status.proxyConfig, proxyServer.Address());
-  EXPECT_EQ(status.proxyUrl, proxyServer.Address());
-  EXPECT_EQ(writer_.Body(), Pattern());
-  const auto proxied = proxyServer.Requests();
-  ASSERT_EQ(proxied.size(), 1u);
-  EXPECT_TRUE(proxied[0].proxied);
-  EXPECT_EQ(proxied[0].target, server_.Url("/file"));
-  // The proxy relayed it to the server.
-  const auto arrived = server_.Requests();
-  ASSERT_EQ(arrived.size(), 1u);
-  EXPECT_FALSE(arrived[0].proxied);
+    EXPECT_EQ(status.state, State::Succeeded);
+    EXPECT_EQ(status.proxyConfig, proxyServer.Address());
+    EXPECT_EQ(status.proxyUrl, proxyServer.Address());
+    EXPECT_EQ(writer_.Body(), Pattern());
+    const auto proxied = proxyServer.Requests();
+    ASSERT_EQ(proxied.size(), 1u);
+    EXPECT_TRUE(proxied[0].proxied);
+    EXPECT_EQ(proxied[0].target, server_.Url("/file"));
+    // The proxy relayed it to the server.
+    const auto arrived = server_.Requests();
+    ASSERT_EQ(arrived.size(), 1u);
+    EXPECT_FALSE(arrived[0].proxied);
 }
 
 TEST_F(CurlRequestTest, BypassedHostGoesDirect) {
-  TestHttpServer proxyServer;
-  auto proxy = std::make_shared<ManualProxy>(proxyServer.Address(), "127.0.0.*");
-  const RequestStatus status = CurlRequest(Params("/file", &writer_), proxy).Perform();
-  EXPECT_EQ(status.state, State::Succeeded);
-  EXPECT_EQ(status.proxyConfig, proxyServer.Address());
-  EXPECT_EQ(status.proxyUrl, "");
-  EXPECT_TRUE(proxyServer.Requests().empty());
-  EXPECT_EQ(server_.Requests().size(), 1u);
+    TestHttpServer proxyServer;
+    auto proxy = std::make_shared<ManualProxy>(proxyServer.Address(), "127.0.0.*");
+    const RequestStatus status = CurlRequest(Params("/file", &writer_), proxy).Perform();
+    EXPECT_EQ(status.state, State::Succeeded);
+    EXPECT_EQ(status.proxyConfig, proxyServer.Address());
+    EXPECT_EQ(status.proxyUrl, "");
+    EXPECT_TRUE(proxyServer.Requests().empty());
+    EXPECT_EQ(server_.Requests().size(), 1u);
 }
 
 TEST_F(CurlRequestTest, DirectMeansDirectWhateverTheEnvironmentSays) {
-  TestHttpServer proxyServer;
-  const std::string address = "http://" + proxyServer.Address();
-  for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) ::setenv(name, address.c_str(), 1);
-  struct Case {
-    const char* name;
-    std::shared_ptr<Proxy> proxy;
-  };
-  const Case cases[] = {
-      {"no proxy object", nullptr},
-      {"empty proxy", std::make_shared<EmptyProxy>()},
-      {"bypassed host", std::make_shared<ManualProxy>("p0:8080", "127.0.0.1")},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    CollectingWriter writer;
-    EXPECT_EQ(CurlRequest(Params("/file", &writer), c.proxy).Perform().state, State::Succeeded);
-  }
-  for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) ::unsetenv(name);
-  EXPECT_TRUE(proxyServer.Requests().empty());
-  EXPECT_EQ(server_.Requests().size(), 3u);
+    TestHttpServer proxyServer;
+    const std::string address = "http://" + proxyServer.Address();
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+        ::setenv(name, address.c_str(), 1);
+    struct Case {
+        const char* name;
+        std::shared_ptr<Proxy> proxy;
+    };
+    const Case cases[] = {
+        {"no proxy object", nullptr},
+        {"empty proxy", std::make_shared<EmptyProxy>()},
+        {"bypassed host", std::make_shared<ManualProxy>("p0:8080", "127.0.0.1")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CollectingWriter writer;
+        EXPECT_EQ(CurlRequest(Params("/file", &writer), c.proxy).Perform().state, State::Succeeded);
+    }
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+        ::unsetenv(name);
+    EXPECT_TRUE(proxyServer.Requests().empty());
+    EXPECT_EQ(server_.Requests().size(), 3u);
 }
 
 // A proxy whose answer cannot be computed.
 class ThrowingProxy : public Proxy {
- public:
-  std::string Describe() const override { return "broken"; }
-  std::string GetProxyForUrl(const std::string&) const override { throw std::runtime_error("no answer"); }
+public:
+    std::string Describe() const override { return "broken"; }
+    std::string GetProxyForUrl(const std::string&) const override { throw std::runtime_error("no answer"); }
 };
 
 TEST_F(CurlRequestTest, ProxyFailureLeavesCreationAndResetWithoutChange) {
-  EXPECT_THROW(CurlRequest(Params("/file", &writer_), std::make_shared<ThrowingProxy>()), std::runtime_error);
+    EXPECT_THROW(CurlRequest(Params("/file", &writer_), std::make_shared<ThrowingProxy>()), std::runtime_error);
 
-  CurlRequest request(Params("/file", &writer_), nullptr);
-  EXPECT_THROW(request.Reset(Params("/other", &writer_), std::make_shared<ThrowingProxy>()), std::runtime_error);
-  EXPECT_EQ(request.Perform().state, State::Succeeded);
-  EXPECT_EQ(writer_.Body(), Pattern());
+    CurlRequest request(Params("/file", &writer_), nullptr);
+    EXPECT_THROW(request.Reset(Params("/other", &writer_), std::make_shared<ThrowingProxy>()), std::runtime_error);
+    EXPECT_EQ(request.Perform().state, State::Succeeded);
+    EXPECT_EQ(writer_.Body(), Pattern());
 }
 
 TEST_F(CurlRequestTest, ParametersAreCopiedAtCreation) {
-  auto params = std::make_unique<RequestParams>(server_.Url("/file"), &writer_);
-  params->rangeFirst = 10;
-  params->rangeLast = 19;
-  CurlRequest request(*params, nullptr);
-  params.reset();
-  EXPECT_EQ(request.Perform().state, State::Succeeded);
-  EXPECT_EQ(writer_.Body(), Pattern().substr(10, 10));
+    auto params = std::make_unique<RequestParams>(server_.Url("/file"), &writer_);
+    params->rangeFirst = 10;
+    params->rangeLast = 19;
+    CurlRequest request(*params, nullptr);
+    params.reset();
+    EXPECT_EQ(request.Perform().state, State::Succeeded);
+    EXPECT_EQ(writer_.Body(), Pattern().substr(10, 10));
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ std::uint32_t Reference(const unsigned char* data, std::size_t size) {
 std::vector<unsigned char> RandomBytes(std::size_t size, std::uint32_t seed) {
     std::mt19937 engine(seed);
     std::vector<unsigned char> bytes(size);
-    for (auto& b : bytes) b = static_cast<unsigned char>(engine());
+    for (auto& b : bytes)
+        b = static_cast<unsigned char>(engine());
     return bytes;
 }
 
@@ -36,9 +37,9 @@ TEST(ChunkChecksum, AgreesWithReferenceOverLengthsAndAlignments) {
     // Vectorised code paths switch on length and alignment; cover short tails,
     // every misalignment and the lengths around the block sizes.
     std::vector<std::size_t> lengths;
-    for (std::size_t n = 0; n <= 300; ++n) lengths.push_back(n);
-    for (std::size_t n : {511u, 512u, 513u, 1023u, 1024u, 4095u, 4096u, 4097u, 65535u, 65536u,
-                          65537u, 1048576u + 3u}) {
+    for (std::size_t n = 0; n <= 300; ++n)
+        lengths.push_back(n);
+    for (std::size_t n : {511u, 512u, 513u, 1023u, 1024u, 4095u, 4096u, 4097u, 65535u, 65536u, 65537u, 1048576u + 3u}) {
         lengths.push_back(n);
     }
     const auto buffer = RandomBytes(1048576 + 3 + 64, 7);
@@ -56,8 +57,7 @@ TEST(ChunkChecksum, ContinuesFromPreviousChecksumAtAnySplit) {
     const std::uint32_t whole = Reference(bytes.data(), bytes.size());
     for (std::size_t split = 0; split <= bytes.size(); split += 37) {
         const std::uint32_t first = ChunkChecksum(bytes.data(), split);
-        EXPECT_EQ(ChunkChecksum(bytes.data() + split, bytes.size() - split, first), whole)
-            << "split " << split;
+        EXPECT_EQ(ChunkChecksum(bytes.data() + split, bytes.size() - split, first), whole) << "split " << split;
     }
     // Three pieces, one of them empty.
     std::uint32_t crc = ChunkChecksum(bytes.data(), 400);

@@ -54,37 +54,32 @@ const std::string kRunFile = FileXml("setup/start.exe", "4", "4", "cbf43926");
 std::string Version(const std::string& inner) { return "<version>" + inner + "</version>"; }
 std::string Codes(const std::string& inner) { return "<countryCodes>" + inner + "</countryCodes>"; }
 std::string Node(const std::string& inner) { return "<NodeInfo>" + inner + "</NodeInfo>"; }
-std::string NodeList(const std::string& inner) {
-    return "<ArrayOfNodeInfo>" + inner + "</ArrayOfNodeInfo>";
-}
+std::string NodeList(const std::string& inner) { return "<ArrayOfNodeInfo>" + inner + "</ArrayOfNodeInfo>"; }
 
 const ReadingCase kCases[] = {
     // Package header.
     {"EmptyFileListIsAllowed", Kind::Package, PackageXml(""), true},
     {"PackageElementMissing", Kind::Package, "<pkg><id>P1</id></pkg>", false},
     {"FilesElementMissing", Kind::Package,
-     "<package><id>P1</id><name>D</name><partnerId>N</partnerId><versionId>1</versionId></package>",
-     false},
+     "<package><id>P1</id><name>D</name><partnerId>N</partnerId><versionId>1</versionId></package>", false},
     {"IdMissing", Kind::Package,
-     "<package><name>D</name><partnerId>N</partnerId><versionId>1</versionId><files/></package>",
-     false},
+     "<package><name>D</name><partnerId>N</partnerId><versionId>1</versionId><files/></package>", false},
     {"NameEmpty", Kind::Package,
      "<package><id>P1</id><name></name><partnerId>N</partnerId><versionId>1</versionId><files/>"
      "</package>",
      false},
     {"PartnerIdEmpty", Kind::Package,
-     "<package><id>P1</id><name>D</name><partnerId/><versionId>1</versionId><files/></package>",
-     false},
+     "<package><id>P1</id><name>D</name><partnerId/><versionId>1</versionId><files/></package>", false},
     {"PackageVersionIdEmpty", Kind::Package,
-     "<package><id>P1</id><name>D</name><partnerId>N</partnerId><versionId/><files/></package>",
-     false},
+     "<package><id>P1</id><name>D</name><partnerId>N</partnerId><versionId/><files/></package>", false},
     {"HeaderFieldsAsAttributes", Kind::Package,
      R"(<package id="P1" name="D" partnerId="N" versionId="1"><files/></package>)", true},
     {"FilesWithForeignChild", Kind::Package, PackageXml(kTenBytes + "<folder/>"), false},
     {"FilesWithComment", Kind::Package, PackageXml("<!-- none -->" + kTenBytes), false},
     {"FilesWithAttribute", Kind::Package,
      "<package><id>P1</id><name>D</name><partnerId>N</partnerId><versionId>42</versionId>"
-     "<files count=\"1\">" + kTenBytes + "</files></package>",
+     "<files count=\"1\">" +
+         kTenBytes + "</files></package>",
      false},
 
     {"PrettyPrintedWithComments", Kind::Package,
@@ -105,94 +100,70 @@ const ReadingCase kCases[] = {
      true},
 
     // The run file.
-    {"RunMatchesAFile", Kind::Package, PackageXml(kTenBytes + kRunFile, "<run>setup/start.exe</run>"),
-     true},
+    {"RunMatchesAFile", Kind::Package, PackageXml(kTenBytes + kRunFile, "<run>setup/start.exe</run>"), true},
     {"RunDiffersInCase", Kind::Package, PackageXml(kRunFile, "<run>Setup/Start.exe</run>"), false},
-    {"RunDiffersInSeparator", Kind::Package, PackageXml(kRunFile, "<run>setup\\start.exe</run>"),
-     false},
+    {"RunDiffersInSeparator", Kind::Package, PackageXml(kRunFile, "<run>setup\\start.exe</run>"), false},
     {"RunNamesNoFile", Kind::Package, PackageXml(kTenBytes, "<run>setup/start.exe</run>"), false},
 
     // The version block.
     {"VersionMatchingIdAndRun", Kind::Package,
-     PackageXml(kRunFile, "<run>setup/start.exe</run>" +
-                              Version("<id>42</id><run>setup/start.exe</run>")),
-     true},
+     PackageXml(kRunFile, "<run>setup/start.exe</run>" + Version("<id>42</id><run>setup/start.exe</run>")), true},
     {"VersionIdDiffers", Kind::Package, PackageXml("", Version("<id>41</id>")), false},
     {"VersionIdMissing", Kind::Package, PackageXml("", Version("<policy>None</policy>")), false},
     {"VersionIdEmpty", Kind::Package, PackageXml("", Version("<id/>")), false},
-    {"VersionRunDiffers", Kind::Package,
-     PackageXml(kRunFile, "<run>setup/start.exe</run>" + Version("<id>42</id>")), false},
+    {"VersionRunDiffers", Kind::Package, PackageXml(kRunFile, "<run>setup/start.exe</run>" + Version("<id>42</id>")),
+     false},
     {"VersionRunWithoutPackageRun", Kind::Package,
      PackageXml(kRunFile, Version("<id>42</id><run>setup/start.exe</run>")), false},
     {"VersionCodesWithoutPolicy", Kind::Package,
      PackageXml("", Version("<id>42</id>" + Codes("<countryCode>SE</countryCode>"))), false},
     {"VersionCodesWithEmptyPolicy", Kind::Package,
-     PackageXml("", Version("<id>42</id><policy/>" + Codes("<countryCode>SE</countryCode>"))),
-     false},
+     PackageXml("", Version("<id>42</id><policy/>" + Codes("<countryCode>SE</countryCode>"))), false},
     {"VersionPolicyNoneWithCodes", Kind::Package,
-     PackageXml("", Version("<id>42</id><policy>None</policy>" +
-                            Codes("<countryCode>SE</countryCode>"))),
-     true},
-    {"VersionUnknownPolicy", Kind::Package,
-     PackageXml("", Version("<id>42</id><policy>whitelist</policy>")), false},
+     PackageXml("", Version("<id>42</id><policy>None</policy>" + Codes("<countryCode>SE</countryCode>"))), true},
+    {"VersionUnknownPolicy", Kind::Package, PackageXml("", Version("<id>42</id><policy>whitelist</policy>")), false},
     {"VersionCodeOfThreeLetters", Kind::Package,
-     PackageXml("", Version("<id>42</id><policy>Whitelist</policy>" +
-                            Codes("<countryCode>SWE</countryCode>"))),
-     false},
+     PackageXml("", Version("<id>42</id><policy>Whitelist</policy>" + Codes("<countryCode>SWE</countryCode>"))), false},
     {"VersionCodeListWithForeignChild", Kind::Package,
-     PackageXml("", Version("<id>42</id><policy>Whitelist</policy>" +
-                            Codes("<countryCode>SE</countryCode><code>NO</code>"))),
+     PackageXml(
+         "", Version("<id>42</id><policy>Whitelist</policy>" + Codes("<countryCode>SE</countryCode><code>NO</code>"))),
      false},
 
     // File entries.
     {"ChecksumsOf24Characters", Kind::Package, PackageXml(kTenBytes), true},
-    {"ChecksumsOf23Characters", Kind::Package,
-     PackageXml(FileXml("a", "4", "10", kChecksums24.substr(1))), false},
-    {"ChecksumsOf25Characters", Kind::Package,
-     PackageXml(FileXml("a", "4", "10", kChecksums24 + "0")), false},
+    {"ChecksumsOf23Characters", Kind::Package, PackageXml(FileXml("a", "4", "10", kChecksums24.substr(1))), false},
+    {"ChecksumsOf25Characters", Kind::Package, PackageXml(FileXml("a", "4", "10", kChecksums24 + "0")), false},
     {"EmptyFileWithEmptyChecksums", Kind::Package, PackageXml(FileXml("a", "4", "0", "")), true},
-    {"EmptyFileWithAChecksum", Kind::Package, PackageXml(FileXml("a", "4", "0", "00000000")),
+    {"EmptyFileWithAChecksum", Kind::Package, PackageXml(FileXml("a", "4", "0", "00000000")), false},
+    {"ChecksumsMissing", Kind::Package, PackageXml("<file><path>a</path><chunksize>4</chunksize><size>0</size></file>"),
      false},
-    {"ChecksumsMissing", Kind::Package,
-     PackageXml("<file><path>a</path><chunksize>4</chunksize><size>0</size></file>"), false},
-    {"ChecksumGroupWithoutDigits", Kind::Package,
-     PackageXml(FileXml("a", "4", "4", "zzzzzzzz")), false},
+    {"ChecksumGroupWithoutDigits", Kind::Package, PackageXml(FileXml("a", "4", "4", "zzzzzzzz")), false},
     {"FileFieldsAsAttributes", Kind::Package,
      PackageXml(R"(<file path="a" chunksize="4" size="4" checksums="0000000a"/>)"), true},
     {"PathEmpty", Kind::Package, PackageXml(FileXml("", "4", "4", "00000000")), false},
-    {"PathMissing", Kind::Package,
-     PackageXml("<file><chunksize>4</chunksize><size>0</size><checksums/></file>"), false},
+    {"PathMissing", Kind::Package, PackageXml("<file><chunksize>4</chunksize><size>0</size><checksums/></file>"),
+     false},
     {"ChunkSizeZero", Kind::Package, PackageXml(FileXml("a", "0", "0", "")), false},
     {"ChunkSizeNotANumber", Kind::Package, PackageXml(FileXml("a", "four", "0", "")), false},
     {"ChunkSizeNegative", Kind::Package, PackageXml(FileXml("a", "-1", "0", "")), false},
-    {"ChunkSizeBeyond32Bits", Kind::Package, PackageXml(FileXml("a", "4294967296", "0", "")),
+    {"ChunkSizeBeyond32Bits", Kind::Package, PackageXml(FileXml("a", "4294967296", "0", "")), false},
+    {"ChunkSizeLargest32Bits", Kind::Package, PackageXml(FileXml("a", "4294967295", "0", "")), true},
+    {"SizeMissing", Kind::Package, PackageXml("<file><path>a</path><chunksize>4</chunksize><checksums/></file>"),
      false},
-    {"ChunkSizeLargest32Bits", Kind::Package, PackageXml(FileXml("a", "4294967295", "0", "")),
-     true},
-    {"SizeMissing", Kind::Package,
-     PackageXml("<file><path>a</path><chunksize>4</chunksize><checksums/></file>"), false},
-    {"SizeBeyond64Bits", Kind::Package,
-     PackageXml(FileXml("a", "4", "18446744073709551616", "")), false},
-    {"ChunkCountBeyondLimit", Kind::Package, PackageXml(FileXml("a", "1", "536870912", "")),
-     false},
-    {"ChunkCountRoundingOverflows", Kind::Package,
-     PackageXml(FileXml("a", "2", "18446744073709551615", "")), false},
+    {"SizeBeyond64Bits", Kind::Package, PackageXml(FileXml("a", "4", "18446744073709551616", "")), false},
+    {"ChunkCountBeyondLimit", Kind::Package, PackageXml(FileXml("a", "1", "536870912", "")), false},
+    {"ChunkCountRoundingOverflows", Kind::Package, PackageXml(FileXml("a", "2", "18446744073709551615", "")), false},
 
     // Paths must stay inside the destination folder.
-    {"PathWithLeadingSlash", Kind::Package,
-     PackageXml(FileXml("/bin/a.exe", "4", "0", "")), true},
+    {"PathWithLeadingSlash", Kind::Package, PackageXml(FileXml("/bin/a.exe", "4", "0", "")), true},
     {"PathClimbingOut", Kind::Package, PackageXml(FileXml("../a.exe", "4", "0", "")), false},
-    {"PathClimbingOutWithBackslashes", Kind::Package,
-     PackageXml(FileXml("bin\\..\\..\\a.exe", "4", "0", "")), false},
+    {"PathClimbingOutWithBackslashes", Kind::Package, PackageXml(FileXml("bin\\..\\..\\a.exe", "4", "0", "")), false},
     {"PathWithDrive", Kind::Package, PackageXml(FileXml("C:\\a.exe", "4", "0", "")), false},
-    {"PathWithRootName", Kind::Package,
-     PackageXml(FileXml("/\\\\server\\share\\a.exe", "4", "0", "")), false},
+    {"PathWithRootName", Kind::Package, PackageXml(FileXml("/\\\\server\\share\\a.exe", "4", "0", "")), false},
 
     // Node lists.
     {"NodeListOfTwo", Kind::NodeList,
-     NodeList(Node("<NodeId>1</NodeId><Host>a.test</Host>") +
-              Node("<NodeId>2</NodeId><Host>b.test</Host>")),
-     true},
+     NodeList(Node("<NodeId>1</NodeId><Host>a.test</Host>") + Node("<NodeId>2</NodeId><Host>b.test</Host>")), true},
     {"NodeListWithNamespaceAttributes", Kind::NodeList,
      R"(<ArrayOfNodeInfo xmlns:i="http://www.w3.org/2001/XMLSchema-instance" xmlns="urn:n">)" +
          Node("<NodeId>1</NodeId><Host>a.test</Host>") + "</ArrayOfNodeInfo>",
@@ -202,8 +173,8 @@ const ReadingCase kCases[] = {
      "    <Host>a.test</Host>\n    <Weight>3</Weight>\n  </NodeInfo>\n</ArrayOfNodeInfo>\n",
      true},
     {"NodeListWithoutNodes", Kind::NodeList, NodeList("<Other/>"), false},
-    {"NodeListElementMissing", Kind::NodeList,
-     "<Nodes>" + Node("<NodeId>1</NodeId><Host>a.test</Host>") + "</Nodes>", false},
+    {"NodeListElementMissing", Kind::NodeList, "<Nodes>" + Node("<NodeId>1</NodeId><Host>a.test</Host>") + "</Nodes>",
+     false},
     {"NodeIdMissing", Kind::NodeList, NodeList(Node("<Host>a.test</Host>")), false},
     {"NodeIdEmpty", Kind::NodeList, NodeList(Node("<NodeId/><Host>a.test</Host>")), false},
     {"NodeHostEmpty", Kind::NodeList, NodeList(Node("<NodeId>1</NodeId><Host/>")), false},
@@ -214,10 +185,8 @@ const ReadingCase kCases[] = {
      R"({"ip":"192.0.2.1","country_code":"SE","country_name":"Sweden","country_code3":"SWE",)"
      R"("continent_code":"EU","isp":"Example"})",
      true},
-    {"GeolocationWithoutOptionalKeys", Kind::Geolocation, R"({"ip":"192.0.2.1","country_code":"SE"})",
-     true},
-    {"GeolocationCountryCodeEmpty", Kind::Geolocation, R"({"ip":"192.0.2.1","country_code":""})",
-     false},
+    {"GeolocationWithoutOptionalKeys", Kind::Geolocation, R"({"ip":"192.0.2.1","country_code":"SE"})", true},
+    {"GeolocationCountryCodeEmpty", Kind::Geolocation, R"({"ip":"192.0.2.1","country_code":""})", false},
     {"GeolocationIpMissing", Kind::Geolocation, R"({"country_code":"SE"})", false},
     {"GeolocationIpEmpty", Kind::Geolocation, R"({"ip":"","country_code":"SE"})", false},
 };
@@ -272,7 +241,7 @@ TEST(PackageManifestReading, ReadsIsActiveFlag) {
     const struct {
         const char* text;
         bool active;
-    } cases[] = {{"true", true}, {"false", false}, {"1", true},    {"0", false},
+    } cases[] = {{"true", true}, {"false", false}, {"1", true},     {"0", false},
                  {"yes", true},  {"", true},       {"False", true}, {"2", true}};
     for (const auto& c : cases) {
         const auto package = ReadPackage(PackageXml("", std::string("<isActive>") + c.text + "</isActive>"));
@@ -281,9 +250,8 @@ TEST(PackageManifestReading, ReadsIsActiveFlag) {
 }
 
 TEST(PackageManifestReading, SplitsRunFileFromOtherFilesInDocumentOrder) {
-    const auto package = ReadPackage(
-        PackageXml(FileXml("b.dat", "4", "0", "") + kRunFile + FileXml("a.dat", "4", "0", ""),
-                   "<run>setup/start.exe</run>"));
+    const auto package = ReadPackage(PackageXml(
+        FileXml("b.dat", "4", "0", "") + kRunFile + FileXml("a.dat", "4", "0", ""), "<run>setup/start.exe</run>"));
     ASSERT_EQ(package.GetFiles().size(), 3u);
     ASSERT_NE(package.GetRunFile(), nullptr);
     EXPECT_EQ(package.GetRunFile(), package.GetFiles()[1]);
@@ -296,8 +264,8 @@ TEST(PackageManifestReading, SplitsRunFileFromOtherFilesInDocumentOrder) {
 }
 
 TEST(PackageManifestReading, LaterRunFileReplacesEarlierOne) {
-    const auto package = ReadPackage(PackageXml(
-        kRunFile + FileXml("setup/start.exe", "8", "8", "00000000"), "<run>setup/start.exe</run>"));
+    const auto package = ReadPackage(
+        PackageXml(kRunFile + FileXml("setup/start.exe", "8", "8", "00000000"), "<run>setup/start.exe</run>"));
     EXPECT_EQ(package.GetRunFiles().size(), 2u);
     EXPECT_TRUE(package.GetOtherFiles().empty());
     EXPECT_EQ(package.GetRunFile(), package.GetFiles()[1]);
@@ -325,29 +293,26 @@ TEST(PackageManifestReading, ReadsChecksumGroupsAsHexadecimalStreamWould) {
         const char* group;
         std::uint32_t value;
     } cases[] = {
-        {"DEADBEEF", 0xDEADBEEF}, {"deadbeef", 0xDEADBEEF}, {"  1a2b3c", 0x1A2B3C},
-        {"1a2b3c  ", 0x1A2B3C},   {"0x1a2b3c", 0x1A2B3C},   {"0000000g", 0},
-        {"12g45678", 0x12},
+        {"DEADBEEF", 0xDEADBEEF}, {"deadbeef", 0xDEADBEEF}, {"  1a2b3c", 0x1A2B3C}, {"1a2b3c  ", 0x1A2B3C},
+        {"0x1a2b3c", 0x1A2B3C},   {"0000000g", 0},          {"12g45678", 0x12},
     };
     for (const auto& c : cases) {
         const auto package = ReadPackage(PackageXml(FileXml("a", "4", "4", c.group)));
-        EXPECT_EQ(package.GetFiles()[0]->GetChecksums(), std::vector<std::uint32_t>{c.value})
-            << c.group;
+        EXPECT_EQ(package.GetFiles()[0]->GetChecksums(), std::vector<std::uint32_t>{c.value}) << c.group;
     }
 }
 
 TEST(PackageManifestReading, RejectsChecksumGroupsWithoutAnyDigit) {
     for (const char* group : {"        ", "-1234567", "g0000000", "+       "}) {
-        EXPECT_THROW(ReadPackage(PackageXml(FileXml("a", "4", "4", group))), ManifestParseException)
-            << group;
+        EXPECT_THROW(ReadPackage(PackageXml(FileXml("a", "4", "4", group))), ManifestParseException) << group;
     }
 }
 
 TEST(PackageManifestReading, AppliesCountryPolicy) {
     const auto withPolicy = [](const std::string& policy) {
-        return ReadPackage(PackageXml(
-            "", Version("<id>42</id><policy>" + policy + "</policy>" +
-                        Codes("<countryCode>SE</countryCode><countryCode>NO</countryCode>"))));
+        return ReadPackage(
+            PackageXml("", Version("<id>42</id><policy>" + policy + "</policy>" +
+                                   Codes("<countryCode>SE</countryCode><countryCode>NO</countryCode>"))));
     };
     const auto whitelist = withPolicy("Whitelist");
     ASSERT_NE(whitelist.GetVersion(), nullptr);
@@ -400,8 +365,7 @@ TEST(FileManifestChunkCount, CountsChunksAndRefusesCountsBeyondLimit) {
         if (c.count < 0) {
             EXPECT_THROW(file.GetChunkCount(), ManifestOverflowException) << c.size << '/' << c.chunkSize;
         } else {
-            EXPECT_EQ(file.GetChunkCount(), static_cast<std::uint32_t>(c.count))
-                << c.size << '/' << c.chunkSize;
+            EXPECT_EQ(file.GetChunkCount(), static_cast<std::uint32_t>(c.count)) << c.size << '/' << c.chunkSize;
         }
     }
 }
@@ -415,8 +379,7 @@ StandardNodeListManifest ReadNodeList(const std::string& document) {
 }
 
 std::string WeightedNode(const std::string& id, const std::string& weight) {
-    return Node("<NodeId>" + id + "</NodeId><Host>" + id + ".test</Host><Weight>" + weight +
-                "</Weight>");
+    return Node("<NodeId>" + id + "</NodeId><Host>" + id + ".test</Host><Weight>" + weight + "</Weight>");
 }
 
 TEST(NodeListManifestReading, NormalizesWeights) {
@@ -434,8 +397,7 @@ TEST(NodeListManifestReading, NormalizesWeights) {
         {"WeightBeyond32BitsCountsAsOne", {"4294967296"}, {"n0"}, {1}},
         // These sum to 2^32: with a 32-bit sum they would look weightless and the
         // disabled node would be put back in rotation.
-        {"LargeWeightsAddingToWrap", {"2147483648", "2147483648", "0"}, {"n0", "n1"},
-         {2147483648u, 2147483648u}},
+        {"LargeWeightsAddingToWrap", {"2147483648", "2147483648", "0"}, {"n0", "n1"}, {2147483648u, 2147483648u}},
     };
     for (const auto& c : cases) {
         std::string nodes;
@@ -459,13 +421,16 @@ TEST(NodeListManifestReading, ReadsNodeFieldsAndNormalizesPath) {
         const char* pathElement;
         const char* path;
     } cases[] = {
-        {"", "/packages/"},          {"<Path>cdn</Path>", "/cdn/"}, {"<Path/>", "/"},
-        {"<Path>/a/b</Path>", "/a/b/"}, {"<Path>a/b/</Path>", "/a/b/"}, {"<Path>/</Path>", "/"},
+        {"", "/packages/"},
+        {"<Path>cdn</Path>", "/cdn/"},
+        {"<Path/>", "/"},
+        {"<Path>/a/b</Path>", "/a/b/"},
+        {"<Path>a/b/</Path>", "/a/b/"},
+        {"<Path>/</Path>", "/"},
     };
     for (const auto& c : cases) {
         const auto list = ReadNodeList(
-            NodeList("<Other/>" + Node(std::string("<NodeId>7</NodeId><Host>h.test:81</Host>") +
-                                      c.pathElement)));
+            NodeList("<Other/>" + Node(std::string("<NodeId>7</NodeId><Host>h.test:81</Host>") + c.pathElement)));
         ASSERT_EQ(list.GetNodes().size(), 1u);
         const NodeManifest& node = *list.GetNodes()[0];
         EXPECT_EQ(node.GetNodeId(), "7");
@@ -514,12 +479,12 @@ TEST(NodeManifest, WritesHostPathWeightAndStatistics) {
     boost::property_tree::ptree tree;
     node.Write(tree);
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"Node", "h.test"}, {"Path", "/cdn/"},  {"Weight", "4000000000"},
-        {"Requests", "1"},  {"Errors", "0"},    {"Bytes", "3000"},
-        {"Average Request Speed", "2000"},
+        {"Node", "h.test"}, {"Path", "/cdn/"}, {"Weight", "4000000000"},          {"Requests", "1"},
+        {"Errors", "0"},    {"Bytes", "3000"}, {"Average Request Speed", "2000"},
     };
     std::vector<std::pair<std::string, std::string>> written;
-    for (const auto& [key, child] : tree) written.emplace_back(key, child.data());
+    for (const auto& [key, child] : tree)
+        written.emplace_back(key, child.data());
     EXPECT_EQ(written, expected);
 }
 

@@ -13,8 +13,7 @@ namespace {
 
 using http::State;
 
-http::RequestStatus Sample(State state, std::uint64_t bytes, std::uint32_t firstByteMs,
-                           std::uint32_t totalMs) {
+http::RequestStatus Sample(State state, std::uint64_t bytes, std::uint32_t firstByteMs, std::uint32_t totalMs) {
     http::RequestStatus status;
     status.state = state;
     status.bytes = bytes;
@@ -27,7 +26,8 @@ std::map<std::string, std::string> Written(NodeStatistics& statistics) {
     boost::property_tree::ptree tree;
     statistics.Write(tree);
     std::map<std::string, std::string> keys;
-    for (const auto& [key, child] : tree) keys[key] = child.data();
+    for (const auto& [key, child] : tree)
+        keys[key] = child.data();
     return keys;
 }
 
@@ -38,14 +38,12 @@ TEST(NodeStatistics, ClassifiesEveryStateIntoOneCounter) {
         int kind;
     };
     const std::map<State, Expected> table = {
-        {State::Ready, {false, 0}},          {State::Running, {false, 0}},
-        {State::Succeeded, {false, 0}},      {State::Aborted, {false, 0}},
-        {State::InvalidRequest, {true, 0}},  {State::ResolveError, {true, 0}},
-        {State::ConnectError, {true, 1}},    {State::ClientError, {true, 0}},
-        {State::ServerError, {true, 2}},     {State::TransmitError, {true, 3}},
-        {State::WriteError, {true, 0}},      {State::RangeError, {true, 4}},
-        {State::Timeout, {true, 5}},         {State::OutOfMemory, {true, 0}},
-        {State::OtherError, {true, 0}},      {State::SecurityError, {true, 1}},
+        {State::Ready, {false, 0}},        {State::Running, {false, 0}},       {State::Succeeded, {false, 0}},
+        {State::Aborted, {false, 0}},      {State::InvalidRequest, {true, 0}}, {State::ResolveError, {true, 0}},
+        {State::ConnectError, {true, 1}},  {State::ClientError, {true, 0}},    {State::ServerError, {true, 2}},
+        {State::TransmitError, {true, 3}}, {State::WriteError, {true, 0}},     {State::RangeError, {true, 4}},
+        {State::Timeout, {true, 5}},       {State::OutOfMemory, {true, 0}},    {State::OtherError, {true, 0}},
+        {State::SecurityError, {true, 1}},
     };
     ASSERT_EQ(table.size(), 16u);
     for (const auto& [state, expected] : table) {
@@ -82,19 +80,15 @@ TEST(NodeStatistics, CountsEverySampleAtLeastOneMillisecond) {
 TEST(NodeStatistics, WritesRequestsErrorsBytesAndAverageSpeed) {
     NodeStatistics statistics;
     EXPECT_EQ(Written(statistics),
-              (std::map<std::string, std::string>{{"Requests", "0"},
-                                                  {"Errors", "0"},
-                                                  {"Bytes", "0"},
-                                                  {"Average Request Speed", "0"}}));
+              (std::map<std::string, std::string>{
+                  {"Requests", "0"}, {"Errors", "0"}, {"Bytes", "0"}, {"Average Request Speed", "0"}}));
     // Less than a second of success time must not divide by zero: 1000 bytes
     // in 400 ms is 2500 bytes per second.
     statistics.AddSample(Sample(State::Succeeded, 1000, 10, 400));
     statistics.AddSample(Sample(State::ServerError, 77, 10, 900));
     EXPECT_EQ(Written(statistics),
-              (std::map<std::string, std::string>{{"Requests", "2"},
-                                                  {"Errors", "1"},
-                                                  {"Bytes", "1077"},
-                                                  {"Average Request Speed", "2500"}}));
+              (std::map<std::string, std::string>{
+                  {"Requests", "2"}, {"Errors", "1"}, {"Bytes", "1077"}, {"Average Request Speed", "2500"}}));
 }
 
 TEST(NodeStatistics, AverageSpeedTruncatesAndSaturates) {
@@ -140,10 +134,12 @@ TEST(NodeStatistics, LosesNoSampleAddedFromSeveralThreads) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&statistics, t] {
             const State state = t % 2 == 0 ? State::Succeeded : State::RangeError;
-            for (int i = 0; i < kSamples; ++i) statistics.AddSample(Sample(state, 3, 1, 2));
+            for (int i = 0; i < kSamples; ++i)
+                statistics.AddSample(Sample(state, 3, 1, 2));
         });
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     EXPECT_EQ(statistics.GetSuccesses(), 2u * kSamples);
     EXPECT_EQ(statistics.GetErrors(), 2u * kSamples);
     EXPECT_EQ(statistics.GetDataMismatches(), 2u * kSamples);

@@ -18,7 +18,8 @@ void LiftAttributes(ptree& node) {
     const auto attributes = node.find("<xmlattr>");
     if (attributes == node.not_found()) return;
     const ptree copy = attributes->second;
-    for (const auto& [name, value] : copy) node.push_back({name, value});
+    for (const auto& [name, value] : copy)
+        node.push_back({name, value});
 }
 
 }  // namespace

@@ -19,51 +19,78 @@ namespace vrexa::testsupport {
 // The parts combine in the order the fields are listed; an empty Fault serves
 // the resource normally.
 struct Fault {
-  double delaySeconds = 0;                       // wait before sending anything
-  bool resetBeforeResponse = false;              // reset the connection before any response byte
-  int statusCode = 0;                            // answer with this status code (0: normal)
-  std::string location;                          // answer 302 with this Location
-  bool ignoresRange = false;                     // answer 200 with the whole resource despite a range
-  std::optional<std::uint64_t> stallAfterBytes;  // send this many body bytes, then stall ...
-  double stallSeconds = 3600;                    // ... this long (ends early on stop or hang-up)
-  std::optional<std::uint64_t> cutAfterBytes;    // send this many body bytes, then close
-  std::optional<std::uint64_t> resetAfterBytes;  // send this many body bytes, then reset
-  std::uint64_t extraBodyBytes = 0;              // bytes beyond the announced Content-Length
-  std::map<std::string, std::string> extraHeaders;
-  int count = -1;                                // requests it applies to; -1: all from now on
+    double delaySeconds = 0;                       // wait before sending anything
+    bool resetBeforeResponse = false;              // reset the connection before any response byte
+    int statusCode = 0;                            // answer with this status code (0: normal)
+    std::string location;                          // answer 302 with this Location
+    bool ignoresRange = false;                     // answer 200 with the whole resource despite a range
+    std::optional<std::uint64_t> stallAfterBytes;  // send this many body bytes, then stall ...
+    double stallSeconds = 3600;                    // ... this long (ends early on stop or hang-up)
+    std::optional<std::uint64_t> cutAfterBytes;    // send this many body bytes, then close
+    std::optional<std::uint64_t> resetAfterBytes;  // send this many body bytes, then reset
+    std::uint64_t extraBodyBytes = 0;              // bytes beyond the announced Content-Length
+    std::map<std::string, std::string> extraHeaders;
+    int count = -1;  // requests it applies to; -1: all from now on
 
-  Fault& Delay(double seconds) { delaySeconds = seconds; return *this; }
-  Fault& Reset() { resetBeforeResponse = true; return *this; }
-  Fault& Status(int code) { statusCode = code; return *this; }
-  Fault& Redirect(std::string to) { location = std::move(to); return *this; }
-  Fault& IgnoreRange() { ignoresRange = true; return *this; }
-  Fault& Stall(std::uint64_t afterBytes, double seconds = 3600) {
-    stallAfterBytes = afterBytes;
-    stallSeconds = seconds;
-    return *this;
-  }
-  Fault& Cut(std::uint64_t afterBytes) { cutAfterBytes = afterBytes; return *this; }
-  Fault& ResetAfter(std::uint64_t bytes) { resetAfterBytes = bytes; return *this; }
-  Fault& ExtraBytes(std::uint64_t bytes) { extraBodyBytes = bytes; return *this; }
-  Fault& Header(std::string name, std::string value) {
-    extraHeaders[std::move(name)] = std::move(value);
-    return *this;
-  }
-  Fault& Times(int requests) { count = requests; return *this; }
+    Fault& Delay(double seconds) {
+        delaySeconds = seconds;
+        return *this;
+    }
+    Fault& Reset() {
+        resetBeforeResponse = true;
+        return *this;
+    }
+    Fault& Status(int code) {
+        statusCode = code;
+        return *this;
+    }
+    Fault& Redirect(std::string to) {
+        location = std::move(to);
+        return *this;
+    }
+    Fault& IgnoreRange() {
+        ignoresRange = true;
+        return *this;
+    }
+    Fault& Stall(std::uint64_t afterBytes, double seconds = 3600) {
+        stallAfterBytes = afterBytes;
+        stallSeconds = seconds;
+        return *this;
+    }
+    Fault& Cut(std::uint64_t afterBytes) {
+        cutAfterBytes = afterBytes;
+        return *this;
+    }
+    Fault& ResetAfter(std::uint64_t bytes) {
+        resetAfterBytes = bytes;
+        return *this;
+    }
+    Fault& ExtraBytes(std::uint64_t bytes) {
+        extraBodyBytes = bytes;
+        return *this;
+    }
+    Fault& Header(std::string name, std::string value) {
+        extraHeaders[std::move(name)] = std::move(value);
+        return *this;
+    }
+    Fault& Times(int requests) {
+        count = requests;
+        return *this;
+    }
 };
 
 // One request as it reached the server.
 struct RecordedRequest {
-  std::string method;
-  std::string target;  // as on the request line (an absolute URL when proxied)
-  std::string path;    // without the query
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;
-  bool proxied = false;  // it came as a proxy request and was forwarded
-  std::string client;    // the peer's "address:port": equal for requests on one connection
+    std::string method;
+    std::string target;  // as on the request line (an absolute URL when proxied)
+    std::string path;    // without the query
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    bool proxied = false;  // it came as a proxy request and was forwarded
+    std::string client;    // the peer's "address:port": equal for requests on one connection
 
-  // The value of the first header with this name (case-insensitive).
-  std::optional<std::string> Header(const std::string& name) const;
+    // The value of the first header with this name (case-insensitive).
+    std::optional<std::string> Header(const std::string& name) const;
 };
 
 // A fault-injecting HTTP/1.1 server on 127.0.0.1 (a free port), in its own
@@ -83,45 +110,45 @@ struct RecordedRequest {
 // The server process also ends when this process does (it stops at the end of
 // its standard input).
 class TestHttpServer {
- public:
-  explicit TestHttpServer(const std::string& root = std::string());
-  ~TestHttpServer();
-  TestHttpServer(const TestHttpServer&) = delete;
-  TestHttpServer& operator=(const TestHttpServer&) = delete;
+public:
+    explicit TestHttpServer(const std::string& root = std::string());
+    ~TestHttpServer();
+    TestHttpServer(const TestHttpServer&) = delete;
+    TestHttpServer& operator=(const TestHttpServer&) = delete;
 
-  std::uint16_t Port() const { return port_; }
-  // "http://127.0.0.1:<port>" followed by path.
-  std::string Url(const std::string& path) const;
-  // "127.0.0.1:<port>", to use the server as a proxy.
-  std::string Address() const;
+    std::uint16_t Port() const { return port_; }
+    // "http://127.0.0.1:<port>" followed by path.
+    std::string Url(const std::string& path) const;
+    // "127.0.0.1:<port>", to use the server as a proxy.
+    std::string Address() const;
 
-  // Queues a fault for requests to path (the path without query).
-  void SetFault(const std::string& path, const Fault& fault);
-  // Serves these bytes at path (before any file under the root).
-  void SetBody(const std::string& path, const std::string& content);
-  // Drops every fault and every body given by SetBody.
-  void ClearFaults();
-  // Every request received so far, oldest first.
-  std::vector<RecordedRequest> Requests();
-  void ClearRequests();
-  // Stops the server and waits for its process; the destructor does the same.
-  void Stop();
+    // Queues a fault for requests to path (the path without query).
+    void SetFault(const std::string& path, const Fault& fault);
+    // Serves these bytes at path (before any file under the root).
+    void SetBody(const std::string& path, const std::string& content);
+    // Drops every fault and every body given by SetBody.
+    void ClearFaults();
+    // Every request received so far, oldest first.
+    std::vector<RecordedRequest> Requests();
+    void ClearRequests();
+    // Stops the server and waits for its process; the destructor does the same.
+    void Stop();
 
-  // The path of the server script, for tests and harnesses that start it
-  // themselves (see its --help).
-  static std::string ScriptPath();
+    // The path of the server script, for tests and harnesses that start it
+    // themselves (see its --help).
+    static std::string ScriptPath();
 
- private:
-  // Sends one command line and returns the answer line.
-  std::string Command(const std::string& json);
-  std::string ReadLine(int timeoutMs);
+private:
+    // Sends one command line and returns the answer line.
+    std::string Command(const std::string& json);
+    std::string ReadLine(int timeoutMs);
 
-  std::mutex mutex_;
-  pid_t pid_ = -1;
-  int toServer_ = -1;
-  int fromServer_ = -1;
-  std::string pending_;
-  std::uint16_t port_ = 0;
+    std::mutex mutex_;
+    pid_t pid_ = -1;
+    int toServer_ = -1;
+    int fromServer_ = -1;
+    std::string pending_;
+    std::uint16_t port_ = 0;
 };
 
 }  // namespace vrexa::testsupport

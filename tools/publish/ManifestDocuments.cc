@@ -12,105 +12,104 @@ namespace {
 using boost::property_tree::ptree;
 
 ptree NodeInfo(const NodeSpec& node) {
-  ptree info;
-  info.put("NodeId", node.id);
-  info.put("Host", node.host);
-  info.put("Path", node.path);
-  info.put("Weight", std::to_string(node.weight));
-  return info;
+    ptree info;
+    info.put("NodeId", node.id);
+    info.put("Host", node.host);
+    info.put("Path", node.path);
+    info.put("Weight", std::to_string(node.weight));
+    return info;
 }
 
 }  // namespace
 
 std::string ChecksumText(const std::vector<std::uint32_t>& checksums) {
-  std::string text(checksums.size() * 8, '0');
-  char group[9];
-  for (std::size_t i = 0; i < checksums.size(); ++i) {
-    std::snprintf(group, sizeof group, "%08x", static_cast<unsigned>(checksums[i]));
-    text.replace(i * 8, 8, group, 8);
-  }
-  return text;
+    std::string text(checksums.size() * 8, '0');
+    char group[9];
+    for (std::size_t i = 0; i < checksums.size(); ++i) {
+        std::snprintf(group, sizeof group, "%08x", static_cast<unsigned>(checksums[i]));
+        text.replace(i * 8, 8, group, 8);
+    }
+    return text;
 }
 
 ptree PackageManifestTree(const PublishOptions& options, const std::vector<PublishedFile>& files) {
-  ptree package;
-  package.put("id", options.packageId);
-  package.put("name", options.name);
-  package.put("partnerId", options.partnerId);
-  package.put("versionId", options.versionId);
-  if (!options.run.empty()) {
-    package.put("run", options.run);
-  }
-  package.put("isActive", options.active ? "true" : "false");
-
-  ptree version;
-  version.put("id", options.versionId);
-  if (!options.run.empty()) {
-    version.put("run", options.run);
-  }
-  version.put("policy", std::string(CountryPolicyName(options.policy)));
-  if (!options.countries.empty()) {
-    ptree codes;
-    for (const auto& code : options.countries) {
-      codes.add("countryCode", code);
+    ptree package;
+    package.put("id", options.packageId);
+    package.put("name", options.name);
+    package.put("partnerId", options.partnerId);
+    package.put("versionId", options.versionId);
+    if (!options.run.empty()) {
+        package.put("run", options.run);
     }
-    version.add_child("countryCodes", codes);
-  }
-  package.add_child("version", version);
+    package.put("isActive", options.active ? "true" : "false");
 
-  ptree list;
-  for (const auto& file : files) {
-    ptree entry;
-    entry.put("path", file.path);
-    entry.put("chunksize", std::to_string(options.chunkSize));
-    entry.put("size", std::to_string(file.size));
-    entry.put("checksums", ChecksumText(file.checksums));
-    list.push_back({"file", entry});
-  }
-  // An empty "files" element still has to be present.
-  package.add_child("files", list);
+    ptree version;
+    version.put("id", options.versionId);
+    if (!options.run.empty()) {
+        version.put("run", options.run);
+    }
+    version.put("policy", std::string(CountryPolicyName(options.policy)));
+    if (!options.countries.empty()) {
+        ptree codes;
+        for (const auto& code : options.countries) {
+            codes.add("countryCode", code);
+        }
+        version.add_child("countryCodes", codes);
+    }
+    package.add_child("version", version);
 
-  ptree document;
-  document.add_child("package", package);
-  return document;
+    ptree list;
+    for (const auto& file : files) {
+        ptree entry;
+        entry.put("path", file.path);
+        entry.put("chunksize", std::to_string(options.chunkSize));
+        entry.put("size", std::to_string(file.size));
+        entry.put("checksums", ChecksumText(file.checksums));
+        list.push_back({"file", entry});
+    }
+    // An empty "files" element still has to be present.
+    package.add_child("files", list);
+
+    ptree document;
+    document.add_child("package", package);
+    return document;
 }
 
 ptree NodeListTree(const ptree& existing, const std::vector<NodeSpec>& nodes) {
-  ptree document;
-  if (existing.empty()) {
-    document.add_child("ArrayOfNodeInfo", ptree());
-  } else {
-    if (existing.size() != 1 || existing.front().first != "ArrayOfNodeInfo") {
-      throw std::runtime_error("its document element is not ArrayOfNodeInfo");
+    ptree document;
+    if (existing.empty()) {
+        document.add_child("ArrayOfNodeInfo", ptree());
+    } else {
+        if (existing.size() != 1 || existing.front().first != "ArrayOfNodeInfo") {
+            throw std::runtime_error("its document element is not ArrayOfNodeInfo");
+        }
+        document = existing;
     }
-    document = existing;
-  }
-  ptree& list = document.get_child("ArrayOfNodeInfo");
-  for (const auto& node : nodes) {
-    bool replaced = false;
-    for (auto& [key, info] : list) {
-      // The id may be written as an element or as an attribute.
-      auto id = info.get_optional<std::string>("NodeId");
-      if (!id) {
-        id = info.get_optional<std::string>("<xmlattr>.NodeId");
-      }
-      if (key == "NodeInfo" && id == node.id) {
-        info = NodeInfo(node);
-        replaced = true;
-      }
+    ptree& list = document.get_child("ArrayOfNodeInfo");
+    for (const auto& node : nodes) {
+        bool replaced = false;
+        for (auto& [key, info] : list) {
+            // The id may be written as an element or as an attribute.
+            auto id = info.get_optional<std::string>("NodeId");
+            if (!id) {
+                id = info.get_optional<std::string>("<xmlattr>.NodeId");
+            }
+            if (key == "NodeInfo" && id == node.id) {
+                info = NodeInfo(node);
+                replaced = true;
+            }
+        }
+        if (!replaced) {
+            list.push_back({"NodeInfo", NodeInfo(node)});
+        }
     }
-    if (!replaced) {
-      list.push_back({"NodeInfo", NodeInfo(node)});
-    }
-  }
-  return document;
+    return document;
 }
 
 std::string XmlText(const ptree& tree) {
-  std::ostringstream out;
-  boost::property_tree::write_xml(out, tree,
-                                  boost::property_tree::xml_writer_make_settings<std::string>(' ', 2));
-  return out.str();
+    std::ostringstream out;
+    boost::property_tree::write_xml(out, tree, boost::property_tree::xml_writer_make_settings<std::string>(' ', 2));
+    return out.str();
 }
 
 }  // namespace vrexa::publish

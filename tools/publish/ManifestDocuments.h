@@ -12,15 +12,14 @@ namespace vrexa::publish {
 
 // One published file as its manifest entry describes it.
 struct PublishedFile {
-  std::string path;  // relative, "/" separators
-  std::uint64_t size = 0;
-  std::vector<std::uint32_t> checksums;  // one CRC-32 per chunk
+    std::string path;  // relative, "/" separators
+    std::uint64_t size = 0;
+    std::vector<std::uint32_t> checksums;  // one CRC-32 per chunk
 };
 
 // The package manifest document ("package" with its identifiers, the version
 // block and the "files" list), in the layout the engine's reader expects.
-boost::property_tree::ptree PackageManifestTree(const PublishOptions& options,
-                                                const std::vector<PublishedFile>& files);
+boost::property_tree::ptree PackageManifestTree(const PublishOptions& options, const std::vector<PublishedFile>& files);
 
 // Eight hexadecimal digits per checksum, in chunk order.
 std::string ChecksumText(const std::vector<std::uint32_t>& checksums);

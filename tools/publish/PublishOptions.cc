@@ -10,265 +10,265 @@ namespace {
 
 template <typename Number>
 std::optional<Number> ParseDecimal(std::string_view text) {
-  Number value{};
-  if (text.empty()) {
-    return std::nullopt;
-  }
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) {
-    return std::nullopt;
-  }
-  return value;
+    Number value{};
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 std::string NormalizeNodePath(std::string path) {
-  if (path.empty() || path.front() != '/') {
-    path.insert(path.begin(), '/');
-  }
-  if (path.back() != '/') {
-    path.push_back('/');
-  }
-  return path;
+    if (path.empty() || path.front() != '/') {
+        path.insert(path.begin(), '/');
+    }
+    if (path.back() != '/') {
+        path.push_back('/');
+    }
+    return path;
 }
 
 void CheckAuthority(std::string_view host, std::string_view nodeText) {
-  std::string_view name = host;
-  std::string_view port;
-  if (!host.empty() && host.front() == '[') {  // an IPv6 literal
-    auto close = host.find(']');
-    if (close == std::string_view::npos || close == 1) {
-      throw UsageError("--node " + std::string(nodeText) + ": unterminated IPv6 address");
+    std::string_view name = host;
+    std::string_view port;
+    if (!host.empty() && host.front() == '[') {  // an IPv6 literal
+        auto close = host.find(']');
+        if (close == std::string_view::npos || close == 1) {
+            throw UsageError("--node " + std::string(nodeText) + ": unterminated IPv6 address");
+        }
+        name = host.substr(0, close + 1);
+        std::string_view rest = host.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest.front() != ':') {
+                throw UsageError("--node " + std::string(nodeText) + ": unexpected text after the IPv6 address");
+            }
+            port = rest.substr(1);
+            if (port.empty()) {
+                throw UsageError("--node " + std::string(nodeText) + ": the port after ':' is missing");
+            }
+        }
+    } else if (auto colon = host.rfind(':'); colon != std::string_view::npos) {
+        name = host.substr(0, colon);
+        port = host.substr(colon + 1);
+        if (port.empty()) {
+            throw UsageError("--node " + std::string(nodeText) + ": the port after ':' is missing");
+        }
     }
-    name = host.substr(0, close + 1);
-    std::string_view rest = host.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest.front() != ':') {
-        throw UsageError("--node " + std::string(nodeText) + ": unexpected text after the IPv6 address");
-      }
-      port = rest.substr(1);
-      if (port.empty()) {
-        throw UsageError("--node " + std::string(nodeText) + ": the port after ':' is missing");
-      }
+    if (name.empty()) {
+        throw UsageError("--node " + std::string(nodeText) + ": the host is missing");
     }
-  } else if (auto colon = host.rfind(':'); colon != std::string_view::npos) {
-    name = host.substr(0, colon);
-    port = host.substr(colon + 1);
-    if (port.empty()) {
-      throw UsageError("--node " + std::string(nodeText) + ": the port after ':' is missing");
+    for (char c : name) {
+        bool colonOutsideBrackets = c == ':' && name.front() != '[';
+        if (c == '@' || c == '?' || c == '#' || colonOutsideBrackets || static_cast<unsigned char>(c) <= ' ' ||
+            c == 0x7F) {
+            throw UsageError("--node " + std::string(nodeText) + ": the host holds a character a URL host cannot");
+        }
     }
-  }
-  if (name.empty()) {
-    throw UsageError("--node " + std::string(nodeText) + ": the host is missing");
-  }
-  for (char c : name) {
-    bool colonOutsideBrackets = c == ':' && name.front() != '[';
-    if (c == '@' || c == '?' || c == '#' || colonOutsideBrackets || static_cast<unsigned char>(c) <= ' ' ||
-        c == 0x7F) {
-      throw UsageError("--node " + std::string(nodeText) + ": the host holds a character a URL host cannot");
+    if (!port.empty()) {
+        auto number = ParseDecimal<std::uint32_t>(port);
+        if (!number || *number == 0 || *number > 65535) {
+            throw UsageError("--node " + std::string(nodeText) + ": the port must be a number from 1 to 65535");
+        }
     }
-  }
-  if (!port.empty()) {
-    auto number = ParseDecimal<std::uint32_t>(port);
-    if (!number || *number == 0 || *number > 65535) {
-      throw UsageError("--node " + std::string(nodeText) + ": the port must be a number from 1 to 65535");
-    }
-  }
 }
 
 }  // namespace
 
 NodeSpec ParseNodeSpec(std::string_view text) {
-  const std::string nodeText(text);
-  auto equals = text.find('=');
-  if (equals == std::string_view::npos || equals == 0) {
-    throw UsageError("--node " + nodeText + ": expected ID=HOST[:PORT][/PATH][@WEIGHT]");
-  }
-  NodeSpec node;
-  node.id = std::string(text.substr(0, equals));
-  std::string_view rest = text.substr(equals + 1);
-
-  if (auto at = rest.rfind('@'); at != std::string_view::npos) {
-    auto weight = ParseDecimal<std::uint32_t>(rest.substr(at + 1));
-    if (!weight) {
-      throw UsageError("--node " + nodeText + ": the weight must be a whole number from 0 to 4294967295");
+    const std::string nodeText(text);
+    auto equals = text.find('=');
+    if (equals == std::string_view::npos || equals == 0) {
+        throw UsageError("--node " + nodeText + ": expected ID=HOST[:PORT][/PATH][@WEIGHT]");
     }
-    node.weight = *weight;
-    rest = rest.substr(0, at);
-  }
+    NodeSpec node;
+    node.id = std::string(text.substr(0, equals));
+    std::string_view rest = text.substr(equals + 1);
 
-  auto slash = rest.find('/');
-  std::string_view host = rest.substr(0, slash);
-  CheckAuthority(host, nodeText);
-  node.host = std::string(host);
-  if (slash != std::string_view::npos) {
-    std::string_view path = rest.substr(slash);
-    for (char c : path) {
-      if (c == '?' || c == '#' || static_cast<unsigned char>(c) <= ' ' || c == 0x7F) {
-        throw UsageError("--node " + nodeText + ": the path holds a character a URL path cannot");
-      }
+    if (auto at = rest.rfind('@'); at != std::string_view::npos) {
+        auto weight = ParseDecimal<std::uint32_t>(rest.substr(at + 1));
+        if (!weight) {
+            throw UsageError("--node " + nodeText + ": the weight must be a whole number from 0 to 4294967295");
+        }
+        node.weight = *weight;
+        rest = rest.substr(0, at);
     }
-    node.path = NormalizeNodePath(std::string(path));
-  }
-  return node;
+
+    auto slash = rest.find('/');
+    std::string_view host = rest.substr(0, slash);
+    CheckAuthority(host, nodeText);
+    node.host = std::string(host);
+    if (slash != std::string_view::npos) {
+        std::string_view path = rest.substr(slash);
+        for (char c : path) {
+            if (c == '?' || c == '#' || static_cast<unsigned char>(c) <= ' ' || c == 0x7F) {
+                throw UsageError("--node " + nodeText + ": the path holds a character a URL path cannot");
+            }
+        }
+        node.path = NormalizeNodePath(std::string(path));
+    }
+    return node;
 }
 
 CountryPolicy ParseCountryPolicy(std::string_view text) {
-  for (auto policy : {CountryPolicy::None, CountryPolicy::Whitelist, CountryPolicy::Blacklist}) {
-    if (text == CountryPolicyName(policy)) {
-      return policy;
+    for (auto policy : {CountryPolicy::None, CountryPolicy::Whitelist, CountryPolicy::Blacklist}) {
+        if (text == CountryPolicyName(policy)) {
+            return policy;
+        }
     }
-  }
-  throw UsageError("--policy must be None, Whitelist or Blacklist, not \"" + std::string(text) + "\"");
+    throw UsageError("--policy must be None, Whitelist or Blacklist, not \"" + std::string(text) + "\"");
 }
 
 std::string_view CountryPolicyName(CountryPolicy policy) {
-  switch (policy) {
-    case CountryPolicy::Whitelist:
-      return "Whitelist";
-    case CountryPolicy::Blacklist:
-      return "Blacklist";
-    case CountryPolicy::None:
-      break;
-  }
-  return "None";
+    switch (policy) {
+        case CountryPolicy::Whitelist:
+            return "Whitelist";
+        case CountryPolicy::Blacklist:
+            return "Blacklist";
+        case CountryPolicy::None:
+            break;
+    }
+    return "None";
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
-  CommandLine line;
-  PublishOptions& options = line.options;
-  std::vector<std::string> positional;
-  std::map<std::string, bool> seen;
-  bool policyGiven = false;
+    CommandLine line;
+    PublishOptions& options = line.options;
+    std::vector<std::string> positional;
+    std::map<std::string, bool> seen;
+    bool policyGiven = false;
 
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::optional<std::string> inlineValue;
-    if (arg.starts_with("--")) {
-      if (auto equals = arg.find('='); equals != std::string::npos) {
-        inlineValue = arg.substr(equals + 1);
-        arg.resize(equals);
-      }
-    }
-    auto value = [&]() -> std::string {
-      if (inlineValue) {
-        return *inlineValue;
-      }
-      if (i + 1 >= args.size()) {
-        throw UsageError(arg + " needs a value");
-      }
-      return args[++i];
-    };
-    auto once = [&](const std::string& name) {
-      if (seen[name]) {
-        throw UsageError(name + " is given more than once");
-      }
-      seen[name] = true;
-    };
-    auto flag = [&]() {
-      if (inlineValue) {
-        throw UsageError(arg + " takes no value");
-      }
-      once(arg);
-    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inlineValue;
+        if (arg.starts_with("--")) {
+            if (auto equals = arg.find('='); equals != std::string::npos) {
+                inlineValue = arg.substr(equals + 1);
+                arg.resize(equals);
+            }
+        }
+        auto value = [&]() -> std::string {
+            if (inlineValue) {
+                return *inlineValue;
+            }
+            if (i + 1 >= args.size()) {
+                throw UsageError(arg + " needs a value");
+            }
+            return args[++i];
+        };
+        auto once = [&](const std::string& name) {
+            if (seen[name]) {
+                throw UsageError(name + " is given more than once");
+            }
+            seen[name] = true;
+        };
+        auto flag = [&]() {
+            if (inlineValue) {
+                throw UsageError(arg + " takes no value");
+            }
+            once(arg);
+        };
 
-    if (arg == "--help" || arg == "-h") {
-      line.help = true;
-      return line;
-    } else if (arg == "--") {
-      positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
-      break;
-    } else if (arg == "--partner") {
-      once(arg);
-      options.partnerId = value();
-    } else if (arg == "--package") {
-      once(arg);
-      options.packageId = value();
-    } else if (arg == "--version") {
-      once(arg);
-      options.versionId = value();
-    } else if (arg == "--name") {
-      once(arg);
-      options.name = value();
-    } else if (arg == "--run") {
-      once(arg);
-      options.run = value();
-    } else if (arg == "--chunk-size") {
-      once(arg);
-      std::string text = value();
-      auto size = ParseDecimal<std::uint32_t>(text);
-      if (!size || *size == 0) {
-        throw UsageError("--chunk-size must be a whole number of bytes from 1 to 4294967295, not \"" +
-                         text + "\"");
-      }
-      options.chunkSize = *size;
-    } else if (arg == "--inactive") {
-      flag();
-      options.active = false;
-    } else if (arg == "--policy") {
-      once(arg);
-      options.policy = ParseCountryPolicy(value());
-      policyGiven = true;
-    } else if (arg == "--country") {
-      options.countries.push_back(value());
-    } else if (arg == "--no-current") {
-      flag();
-      options.writeCurrent = false;
-    } else if (arg == "--replace") {
-      flag();
-      options.replace = true;
-    } else if (arg == "--nodes-only") {
-      flag();
-      options.nodesOnly = true;
-    } else if (arg == "--node") {
-      options.nodes.push_back(ParseNodeSpec(value()));
-    } else if (arg.size() > 1 && arg.front() == '-') {
-      throw UsageError("unknown option " + arg);
-    } else {
-      positional.push_back(arg);
+        if (arg == "--help" || arg == "-h") {
+            line.help = true;
+            return line;
+        } else if (arg == "--") {
+            positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            break;
+        } else if (arg == "--partner") {
+            once(arg);
+            options.partnerId = value();
+        } else if (arg == "--package") {
+            once(arg);
+            options.packageId = value();
+        } else if (arg == "--version") {
+            once(arg);
+            options.versionId = value();
+        } else if (arg == "--name") {
+            once(arg);
+            options.name = value();
+        } else if (arg == "--run") {
+            once(arg);
+            options.run = value();
+        } else if (arg == "--chunk-size") {
+            once(arg);
+            std::string text = value();
+            auto size = ParseDecimal<std::uint32_t>(text);
+            if (!size || *size == 0) {
+                throw UsageError("--chunk-size must be a whole number of bytes from 1 to 4294967295, not \"" + text +
+                                 "\"");
+            }
+            options.chunkSize = *size;
+        } else if (arg == "--inactive") {
+            flag();
+            options.active = false;
+        } else if (arg == "--policy") {
+            once(arg);
+            options.policy = ParseCountryPolicy(value());
+            policyGiven = true;
+        } else if (arg == "--country") {
+            options.countries.push_back(value());
+        } else if (arg == "--no-current") {
+            flag();
+            options.writeCurrent = false;
+        } else if (arg == "--replace") {
+            flag();
+            options.replace = true;
+        } else if (arg == "--nodes-only") {
+            flag();
+            options.nodesOnly = true;
+        } else if (arg == "--node") {
+            options.nodes.push_back(ParseNodeSpec(value()));
+        } else if (arg.size() > 1 && arg.front() == '-') {
+            throw UsageError("unknown option " + arg);
+        } else {
+            positional.push_back(arg);
+        }
     }
-  }
 
-  if (!seen["--partner"]) {
-    throw UsageError("--partner is required");
-  }
-  if (options.nodesOnly) {
-    for (const char* unused : {"--package", "--version", "--name", "--run", "--chunk-size", "--inactive",
-                               "--policy", "--no-current", "--replace"}) {
-      if (seen[unused]) {
-        throw UsageError(std::string(unused) + " has no use with --nodes-only");
-      }
+    if (!seen["--partner"]) {
+        throw UsageError("--partner is required");
     }
-    if (!options.countries.empty()) {
-      throw UsageError("--country has no use with --nodes-only");
+    if (options.nodesOnly) {
+        for (const char* unused : {"--package", "--version", "--name", "--run", "--chunk-size", "--inactive",
+                                   "--policy", "--no-current", "--replace"}) {
+            if (seen[unused]) {
+                throw UsageError(std::string(unused) + " has no use with --nodes-only");
+            }
+        }
+        if (!options.countries.empty()) {
+            throw UsageError("--country has no use with --nodes-only");
+        }
+        if (options.nodes.empty()) {
+            throw UsageError("--nodes-only needs at least one --node");
+        }
+        if (positional.size() != 1) {
+            throw UsageError("--nodes-only takes exactly one folder: OUTPUT_DIR");
+        }
+        options.outputDir = positional[0];
+        return line;
     }
-    if (options.nodes.empty()) {
-      throw UsageError("--nodes-only needs at least one --node");
+
+    for (const char* required : {"--package", "--version", "--name"}) {
+        if (!seen[required]) {
+            throw UsageError(std::string(required) + " is required");
+        }
     }
-    if (positional.size() != 1) {
-      throw UsageError("--nodes-only takes exactly one folder: OUTPUT_DIR");
+    if (!options.countries.empty() && !policyGiven) {
+        throw UsageError("--country needs --policy Whitelist or Blacklist");
     }
-    options.outputDir = positional[0];
+    if (positional.size() != 2) {
+        throw UsageError("expected two folders, SOURCE_DIR and OUTPUT_DIR, after the options");
+    }
+    options.sourceDir = positional[0];
+    options.outputDir = positional[1];
     return line;
-  }
-
-  for (const char* required : {"--package", "--version", "--name"}) {
-    if (!seen[required]) {
-      throw UsageError(std::string(required) + " is required");
-    }
-  }
-  if (!options.countries.empty() && !policyGiven) {
-    throw UsageError("--country needs --policy Whitelist or Blacklist");
-  }
-  if (positional.size() != 2) {
-    throw UsageError("expected two folders, SOURCE_DIR and OUTPUT_DIR, after the options");
-  }
-  options.sourceDir = positional[0];
-  options.outputDir = positional[1];
-  return line;
 }
 
 std::string_view HelpText() {
-  return R"(Usage: vrexa-publish --partner ID --package ID --version ID --name NAME
+    return R"(Usage: vrexa-publish --partner ID --package ID --version ID --name NAME
                      [--run PATH] [--chunk-size BYTES] [--inactive]
                      [--policy None|Whitelist|Blacklist --country CC ...]
                      [--no-current] [--replace]

@@ -21,44 +21,44 @@ enum class CountryPolicy { None, Whitelist, Blacklist };
 
 // One download node of a node list.
 struct NodeSpec {
-  std::string id;
-  std::string host;  // host[:port], used by the engine as the URL's authority
-  std::string path = std::string(kDefaultNodePath);  // begins and ends with "/"
-  std::uint32_t weight = 1;
+    std::string id;
+    std::string host;                                  // host[:port], used by the engine as the URL's authority
+    std::string path = std::string(kDefaultNodePath);  // begins and ends with "/"
+    std::uint32_t weight = 1;
 
-  bool operator==(const NodeSpec&) const = default;
+    bool operator==(const NodeSpec&) const = default;
 };
 
 struct PublishOptions {
-  std::string partnerId;
-  std::string packageId;
-  std::string versionId;
-  std::string name;
-  std::string run;  // manifest path of the run file; empty: none
-  std::uint32_t chunkSize = kDefaultChunkSize;
-  bool active = true;
-  CountryPolicy policy = CountryPolicy::None;
-  std::vector<std::string> countries;
-  bool writeCurrent = true;
-  // A published version is what clients are downloading; it is only
-  // overwritten when asked for.
-  bool replace = false;
-  // Only write or update the partner's node list.
-  bool nodesOnly = false;
-  std::vector<NodeSpec> nodes;
-  std::filesystem::path sourceDir;  // empty with nodesOnly
-  std::filesystem::path outputDir;
+    std::string partnerId;
+    std::string packageId;
+    std::string versionId;
+    std::string name;
+    std::string run;  // manifest path of the run file; empty: none
+    std::uint32_t chunkSize = kDefaultChunkSize;
+    bool active = true;
+    CountryPolicy policy = CountryPolicy::None;
+    std::vector<std::string> countries;
+    bool writeCurrent = true;
+    // A published version is what clients are downloading; it is only
+    // overwritten when asked for.
+    bool replace = false;
+    // Only write or update the partner's node list.
+    bool nodesOnly = false;
+    std::vector<NodeSpec> nodes;
+    std::filesystem::path sourceDir;  // empty with nodesOnly
+    std::filesystem::path outputDir;
 };
 
 // A command line that cannot be understood; the text says what is wrong.
 class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+public:
+    using std::runtime_error::runtime_error;
 };
 
 struct CommandLine {
-  bool help = false;
-  PublishOptions options;
+    bool help = false;
+    PublishOptions options;
 };
 
 // "ID=HOST[:PORT][/PATH][@WEIGHT]". The path gets a leading and a trailing "/"

@@ -47,226 +47,227 @@ bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7
 // path or a relative reference would read differently: no separator, no
 // scheme, query or fragment delimiter, no percent escape, no dot segment.
 void CheckIdentifier(std::string_view what, const std::string& value) {
-  if (value.empty()) {
-    throw PublishError(std::string(what) + " must not be empty");
-  }
-  if (value == "." || value == "..") {
-    throw PublishError(std::string(what) + " " + Quoted(value) + " would name a folder outside its place");
-  }
-  for (char c : value) {
-    if (IsControl(c) || std::strchr("/\\?#%:", c) != nullptr) {
-      throw PublishError(std::string(what) + " " + Quoted(value) +
-                         " holds a character that cannot be part of a download path "
-                         "(\"/\", \"\\\", \"?\", \"#\", \"%\", \":\" or a control character)");
+    if (value.empty()) {
+        throw PublishError(std::string(what) + " must not be empty");
     }
-  }
+    if (value == "." || value == "..") {
+        throw PublishError(std::string(what) + " " + Quoted(value) + " would name a folder outside its place");
+    }
+    for (char c : value) {
+        if (IsControl(c) || std::strchr("/\\?#%:", c) != nullptr) {
+            throw PublishError(std::string(what) + " " + Quoted(value) +
+                               " holds a character that cannot be part of a download path "
+                               "(\"/\", \"\\\", \"?\", \"#\", \"%\", \":\" or a control character)");
+        }
+    }
 }
 
 // A file path is appended to the node's URL by the same resolution, and to the
 // client's destination folder; the same characters are kept out of it.
 void CheckFilePath(const std::string& path) {
-  for (char c : path) {
-    if (IsControl(c) || std::strchr("\\?#%:", c) != nullptr) {
-      throw PublishError("the file " + Quoted(path) +
-                         " has a name that cannot be part of a download path "
-                         "(\"\\\", \"?\", \"#\", \"%\", \":\" or a control character)");
+    for (char c : path) {
+        if (IsControl(c) || std::strchr("\\?#%:", c) != nullptr) {
+            throw PublishError("the file " + Quoted(path) +
+                               " has a name that cannot be part of a download path "
+                               "(\"\\\", \"?\", \"#\", \"%\", \":\" or a control character)");
+        }
     }
-  }
-  if (!IsContainedPath(path)) {
-    throw PublishError("the file " + Quoted(path) + " would be written outside the destination folder");
-  }
+    if (!IsContainedPath(path)) {
+        throw PublishError("the file " + Quoted(path) + " would be written outside the destination folder");
+    }
 }
 
 void CheckNodes(const std::vector<NodeSpec>& nodes) {
-  std::set<std::string> ids;
-  for (const auto& node : nodes) {
-    if (node.id.empty() || node.host.empty()) {
-      throw PublishError("a node needs an id and a host");
+    std::set<std::string> ids;
+    for (const auto& node : nodes) {
+        if (node.id.empty() || node.host.empty()) {
+            throw PublishError("a node needs an id and a host");
+        }
+        if (std::any_of(node.id.begin(), node.id.end(), IsControl)) {
+            throw PublishError("the node id " + Quoted(node.id) + " holds a control character");
+        }
+        if (node.path.empty() || node.path.front() != '/' || node.path.back() != '/') {
+            throw PublishError("the path of node " + Quoted(node.id) + " must begin and end with \"/\"");
+        }
+        if (!ids.insert(node.id).second) {
+            throw PublishError("the node " + Quoted(node.id) + " is given more than once");
+        }
     }
-    if (std::any_of(node.id.begin(), node.id.end(), IsControl)) {
-      throw PublishError("the node id " + Quoted(node.id) + " holds a control character");
-    }
-    if (node.path.empty() || node.path.front() != '/' || node.path.back() != '/') {
-      throw PublishError("the path of node " + Quoted(node.id) + " must begin and end with \"/\"");
-    }
-    if (!ids.insert(node.id).second) {
-      throw PublishError("the node " + Quoted(node.id) + " is given more than once");
-    }
-  }
 }
 
 std::vector<std::string> CheckCountries(const PublishOptions& options) {
-  std::vector<std::string> codes;
-  for (const auto& given : options.countries) {
-    bool letters = given.size() == 2 && std::all_of(given.begin(), given.end(), [](char c) {
-                     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-                   });
-    if (!letters) {
-      throw PublishError("the country code " + Quoted(given) + " is not two letters");
+    std::vector<std::string> codes;
+    for (const auto& given : options.countries) {
+        bool letters = given.size() == 2 && std::all_of(given.begin(), given.end(), [](char c) {
+                           return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+                       });
+        if (!letters) {
+            throw PublishError("the country code " + Quoted(given) + " is not two letters");
+        }
+        // Geolocation answers carry upper-case codes and the engine compares
+        // exactly, so "se" would never match.
+        std::string code = given;
+        for (char& c : code) {
+            c = static_cast<char>(c & ~0x20);
+        }
+        if (std::find(codes.begin(), codes.end(), code) == codes.end()) {
+            codes.push_back(code);
+        }
     }
-    // Geolocation answers carry upper-case codes and the engine compares
-    // exactly, so "se" would never match.
-    std::string code = given;
-    for (char& c : code) {
-      c = static_cast<char>(c & ~0x20);
+    if (options.policy == CountryPolicy::None && !codes.empty()) {
+        throw PublishError("--country needs --policy Whitelist or Blacklist; with None every country may download");
     }
-    if (std::find(codes.begin(), codes.end(), code) == codes.end()) {
-      codes.push_back(code);
+    if (options.policy != CountryPolicy::None && codes.empty()) {
+        throw PublishError("--policy " + std::string(CountryPolicyName(options.policy)) +
+                           " needs at least one --country");
     }
-  }
-  if (options.policy == CountryPolicy::None && !codes.empty()) {
-    throw PublishError("--country needs --policy Whitelist or Blacklist; with None every country may download");
-  }
-  if (options.policy != CountryPolicy::None && codes.empty()) {
-    throw PublishError("--policy " + std::string(CountryPolicyName(options.policy)) +
-                       " needs at least one --country");
-  }
-  return codes;
+    return codes;
 }
 
 struct SourceFile {
-  std::string path;  // manifest path
-  fs::path source;
-  std::uint64_t size = 0;
+    std::string path;  // manifest path
+    fs::path source;
+    std::uint64_t size = 0;
 };
 
 std::uint64_t ChunkCount(std::uint64_t size, std::uint32_t chunkSize) {
-  return size / chunkSize + (size % chunkSize != 0 ? 1 : 0);
+    return size / chunkSize + (size % chunkSize != 0 ? 1 : 0);
 }
 
 std::vector<SourceFile> ScanSource(const fs::path& root) {
-  std::error_code error;
-  if (!fs::is_directory(root, error)) {
-    throw PublishError("the source folder " + Describe(root) + " is not a folder");
-  }
-  std::vector<SourceFile> files;
-  try {
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-      const fs::path& path = entry.path();
-      std::string relative = path.lexically_relative(root).generic_string();
-      if (entry.is_symlink()) {
-        // A linked file is published with its content; a linked folder is
-        // not walked into, and leaving it out silently would publish less
-        // than the folder shows.
-        fs::file_status target = fs::status(path, error);
-        if (error || !fs::is_regular_file(target)) {
-          throw PublishError("the link " + Quoted(relative) + " in the source folder does not lead to a file");
+    std::error_code error;
+    if (!fs::is_directory(root, error)) {
+        throw PublishError("the source folder " + Describe(root) + " is not a folder");
+    }
+    std::vector<SourceFile> files;
+    try {
+        for (const auto& entry : fs::recursive_directory_iterator(root)) {
+            const fs::path& path = entry.path();
+            std::string relative = path.lexically_relative(root).generic_string();
+            if (entry.is_symlink()) {
+                // A linked file is published with its content; a linked folder is
+                // not walked into, and leaving it out silently would publish less
+                // than the folder shows.
+                fs::file_status target = fs::status(path, error);
+                if (error || !fs::is_regular_file(target)) {
+                    throw PublishError("the link " + Quoted(relative) +
+                                       " in the source folder does not lead to a file");
+                }
+            } else if (entry.is_directory()) {
+                continue;
+            } else if (!entry.is_regular_file()) {
+                throw PublishError(Quoted(relative) + " in the source folder is not a file or a folder");
+            }
+            files.push_back({relative, path, static_cast<std::uint64_t>(fs::file_size(path))});
         }
-      } else if (entry.is_directory()) {
-        continue;
-      } else if (!entry.is_regular_file()) {
-        throw PublishError(Quoted(relative) + " in the source folder is not a file or a folder");
-      }
-      files.push_back({relative, path, static_cast<std::uint64_t>(fs::file_size(path))});
+    } catch (const fs::filesystem_error& failure) {
+        throw PublishError("cannot read the source folder: " + std::string(failure.what()));
     }
-  } catch (const fs::filesystem_error& failure) {
-    throw PublishError("cannot read the source folder: " + std::string(failure.what()));
-  }
-  if (files.empty()) {
-    throw PublishError("the source folder " + Describe(root) + " holds no files");
-  }
-  std::sort(files.begin(), files.end(), [](const SourceFile& a, const SourceFile& b) { return a.path < b.path; });
+    if (files.empty()) {
+        throw PublishError("the source folder " + Describe(root) + " holds no files");
+    }
+    std::sort(files.begin(), files.end(), [](const SourceFile& a, const SourceFile& b) { return a.path < b.path; });
 
-  // Clients may write to case-insensitive file systems, where two such files
-  // would overwrite each other and never verify.
-  std::map<std::string, std::string> folded;
-  for (const auto& file : files) {
-    CheckFilePath(file.path);
-    std::string key = file.path;
-    std::transform(key.begin(), key.end(), key.begin(),
-                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c; });
-    auto [it, inserted] = folded.emplace(key, file.path);
-    if (!inserted) {
-      throw PublishError("the files " + Quoted(it->second) + " and " + Quoted(file.path) +
-                         " differ only in case; they would overwrite each other on many clients");
+    // Clients may write to case-insensitive file systems, where two such files
+    // would overwrite each other and never verify.
+    std::map<std::string, std::string> folded;
+    for (const auto& file : files) {
+        CheckFilePath(file.path);
+        std::string key = file.path;
+        std::transform(key.begin(), key.end(), key.begin(),
+                       [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c; });
+        auto [it, inserted] = folded.emplace(key, file.path);
+        if (!inserted) {
+            throw PublishError("the files " + Quoted(it->second) + " and " + Quoted(file.path) +
+                               " differ only in case; they would overwrite each other on many clients");
+        }
     }
-  }
-  return files;
+    return files;
 }
 
 void CheckRun(const std::string& run, const std::vector<SourceFile>& files, const fs::path& source) {
-  if (run.empty()) {
-    return;
-  }
-  if (std::any_of(files.begin(), files.end(), [&](const SourceFile& f) { return f.path == run; })) {
-    return;
-  }
-  throw PublishError("the run file " + Quoted(run) + " is not among the files under " + Describe(source) +
-                     "; give its path under that folder with \"/\" separators, exactly as spelled");
+    if (run.empty()) {
+        return;
+    }
+    if (std::any_of(files.begin(), files.end(), [&](const SourceFile& f) { return f.path == run; })) {
+        return;
+    }
+    throw PublishError("the run file " + Quoted(run) + " is not among the files under " + Describe(source) +
+                       "; give its path under that folder with \"/\" separators, exactly as spelled");
 }
 
 void CheckChunkCounts(const std::vector<SourceFile>& files, std::uint32_t chunkSize) {
-  for (const auto& file : files) {
-    if (ChunkCount(file.size, chunkSize) > FileManifest::kMaxChunkCount) {
-      std::uint64_t smallest = file.size / FileManifest::kMaxChunkCount + 1;
-      throw PublishError("the file " + Quoted(file.path) + " (" + std::to_string(file.size) +
-                         " bytes) has more chunks than a manifest can hold at a chunk size of " +
-                         std::to_string(chunkSize) + " bytes; use a chunk size of at least " +
-                         std::to_string(smallest));
+    for (const auto& file : files) {
+        if (ChunkCount(file.size, chunkSize) > FileManifest::kMaxChunkCount) {
+            std::uint64_t smallest = file.size / FileManifest::kMaxChunkCount + 1;
+            throw PublishError("the file " + Quoted(file.path) + " (" + std::to_string(file.size) +
+                               " bytes) has more chunks than a manifest can hold at a chunk size of " +
+                               std::to_string(chunkSize) + " bytes; use a chunk size of at least " +
+                               std::to_string(smallest));
+        }
     }
-  }
 }
 
 bool IsWithin(const fs::path& inner, const fs::path& outer) {
-  auto [end, _] = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
-  return end == outer.end();
+    auto [end, _] = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
+    return end == outer.end();
 }
 
 fs::path Canonical(const fs::path& path) {
-  std::error_code error;
-  fs::path canonical = fs::weakly_canonical(fs::absolute(path), error);
-  return error ? fs::absolute(path).lexically_normal() : canonical;
+    std::error_code error;
+    fs::path canonical = fs::weakly_canonical(fs::absolute(path), error);
+    return error ? fs::absolute(path).lexically_normal() : canonical;
 }
 
 class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) {
-      ::close(fd_);
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
     }
-  }
-  int get() const { return fd_; }
-  // close() reports write-back failures some file systems only detect then.
-  int Close() {
-    int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
+    int get() const { return fd_; }
+    // close() reports write-back failures some file systems only detect then.
+    int Close() {
+        int result = ::close(fd_);
+        fd_ = -1;
+        return result;
+    }
 
- private:
-  int fd_;
+private:
+    int fd_;
 };
 
 void WriteAll(int fd, const char* data, std::size_t size, const fs::path& path) {
-  while (size > 0) {
-    ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      throw PublishError("cannot write " + Describe(path) + ": " + SystemMessage(errno));
+    while (size > 0) {
+        ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw PublishError("cannot write " + Describe(path) + ": " + SystemMessage(errno));
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
     }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
 }
 
 Fd CreateFile(const fs::path& path) {
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-  if (fd.get() < 0) {
-    throw PublishError("cannot create " + Describe(path) + ": " + SystemMessage(errno));
-  }
-  return fd;
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (fd.get() < 0) {
+        throw PublishError("cannot create " + Describe(path) + ": " + SystemMessage(errno));
+    }
+    return fd;
 }
 
 void FinishFile(Fd& fd, const fs::path& path) {
-  if (fd.Close() != 0) {
-    throw PublishError("cannot write " + Describe(path) + ": " + SystemMessage(errno));
-  }
+    if (fd.Close() != 0) {
+        throw PublishError("cannot write " + Describe(path) + ": " + SystemMessage(errno));
+    }
 }
 
 // Nothing is moved into place before every staged byte is on the disk, so a
@@ -274,418 +275,418 @@ void FinishFile(Fd& fd, const fs::path& path) {
 // sync of the file system costs far less than one per file for packages of
 // many small files.
 void SyncStaged(const fs::path& staging) {
-  Fd fd(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() < 0 || ::syncfs(fd.get()) != 0) {
-    throw PublishError("cannot flush " + Describe(staging) + " to the disk: " + SystemMessage(errno));
-  }
+    Fd fd(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0 || ::syncfs(fd.get()) != 0) {
+        throw PublishError("cannot flush " + Describe(staging) + " to the disk: " + SystemMessage(errno));
+    }
 }
 
 void WriteTextFile(const fs::path& path, const std::string& text) {
-  Fd fd = CreateFile(path);
-  WriteAll(fd.get(), text.data(), text.size(), path);
-  FinishFile(fd, path);
+    Fd fd = CreateFile(path);
+    WriteAll(fd.get(), text.data(), text.size(), path);
+    FinishFile(fd, path);
 }
 
 std::size_t ReadSome(int fd, char* buffer, std::size_t size, const fs::path& path) {
-  while (true) {
-    ssize_t got = ::read(fd, buffer, size);
-    if (got >= 0) {
-      return static_cast<std::size_t>(got);
+    while (true) {
+        ssize_t got = ::read(fd, buffer, size);
+        if (got >= 0) {
+            return static_cast<std::size_t>(got);
+        }
+        if (errno != EINTR) {
+            throw PublishError("cannot read " + Describe(path) + ": " + SystemMessage(errno));
+        }
     }
-    if (errno != EINTR) {
-      throw PublishError("cannot read " + Describe(path) + ": " + SystemMessage(errno));
-    }
-  }
 }
 
 // Copies one file and computes its chunk checksums from the same bytes that
 // are written.
 PublishedFile CopyFile(const SourceFile& file, const fs::path& target, std::uint32_t chunkSize,
                        std::vector<char>& buffer) {
-  Fd in(::open(file.source.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) {
-    throw PublishError("cannot open " + Describe(file.source) + ": " + SystemMessage(errno));
-  }
-  fs::create_directories(target.parent_path());
-  Fd out = CreateFile(target);
-
-  const std::string changed = "the file " + Describe(file.source) + " changed while it was being published";
-  PublishedFile published{file.path, file.size, {}};
-  published.checksums.reserve(static_cast<std::size_t>(ChunkCount(file.size, chunkSize)));
-  std::uint64_t offset = 0;
-  while (offset < file.size) {
-    std::uint64_t chunkEnd = std::min<std::uint64_t>(offset + chunkSize, file.size);
-    std::uint32_t checksum = 0;
-    while (offset < chunkEnd) {
-      std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), chunkEnd - offset));
-      std::size_t got = ReadSome(in.get(), buffer.data(), want, file.source);
-      if (got == 0) {
-        throw PublishError(changed);
-      }
-      WriteAll(out.get(), buffer.data(), got, target);
-      checksum = ChunkChecksum(buffer.data(), got, checksum);
-      offset += got;
+    Fd in(::open(file.source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) {
+        throw PublishError("cannot open " + Describe(file.source) + ": " + SystemMessage(errno));
     }
-    published.checksums.push_back(checksum);
-  }
-  if (ReadSome(in.get(), buffer.data(), 1, file.source) != 0) {
-    throw PublishError(changed);
-  }
-  FinishFile(out, target);
-  return published;
+    fs::create_directories(target.parent_path());
+    Fd out = CreateFile(target);
+
+    const std::string changed = "the file " + Describe(file.source) + " changed while it was being published";
+    PublishedFile published{file.path, file.size, {}};
+    published.checksums.reserve(static_cast<std::size_t>(ChunkCount(file.size, chunkSize)));
+    std::uint64_t offset = 0;
+    while (offset < file.size) {
+        std::uint64_t chunkEnd = std::min<std::uint64_t>(offset + chunkSize, file.size);
+        std::uint32_t checksum = 0;
+        while (offset < chunkEnd) {
+            std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), chunkEnd - offset));
+            std::size_t got = ReadSome(in.get(), buffer.data(), want, file.source);
+            if (got == 0) {
+                throw PublishError(changed);
+            }
+            WriteAll(out.get(), buffer.data(), got, target);
+            checksum = ChunkChecksum(buffer.data(), got, checksum);
+            offset += got;
+        }
+        published.checksums.push_back(checksum);
+    }
+    if (ReadSome(in.get(), buffer.data(), 1, file.source) != 0) {
+        throw PublishError(changed);
+    }
+    FinishFile(out, target);
+    return published;
 }
 
 ptree ReadXmlFile(const fs::path& path) {
-  ptree tree;
-  boost::property_tree::read_xml(path.string(), tree);
-  return tree;
+    ptree tree;
+    boost::property_tree::read_xml(path.string(), tree);
+    return tree;
 }
 
 // The engine reads an attribute exactly like a child element of the same name
 // and value: it appends every attribute to its element as a child before
 // reading the document.
 void LiftAttributes(ptree& node) {
-  for (auto& [key, child] : node) {
-    if (key != "<xmlattr>") {
-      LiftAttributes(child);
+    for (auto& [key, child] : node) {
+        if (key != "<xmlattr>") {
+            LiftAttributes(child);
+        }
     }
-  }
-  if (auto attributes = node.find("<xmlattr>"); attributes != node.not_found()) {
-    const ptree lifted = attributes->second;
-    for (const auto& attribute : lifted) {
-      node.push_back(attribute);
+    if (auto attributes = node.find("<xmlattr>"); attributes != node.not_found()) {
+        const ptree lifted = attributes->second;
+        for (const auto& attribute : lifted) {
+            node.push_back(attribute);
+        }
     }
-  }
 }
 
 ptree ReadXmlFileAsTheEngine(const fs::path& path) {
-  ptree tree = ReadXmlFile(path);
-  LiftAttributes(tree);
-  return tree;
+    ptree tree = ReadXmlFile(path);
+    LiftAttributes(tree);
+    return tree;
 }
 
 // The engine reads what was staged before anything is moved into place: a
 // document it would reject is never published.
 void CheckPackageManifestReadsBack(const fs::path& path, const std::vector<PublishedFile>& files) {
-  StandardPackageManifest manifest;
-  try {
-    manifest.Read(ReadXmlFileAsTheEngine(path));
-  } catch (const std::exception&) {
-    throw PublishError("the package manifest written to " + Describe(path) + " does not read back");
-  }
-  const auto& read = manifest.GetFiles();
-  bool same = read.size() == files.size();
-  for (std::size_t i = 0; same && i < files.size(); ++i) {
-    same = read[i]->GetPath() == files[i].path && read[i]->GetSize() == files[i].size &&
-           read[i]->GetChecksums() == files[i].checksums;
-  }
-  if (!same) {
-    throw PublishError("the package manifest written to " + Describe(path) + " reads back different files");
-  }
+    StandardPackageManifest manifest;
+    try {
+        manifest.Read(ReadXmlFileAsTheEngine(path));
+    } catch (const std::exception&) {
+        throw PublishError("the package manifest written to " + Describe(path) + " does not read back");
+    }
+    const auto& read = manifest.GetFiles();
+    bool same = read.size() == files.size();
+    for (std::size_t i = 0; same && i < files.size(); ++i) {
+        same = read[i]->GetPath() == files[i].path && read[i]->GetSize() == files[i].size &&
+               read[i]->GetChecksums() == files[i].checksums;
+    }
+    if (!same) {
+        throw PublishError("the package manifest written to " + Describe(path) + " reads back different files");
+    }
 }
 
 void CheckNodeListReadsBack(const fs::path& path) {
-  StandardNodeListManifest nodes;
-  try {
-    nodes.Read(ReadXmlFileAsTheEngine(path));
-  } catch (const std::exception&) {
-    throw PublishError("the node list written to " + Describe(path) +
-                       " does not read back; is the existing node list complete?");
-  }
+    StandardNodeListManifest nodes;
+    try {
+        nodes.Read(ReadXmlFileAsTheEngine(path));
+    } catch (const std::exception&) {
+        throw PublishError("the node list written to " + Describe(path) +
+                           " does not read back; is the existing node list complete?");
+    }
 }
 
 // Moves staged entries into the output folder and, unless committed, puts
 // everything back as it was: what existed returns, what was new goes.
 class Transaction {
- public:
-  explicit Transaction(fs::path backups) : backups_(std::move(backups)) {}
-  Transaction(const Transaction&) = delete;
-  Transaction& operator=(const Transaction&) = delete;
+public:
+    explicit Transaction(fs::path backups) : backups_(std::move(backups)) {}
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
 
-  ~Transaction() {
-    if (!committed_) {
-      Rollback();
-    }
-  }
-
-  void MakeDirectories(const fs::path& directory) {
-    std::vector<fs::path> missing;
-    for (fs::path at = directory; !at.empty() && !fs::exists(at); at = at.parent_path()) {
-      missing.push_back(at);
-      if (at == at.parent_path()) {
-        break;
-      }
-    }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-      std::error_code error;
-      if (!fs::create_directory(*it, error) && error) {
-        throw PublishError("cannot create the folder " + Describe(*it) + ": " + error.message());
-      }
-      steps_.push_back({Step::kCreatedDirectory, *it, {}});
-    }
-  }
-
-  // Moves `from` onto `to`. A file replaces its predecessor in one step; a
-  // folder that is replaced is first moved aside.
-  void Move(const fs::path& from, const fs::path& to) {
-    MakeDirectories(to.parent_path());
-    std::error_code error;
-    bool exists = fs::exists(fs::symlink_status(to, error));
-    fs::path backup;
-    if (exists) {
-      backup = backups_ / std::to_string(steps_.size());
-      if (fs::is_directory(fs::symlink_status(to))) {
-        fs::rename(to, backup, error);
-      } else {
-        fs::create_hard_link(to, backup, error);
-        if (error) {
-          error.clear();
-          fs::copy_file(to, backup, error);
+    ~Transaction() {
+        if (!committed_) {
+            Rollback();
         }
-      }
-      if (error) {
-        throw PublishError("cannot move " + Describe(to) + " aside: " + error.message());
-      }
     }
-    fs::rename(from, to, error);
-    if (error) {
-      if (exists && fs::is_directory(fs::symlink_status(backup))) {
-        std::error_code ignored;
-        fs::rename(backup, to, ignored);
-      }
-      throw PublishError("cannot move " + Describe(to) + " into place: " + error.message());
+
+    void MakeDirectories(const fs::path& directory) {
+        std::vector<fs::path> missing;
+        for (fs::path at = directory; !at.empty() && !fs::exists(at); at = at.parent_path()) {
+            missing.push_back(at);
+            if (at == at.parent_path()) {
+                break;
+            }
+        }
+        for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+            std::error_code error;
+            if (!fs::create_directory(*it, error) && error) {
+                throw PublishError("cannot create the folder " + Describe(*it) + ": " + error.message());
+            }
+            steps_.push_back({Step::kCreatedDirectory, *it, {}});
+        }
     }
-    steps_.push_back({exists ? Step::kReplaced : Step::kAdded, to, backup});
-  }
 
-  void Commit() { committed_ = true; }
-
- private:
-  struct Step {
-    enum Kind { kCreatedDirectory, kAdded, kReplaced } kind;
-    fs::path path;
-    fs::path backup;
-  };
-
-  void Rollback() noexcept {
-    for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) {
-      std::error_code error;
-      switch (it->kind) {
-        case Step::kCreatedDirectory:
-          fs::remove(it->path, error);  // only when empty again
-          break;
-        case Step::kAdded:
-          fs::remove_all(it->path, error);
-          break;
-        case Step::kReplaced:
-          if (fs::is_directory(fs::symlink_status(it->backup, error))) {
-            fs::remove_all(it->path, error);
-          }
-          fs::rename(it->backup, it->path, error);
-          break;
-      }
+    // Moves `from` onto `to`. A file replaces its predecessor in one step; a
+    // folder that is replaced is first moved aside.
+    void Move(const fs::path& from, const fs::path& to) {
+        MakeDirectories(to.parent_path());
+        std::error_code error;
+        bool exists = fs::exists(fs::symlink_status(to, error));
+        fs::path backup;
+        if (exists) {
+            backup = backups_ / std::to_string(steps_.size());
+            if (fs::is_directory(fs::symlink_status(to))) {
+                fs::rename(to, backup, error);
+            } else {
+                fs::create_hard_link(to, backup, error);
+                if (error) {
+                    error.clear();
+                    fs::copy_file(to, backup, error);
+                }
+            }
+            if (error) {
+                throw PublishError("cannot move " + Describe(to) + " aside: " + error.message());
+            }
+        }
+        fs::rename(from, to, error);
+        if (error) {
+            if (exists && fs::is_directory(fs::symlink_status(backup))) {
+                std::error_code ignored;
+                fs::rename(backup, to, ignored);
+            }
+            throw PublishError("cannot move " + Describe(to) + " into place: " + error.message());
+        }
+        steps_.push_back({exists ? Step::kReplaced : Step::kAdded, to, backup});
     }
-  }
 
-  fs::path backups_;
-  std::vector<Step> steps_;
-  bool committed_ = false;
+    void Commit() { committed_ = true; }
+
+private:
+    struct Step {
+        enum Kind { kCreatedDirectory, kAdded, kReplaced } kind;
+        fs::path path;
+        fs::path backup;
+    };
+
+    void Rollback() noexcept {
+        for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) {
+            std::error_code error;
+            switch (it->kind) {
+                case Step::kCreatedDirectory:
+                    fs::remove(it->path, error);  // only when empty again
+                    break;
+                case Step::kAdded:
+                    fs::remove_all(it->path, error);
+                    break;
+                case Step::kReplaced:
+                    if (fs::is_directory(fs::symlink_status(it->backup, error))) {
+                        fs::remove_all(it->path, error);
+                    }
+                    fs::rename(it->backup, it->path, error);
+                    break;
+            }
+        }
+    }
+
+    fs::path backups_;
+    std::vector<Step> steps_;
+    bool committed_ = false;
 };
 
 // The temporary folder sits inside the output folder, so that every move out
 // of it is a rename within one file system.
 class StagingFolder {
- public:
-  explicit StagingFolder(const fs::path& output) {
-    std::string pattern = (output / ".vrexa-publish-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw PublishError("cannot create a temporary folder in " + Describe(output) + ": " + SystemMessage(errno));
+public:
+    explicit StagingFolder(const fs::path& output) {
+        std::string pattern = (output / ".vrexa-publish-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw PublishError("cannot create a temporary folder in " + Describe(output) + ": " + SystemMessage(errno));
+        }
+        path_ = pattern;
     }
-    path_ = pattern;
-  }
-  StagingFolder(const StagingFolder&) = delete;
-  StagingFolder& operator=(const StagingFolder&) = delete;
-  ~StagingFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
+    StagingFolder(const StagingFolder&) = delete;
+    StagingFolder& operator=(const StagingFolder&) = delete;
+    ~StagingFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& path() const { return path_; }
 
- private:
-  fs::path path_;
+private:
+    fs::path path_;
 };
 
 ptree ExistingNodeList(const fs::path& path) {
-  std::error_code error;
-  if (!fs::exists(path, error)) {
-    return {};
-  }
-  try {
-    return ReadXmlFile(path);
-  } catch (const std::exception& failure) {
-    throw PublishError("the existing node list " + Describe(path) + " cannot be read (" + failure.what() +
-                       "); fix or remove it");
-  }
+    std::error_code error;
+    if (!fs::exists(path, error)) {
+        return {};
+    }
+    try {
+        return ReadXmlFile(path);
+    } catch (const std::exception& failure) {
+        throw PublishError("the existing node list " + Describe(path) + " cannot be read (" + failure.what() +
+                           "); fix or remove it");
+    }
 }
 
 std::string NodeListText(const fs::path& existing, const std::vector<NodeSpec>& nodes) {
-  try {
-    return XmlText(NodeListTree(ExistingNodeList(existing), nodes));
-  } catch (const PublishError&) {
-    throw;
-  } catch (const std::runtime_error& failure) {
-    throw PublishError("the existing node list " + Describe(existing) + " is not a node list: " + failure.what());
-  }
+    try {
+        return XmlText(NodeListTree(ExistingNodeList(existing), nodes));
+    } catch (const PublishError&) {
+        throw;
+    } catch (const std::runtime_error& failure) {
+        throw PublishError("the existing node list " + Describe(existing) + " is not a node list: " + failure.what());
+    }
 }
 
 // Creates the output folder when it is missing; on failure removes what it
 // created.
 class OutputFolder {
- public:
-  explicit OutputFolder(const fs::path& path) : transaction_(path) {
-    std::error_code error;
-    auto status = fs::status(path, error);
-    if (fs::exists(status) && !fs::is_directory(status)) {
-      throw PublishError("the output folder " + Describe(path) + " is not a folder");
+public:
+    explicit OutputFolder(const fs::path& path) : transaction_(path) {
+        std::error_code error;
+        auto status = fs::status(path, error);
+        if (fs::exists(status) && !fs::is_directory(status)) {
+            throw PublishError("the output folder " + Describe(path) + " is not a folder");
+        }
+        transaction_.MakeDirectories(path);
     }
-    transaction_.MakeDirectories(path);
-  }
-  void Keep() { transaction_.Commit(); }
+    void Keep() { transaction_.Commit(); }
 
- private:
-  Transaction transaction_;
+private:
+    Transaction transaction_;
 };
 
 void PublishNodesOnly(const PublishOptions& options, PublishResult& result) {
-  const fs::path nodeList = fs::path("nodes") / (options.partnerId + ".xml");
-  std::string text = NodeListText(options.outputDir / nodeList, options.nodes);
+    const fs::path nodeList = fs::path("nodes") / (options.partnerId + ".xml");
+    std::string text = NodeListText(options.outputDir / nodeList, options.nodes);
 
-  OutputFolder output(options.outputDir);
-  StagingFolder staging(options.outputDir);
-  const fs::path staged = staging.path() / "nodes.xml";
-  WriteTextFile(staged, text);
-  CheckNodeListReadsBack(staged);
-  SyncStaged(staging.path());
-  fs::create_directory(staging.path() / "backup");
-  Transaction transaction(staging.path() / "backup");
-  transaction.Move(staged, options.outputDir / nodeList);
-  transaction.Commit();
-  output.Keep();
-  result.written.push_back(nodeList);
+    OutputFolder output(options.outputDir);
+    StagingFolder staging(options.outputDir);
+    const fs::path staged = staging.path() / "nodes.xml";
+    WriteTextFile(staged, text);
+    CheckNodeListReadsBack(staged);
+    SyncStaged(staging.path());
+    fs::create_directory(staging.path() / "backup");
+    Transaction transaction(staging.path() / "backup");
+    transaction.Move(staged, options.outputDir / nodeList);
+    transaction.Commit();
+    output.Keep();
+    result.written.push_back(nodeList);
 }
 
 void PublishVersion(const PublishOptions& options, PublishResult& result) {
-  std::vector<SourceFile> sources = ScanSource(options.sourceDir);
-  CheckRun(options.run, sources, options.sourceDir);
-  CheckChunkCounts(sources, options.chunkSize);
+    std::vector<SourceFile> sources = ScanSource(options.sourceDir);
+    CheckRun(options.run, sources, options.sourceDir);
+    CheckChunkCounts(sources, options.chunkSize);
 
-  const fs::path versionFolder = fs::path("packages") / options.partnerId / options.packageId / options.versionId;
-  const fs::path versionManifest = fs::path("manifests") / options.packageId / (options.versionId + ".xml");
-  const fs::path currentManifest = fs::path("manifests") / options.packageId / (std::string(kCurrentName) + ".xml");
-  const fs::path nodeList = fs::path("nodes") / (options.partnerId + ".xml");
+    const fs::path versionFolder = fs::path("packages") / options.partnerId / options.packageId / options.versionId;
+    const fs::path versionManifest = fs::path("manifests") / options.packageId / (options.versionId + ".xml");
+    const fs::path currentManifest = fs::path("manifests") / options.packageId / (std::string(kCurrentName) + ".xml");
+    const fs::path nodeList = fs::path("nodes") / (options.partnerId + ".xml");
 
-  const fs::path source = Canonical(options.sourceDir);
-  const fs::path output = Canonical(options.outputDir);
-  if (IsWithin(output, source)) {
-    throw PublishError("the output folder " + Describe(options.outputDir) + " lies inside the source folder " +
-                       Describe(options.sourceDir) + "; the package would publish itself");
-  }
-  if (IsWithin(source, output / versionFolder)) {
-    throw PublishError("the source folder lies inside the published version it would replace");
-  }
-  std::error_code error;
-  if (!options.replace &&
-      (fs::exists(options.outputDir / versionFolder, error) || fs::exists(options.outputDir / versionManifest, error))) {
-    throw PublishError("version " + Quoted(options.versionId) + " of package " + Quoted(options.packageId) +
-                       " is already published in " + Describe(options.outputDir) + "; --replace replaces it");
-  }
-  std::string nodeListText;
-  if (!options.nodes.empty()) {
-    nodeListText = NodeListText(options.outputDir / nodeList, options.nodes);
-  }
+    const fs::path source = Canonical(options.sourceDir);
+    const fs::path output = Canonical(options.outputDir);
+    if (IsWithin(output, source)) {
+        throw PublishError("the output folder " + Describe(options.outputDir) + " lies inside the source folder " +
+                           Describe(options.sourceDir) + "; the package would publish itself");
+    }
+    if (IsWithin(source, output / versionFolder)) {
+        throw PublishError("the source folder lies inside the published version it would replace");
+    }
+    std::error_code error;
+    if (!options.replace && (fs::exists(options.outputDir / versionFolder, error) ||
+                             fs::exists(options.outputDir / versionManifest, error))) {
+        throw PublishError("version " + Quoted(options.versionId) + " of package " + Quoted(options.packageId) +
+                           " is already published in " + Describe(options.outputDir) + "; --replace replaces it");
+    }
+    std::string nodeListText;
+    if (!options.nodes.empty()) {
+        nodeListText = NodeListText(options.outputDir / nodeList, options.nodes);
+    }
 
-  OutputFolder outputFolder(options.outputDir);
-  StagingFolder staging(options.outputDir);
-  const fs::path stagedFiles = staging.path() / "files";
-  fs::create_directory(stagedFiles);
-  std::vector<char> buffer(std::min<std::size_t>(kCopyBufferSize, options.chunkSize));
-  for (const auto& file : sources) {
-    result.files.push_back(CopyFile(file, stagedFiles / file.path, options.chunkSize, buffer));
-    result.totalBytes += file.size;
-  }
+    OutputFolder outputFolder(options.outputDir);
+    StagingFolder staging(options.outputDir);
+    const fs::path stagedFiles = staging.path() / "files";
+    fs::create_directory(stagedFiles);
+    std::vector<char> buffer(std::min<std::size_t>(kCopyBufferSize, options.chunkSize));
+    for (const auto& file : sources) {
+        result.files.push_back(CopyFile(file, stagedFiles / file.path, options.chunkSize, buffer));
+        result.totalBytes += file.size;
+    }
 
-  const fs::path stagedManifest = staging.path() / "manifest.xml";
-  const std::string manifestText = XmlText(PackageManifestTree(options, result.files));
-  WriteTextFile(stagedManifest, manifestText);
-  CheckPackageManifestReadsBack(stagedManifest, result.files);
-  const fs::path stagedCurrent = staging.path() / "current.xml";
-  if (options.writeCurrent) {
-    WriteTextFile(stagedCurrent, manifestText);
-  }
-  const fs::path stagedNodes = staging.path() / "nodes.xml";
-  if (!nodeListText.empty()) {
-    WriteTextFile(stagedNodes, nodeListText);
-    CheckNodeListReadsBack(stagedNodes);
-  }
+    const fs::path stagedManifest = staging.path() / "manifest.xml";
+    const std::string manifestText = XmlText(PackageManifestTree(options, result.files));
+    WriteTextFile(stagedManifest, manifestText);
+    CheckPackageManifestReadsBack(stagedManifest, result.files);
+    const fs::path stagedCurrent = staging.path() / "current.xml";
+    if (options.writeCurrent) {
+        WriteTextFile(stagedCurrent, manifestText);
+    }
+    const fs::path stagedNodes = staging.path() / "nodes.xml";
+    if (!nodeListText.empty()) {
+        WriteTextFile(stagedNodes, nodeListText);
+        CheckNodeListReadsBack(stagedNodes);
+    }
 
-  SyncStaged(staging.path());
-  // Files before the manifests that name them; the current manifest last.
-  fs::create_directory(staging.path() / "backup");
-  Transaction transaction(staging.path() / "backup");
-  transaction.Move(stagedFiles, options.outputDir / versionFolder);
-  transaction.Move(stagedManifest, options.outputDir / versionManifest);
-  result.written = {versionFolder, versionManifest};
-  if (!nodeListText.empty()) {
-    transaction.Move(stagedNodes, options.outputDir / nodeList);
-    result.written.push_back(nodeList);
-  }
-  if (options.writeCurrent) {
-    transaction.Move(stagedCurrent, options.outputDir / currentManifest);
-    result.written.push_back(currentManifest);
-  }
-  transaction.Commit();
-  outputFolder.Keep();
+    SyncStaged(staging.path());
+    // Files before the manifests that name them; the current manifest last.
+    fs::create_directory(staging.path() / "backup");
+    Transaction transaction(staging.path() / "backup");
+    transaction.Move(stagedFiles, options.outputDir / versionFolder);
+    transaction.Move(stagedManifest, options.outputDir / versionManifest);
+    result.written = {versionFolder, versionManifest};
+    if (!nodeListText.empty()) {
+        transaction.Move(stagedNodes, options.outputDir / nodeList);
+        result.written.push_back(nodeList);
+    }
+    if (options.writeCurrent) {
+        transaction.Move(stagedCurrent, options.outputDir / currentManifest);
+        result.written.push_back(currentManifest);
+    }
+    transaction.Commit();
+    outputFolder.Keep();
 }
 
 }  // namespace
 
 PublishResult Publish(const PublishOptions& given) {
-  PublishOptions options = given;
-  if (options.outputDir.empty()) {
-    throw PublishError("no output folder given");
-  }
-  CheckIdentifier("the partner id", options.partnerId);
-  CheckNodes(options.nodes);
+    PublishOptions options = given;
+    if (options.outputDir.empty()) {
+        throw PublishError("no output folder given");
+    }
+    CheckIdentifier("the partner id", options.partnerId);
+    CheckNodes(options.nodes);
 
-  PublishResult result;
-  try {
-    if (options.nodesOnly) {
-      if (options.nodes.empty()) {
-        throw PublishError("no node given for the node list");
-      }
-      PublishNodesOnly(options, result);
-      return result;
+    PublishResult result;
+    try {
+        if (options.nodesOnly) {
+            if (options.nodes.empty()) {
+                throw PublishError("no node given for the node list");
+            }
+            PublishNodesOnly(options, result);
+            return result;
+        }
+        CheckIdentifier("the package id", options.packageId);
+        CheckIdentifier("the version id", options.versionId);
+        if (options.versionId == kCurrentName) {
+            throw PublishError("the version id \"current\" is reserved for the current-version manifest");
+        }
+        if (options.name.empty()) {
+            throw PublishError("the package name must not be empty");
+        }
+        if (std::any_of(options.name.begin(), options.name.end(), IsControl)) {
+            throw PublishError("the package name holds a control character");
+        }
+        if (options.chunkSize == 0) {
+            throw PublishError("the chunk size must not be 0");
+        }
+        options.countries = CheckCountries(options);
+        PublishVersion(options, result);
+    } catch (const fs::filesystem_error& failure) {
+        throw PublishError(failure.what());
     }
-    CheckIdentifier("the package id", options.packageId);
-    CheckIdentifier("the version id", options.versionId);
-    if (options.versionId == kCurrentName) {
-      throw PublishError("the version id \"current\" is reserved for the current-version manifest");
-    }
-    if (options.name.empty()) {
-      throw PublishError("the package name must not be empty");
-    }
-    if (std::any_of(options.name.begin(), options.name.end(), IsControl)) {
-      throw PublishError("the package name holds a control character");
-    }
-    if (options.chunkSize == 0) {
-      throw PublishError("the chunk size must not be 0");
-    }
-    options.countries = CheckCountries(options);
-    PublishVersion(options, result);
-  } catch (const fs::filesystem_error& failure) {
-    throw PublishError(failure.what());
-  }
-  return result;
+    return result;
 }
 
 }  // namespace vrexa::publish

@@ -15,15 +15,15 @@ namespace vrexa::publish {
 // The text is meant for the person running the publisher. Whenever it is
 // thrown, the output folder is as it was before.
 class PublishError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+public:
+    using std::runtime_error::runtime_error;
 };
 
 struct PublishResult {
-  std::vector<PublishedFile> files;  // in manifest order
-  std::uint64_t totalBytes = 0;
-  // What was written or replaced, relative to the output folder.
-  std::vector<std::filesystem::path> written;
+    std::vector<PublishedFile> files;  // in manifest order
+    std::uint64_t totalBytes = 0;
+    // What was written or replaced, relative to the output folder.
+    std::vector<std::filesystem::path> written;
 };
 
 // Publishes one package version (or, with nodesOnly, a node list) into

@@ -8,32 +8,32 @@
 #include "tools/publish/Publisher.h"
 
 int main(int argc, char** argv) {
-  using namespace vrexa::publish;
-  std::vector<std::string> args(argv + 1, argv + argc);
-  CommandLine line;
-  try {
-    line = ParseCommandLine(args);
-  } catch (const UsageError& error) {
-    std::cerr << "vrexa-publish: " << error.what() << "\nTry 'vrexa-publish --help'.\n";
-    return 2;
-  }
-  if (line.help) {
-    std::cout << HelpText();
+    using namespace vrexa::publish;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    CommandLine line;
+    try {
+        line = ParseCommandLine(args);
+    } catch (const UsageError& error) {
+        std::cerr << "vrexa-publish: " << error.what() << "\nTry 'vrexa-publish --help'.\n";
+        return 2;
+    }
+    if (line.help) {
+        std::cout << HelpText();
+        return 0;
+    }
+    const PublishOptions& options = line.options;
+    try {
+        PublishResult result = Publish(options);
+        if (!options.nodesOnly) {
+            std::cout << "published package " << options.packageId << " version " << options.versionId << ": "
+                      << result.files.size() << " files, " << result.totalBytes << " bytes\n";
+        }
+        for (const auto& path : result.written) {
+            std::cout << "  " << (options.outputDir / path).string() << "\n";
+        }
+    } catch (const std::exception& error) {
+        std::cerr << "vrexa-publish: " << error.what() << "\nNothing was published.\n";
+        return 1;
+    }
     return 0;
-  }
-  const PublishOptions& options = line.options;
-  try {
-    PublishResult result = Publish(options);
-    if (!options.nodesOnly) {
-      std::cout << "published package " << options.packageId << " version " << options.versionId << ": "
-                << result.files.size() << " files, " << result.totalBytes << " bytes\n";
-    }
-    for (const auto& path : result.written) {
-      std::cout << "  " << (options.outputDir / path).string() << "\n";
-    }
-  } catch (const std::exception& error) {
-    std::cerr << "vrexa-publish: " << error.what() << "\nNothing was published.\n";
-    return 1;
-  }
-  return 0;
 }

@@ -64,13 +64,11 @@ TEST(TransferSettingsTest, DefaultConstructorGivesTheBuiltInDefaults) {
         {"simulationRoundsBudget", s.simulationRoundsBudget, 10000},
         {"statisticsSmoothing", s.statisticsSmoothing, 0.3},
         {"minNodeShare", s.minNodeShare, 0.05},
-        {"geolocationUrl", s.geolocationUrl,
-         std::string(deployment::kEventsAnalyticsUrl) + "/geo-location"},
+        {"geolocationUrl", s.geolocationUrl, std::string(deployment::kEventsAnalyticsUrl) + "/geo-location"},
         {"geolocationConnectTimeout", s.geolocationConnectTimeout, 5},
         {"geolocationTimeout", s.geolocationTimeout, 10},
         {"geolocationRetryLimit", s.geolocationRetryLimit, 1},
-        {"transferAnalyticsUrl", s.transferAnalyticsUrl,
-         std::string(deployment::kTransferAnalyticsUrl)},
+        {"transferAnalyticsUrl", s.transferAnalyticsUrl, std::string(deployment::kTransferAnalyticsUrl)},
         {"eventsAnalyticsUrl", s.eventsAnalyticsUrl, std::string(deployment::kEventsAnalyticsUrl)},
     };
     for (const auto& c : cases) {
@@ -100,12 +98,18 @@ TEST(TransferBehaviorTest, BuiltFromSettingsKeepsThemAndPointsAtNoComponent) {
     EXPECT_EQ(behavior.transferThreads, settings.transferThreads);
     EXPECT_EQ(behavior.manifestHost, "manifests.example.test");
     const void* components[] = {
-        behavior.sessionFactory,         behavior.requestFactory,
-        behavior.filesystem,             behavior.packageManifestFactory,
-        behavior.nodeListManifestFactory, behavior.geolocationManifestFactory,
-        behavior.transferFactory,        behavior.optimizer,
-        behavior.eventManager,           behavior.logManager,
-        behavior.auxiliaryWorkManager,   behavior.transferWorkManager,
+        behavior.sessionFactory,
+        behavior.requestFactory,
+        behavior.filesystem,
+        behavior.packageManifestFactory,
+        behavior.nodeListManifestFactory,
+        behavior.geolocationManifestFactory,
+        behavior.transferFactory,
+        behavior.optimizer,
+        behavior.eventManager,
+        behavior.logManager,
+        behavior.auxiliaryWorkManager,
+        behavior.transferWorkManager,
     };
     for (const void* component : components) {
         EXPECT_EQ(component, nullptr);
@@ -114,8 +118,8 @@ TEST(TransferBehaviorTest, BuiltFromSettingsKeepsThemAndPointsAtNoComponent) {
 
 TEST(TransferParamsTest, DefaultHasPlaceholdersAndPreallocates) {
     const TransferParams params;
-    for (const std::string* field : {&params.transferId, &params.partnerId, &params.packageId,
-                                     &params.versionId, &params.destPath}) {
+    for (const std::string* field :
+         {&params.transferId, &params.partnerId, &params.packageId, &params.versionId, &params.destPath}) {
         EXPECT_EQ(*field, "?");
     }
     EXPECT_FALSE(params.restored);

@@ -17,20 +17,19 @@ using boost::property_tree::ptree;
 
 std::vector<std::string> Keys(const ptree& tree) {
     std::vector<std::string> keys;
-    for (const auto& [key, child] : tree) keys.push_back(key);
+    for (const auto& [key, child] : tree)
+        keys.push_back(key);
     return keys;
 }
 
 TEST(TransferErrorDataTest, DescribesTheErrorValueBeforeTheMessage) {
-    const TransferErrorData data(TransferError::Unknown,
-                                 "Transfer::OnInitialize called but nodelist is missing");
+    const TransferErrorData data(TransferError::Unknown, "Transfer::OnInitialize called but nodelist is missing");
     EXPECT_EQ(data.ToTransferError(), TransferError::Unknown);
     ptree tree;
     data.Describe(tree);
     EXPECT_EQ(Keys(tree), (std::vector<std::string>{"transferError", "errorMessage"}));
     EXPECT_EQ(tree.get<std::string>("transferError"), "9");
-    EXPECT_EQ(tree.get<std::string>("errorMessage"),
-              "Transfer::OnInitialize called but nodelist is missing");
+    EXPECT_EQ(tree.get<std::string>("errorMessage"), "Transfer::OnInitialize called but nodelist is missing");
     EXPECT_EQ(data.ToString(), "error|9|Transfer::OnInitialize called but nodelist is missing");
 }
 
@@ -82,30 +81,21 @@ struct ClassificationCase {
 
 TEST(TransferFileExceptionDataTest, ClassifiesFileFailuresByTheirType) {
     const ClassificationCase cases[] = {
-        {"bad path", std::make_exception_ptr(file::BadPathException()),
-         TransferError::FileAccessError, false},
-        {"not found", std::make_exception_ptr(file::NotFoundException()),
-         TransferError::FileAccessError, false},
-        {"in use", std::make_exception_ptr(file::InUseException()),
-         TransferError::FileAccessError, true},
-        {"inaccessible", std::make_exception_ptr(file::InaccessibleException()),
-         TransferError::FileAccessError, true},
+        {"bad path", std::make_exception_ptr(file::BadPathException()), TransferError::FileAccessError, false},
+        {"not found", std::make_exception_ptr(file::NotFoundException()), TransferError::FileAccessError, false},
+        {"in use", std::make_exception_ptr(file::InUseException()), TransferError::FileAccessError, true},
+        {"inaccessible", std::make_exception_ptr(file::InaccessibleException()), TransferError::FileAccessError, true},
         {"insufficient space", std::make_exception_ptr(file::InsufficientSpaceException()),
          TransferError::InsufficientSpace, true},
-        {"out of bounds", std::make_exception_ptr(file::OutOfBoundsException()),
-         TransferError::Unknown, false},
-        {"invalid map", std::make_exception_ptr(file::InvalidMapException()),
-         TransferError::FileWriteError, false},
-        {"unknown file failure", std::make_exception_ptr(file::UnknownException()),
-         TransferError::FileWriteError, false},
-        {"base file exception", std::make_exception_ptr(file::Exception()),
-         TransferError::FileWriteError, false},
-        {"file layer's bad allocation", std::make_exception_ptr(file::BadAllocation()),
-         TransferError::OutOfMemory, false},
-        {"bad_alloc", std::make_exception_ptr(std::bad_alloc()), TransferError::OutOfMemory,
+        {"out of bounds", std::make_exception_ptr(file::OutOfBoundsException()), TransferError::Unknown, false},
+        {"invalid map", std::make_exception_ptr(file::InvalidMapException()), TransferError::FileWriteError, false},
+        {"unknown file failure", std::make_exception_ptr(file::UnknownException()), TransferError::FileWriteError,
          false},
-        {"other standard exception", std::make_exception_ptr(std::runtime_error("x")),
-         TransferError::Unknown, false},
+        {"base file exception", std::make_exception_ptr(file::Exception()), TransferError::FileWriteError, false},
+        {"file layer's bad allocation", std::make_exception_ptr(file::BadAllocation()), TransferError::OutOfMemory,
+         false},
+        {"bad_alloc", std::make_exception_ptr(std::bad_alloc()), TransferError::OutOfMemory, false},
+        {"other standard exception", std::make_exception_ptr(std::runtime_error("x")), TransferError::Unknown, false},
         {"not a standard exception", std::make_exception_ptr(7), TransferError::Unknown, false},
         {"no exception", std::exception_ptr(), TransferError::Unknown, false},
     };

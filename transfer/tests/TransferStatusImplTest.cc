@@ -18,8 +18,7 @@ namespace {
 class TransferStatusImplTest : public ::testing::Test {
 protected:
     void Make(int window, int interval = 500) {
-        status = std::make_unique<TransferStatusImpl>(params, window, interval,
-                                                      [this] { return now; });
+        status = std::make_unique<TransferStatusImpl>(params, window, interval, [this] { return now; });
     }
     void Transferring() { status->Record().state = TransferState::Transferring; }
     TransferStatus SnapshotAt(std::uint64_t time) {
@@ -79,8 +78,8 @@ TEST_F(TransferStatusImplTest, SetPackageGivesTotalSizeAndARunPathShownOnlyWhenC
 
     Make(10);
     status->SetPackage(package);
-    const TransferState states[] = {TransferState::Initialized, TransferState::Transferring,
-                                    TransferState::Cancelled, TransferState::Complete};
+    const TransferState states[] = {TransferState::Initialized, TransferState::Transferring, TransferState::Cancelled,
+                                    TransferState::Complete};
     for (TransferState state : states) {
         status->Record().state = state;
         const TransferStatus s = SnapshotAt(now);
@@ -142,8 +141,10 @@ TEST_F(TransferStatusImplTest, CountersStayExactUnderConcurrentWorkThreads) {
     }
     // A reader taking deltas meanwhile must neither lose nor double bytes.
     std::uint64_t taken = 0;
-    for (int i = 0; i < 1000; ++i) taken += status->TakeDownloadedDelta();
-    for (auto& worker : workers) worker.join();
+    for (int i = 0; i < 1000; ++i)
+        taken += status->TakeDownloadedDelta();
+    for (auto& worker : workers)
+        worker.join();
     taken += status->TakeDownloadedDelta();
 
     EXPECT_EQ(taken, 3u * kThreads * kAdds);
@@ -338,8 +339,8 @@ TEST_F(TransferStatusImplTest, RateAveragesOverTheWindowAndForgetsOlderSamples) 
         rates[second] = SnapshotAt(second * 1000).rate;
     }
     EXPECT_EQ(rates[0], 0u);
-    EXPECT_EQ(rates[1], 500u);   // 1000 bytes, divided by the 2 s window
-    EXPECT_EQ(rates[2], 500u);   // the sample at 0 s dropped
+    EXPECT_EQ(rates[1], 500u);  // 1000 bytes, divided by the 2 s window
+    EXPECT_EQ(rates[2], 500u);  // the sample at 0 s dropped
     EXPECT_EQ(rates[3], 500u);
     EXPECT_EQ(rates[4], 2000u);  // samples at 3 s and 4 s: 4000 over the window
 }

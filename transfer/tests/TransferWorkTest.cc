@@ -79,7 +79,8 @@ TEST(TransferWorkTest, FullDescriptionWritesEveryIdentifierBriefOnlyTheTransferI
         work.DescribeTransfer(tree, c.brief);
 
         std::vector<std::pair<std::string, std::string>> written;
-        for (const auto& [key, child] : tree) written.emplace_back(key, child.data());
+        for (const auto& [key, child] : tree)
+            written.emplace_back(key, child.data());
         EXPECT_EQ(written, c.expected) << "brief " << c.brief;
         EXPECT_EQ(transfer->lockedReads, 1);
     }

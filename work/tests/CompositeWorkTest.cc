@@ -115,13 +115,13 @@ void RunOutcomeCase(const OutcomeCase& c, std::shared_ptr<CompositeWork> root) {
 
 TEST(SequentialWorkTest, OutcomeRules) {
     const std::vector<OutcomeCase> cases = {
-        {"every child succeeds", {WorkResult::Success, WorkResult::Success, WorkResult::Success}, WorkResult::Success, 3},
+        {"every child succeeds",
+         {WorkResult::Success, WorkResult::Success, WorkResult::Success},
+         WorkResult::Success,
+         3},
         {"a Failure stops the sequence", {WorkResult::Success, WorkResult::Failure}, WorkResult::Failure, 2},
         {"a FatalError stops the sequence", {WorkResult::FatalError}, WorkResult::FatalError, 1},
-        {"non-final outcomes do not advance",
-         {WorkResult::Cancelled, WorkResult::RetryableError},
-         std::nullopt,
-         3},
+        {"non-final outcomes do not advance", {WorkResult::Cancelled, WorkResult::RetryableError}, std::nullopt, 3},
     };
     for (const OutcomeCase& c : cases) {
         RunOutcomeCase(c, SequenceOf(3));
@@ -297,7 +297,6 @@ TEST(LazyParallelWorkTest, ZeroCapacityCannotBeConstructed) {
     }
 }
 
-
 TEST(ConditionalWorkTest, ConditionChoosesTheBranchWhoseStatusFinishesTheWork) {
     struct Case {
         WorkResult condition;
@@ -322,7 +321,7 @@ TEST(ConditionalWorkTest, ConditionChoosesTheBranchWhoseStatusFinishesTheWork) {
         if (c.runsOnSuccess) {
             EXPECT_FALSE(harness.Outcome());
             EXPECT_EQ(harness.Complete(c.branch), *c.runsOnSuccess ? std::shared_ptr<SimpleWork>(onSuccess)
-                                                                    : std::shared_ptr<SimpleWork>(onFailure));
+                                                                   : std::shared_ptr<SimpleWork>(onFailure));
         } else {
             EXPECT_EQ(harness.QueuedCount(), 1u);
         }

@@ -153,7 +153,7 @@ TEST(StandardWorkflowTest, NeverRunsMoreThanMaxRunningWorksOnManyThreads) {
 TEST(StandardWorkflowTest, PauseCancelsRunningWorksWhichComeBackCancelledAndWaitForResume) {
     ManualWorkManager manager;
     std::vector<std::shared_ptr<GateWork>> gates = {std::make_shared<GateWork>(), std::make_shared<GateWork>(),
-                                                     std::make_shared<GateWork>()};
+                                                    std::make_shared<GateWork>()};
     auto root = Parallel(gates[0], gates[1], gates[2]);
     RecordingCallback outcome;
     root->AddCompleteCallback(&outcome);
@@ -300,24 +300,15 @@ TEST(StandardWorkflowTest, OperationsFollowTheStateDiagram) {
         WorkflowState after;
     };
     const std::vector<Step> steps = {
-        {Op::Pause, false, WorkflowState::NotStarted},
-        {Op::Resume, false, WorkflowState::NotStarted},
-        {Op::Retry, false, WorkflowState::NotStarted},
-        {Op::Start, true, WorkflowState::Running},
-        {Op::Resume, false, WorkflowState::Running},
-        {Op::Retry, false, WorkflowState::Running},
-        {Op::Pause, true, WorkflowState::Paused},
-        {Op::Pause, false, WorkflowState::Paused},
-        {Op::Retry, false, WorkflowState::Paused},
-        {Op::Fail, true, WorkflowState::PausedSuspended},
-        {Op::Resume, true, WorkflowState::Suspended},
-        {Op::Pause, true, WorkflowState::PausedSuspended},
-        {Op::Retry, true, WorkflowState::Paused},
-        {Op::Resume, true, WorkflowState::Running},
-        {Op::Fail, true, WorkflowState::Suspended},
-        {Op::Resume, false, WorkflowState::Suspended},
-        {Op::Retry, true, WorkflowState::Running},
-        {Op::Start, false, WorkflowState::Running},
+        {Op::Pause, false, WorkflowState::NotStarted}, {Op::Resume, false, WorkflowState::NotStarted},
+        {Op::Retry, false, WorkflowState::NotStarted}, {Op::Start, true, WorkflowState::Running},
+        {Op::Resume, false, WorkflowState::Running},   {Op::Retry, false, WorkflowState::Running},
+        {Op::Pause, true, WorkflowState::Paused},      {Op::Pause, false, WorkflowState::Paused},
+        {Op::Retry, false, WorkflowState::Paused},     {Op::Fail, true, WorkflowState::PausedSuspended},
+        {Op::Resume, true, WorkflowState::Suspended},  {Op::Pause, true, WorkflowState::PausedSuspended},
+        {Op::Retry, true, WorkflowState::Paused},      {Op::Resume, true, WorkflowState::Running},
+        {Op::Fail, true, WorkflowState::Suspended},    {Op::Resume, false, WorkflowState::Suspended},
+        {Op::Retry, true, WorkflowState::Running},     {Op::Start, false, WorkflowState::Running},
     };
     ManualWorkManager manager;
     auto root = std::make_shared<ParallelWork>();
@@ -327,11 +318,21 @@ TEST(StandardWorkflowTest, OperationsFollowTheStateDiagram) {
         const Step& step = steps[i];
         bool returned = true;
         switch (step.op) {
-            case Op::Start: returned = workflow->Start(); break;
-            case Op::Pause: returned = workflow->Pause(); break;
-            case Op::Resume: returned = workflow->Resume(); break;
-            case Op::Retry: returned = workflow->Retry(); break;
-            case Op::Fail: workflow->OnWorkComplete(failing, StatusOf(WorkResult::RetryableError)); break;
+            case Op::Start:
+                returned = workflow->Start();
+                break;
+            case Op::Pause:
+                returned = workflow->Pause();
+                break;
+            case Op::Resume:
+                returned = workflow->Resume();
+                break;
+            case Op::Retry:
+                returned = workflow->Retry();
+                break;
+            case Op::Fail:
+                workflow->OnWorkComplete(failing, StatusOf(WorkResult::RetryableError));
+                break;
         }
         EXPECT_EQ(returned, step.returns) << "step " << i;
         EXPECT_EQ(workflow->GetState(), step.after) << "step " << i;
@@ -447,7 +448,6 @@ TEST(StandardWorkflowTest, LazyParallelWorkNeverExceedsItsCapacityOnManyThreads)
     EXPECT_LE(lazy->highest.load(), 3u);
     EXPECT_GE(lazy->highest.load(), 1u);
 }
-
 
 TEST(StandardWorkflowTest, TreeOfEveryKindRunsToSuccessOnRealThreads) {
     // Sequence[

@@ -244,8 +244,8 @@ TEST(SimpleWorkTest, ExceptionFromShouldRetryOrRetryCallbackBecomesFatalError) {
 
 TEST(LimitedRetrySimpleWorkTest, RunsMaxRetriesPlusOneTimesPerQueueing) {
     for (unsigned maxRetries : {0u, 1u, 3u}) {
-        auto work = std::make_shared<ScriptedLimitedWork>([](int) { return StatusOf(WorkResult::RetryableError); },
-                                                          maxRetries);
+        auto work =
+            std::make_shared<ScriptedLimitedWork>([](int) { return StatusOf(WorkResult::RetryableError); }, maxRetries);
         CountingRetryCallback retries;
         work->AddRetryCallback(&retries);
 
@@ -373,9 +373,8 @@ TEST(CallbackRouteTest, RoutesForwardToTheirFunctions) {
         completedResult = status.result;
     });
     std::shared_ptr<SimpleWork> retriedWork;
-    SimpleWorkRetryCallbackRoute retry([&](std::shared_ptr<SimpleWork> work, const WorkStatus&) {
-        retriedWork = std::move(work);
-    });
+    SimpleWorkRetryCallbackRoute retry(
+        [&](std::shared_ptr<SimpleWork> work, const WorkStatus&) { retriedWork = std::move(work); });
 
     auto work = std::make_shared<ScriptedLimitedWork>(
         [](int attempt) { return StatusOf(attempt == 0 ? WorkResult::RetryableError : WorkResult::Failure); }, 1u);

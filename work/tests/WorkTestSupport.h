@@ -62,8 +62,12 @@ private:
 // Opened once; waiters pass from then on.
 class Gate {
 public:
-    void Open() { open.Update([](bool& v) { v = true; }); }
-    bool Wait() { return open.WaitUntil([](bool v) { return v; }); }
+    void Open() {
+        open.Update([](bool& v) { v = true; });
+    }
+    bool Wait() {
+        return open.WaitUntil([](bool v) { return v; });
+    }
 
 private:
     Watched<bool> open{false};
@@ -77,7 +81,8 @@ public:
     using Script = std::function<WorkStatus(int attempt)>;
 
     template <class... BaseArgs>
-    explicit Scripted(Script script, BaseArgs&&... args) : Base(std::forward<BaseArgs>(args)...), script(std::move(script)) {}
+    explicit Scripted(Script script, BaseArgs&&... args)
+        : Base(std::forward<BaseArgs>(args)...), script(std::move(script)) {}
 
     void Describe(boost::property_tree::ptree& tree) const override { tree.put("name", "ScriptedWork"); }
     WorkStatus ExecuteTask() override { return script(runs.fetch_add(1)); }

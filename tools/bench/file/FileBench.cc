@@ -102,7 +102,8 @@ void BareMmapWrite(benchmark::State& state) {
             state.SkipWithError("fallocate failed");
         }
         for (std::uint64_t at = 0; at < kTotal; at += kChunk) {
-            void* view = ::mmap(nullptr, kChunk, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, static_cast<off_t>(at));
+            void* view =
+                ::mmap(nullptr, kChunk, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, static_cast<off_t>(at));
             std::memcpy(view, payload.data(), payload.size());
             ::munmap(view, kChunk);
         }

@@ -29,7 +29,8 @@ const std::vector<unsigned char>& Buffer() {
     static const std::vector<unsigned char> buffer = [] {
         std::vector<unsigned char> bytes(kMiB);
         std::mt19937 engine(1);
-        for (auto& b : bytes) b = static_cast<unsigned char>(engine());
+        for (auto& b : bytes)
+            b = static_cast<unsigned char>(engine());
         return bytes;
     }();
     return buffer;
@@ -73,9 +74,9 @@ const std::string& LargePackage() {
                 std::snprintf(group, sizeof group, "%08x", static_cast<unsigned>(engine()));
                 checksums += group;
             }
-            files += vrexa::testing::FileXml("content/folder" + std::to_string(i / 100) + "/file" +
-                                                 std::to_string(i) + ".dat",
-                                             std::to_string(kMiB), std::to_string(size), checksums);
+            files += vrexa::testing::FileXml(
+                "content/folder" + std::to_string(i / 100) + "/file" + std::to_string(i) + ".dat", std::to_string(kMiB),
+                std::to_string(size), checksums);
         }
         return vrexa::testing::PackageXml(files, "<run>content/folder0/file0.dat</run>");
     }();
@@ -121,11 +122,11 @@ void BM_ReadPackageManifest100k(benchmark::State& state) {
     std::uint64_t growth = 0;
     for (auto _ : state) {
         growth = std::max(growth, TimedPeakGrowth(state, peak, [&] {
-            auto manifest = std::make_unique<vrexa::StandardPackageManifest>();
-            manifest->Read(vrexa::testing::XmlTree(document));
-            if (manifest->GetFiles().size() != 100000) state.SkipWithError("files lost");
-            return manifest;
-        }));
+                              auto manifest = std::make_unique<vrexa::StandardPackageManifest>();
+                              manifest->Read(vrexa::testing::XmlTree(document));
+                              if (manifest->GetFiles().size() != 100000) state.SkipWithError("files lost");
+                              return manifest;
+                          }));
     }
     state.counters["document_MB"] = static_cast<double>(document.size()) / 1e6;
     state.counters["peak_rss_MB"] = static_cast<double>(peak) / 1e6;
@@ -141,8 +142,8 @@ void BM_XmlTree100k(benchmark::State& state) {
     std::uint64_t growth = 0;
     for (auto _ : state) {
         growth = std::max(growth, TimedPeakGrowth(state, peak, [&] {
-            return std::make_unique<boost::property_tree::ptree>(vrexa::testing::XmlTree(document));
-        }));
+                              return std::make_unique<boost::property_tree::ptree>(vrexa::testing::XmlTree(document));
+                          }));
     }
     state.counters["peak_growth_MB"] = static_cast<double>(growth) / 1e6;
 }

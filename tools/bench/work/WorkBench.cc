@@ -82,11 +82,7 @@ void BM_NoOpWorksUnderLazyParallel(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * works);
     state.counters["threads"] = threads;
 }
-BENCHMARK(BM_NoOpWorksUnderLazyParallel)
-    ->Args({100000, 8})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MinTime(2.0);
+BENCHMARK(BM_NoOpWorksUnderLazyParallel)->Args({100000, 8})->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 }  // namespace
 

@@ -126,6 +126,37 @@ TEST(StandardWorkflowTest, StartWithARootThatQueuesNothingRunsWithNothingDispatc
     EXPECT_FALSE(workflow->Start());
 }
 
+// A root that fails once it has queued its children, the first time only.
+class FailingOnceToQueue : public ParallelWork {
+public:
+    void QueueAvailableWork(std::shared_ptr<Workflow> workflow) override {
+        ParallelWork::QueueAvailableWork(std::move(workflow));
+        if (!failed.exchange(true)) {
+            throw std::runtime_error("no room for the tree");
+        }
+    }
+    std::atomic<bool> failed{false};
+};
+
+TEST(StandardWorkflowTest, StartWhoseRootFailsToQueueLeavesItNotStartedWithNothingQueued) {
+    ManualWorkManager manager;
+    auto root = std::make_shared<FailingOnceToQueue>();
+    root->AddChild(AlwaysWork(WorkResult::Success));
+    root->AddChild(AlwaysWork(WorkResult::Success));
+    auto workflow = MakeWorkflow(root, manager, 4);
+    EXPECT_THROW(workflow->Start(), std::runtime_error);
+    EXPECT_EQ(workflow->GetState(), WorkflowState::NotStarted);
+    EXPECT_FALSE(workflow->Pause());
+    EXPECT_TRUE(manager.AllPosted().empty());
+
+    // What the failed attempt queued is gone: each child runs once.
+    EXPECT_TRUE(workflow->Start());
+    EXPECT_EQ(manager.AllPosted().size(), 2u);
+    manager.RunAll();
+    EXPECT_EQ(workflow->GetState(), WorkflowState::Finished);
+    EXPECT_EQ(manager.AllPosted().size(), 2u);
+}
+
 TEST(StandardWorkflowTest, DispatchesSmallestPriorityPathFirstWithinTheRunningLimit) {
     ManualWorkManager manager;
     auto workflow = MakeWorkflow(std::make_shared<ParallelWork>(), manager, 2);

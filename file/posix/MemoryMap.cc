@@ -29,14 +29,14 @@ std::uint64_t PageSize() {
 
 MemoryMap::MemoryMap(int descriptor, std::shared_ptr<OperationContext> context)
     : descriptor_(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0)), context_(std::move(context)) {
-    if (descriptor_ < 0) {
+    if (!descriptor_) {
         ThrowLastError();
     }
 }
 
 MemoryMap::~MemoryMap() {
     const auto lock = LockOperations(context_);
-    ::close(descriptor_);
+    descriptor_.Reset();
 }
 
 std::shared_ptr<MemoryMapView> MemoryMap::CreateView(std::uint64_t lower, std::uint64_t upper) {
@@ -51,7 +51,7 @@ MemoryMapView::MemoryMapView(std::shared_ptr<MemoryMap> map, std::shared_ptr<Ope
     CheckSize(start, upper);
     headLength_ = static_cast<std::size_t>(lower - start);
     mappedLength_ = static_cast<std::size_t>(upper - start + 1);
-    void* address = ::mmap(nullptr, mappedLength_, PROT_READ | PROT_WRITE, MAP_SHARED, map_->descriptor_,
+    void* address = ::mmap(nullptr, mappedLength_, PROT_READ | PROT_WRITE, MAP_SHARED, map_->descriptor_.Get(),
                            static_cast<off_t>(start));
     if (address == MAP_FAILED) {
         ThrowLastError();

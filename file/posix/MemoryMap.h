@@ -6,6 +6,7 @@
 
 #include "file/MemoryMappedData.h"
 #include "file/OperationContext.h"
+#include "file/posix/UniqueDescriptor.h"
 
 namespace vrexa::file::posix {
 
@@ -28,7 +29,7 @@ public:
 private:
     friend class MemoryMapView;
 
-    int descriptor_;
+    UniqueDescriptor descriptor_;
     std::shared_ptr<OperationContext> context_;
 };
 

@@ -26,6 +26,10 @@ public:
     virtual void Fetch() = 0;
     // Makes the bytes durable in the file.
     virtual void Flush() = 0;
+    // The owner's work is cancelled (pause, cancel, shutdown): a Flush that
+    // waits, now or later, stops waiting. May be called from any thread.
+    // Nothing here waits by default.
+    virtual void Cancel() {}
 };
 
 }  // namespace vrexa::file

@@ -237,6 +237,12 @@ CURLcode CurlRequest::Drive() {
     }
     CURLcode result = CURLE_ABORTED_BY_CALLBACK;
     for (;;) {
+        {
+            // An abort, or a verdict of the callbacks, ends the exchange here; the
+            // handle's removal below closes its connection.
+            std::lock_guard lock(mutex_);
+            if (status_.state != State::Running) break;
+        }
         int running = 0;
         CURLMcode code = curl_multi_perform(multi_, &running);
         if (code == CURLM_OK && running == 0) {
@@ -246,12 +252,6 @@ CURLcode CurlRequest::Drive() {
                 if (message->msg == CURLMSG_DONE && message->easy_handle == handle_) result = message->data.result;
             }
             break;
-        }
-        {
-            // An abort, or a verdict of the callbacks, ends the exchange here; the
-            // handle's removal below closes its connection.
-            std::lock_guard lock(mutex_);
-            if (status_.state != State::Running) break;
         }
         if (code == CURLM_OK) code = curl_multi_poll(multi_, nullptr, 0, kWaitMs, nullptr);
         if (code != CURLM_OK) {

@@ -26,6 +26,7 @@
 #include "manifest/FileManifest.h"
 #include "manifest/StandardNodeListManifest.h"
 #include "manifest/StandardPackageManifest.h"
+#include "manifest/XmlDocument.h"
 
 namespace vrexa::publish {
 namespace {
@@ -435,22 +436,7 @@ ptree ReadXmlFile(const fs::path& path) {
 }
 
 // The engine reads an attribute exactly like a child element of the same name
-// and value: it appends every attribute to its element as a child before
-// reading the document.
-void LiftAttributes(ptree& node) {
-    for (auto& [key, child] : node) {
-        if (key != "<xmlattr>") {
-            LiftAttributes(child);
-        }
-    }
-    if (auto attributes = node.find("<xmlattr>"); attributes != node.not_found()) {
-        const ptree lifted = attributes->second;
-        for (const auto& attribute : lifted) {
-            node.push_back(attribute);
-        }
-    }
-}
-
+// and value, and so does the publisher when it reads a document back.
 ptree ReadXmlFileAsTheEngine(const fs::path& path) {
     ptree tree = ReadXmlFile(path);
     LiftAttributes(tree);

@@ -12,6 +12,7 @@
 #include "updater/ConfigurationReader.h"
 #include "updater/UpdaterConfiguration.h"
 #include "updater/posix/FileRegistry.h"
+#include "vrexa/UpdaterDeployment.h"
 
 namespace vrexa::updater {
 namespace {
@@ -369,6 +370,30 @@ TEST(ConfigurationReader, OverridesReplaceHostEndpointsAndFrontEnd) {
     EXPECT_EQ(behavior.geolocationUrl, "http://127.0.0.1:8081/geo-location");
     EXPECT_EQ(behavior.eventsAnalyticsUrl, "http://127.0.0.1:8081");
     EXPECT_EQ(behavior.transferAnalyticsUrl, "http://127.0.0.1:8082");
+}
+
+}  // namespace
+}  // namespace vrexa::updater
+
+namespace vrexa::updater {
+namespace {
+
+TEST(OverrideEnvironment, ReadsTheProcessEnvironmentOnlyInDeveloperBuilds) {
+    ::setenv("VREXA_UI", "tty", 1);
+    ::setenv("VREXA_MANIFEST_HOST", "", 1);
+    const auto ui = OverrideEnvironment()("VREXA_UI");
+    const auto host = OverrideEnvironment()("VREXA_MANIFEST_HOST");
+    const auto process = ProcessEnvironment()("VREXA_UI");
+    ::unsetenv("VREXA_UI");
+    ::unsetenv("VREXA_MANIFEST_HOST");
+    EXPECT_EQ(process, "tty");
+    EXPECT_EQ(host, std::nullopt) << "an empty variable counts as unset";
+    if (deployment::kDeveloperOverrides) {
+        EXPECT_EQ(ui, "tty");
+    } else {
+        EXPECT_EQ(ui, std::nullopt) << "a vendor's build reads no overrides";
+    }
+    EXPECT_EQ(EmptyEnvironment()("PATH"), std::nullopt);
 }
 
 }  // namespace

@@ -278,19 +278,23 @@ public:
 
 TEST(ConfigurationReader, FillsTheRecordFromStringsRegistryAndArguments) {
     ResourceTable resources;
-    resources.AddString(102, "manifests.example.invalid");
-    resources.AddString(103, "aaaaaaaaaaaaaaaaaaaaaaaa");
-    resources.AddString(104, "bbbbbbbbbbbbbbbbbbbbbbbb");
-    resources.AddString(105, "cccccccccccccccccccccccc");
-    resources.AddString(106, "5.1");
-    resources.AddString(107, "dddddddddddddddddddddddd");
-    resources.AddString(108, "eeeeeeeeeeeeeeeeeeeeeeee");
-    resources.AddString(109, "Zazid");
-    resources.AddString(110, "ZazidFolder");
-    resources.AddString(111, "never read");
-    resources.AddString(112, "en_GB=English;de=Deutsch");
-    resources.AddString(113, "en_GB");
-    resources.AddString(114, "SOFTWARE\\Tembrik\\InstallFolder");
+    const std::map<int, std::string> strings = {
+        {102, "manifests.example.invalid"},
+        {103, "aaaaaaaaaaaaaaaaaaaaaaaa"},
+        {104, "bbbbbbbbbbbbbbbbbbbbbbbb"},
+        {105, "cccccccccccccccccccccccc"},
+        {106, "5.1"},
+        {107, "dddddddddddddddddddddddd"},
+        {108, "eeeeeeeeeeeeeeeeeeeeeeee"},
+        {109, "Zazid"},
+        {110, "ZazidFolder"},
+        {111, "never read"},
+        {112, "en_GB=English;de=Deutsch"},
+        {113, "en_GB"},
+        {114, "SOFTWARE\\Tembrik\\InstallFolder"},
+    };
+    for (const auto& [id, text] : strings)
+        resources.AddString(id, text);
     RegistryMap registry;
     registry.values["SOFTWARE\\Tembrik\\InstallFolder"] = "/opt/Maps//";
     FixedTempFilesystem filesystem("/home/u/.cache");

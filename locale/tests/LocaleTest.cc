@@ -72,8 +72,9 @@ TEST(CustomBoostLocale, UsesTheCountryCatalogThenTheLanguageOne) {
     locale.SetLocale("fr");
     EXPECT_EQ(locale.Translate("Yes"), "Yes");
     // Names the locale library cannot parse must not bring it down.
-    for (const std::string& name : std::vector<std::string>{"not a locale at all", "de DE", "../de", "de_", "_DE", "d", "de_DE_extra_long_part",
-                                   std::string(300, 'x'), "de\nfr", "\xff\xfe"}) {
+    for (const std::string& name :
+         std::vector<std::string>{"not a locale at all", "de DE", "../de", "de_", "_DE", "d", "de_DE_extra_long_part",
+                                  std::string(300, 'x'), "de\nfr", "\xff\xfe"}) {
         locale.SetLocale(name);
         EXPECT_EQ(locale.GetName(), name);
         EXPECT_EQ(locale.Translate("Yes"), "Yes") << name;

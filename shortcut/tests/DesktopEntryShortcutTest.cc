@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "file/tests/TestFolder.h"
 #include "shortcut/posix/DesktopEntryShortcut.h"
+#include "tests/support/CommandOutput.h"
 
 namespace vrexa::shortcut::posix {
 namespace {
@@ -16,14 +16,7 @@ using file::testing::TestFolder;
 
 // desktop-file-validate's exit code and what it said about a file.
 std::pair<int, std::string> Validate(const std::string& path) {
-    const std::string command = std::string(VREXA_DESKTOP_FILE_VALIDATE) + " '" + path + "' 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::string output;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
-        output += buffer;
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+    return vrexa::testing::RunCommand(std::string(VREXA_DESKTOP_FILE_VALIDATE) + " '" + path + "'");
 }
 
 // Undoes the Exec escapes the way a desktop-entry reader does: the string

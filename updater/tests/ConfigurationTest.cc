@@ -12,6 +12,7 @@
 #include "updater/ConfigurationReader.h"
 #include "updater/UpdaterConfiguration.h"
 #include "updater/posix/FileRegistry.h"
+#include "vrexa/UpdaterDeployment.h"
 
 namespace vrexa::updater {
 namespace {
@@ -277,19 +278,23 @@ public:
 
 TEST(ConfigurationReader, FillsTheRecordFromStringsRegistryAndArguments) {
     ResourceTable resources;
-    resources.AddString(102, "manifests.example.invalid");
-    resources.AddString(103, "aaaaaaaaaaaaaaaaaaaaaaaa");
-    resources.AddString(104, "bbbbbbbbbbbbbbbbbbbbbbbb");
-    resources.AddString(105, "cccccccccccccccccccccccc");
-    resources.AddString(106, "5.1");
-    resources.AddString(107, "dddddddddddddddddddddddd");
-    resources.AddString(108, "eeeeeeeeeeeeeeeeeeeeeeee");
-    resources.AddString(109, "Zazid");
-    resources.AddString(110, "ZazidFolder");
-    resources.AddString(111, "never read");
-    resources.AddString(112, "en_GB=English;de=Deutsch");
-    resources.AddString(113, "en_GB");
-    resources.AddString(114, "SOFTWARE\\Tembrik\\InstallFolder");
+    const std::map<int, std::string> strings = {
+        {102, "manifests.example.invalid"},
+        {103, "aaaaaaaaaaaaaaaaaaaaaaaa"},
+        {104, "bbbbbbbbbbbbbbbbbbbbbbbb"},
+        {105, "cccccccccccccccccccccccc"},
+        {106, "5.1"},
+        {107, "dddddddddddddddddddddddd"},
+        {108, "eeeeeeeeeeeeeeeeeeeeeeee"},
+        {109, "Zazid"},
+        {110, "ZazidFolder"},
+        {111, "never read"},
+        {112, "en_GB=English;de=Deutsch"},
+        {113, "en_GB"},
+        {114, "SOFTWARE\\Tembrik\\InstallFolder"},
+    };
+    for (const auto& [id, text] : strings)
+        resources.AddString(id, text);
     RegistryMap registry;
     registry.values["SOFTWARE\\Tembrik\\InstallFolder"] = "/opt/Maps//";
     FixedTempFilesystem filesystem("/home/u/.cache");
@@ -369,6 +374,30 @@ TEST(ConfigurationReader, OverridesReplaceHostEndpointsAndFrontEnd) {
     EXPECT_EQ(behavior.geolocationUrl, "http://127.0.0.1:8081/geo-location");
     EXPECT_EQ(behavior.eventsAnalyticsUrl, "http://127.0.0.1:8081");
     EXPECT_EQ(behavior.transferAnalyticsUrl, "http://127.0.0.1:8082");
+}
+
+}  // namespace
+}  // namespace vrexa::updater
+
+namespace vrexa::updater {
+namespace {
+
+TEST(OverrideEnvironment, ReadsTheProcessEnvironmentOnlyInDeveloperBuilds) {
+    ::setenv("VREXA_UI", "tty", 1);
+    ::setenv("VREXA_MANIFEST_HOST", "", 1);
+    const auto ui = OverrideEnvironment()("VREXA_UI");
+    const auto host = OverrideEnvironment()("VREXA_MANIFEST_HOST");
+    const auto process = ProcessEnvironment()("VREXA_UI");
+    ::unsetenv("VREXA_UI");
+    ::unsetenv("VREXA_MANIFEST_HOST");
+    EXPECT_EQ(process, "tty");
+    EXPECT_EQ(host, std::nullopt) << "an empty variable counts as unset";
+    if (deployment::kDeveloperOverrides) {
+        EXPECT_EQ(ui, "tty");
+    } else {
+        EXPECT_EQ(ui, std::nullopt) << "a vendor's build reads no overrides";
+    }
+    EXPECT_EQ(EmptyEnvironment()("PATH"), std::nullopt);
 }
 
 }  // namespace

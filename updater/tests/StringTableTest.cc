@@ -1,14 +1,12 @@
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "file/tests/TestFolder.h"
 #include "updater/ProgramResources.h"
 #include "updater/StringTable.h"
+#include "tests/support/CommandOutput.h"
 
 namespace vrexa::updater {
 namespace {
@@ -134,15 +132,8 @@ TEST(ProgramResources, OverrideReplacesTheWholeStringTable) {
 // Runs the generator on a table; returns its exit code and what it said.
 std::pair<int, std::string> Generate(const TestFolder& folder, const std::string& table) {
     const std::string input = folder.Put("in.strings", table);
-    const std::string command =
-        std::string(VREXA_RESGEN_PROGRAM) + " --strings '" + input + "' --output '" + (folder / "out.cc") + "' 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::string output;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
-        output += buffer;
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+    return vrexa::testing::RunCommand(std::string(VREXA_RESGEN_PROGRAM) + " --strings '" + input + "' --output '" +
+                                      (folder / "out.cc") + "'");
 }
 
 TEST(ResourceGenerator, RefusesAnEntryLongerThanTheUpdaterReadsNamingItsId) {

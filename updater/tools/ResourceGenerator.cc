@@ -62,8 +62,9 @@ int main(int argc, char** argv) {
             outputPath = value;
         } else if (option == "--catalog") {
             const std::size_t equals = value.find('=');
-            if (equals == std::string::npos || equals == 0) return Usage();
-            catalogs.emplace_back(std::stoi(value.substr(0, equals)), value.substr(equals + 1));
+            const std::string id = value.substr(0, equals == std::string::npos ? 0 : equals);
+            if (id.empty() || id.size() > 5 || id.find_first_not_of("0123456789") != std::string::npos) return Usage();
+            catalogs.emplace_back(std::stoi(id), value.substr(equals + 1));
         } else {
             return Usage();
         }

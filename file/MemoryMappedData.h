@@ -26,6 +26,9 @@ public:
     virtual void Fetch() = 0;
     // Makes the bytes durable in the file.
     virtual void Flush() = 0;
+    // A hint that the whole range is about to be written: a view may make its
+    // pages resident and writable up front. Never required for correctness.
+    virtual void PrepareWrite() {}
 };
 
 }  // namespace vrexa::file

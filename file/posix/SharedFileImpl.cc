@@ -32,6 +32,9 @@ int SharedFileImpl::OpenDescriptor(const std::string& path, OpenMode mode) {
             break;
         case OpenMode::OpenExisting:
             break;
+        case OpenMode::OpenExistingReadOnly:
+            flags = O_RDONLY | O_CLOEXEC;
+            break;
     }
     int descriptor;
     do {
@@ -189,7 +192,9 @@ std::shared_ptr<SharedFile> SharedFileImpl::Clone(std::uint64_t lower, std::uint
     if (lower > upper) {
         throw OutOfBoundsException();
     }
-    const int descriptor = OpenDescriptor(path_, OpenMode::OpenExisting);
+    const int flags = ::fcntl(descriptor_, F_GETFL);
+    const bool readOnly = flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
+    const int descriptor = OpenDescriptor(path_, readOnly ? OpenMode::OpenExistingReadOnly : OpenMode::OpenExisting);
     return std::make_shared<SharedFileImpl>(descriptor, path_, GetOperationContext(), GetSizeMonitor(), lower, upper);
 }
 

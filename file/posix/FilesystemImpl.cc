@@ -80,7 +80,7 @@ std::shared_ptr<SharedFile> FilesystemImpl::OpenSharedFile(const std::string& ba
         throw BadPathException();
     }
     const fs::path path = ResolvePath(base, relative);
-    if (mode != OpenMode::OpenExisting && path.has_parent_path()) {
+    if (mode != OpenMode::OpenExisting && mode != OpenMode::OpenExistingReadOnly && path.has_parent_path()) {
         CreateDirectories(ToUtf8(path.parent_path()));
     }
     const std::string resolved = ToUtf8(path);

@@ -50,6 +50,9 @@ UniqueDescriptor SharedFileImpl::OpenDescriptor(const std::string& path, OpenMod
             break;
         case OpenMode::OpenExisting:
             break;
+        case OpenMode::OpenExistingReadOnly:
+            flags = O_RDONLY | O_CLOEXEC;
+            break;
     }
     int descriptor;
     do {
@@ -203,8 +206,11 @@ std::shared_ptr<SharedFile> SharedFileImpl::Clone(std::uint64_t lower, std::uint
     if (lower > upper) {
         throw OutOfBoundsException();
     }
-    return std::make_shared<SharedFileImpl>(OpenDescriptor(path_, OpenMode::OpenExisting), path_, GetOperationContext(),
-                                            GetSizeMonitor(), lower, upper);
+    const int flags = ::fcntl(descriptor_.Get(), F_GETFL);
+    const bool readOnly = flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
+    return std::make_shared<SharedFileImpl>(
+        OpenDescriptor(path_, readOnly ? OpenMode::OpenExistingReadOnly : OpenMode::OpenExisting), path_,
+        GetOperationContext(), GetSizeMonitor(), lower, upper);
 }
 
 void SharedFileImpl::Flush() {

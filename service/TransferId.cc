@@ -1,0 +1,28 @@
+#include "service/TransferId.h"
+
+#include <boost/uuid/random_generator.hpp>
+#include <boost/uuid/uuid.hpp>
+#include <boost/uuid/uuid_io.hpp>
+
+namespace vrexa {
+
+std::string NewTransferId() {
+    // The generator reads the system's entropy source; one per thread, since
+    // it is not safe to share.
+    thread_local boost::uuids::random_generator generator;
+    std::string text = boost::uuids::to_string(generator());
+    std::string id;
+    id.reserve(32);
+    for (char c : text)
+        if (c != '-') id.push_back(c);
+    return id;
+}
+
+bool IsTransferId(const std::string& text) {
+    if (text.size() != 32) return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+}  // namespace vrexa

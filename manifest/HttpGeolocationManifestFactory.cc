@@ -2,13 +2,11 @@
 
 #include <utility>
 
-#include "manifest/HttpManifestSource.h"
-
 namespace vrexa {
 
 HttpGeolocationManifestFactory::HttpGeolocationManifestFactory(std::string url, http::RequestFactory& requestFactory,
                                                                std::int32_t connectTimeout, std::int32_t timeout)
-    : url_(std::move(url)), requestFactory_(requestFactory), connectTimeout_(connectTimeout), timeout_(timeout) {}
+    : url_(std::move(url)), fetch_(requestFactory, connectTimeout, timeout, kGeolocationLimits) {}
 
 std::shared_ptr<GeolocationManifest> HttpGeolocationManifestFactory::GetManifest(
     std::shared_ptr<http::Session> session) {

@@ -4,16 +4,10 @@
 #include <memory>
 #include <string>
 
+#include "manifest/HttpManifestSource.h"
 #include "manifest/GeolocationManifestFactory.h"
 
 namespace vrexa {
-
-namespace http {
-class RequestFactory;
-class Session;
-}  // namespace http
-
-class HttpManifestSource;
 
 // The client's geolocation from a fixed URL over HTTP. Holds no mutable state.
 class HttpGeolocationManifestFactory : public GeolocationManifestFactory {
@@ -34,15 +28,11 @@ public:
 
 protected:
     const std::string& GetUrl() const { return url_; }
-    http::RequestFactory& GetRequestFactory() const { return requestFactory_; }
-    std::int32_t GetConnectTimeout() const { return connectTimeout_; }
-    std::int32_t GetTimeout() const { return timeout_; }
+    const HttpFetchSettings& GetFetch() const { return fetch_; }
 
 private:
     const std::string url_;
-    http::RequestFactory& requestFactory_;
-    const std::int32_t connectTimeout_;
-    const std::int32_t timeout_;
+    const HttpFetchSettings fetch_;
 };
 
 }  // namespace vrexa

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "manifest/DocumentLimits.h"
 #include "manifest/ManifestSource.h"
@@ -60,6 +61,28 @@ private:
     std::mutex mutex_;  // guards the two below
     std::shared_ptr<http::Request> request_;
     bool abortPending_ = false;
+};
+
+// How the sources of one factory fetch: the same request factory, time limits
+// (seconds) and document limits for every source it makes.
+class HttpFetchSettings {
+public:
+    HttpFetchSettings(http::RequestFactory& requestFactory, std::int32_t connectTimeout, std::int32_t timeout,
+                      DocumentLimits limits)
+        : requestFactory_(requestFactory), connectTimeout_(connectTimeout), timeout_(timeout), limits_(limits) {}
+
+    // A source of type S (an HttpManifestSource) for url over session.
+    template <typename S>
+    std::shared_ptr<HttpManifestSource> MakeSource(std::string url, std::shared_ptr<http::Session> session) const {
+        return std::make_shared<S>(std::move(url), requestFactory_, std::move(session), connectTimeout_, timeout_,
+                                   limits_);
+    }
+
+private:
+    http::RequestFactory& requestFactory_;
+    const std::int32_t connectTimeout_;
+    const std::int32_t timeout_;
+    const DocumentLimits limits_;
 };
 
 }  // namespace vrexa

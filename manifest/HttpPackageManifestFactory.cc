@@ -2,14 +2,13 @@
 
 #include <utility>
 
-#include "manifest/HttpManifestSource.h"
 #include "manifest/PackageManifest.h"
 
 namespace vrexa {
 
 HttpPackageManifestFactory::HttpPackageManifestFactory(std::string host, http::RequestFactory& requestFactory,
                                                        std::int32_t connectTimeout, std::int32_t timeout)
-    : host_(std::move(host)), requestFactory_(requestFactory), connectTimeout_(connectTimeout), timeout_(timeout) {}
+    : host_(std::move(host)), fetch_(requestFactory, connectTimeout, timeout, kPackageManifestLimits) {}
 
 std::shared_ptr<PackageManifest> HttpPackageManifestFactory::GetManifest(const std::string& id,
                                                                          std::shared_ptr<http::Session> session) {

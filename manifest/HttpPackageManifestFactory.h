@@ -4,16 +4,10 @@
 #include <memory>
 #include <string>
 
+#include "manifest/HttpManifestSource.h"
 #include "manifest/PackageManifestFactory.h"
 
 namespace vrexa {
-
-namespace http {
-class RequestFactory;
-class Session;
-}  // namespace http
-
-class HttpManifestSource;
 
 // Package manifests from the manifest cache host over HTTP. Holds no mutable
 // state, so one instance serves every transfer at once.
@@ -43,15 +37,11 @@ public:
 
 protected:
     const std::string& GetHost() const { return host_; }
-    http::RequestFactory& GetRequestFactory() const { return requestFactory_; }
-    std::int32_t GetConnectTimeout() const { return connectTimeout_; }
-    std::int32_t GetTimeout() const { return timeout_; }
+    const HttpFetchSettings& GetFetch() const { return fetch_; }
 
 private:
     const std::string host_;
-    http::RequestFactory& requestFactory_;
-    const std::int32_t connectTimeout_;
-    const std::int32_t timeout_;
+    const HttpFetchSettings fetch_;
 };
 
 }  // namespace vrexa

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "manifest/DocumentLimits.h"
 #include "manifest/JsonHttpManifestSource.h"
 
 namespace vrexa {
@@ -11,8 +10,7 @@ std::shared_ptr<ManifestSource> JsonHttpGeolocationManifestFactory::CreateSource
 
 std::shared_ptr<HttpManifestSource> JsonHttpGeolocationManifestFactory::CreateSource(
     std::shared_ptr<http::Session> session) {
-    return std::make_shared<JsonHttpManifestSource>(GetUrl(), GetRequestFactory(), std::move(session),
-                                                    GetConnectTimeout(), GetTimeout(), kGeolocationLimits);
+    return GetFetch().MakeSource<JsonHttpManifestSource>(GetUrl(), std::move(session));
 }
 
 }  // namespace vrexa

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "manifest/DocumentLimits.h"
 #include "manifest/ManifestUrl.h"
 #include "manifest/XmlHttpManifestSource.h"
 
@@ -14,8 +13,7 @@ std::shared_ptr<ManifestSource> XmlHttpPackageManifestFactory::CreateSource(cons
 
 std::shared_ptr<HttpManifestSource> XmlHttpPackageManifestFactory::CreateSource(
     const std::string& id, std::shared_ptr<http::Session> session) {
-    return std::make_shared<XmlHttpManifestSource>(BuildUrl(id), GetRequestFactory(), std::move(session),
-                                                   GetConnectTimeout(), GetTimeout(), kPackageManifestLimits);
+    return GetFetch().MakeSource<XmlHttpManifestSource>(BuildUrl(id), std::move(session));
 }
 
 std::string XmlHttpPackageManifestFactory::BuildUrl(const std::string& id) {

@@ -17,6 +17,8 @@ void EventManager::TrackEvent(std::shared_ptr<TrackEventWork> work) {
     workManager_->Post(std::shared_ptr<SimpleWork>(std::move(work)));
 }
 
+unsigned EventManager::GetThreadCount() const { return workManager_->GetThreadCount(); }
+
 void EventManager::Drain() { workManager_->Drain(); }
 
 }  // namespace vrexa

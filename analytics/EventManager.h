@@ -23,6 +23,9 @@ public:
     // Resets the work and posts it to the pool; never runs it on this thread.
     virtual void TrackEvent(std::shared_ptr<TrackEventWork> work);
 
+    // The threads of the manager's own pool.
+    unsigned GetThreadCount() const;
+
 protected:
     // Runs every work posted so far (and what those post while running) to its
     // end, then ends the pool's threads; works posted later never run.

@@ -1,6 +1,9 @@
 #include "analytics/LogManager.h"
 
+#include <algorithm>
 #include <utility>
+
+#include <boost/filesystem/operations.hpp>
 
 #include "file/Exception.h"
 #include "file/Filesystem.h"
@@ -12,7 +15,26 @@ namespace {
 
 std::time_t Now() { return std::time(nullptr); }
 
-void WriteAll(file::SharedFile& file, const std::string& text) { file.Write(text.data(), text.size()); }
+// Whether something (a file, a folder, a link, dangling or not) has the name.
+bool NameTaken(const boost::filesystem::path& path) {
+    boost::system::error_code error;
+    return boost::filesystem::symlink_status(path, error).type() > boost::filesystem::file_not_found;
+}
+
+// A write that fails part way leaves its first bytes in the file while the
+// file's position stays where the write began; the position goes to the end
+// of what is there, so the next line follows the cut one instead of
+// overwriting its start and leaving its tail behind.
+void WriteAll(file::SharedFile& file, const std::string& text) {
+    try {
+        file.Write(text.data(), text.size());
+    } catch (...) {
+        try {
+            file.Seek(std::max(file.GetPosition(), file.GetSize()));
+        } catch (...) {
+        }
+    }
+}
 
 }  // namespace
 
@@ -41,7 +63,12 @@ std::shared_ptr<file::SharedFile> LogManager::OpenLogFile() {
             return filesystem_->OpenSharedFile(base, relative, file::OpenMode::CreateNew, false, 0,
                                                0xFFFFFFFFFFFFFFFFull);
         } catch (const file::InUseException&) {
-            // Taken (another manager, or an earlier run in the same second): next.
+            // "In use" also comes from the folders on the way (a file or a
+            // dangling link where the log folder belongs): only a name that is
+            // really taken (another manager, an earlier run in the same second)
+            // is worth another try, and only a bounded number of them, since
+            // this runs under the log lock.
+            if (n + 1 >= kOpenAttempts || !NameTaken(file::Filesystem::ResolvePath(base, relative))) throw;
         }
     }
 }
@@ -51,14 +78,8 @@ void LogManager::WriteLine(std::uint32_t kind, const std::string& text) {
     if ((logMask_ & kind) == 0) return;
     if (!currentFile_) currentFile_ = OpenLogFile();
     const std::string prefix = FormatUtc(clock_(), "[%Y-%m-%d %H:%M:%S] ");
-    try {
-        WriteAll(*currentFile_, prefix);
-    } catch (...) {
-    }
-    try {
-        WriteAll(*currentFile_, text);
-    } catch (...) {
-    }
+    WriteAll(*currentFile_, prefix);
+    WriteAll(*currentFile_, text);
 }
 
 }  // namespace vrexa

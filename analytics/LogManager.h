@@ -31,6 +31,8 @@ inline constexpr std::uint32_t kDefaultLogMask = 0xFFFFFFF7u;
 class LogManager : public EventManager {
 public:
     static constexpr unsigned kThreads = 2;
+    // Names tried by one OpenLogFile before it gives up.
+    static constexpr unsigned kOpenAttempts = 100;
 
     // Seconds since the epoch; tests pass a fixed clock.
     using Clock = std::function<std::time_t()>;
@@ -44,7 +46,9 @@ public:
     // write is ignored: the line is lost or cut and the next one follows it.
     void WriteLine(std::uint32_t kind, const std::string& text);
     // Creates a new log file named after the current second, with ".1", ".2", ...
-    // after the extension while that name is taken.
+    // after the extension while that name is taken (at most kOpenAttempts
+    // names). Any other failure, or every name taken, throws the file layer's
+    // exception: the record is lost and the next one tries again.
     std::shared_ptr<file::SharedFile> OpenLogFile();
 
     std::uint32_t GetLogMask() const { return logMask_; }

@@ -26,6 +26,13 @@ public:
     virtual void Fetch() = 0;
     // Makes the bytes durable in the file.
     virtual void Flush() = 0;
+    // The owner's work is cancelled (pause, cancel, shutdown): a Flush that
+    // waits, now or later, stops waiting. May be called from any thread.
+    // Nothing here waits by default.
+    virtual void Cancel() {}
+    // A hint that the whole range is about to be written: a view may make its
+    // pages resident and writable up front. Never required for correctness.
+    virtual void PrepareWrite() {}
 };
 
 }  // namespace vrexa::file

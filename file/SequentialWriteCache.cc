@@ -122,8 +122,20 @@ void SequentialWriteCache::WaitForLowerBound() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds_);
     std::unique_lock<std::mutex> lock(monitor_->mutex);
     // When the limit runs out the write goes ahead anyway: a cache ahead of a
-    // stalled one must not wait forever.
-    monitor_->condition.wait_until(lock, deadline, [this] { return monitor_->size >= GetLower(); });
+    // stalled one must not wait forever. A cancelled work must not wait at
+    // all: pausing or shutting down would otherwise hang for the whole limit.
+    monitor_->condition.wait_until(lock, deadline,
+                                   [this] { return monitor_->size >= GetLower() || cancelled_.load(); });
+}
+
+void SequentialWriteCache::Cancel() {
+    {
+        // Set under the monitor's mutex so that a Flush between its check and
+        // its wait cannot miss the wake-up.
+        std::lock_guard<std::mutex> lock(monitor_->mutex);
+        cancelled_ = true;
+    }
+    monitor_->condition.notify_all();
 }
 
 void SequentialWriteCache::Flush() {

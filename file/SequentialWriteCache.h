@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -33,7 +34,12 @@ public:
     std::uint8_t* Data() override;
     void Visit(const Visitor& function) override;
     void Fetch() override;
+    // Waits for the file to grow to the lower bound (at most the wait limit,
+    // and not at all once cancelled), then writes the whole range.
     void Flush() override;
+    // Ends the wait of Flush for good; the bytes are then written at once, as
+    // when the wait limit runs out, so a verified range is not lost.
+    void Cancel() override;
 
     bool IsLoaded() const { return loaded_; }
 
@@ -48,6 +54,7 @@ private:
     std::shared_ptr<OperationContext> context_;
     std::shared_ptr<FileSizeMonitor> monitor_;
     std::uint32_t waitSeconds_;
+    std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace vrexa::file

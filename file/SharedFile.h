@@ -16,6 +16,10 @@ enum class OpenMode {
     OpenOrCreate = 0,  // open, creating the file if missing
     CreateNew = 1,     // fail if the file exists
     OpenExisting = 2,  // fail if the file is missing
+    // Like OpenExisting, but for reading only: views are read-only and any
+    // write through the file or a view fails, so checking a file in place
+    // can never change it (and works on files the user may not write).
+    OpenExistingReadOnly = 3,
 };
 
 // An output file held by many works at once, each writing its own byte range

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace vrexa {
 
@@ -10,6 +11,9 @@ namespace vrexa {
 // timeouts.
 struct ChunkRange {
     virtual ~ChunkRange() = default;
+    // The path of the chunk's file as the file manifest gives it; the chunk's
+    // URL ends with it.
+    virtual std::string GetFilePath() const { return std::string(); }
 
     std::uint64_t lowerBound = 0;
     std::uint64_t upperBound = 0;

@@ -1,6 +1,9 @@
 #include "optimizer/OptimizedRequestParams.h"
 
+#include "optimizer/ChunkUrl.h"
+
 #include <algorithm>
+#include <stdexcept>
 #include <utility>
 
 namespace vrexa {
@@ -18,6 +21,14 @@ void OptimizedRequestParams::RemoveSelectedNode() {
     if (candidates.empty() && nodeList) {
         candidates = nodeList->GetNodes();
     }
+}
+
+std::string OptimizedRequestParams::ToUrl() const {
+    if (!SelectedNode || !ChunkData) {
+        throw std::invalid_argument("OptimizedRequestParams::ToUrl invoked with no SelectedNode or no ChunkData");
+    }
+    return BuildChunkUrl(SelectedNode->GetHost(), SelectedNode->GetPath(), transferParams.partnerId,
+                         transferParams.packageId, transferParams.versionId, ChunkData->GetFilePath());
 }
 
 }  // namespace vrexa

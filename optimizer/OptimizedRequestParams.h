@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "manifest/NodeListManifest.h"
 #include "optimizer/ChunkRange.h"
@@ -21,6 +22,10 @@ struct OptimizedRequestParams {
     // node of the list is a candidate again. So the retries of one chunk go to
     // every node once before any node is asked twice.
     void RemoveSelectedNode();
+    // The chunk's URL on SelectedNode (see BuildChunkUrl). Throws
+    // std::invalid_argument without SelectedNode or ChunkData, and for
+    // identifiers or a file path that cannot be a path segment.
+    std::string ToUrl() const;
 
     std::shared_ptr<NodeListManifest> nodeList;
     NodeListManifest::Nodes candidates;

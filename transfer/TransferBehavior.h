@@ -19,7 +19,7 @@ class NodeListManifestFactory;
 class GeolocationManifestFactory;
 class TransferFactory;
 class TransferOptimizer;
-class EventManager;
+class AnalyticsManager;
 class WorkLogManager;
 class WorkManager;
 
@@ -134,7 +134,7 @@ public:
     TransferFactory* transferFactory = nullptr;
     TransferOptimizer* optimizer = nullptr;
     // The analytics event manager.
-    EventManager* eventManager = nullptr;
+    AnalyticsManager* eventManager = nullptr;
     WorkLogManager* logManager = nullptr;
     // Work manager A runs auxiliary tasks (removing a cancelled transfer's
     // files); work manager B runs the transfer workflows.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "transfer/TransferBehavior.h"
@@ -23,21 +25,31 @@ class WorkflowRetryableErrorCallback;
 // parameters, settings and manifests, report progress, and hand their
 // outcomes back. Works hold it by shared pointer; the transfer owns the
 // implementation.
+//
+// The params and the manifests are read from work and log threads while the
+// transfer changes them, so they sit behind a small data lock of their own.
+// It is never the transfer's recursive lock: a work never waits for a client
+// operation, and nothing is called out while it is held. The transfer writes
+// its params through ChangeParams and stores each manifest with its Store
+// operation; the preallocation flag, the one param a work writes, goes
+// through SetPreallocate.
 class TransferWorkInterface {
 public:
     virtual ~TransferWorkInterface() = default;
 
-    // A copy taken under the transfer's lock; safe from any thread.
-    virtual TransferParams GetParams() = 0;
-    // Direct access, for the transfer's own handlers (under its lock).
+    // A copy taken under the data lock; safe from any thread.
+    virtual TransferParams GetParams();
+    // The transfer's own params, for its handlers (under its lock). Must not
+    // lock anything: the data-lock operations below call it. Reading through
+    // the reference races with SetPreallocate; copies go through GetParams.
     virtual TransferParams& Params() = 0;
     virtual const TransferParams& Params() const = 0;
     virtual TransferBehavior& GetBehavior() = 0;
 
-    // The manifests acquired so far; null before.
-    virtual std::shared_ptr<PackageManifest> GetPackage() = 0;
-    virtual std::shared_ptr<NodeListManifest> GetNodeList() = 0;
-    virtual std::shared_ptr<GeolocationManifest> GetGeolocation() = 0;
+    // The manifests acquired so far (null before), copied under the data lock.
+    virtual std::shared_ptr<PackageManifest> GetPackage();
+    virtual std::shared_ptr<NodeListManifest> GetNodeList();
+    virtual std::shared_ptr<GeolocationManifest> GetGeolocation();
 
     virtual std::shared_ptr<TransferProgressUpdater> GetProgress() = 0;
     virtual std::shared_ptr<http::Session> GetSession() = 0;
@@ -56,6 +68,28 @@ public:
     // An output file (relative to the destination) the transfer now owns, so
     // that cancelling with file removal knows what to remove.
     virtual void AddOutputFile(const std::string& relativePath) = 0;
+
+    // Whether output files are preallocated; the preallocation check writes it
+    // from a work thread.
+    void SetPreallocate(bool preallocate);
+    bool GetPreallocate() const;
+
+    // Runs change on the params under the data lock: how the transfer assigns
+    // its id, version and destination while works and logs may be reading.
+    // change must not call back into this interface.
+    void ChangeParams(const std::function<void(TransferParams&)>& change);
+
+    // Where the transfer keeps each manifest once acquired (null clears it,
+    // as when the transfer's data is replaced).
+    void StorePackage(std::shared_ptr<PackageManifest> package);
+    void StoreNodeList(std::shared_ptr<NodeListManifest> nodeList);
+    void StoreGeolocation(std::shared_ptr<GeolocationManifest> geolocation);
+
+private:
+    mutable std::mutex dataMutex_;
+    std::shared_ptr<PackageManifest> package_;
+    std::shared_ptr<NodeListManifest> nodeList_;
+    std::shared_ptr<GeolocationManifest> geolocation_;
 };
 
 }  // namespace vrexa

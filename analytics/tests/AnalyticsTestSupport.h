@@ -12,27 +12,19 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include "analytics/JsonHttpAnalyticsManager.h"
-#include "file/posix/FilesystemImpl.h"
-#include "file/tests/TestFolder.h"
 #include "http/CurlRequestFactory.h"
 #include "http/RoundRobinSessionFactory.h"
 #include "http/posix/ProxyFactoryImpl.h"
+#include "tests/support/TestFolder.h"
 #include "tests/support/TestHttpServer.h"
+#include "tests/support/transfer/TempFolderFilesystem.h"
 #include "transfer/TransferBehavior.h"
 
 namespace vrexa::testing {
 
-using file::testing::TestFolder;
+using testsupport::TestFolder;
 
-// The real file system with the temporary folder moved into a test folder.
-class TempFolderFilesystem : public file::posix::FilesystemImpl {
-public:
-    explicit TempFolderFilesystem(std::string tempFolder) : tempFolder_(std::move(tempFolder)) {}
-    std::string GetTempFolder() override { return tempFolder_; }
-
-private:
-    std::string tempFolder_;
-};
+using testsupport::TempFolderFilesystem;
 
 // The files directly inside folder, sorted by name; none when it is missing.
 inline std::vector<std::string> FileNames(const std::string& folder) {

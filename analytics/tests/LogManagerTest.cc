@@ -1,5 +1,11 @@
-#include <ostream>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <future>
+#include <fstream>
+#include <ostream>
+#include <thread>
 #include <ctime>
 #include <memory>
 #include <stdexcept>
@@ -13,6 +19,8 @@
 #include "analytics/JsonWorkLogManager.h"
 #include "analytics/TransferEvent.h"
 #include "analytics/tests/AnalyticsTestSupport.h"
+#include "file/Exception.h"
+#include "file/SharedFile.h"
 #include "work/SimpleWork.h"
 #include "work/WorkStatus.h"
 
@@ -255,6 +263,145 @@ TEST_F(LogManagerTest, UnopenableFileLosesTheRecordAndTheNextOneTriesAgain) {
     manager.WriteLine(1, "kept\n");
     EXPECT_EQ(Lines(missing + "/logs/Log.2024.03.05.07.08.09.txt"),
               std::vector<std::string>{"[2024-03-05 07:08:09] kept"});
+}
+
+// Runs body on a thread of its own and fails the test when it has not ended
+// by the deadline. A call stuck in an endless loop can be neither joined nor
+// destroyed, so the process ends there rather than hanging the suite.
+void FinishesWithin(std::chrono::seconds deadline, const std::function<void()>& body) {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    std::thread([done, body] {
+        body();
+        done->set_value();
+    }).detach();
+    if (finished.wait_for(deadline) != std::future_status::ready) {
+        ADD_FAILURE() << "still running after " << deadline.count() << " s";
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
+}
+
+struct BlockedFolderCase {
+    const char* name;
+    std::function<void(const std::string& logs)> block;
+};
+
+// Cases print as their names, so test listings stay short and stable.
+void PrintTo(const BlockedFolderCase& c, std::ostream* os) { *os << c.name; }
+
+class LogBlockedFolderTest : public LogManagerTest, public ::testing::WithParamInterface<BlockedFolderCase> {};
+
+TEST_P(LogBlockedFolderTest, RecordIsLostWithoutAHangAndTheManagerStillEnds) {
+    GetParam().block(temp_ / "logs");
+    FinishesWithin(std::chrono::seconds(20), [this] {
+        auto manager = Manager(kDefault);
+        EXPECT_THROW(manager->WriteLine(1, "direct\n"), file::Exception);
+        // Through the pool: both log threads meet the folder, and the
+        // manager's destruction waits for them.
+        for (int i = 0; i < 4; ++i)
+            TrackRecord(*manager, 1, "queued");
+    });
+    EXPECT_TRUE(FileNames(temp_.Path()) == std::vector<std::string>{"logs"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, LogBlockedFolderTest,
+    ::testing::Values(BlockedFolderCase{"RegularFile", [](const std::string& logs) { std::ofstream(logs) << "x"; }},
+                      BlockedFolderCase{
+                          "DanglingLink",
+                          [](const std::string& logs) { boost::filesystem::create_symlink(logs + "-gone", logs); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LogManagerTest, WhenEveryNameTriedIsTakenTheRecordIsLost) {
+    boost::filesystem::create_directories(temp_ / "logs");
+    for (unsigned n = 0; n < LogManager::kOpenAttempts; ++n) {
+        const std::string suffix = n == 0 ? "" : "." + std::to_string(n);
+        boost::filesystem::create_directory(temp_ / ("logs/Log.2024.03.05.07.08.09.txt" + suffix));
+    }
+    auto manager = Manager(kDefault);
+    EXPECT_THROW(manager->WriteLine(1, "lost\n"), file::InUseException);
+    EXPECT_EQ(FileNames(temp_ / "logs").size(), LogManager::kOpenAttempts);
+}
+
+// The real file, except that the disk holds only `room` more bytes: a write
+// that does not fit puts what fits and throws, its position unchanged, as a
+// full disk does.
+class FullDiskFile : public file::SharedFile {
+public:
+    FullDiskFile(std::shared_ptr<file::SharedFile> file, std::shared_ptr<std::size_t> room)
+        : SharedFile(nullptr, nullptr, file->GetLower(), file->GetUpper()),
+          file_(std::move(file)),
+          room_(std::move(room)) {}
+
+    std::size_t Write(const void* buffer, std::size_t size) override {
+        if (size <= *room_) {
+            *room_ -= size;
+            return file_->Write(buffer, size);
+        }
+        const std::uint64_t position = file_->GetPosition();
+        file_->Write(buffer, *room_);
+        file_->Seek(position);
+        *room_ = 0;
+        throw file::InsufficientSpaceException();
+    }
+    std::uint64_t GetPosition() override { return file_->GetPosition(); }
+    void Seek(std::uint64_t position) override { file_->Seek(position); }
+    std::size_t Read(void* buffer, std::size_t size) override { return file_->Read(buffer, size); }
+    std::uint64_t GetSize() override { return file_->GetSize(); }
+    bool Preallocate(std::uint64_t size) override { return file_->Preallocate(size); }
+    bool AllowExecute() override { return file_->AllowExecute(); }
+    bool DenyExecute() override { return file_->DenyExecute(); }
+    std::shared_ptr<file::MemoryMappedData> Map(std::uint64_t lower, std::uint64_t upper) override {
+        return file_->Map(lower, upper);
+    }
+    std::shared_ptr<file::SharedFile> Clone(std::uint64_t lower, std::uint64_t upper) override {
+        return file_->Clone(lower, upper);
+    }
+    void Flush() override { file_->Flush(); }
+
+private:
+    std::shared_ptr<file::SharedFile> file_;
+    std::shared_ptr<std::size_t> room_;
+};
+
+class FullDiskFilesystem : public TempFolderFilesystem {
+public:
+    using TempFolderFilesystem::TempFolderFilesystem;
+    std::shared_ptr<file::SharedFile> OpenSharedFile(const std::string& base, const std::string& relative,
+                                                     file::OpenMode mode, bool synchronized, std::uint64_t lower,
+                                                     std::uint64_t upper) override {
+        return std::make_shared<FullDiskFile>(
+            TempFolderFilesystem::OpenSharedFile(base, relative, mode, synchronized, lower, upper), room);
+    }
+
+    std::shared_ptr<std::size_t> room = std::make_shared<std::size_t>(0);
+};
+
+TEST_F(LogManagerTest, LineAfterACutOneFollowsTheCutText) {
+    FullDiskFilesystem filesystem(temp_.Path());
+    const std::string prefix = "[2024-03-05 07:08:09] ";
+    struct Case {
+        const char* name;
+        std::size_t room;  // bytes left on the disk for the second line
+        std::string cut;   // what of it reaches the file
+    } const cases[] = {
+        {"cut inside the text", prefix.size() + 3, prefix + "sec"},
+        {"cut inside the time stamp", 5, prefix.substr(0, 5)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        boost::filesystem::remove_all(temp_ / "logs");
+        JsonWorkLogManager manager(kDefault, "logs", &filesystem, [] { return kMoment; });
+        *filesystem.room = 1000;
+        manager.WriteLine(1, "first\n");
+        *filesystem.room = c.room;
+        manager.WriteLine(1, "second line\n");
+        *filesystem.room = 1000;  // space freed again
+        manager.WriteLine(1, "third\n");
+        EXPECT_EQ(TestFolder::Content(temp_ / "logs/Log.2024.03.05.07.08.09.txt"),
+                  prefix + "first\n" + c.cut + prefix + "third\n");
+    }
 }
 
 TEST_F(LogManagerTest, StatusDataIsDescribedInsideWorkStatus) {

@@ -3,6 +3,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <boost/property_tree/ptree.hpp>
@@ -26,6 +28,11 @@ using boost::property_tree::ptree;
 using testing::AnalyticsEndpoints;
 using testing::TempFolderFilesystem;
 using testing::TestFolder;
+
+// Analytics documents go only to an analytics manager: a log manager (also an
+// event manager) in that place would write every document into the log.
+static_assert(std::is_assignable_v<decltype((std::declval<TransferBehavior&>().eventManager)), AnalyticsManager*>);
+static_assert(!std::is_assignable_v<decltype((std::declval<TransferBehavior&>().eventManager)), LogManager*>);
 
 const char* const kOs = "Linux Test 12";
 const std::string kParamsRecord =

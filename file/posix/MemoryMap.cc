@@ -29,14 +29,16 @@ std::uint64_t PageSize() {
 
 MemoryMap::MemoryMap(int descriptor, std::shared_ptr<OperationContext> context)
     : descriptor_(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0)), context_(std::move(context)) {
-    if (descriptor_ < 0) {
+    if (!descriptor_) {
         ThrowLastError();
     }
+    const int flags = ::fcntl(descriptor_.Get(), F_GETFL);
+    readOnly_ = flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
 }
 
 MemoryMap::~MemoryMap() {
     const auto lock = LockOperations(context_);
-    ::close(descriptor_);
+    descriptor_.Reset();
 }
 
 std::shared_ptr<MemoryMapView> MemoryMap::CreateView(std::uint64_t lower, std::uint64_t upper) {
@@ -51,8 +53,9 @@ MemoryMapView::MemoryMapView(std::shared_ptr<MemoryMap> map, std::shared_ptr<Ope
     CheckSize(start, upper);
     headLength_ = static_cast<std::size_t>(lower - start);
     mappedLength_ = static_cast<std::size_t>(upper - start + 1);
-    void* address = ::mmap(nullptr, mappedLength_, PROT_READ | PROT_WRITE, MAP_SHARED, map_->descriptor_,
-                           static_cast<off_t>(start));
+    readOnly_ = map_->readOnly_;
+    void* address = ::mmap(nullptr, mappedLength_, readOnly_ ? PROT_READ : PROT_READ | PROT_WRITE, MAP_SHARED,
+                           map_->descriptor_.Get(), static_cast<off_t>(start));
     if (address == MAP_FAILED) {
         ThrowLastError();
     }
@@ -78,6 +81,12 @@ void MemoryMapView::ThrowIfBroken() const {
     }
 }
 
+void MemoryMapView::ThrowIfReadOnly() const {
+    if (readOnly_) {
+        throw InaccessibleException();
+    }
+}
+
 std::uint64_t MemoryMapView::GetPosition() { return GetLower() + offset_; }
 
 void MemoryMapView::Seek(std::uint64_t position) {
@@ -96,6 +105,7 @@ std::uint8_t* MemoryMapView::Take(std::size_t size) {
     if (size == 0) {
         return nullptr;
     }
+    ThrowIfReadOnly();
     ThrowIfBroken();
     return TakeUnchecked(size);
 }
@@ -120,6 +130,7 @@ std::size_t MemoryMapView::Write(const void* buffer, std::size_t size) {
     if (size == 0) {
         return 0;
     }
+    ThrowIfReadOnly();
     ThrowIfBroken();
     CheckSpan(GetPosition(), size);
     std::memcpy(Data() + offset_, buffer, size);
@@ -137,8 +148,17 @@ void MemoryMapView::Visit(const Visitor& function) {
 }
 
 void MemoryMapView::Fetch() {
-    const auto lock = LockOperations(context_);
+    // Paging in is not a file operation of its own: it runs without the file
+    // operation lock, so the chunks of every file can be brought in at once.
     ThrowIfBroken();
+#ifdef MADV_POPULATE_READ
+    // One call maps the whole range; it fails (EINVAL on kernels without it,
+    // EFAULT past the end of a shortened file) without harm, and the page walk
+    // below then does the work or meets the fault under the guard.
+    if (::madvise(address_, mappedLength_, MADV_POPULATE_READ) == 0) {
+        return;
+    }
+#endif
     // One read per page brings the whole range in before it is checksummed,
     // rather than faulting page by page during the checksum. The AND keeps
     // the reads from being optimized away; its result is always zero.
@@ -154,9 +174,27 @@ void MemoryMapView::Fetch() {
     }
 }
 
+void MemoryMapView::PrepareWrite() {
+    if (readOnly_ || IsBroken()) {
+        return;
+    }
+#ifdef MADV_POPULATE_WRITE
+    // Each first write to a mapped page otherwise costs a fault; populating
+    // the range writable does them all in one call. Failure only loses the
+    // saving.
+    if (::madvise(address_, mappedLength_, MADV_POPULATE_WRITE) == 0) {
+        return;
+    }
+#endif
+    ::madvise(address_, mappedLength_, MADV_WILLNEED);
+}
+
 void MemoryMapView::Flush() {
     const auto lock = LockOperations(context_);
     ThrowIfBroken();
+    if (readOnly_) {
+        return;  // nothing can have changed
+    }
     if (::msync(address_, mappedLength_, MS_SYNC) != 0) {
         ThrowLastError();
     }

@@ -6,6 +6,7 @@
 
 #include "file/MemoryMappedData.h"
 #include "file/OperationContext.h"
+#include "file/posix/UniqueDescriptor.h"
 
 namespace vrexa::file::posix {
 
@@ -28,7 +29,9 @@ public:
 private:
     friend class MemoryMapView;
 
-    int descriptor_;
+    UniqueDescriptor descriptor_;
+    // The descriptor was opened for reading only: views are mapped read-only.
+    bool readOnly_ = false;
     std::shared_ptr<OperationContext> context_;
 };
 
@@ -53,12 +56,15 @@ public:
     void Visit(const Visitor& function) override;
     void Fetch() override;
     void Flush() override;
+    void PrepareWrite() override;
 
     // Whether an access fault has hit the view's memory.
     bool IsBroken() const;
 
 private:
     void ThrowIfBroken() const;
+    // InaccessibleException for a read-only view.
+    void ThrowIfReadOnly() const;
     std::uint8_t* TakeUnchecked(std::size_t size);
 
     std::shared_ptr<MemoryMap> map_;
@@ -68,6 +74,7 @@ private:
     std::size_t headLength_ = 0;  // from the mapping's start to lower
     std::uint32_t offset_ = 0;    // from lower to the current position
     int guardSlot_ = -1;
+    bool readOnly_ = false;
 };
 
 }  // namespace vrexa::file::posix

@@ -1,10 +1,13 @@
 #include "file/MemoryMappedData.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -150,6 +153,57 @@ TEST_F(MemoryMapTest, ViewsHeldOnASynchronizedFileRunUnderTheHeldLock) {
     view->Write("x", 1);
     view->Flush();
     EXPECT_EQ(TestFolder::Content(folder / "mapped.bin")[0], 'x');
+}
+
+// Bringing pages in is no file operation: the chunks of every file fetch
+// at once while another thread holds the file operation lock.
+TEST_F(MemoryMapTest, FetchDoesNotWaitForTheFileOperationLock) {
+    const auto file = Pattern(16 * 4096);
+    const auto view = file->Map(0, 16 * 4096 - 1);
+    std::unique_lock<std::recursive_mutex> held(file->GetOperationContext()->mutex);
+    auto fetched = std::async(std::launch::async, [&] { view->Fetch(); });
+    EXPECT_EQ(fetched.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    held.unlock();
+    fetched.get();
+}
+
+TEST_F(MemoryMapTest, PrepareWriteKeepsTheBytesAndLetsThemBeWritten) {
+    const auto file = Pattern(3 * 4096);
+    const auto view = file->Map(10, 3 * 4096 - 1);
+    view->PrepareWrite();
+    EXPECT_EQ(view->Data()[4096], static_cast<std::uint8_t>(PatternAt(4096 + 10)));
+    EXPECT_EQ(view->Write("xy", 2), 2u);
+    view->Flush();
+    const std::string content = TestFolder::Content(folder / "mapped.bin");
+    EXPECT_EQ(content.substr(10, 2), "xy");
+    EXPECT_EQ(content[12], static_cast<char>(PatternAt(12)));
+}
+
+// A file checked in place is opened for reading only: it may belong to
+// another user or be marked read-only, and nothing may write through it.
+TEST_F(MemoryMapTest, ReadOnlyFilesGiveReadOnlyViews) {
+    Pattern(2 * 4096, "readonly.bin");
+    const auto path = folder / "readonly.bin";
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    const auto file =
+        filesystem.OpenSharedFile(folder.Path(), "readonly.bin", OpenMode::OpenExistingReadOnly, true, 0, kWhole);
+    const auto view = file->Map(5, 2 * 4096 - 1);
+    view->Fetch();
+    view->PrepareWrite();
+    std::uint8_t first = 0;
+    view->Visit([&](const std::uint8_t* data, std::size_t) { first = data[0]; });
+    EXPECT_EQ(first, static_cast<std::uint8_t>(PatternAt(5)));
+    EXPECT_THROW(view->Write("x", 1), InaccessibleException);
+    EXPECT_THROW(view->Take(1), InaccessibleException);
+    EXPECT_NO_THROW(view->Flush());
+    EXPECT_ANY_THROW(file->Write("x", 1));
+    const auto clone = file->Clone(0, 4095);
+    EXPECT_THROW(clone->Map(0, 4095)->Write("x", 1), InaccessibleException);
+    EXPECT_EQ(TestFolder::Content(path)[5], PatternAt(5));
+    EXPECT_THROW(
+        filesystem.OpenSharedFile(folder.Path(), "missing/none.bin", OpenMode::OpenExistingReadOnly, true, 0, kWhole),
+        NotFoundException);
+    EXPECT_FALSE(boost::filesystem::exists(folder / "missing"));
 }
 
 TEST_F(MemoryMapTest, ManyThreadsWriteTheirOwnViewsOfOneFile) {

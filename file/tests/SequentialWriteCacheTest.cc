@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,6 +21,25 @@ namespace {
 
 namespace fs = boost::filesystem;
 using testing::TestFolder;
+
+// A value guarded by a mutex.
+template <class T>
+class Watched {
+public:
+    template <class F>
+    void Update(F change) {
+        std::lock_guard lock(mutex);
+        change(value);
+    }
+    T Get() const {
+        std::lock_guard lock(mutex);
+        return value;
+    }
+
+private:
+    mutable std::mutex mutex;
+    T value;
+};
 
 constexpr std::uint64_t kWhole = UINT64_MAX;
 // Far longer than any test may take: a flush that returns did not run out
@@ -178,26 +198,77 @@ TEST_F(SequentialWriteCacheTest, FileAlreadyLongEnoughNeedsNoWait) {
     EXPECT_EQ(Content(), std::string(100, 'x') + "0123456789");
 }
 
+// A cache's own file that notes, at each write, where the write starts and how
+// long the file is at that moment.
+struct SeenWrite {
+    std::uint64_t at;
+    std::uint64_t fileSize;
+};
+
+class WatchedFile : public SharedFile {
+public:
+    WatchedFile(std::shared_ptr<SharedFile> inner, Watched<std::vector<SeenWrite>>& writes)
+        : SharedFile(inner->GetOperationContext(), inner->GetSizeMonitor(), inner->GetLower(), inner->GetUpper()),
+          inner(std::move(inner)),
+          writes(writes) {}
+
+    std::size_t Write(const void* buffer, std::size_t size) override {
+        const SeenWrite write{inner->GetPosition(), inner->GetSize()};
+        writes.Update([&](std::vector<SeenWrite>& all) { all.push_back(write); });
+        return inner->Write(buffer, size);
+    }
+    std::uint64_t GetPosition() override { return inner->GetPosition(); }
+    void Seek(std::uint64_t position) override { inner->Seek(position); }
+    std::size_t Read(void* buffer, std::size_t size) override { return inner->Read(buffer, size); }
+    std::uint64_t GetSize() override { return inner->GetSize(); }
+    bool Preallocate(std::uint64_t size) override { return inner->Preallocate(size); }
+    bool AllowExecute() override { return inner->AllowExecute(); }
+    bool DenyExecute() override { return inner->DenyExecute(); }
+    using SharedFile::Map;
+    std::shared_ptr<MemoryMappedData> Map(std::uint64_t lower, std::uint64_t upper) override {
+        return inner->Map(lower, upper);
+    }
+    using SharedFile::Clone;
+    std::shared_ptr<SharedFile> Clone(std::uint64_t lower, std::uint64_t upper) override {
+        return inner->Clone(lower, upper);
+    }
+    void Flush() override { inner->Flush(); }
+
+private:
+    const std::shared_ptr<SharedFile> inner;
+    Watched<std::vector<SeenWrite>>& writes;
+};
+
+// Not only the final content: every write must start where the file ends or
+// before, so that the file never has a hole to be filled later.
 TEST_F(SequentialWriteCacheTest, CachesOfAFileFlushedInAnyOrderGrowItFrontToBack) {
     constexpr int kCaches = 6;
     constexpr std::uint64_t kSize = 10000;
     const auto file = Open();
+    Watched<std::vector<SeenWrite>> writes;
     std::vector<std::shared_ptr<SequentialWriteCache>> caches;
-    for (int i = 0; i < kCaches; ++i) {
-        caches.push_back(file->CreateWriteCache(i * kSize, (i + 1) * kSize - 1, kLongWait));
+    for (std::uint64_t i = 0; i < kCaches; ++i) {
+        const std::uint64_t lower = i * kSize;
+        const std::uint64_t upper = lower + kSize - 1;
+        caches.push_back(std::make_shared<SequentialWriteCache>(
+            std::make_shared<WatchedFile>(file->Clone(lower, upper), writes), file->GetOperationContext(),
+            file->GetSizeMonitor(), lower, upper, kLongWait));
         const std::vector<char> bytes(kSize, static_cast<char>('a' + i));
         caches.back()->Write(bytes.data(), bytes.size());
     }
-    std::vector<std::future<std::uint64_t>> flushes;
+    // Last first: the later caches must wait for the earlier ones.
+    std::vector<std::future<void>> flushes;
     for (int i = kCaches - 1; i >= 0; --i) {
-        flushes.push_back(std::async(std::launch::async, [&, i] {
-            caches[i]->Flush();
-            return i * kSize;
-        }));
+        flushes.push_back(std::async(std::launch::async, [&, i] { caches[i]->Flush(); }));
     }
     for (auto& flush : flushes) {
         ASSERT_EQ(flush.wait_for(std::chrono::seconds(60)), std::future_status::ready);
         flush.get();
+    }
+    const std::vector<SeenWrite> seen = writes.Get();
+    ASSERT_EQ(seen.size(), static_cast<std::size_t>(kCaches));
+    for (const SeenWrite& write : seen) {
+        EXPECT_LE(write.at, write.fileSize) << "a write at " << write.at << " left a hole";
     }
     const std::string content = Content();
     ASSERT_EQ(content.size(), kCaches * kSize);
@@ -205,6 +276,46 @@ TEST_F(SequentialWriteCacheTest, CachesOfAFileFlushedInAnyOrderGrowItFrontToBack
         EXPECT_EQ(content.find_first_not_of(static_cast<char>('a' + i), i * kSize),
                   i + 1 == kCaches ? std::string::npos : (i + 1) * kSize);
     }
+}
+
+// Pausing, cancelling or shutting down reaches a waiting Flush through
+// Cancel: it must not wait out its limit. The bytes are written, as when the
+// limit runs out.
+TEST_F(SequentialWriteCacheTest, CancelEndsTheWaitOfFlushAndOnlyForItsOwnCache) {
+    // Longer than the test waits for a flush, short enough that a flush which
+    // ignores Cancel ends the failed test soon after.
+    constexpr std::uint32_t kLimit = 90;
+    for (const bool cancelFirst : {true, false}) {
+        const auto file = Open();
+        const auto cancelled = file->CreateWriteCache(100, 199, kLimit);
+        const auto other = file->CreateWriteCache(300, 399, kLimit);
+        cancelled->Write("kept", 4);
+        if (cancelFirst) {
+            cancelled->Cancel();
+        }
+        auto flush = std::async(std::launch::async, [&] { cancelled->Flush(); });
+        auto otherFlush = std::async(std::launch::async, [&] { other->Flush(); });
+        if (!cancelFirst) {
+            cancelled->Cancel();
+        }
+        ASSERT_EQ(flush.wait_for(std::chrono::seconds(30)), std::future_status::ready) << cancelFirst;
+        flush.get();
+        EXPECT_EQ(Content(), std::string(100, '\0') + "kept" + std::string(96, '\0')) << cancelFirst;
+        // The file is still short of the other cache's range: it waits on.
+        EXPECT_NE(otherFlush.wait_for(std::chrono::milliseconds(50)), std::future_status::ready) << cancelFirst;
+        other->Cancel();
+        ASSERT_EQ(otherFlush.wait_for(std::chrono::seconds(30)), std::future_status::ready) << cancelFirst;
+        otherFlush.get();
+    }
+}
+
+TEST_F(SequentialWriteCacheTest, CancellingAViewChangesNothing) {
+    const auto file = Open("0123456789");
+    const auto view = file->Map(0, 9);
+    view->Cancel();
+    EXPECT_EQ(view->Write("ab", 2), 2u);
+    view->Flush();
+    EXPECT_EQ(Content(), "ab23456789");
 }
 
 TEST(FileSizeMonitor, ExtendNeverLowersTheKnownSize) {

@@ -1,48 +1,9 @@
 #pragma once
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
-#include <string>
-
-#include <boost/filesystem/operations.hpp>
+#include "tests/support/TestFolder.h"
 
 namespace vrexa::file::testing {
 
-// A fresh folder under the system temp folder, removed with everything in it.
-class TestFolder {
-public:
-    TestFolder() {
-        const auto pattern = boost::filesystem::temp_directory_path() / "vrexa-file-%%%%-%%%%-%%%%";
-        path_ = boost::filesystem::unique_path(pattern).string();
-        boost::filesystem::create_directories(path_);
-    }
-    ~TestFolder() {
-        boost::system::error_code ignored;
-        boost::filesystem::remove_all(path_, ignored);
-    }
-    TestFolder(const TestFolder&) = delete;
-    TestFolder& operator=(const TestFolder&) = delete;
-
-    const std::string& Path() const { return path_; }
-    std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
-
-    // Writes a file (creating its folders) and returns its path.
-    std::string Put(const std::string& relative, const std::string& content = "x") const {
-        const std::string path = *this / relative;
-        boost::filesystem::create_directories(boost::filesystem::path(path).parent_path());
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-
-    static std::string Content(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
-private:
-    std::string path_;
-};
+using testsupport::TestFolder;
 
 }  // namespace vrexa::file::testing

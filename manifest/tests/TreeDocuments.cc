@@ -5,24 +5,11 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/xml_parser.hpp>
 
+#include "manifest/XmlDocument.h"
+
 namespace vrexa::testing {
 
-namespace {
-
 using boost::property_tree::ptree;
-
-void LiftAttributes(ptree& node) {
-    for (auto& [key, child] : node) {
-        if (key != "<xmlattr>") LiftAttributes(child);
-    }
-    const auto attributes = node.find("<xmlattr>");
-    if (attributes == node.not_found()) return;
-    const ptree copy = attributes->second;
-    for (const auto& [name, value] : copy)
-        node.push_back({name, value});
-}
-
-}  // namespace
 
 ptree XmlTree(const std::string& document) {
     std::istringstream stream(document);

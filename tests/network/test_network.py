@@ -10,6 +10,7 @@ Run: test_network.py --publisher PATH [unittest arguments]
 
 import argparse
 import http.client
+import signal
 import json
 import os
 import shutil
@@ -29,13 +30,15 @@ PUBLISHER = None
 
 CHUNK = 4096
 # A small tree with the shapes that matter: several chunks with a short last
-# one, exactly one chunk, an empty file, a nested path, a name that must be
-# percent-encoded in a URL.
+# one, exactly one chunk, an empty file, a nested path, names that must be
+# percent-encoded in a URL (a space; "?", "#", "%" and ":", which would end or
+# change a path left as they are; letters outside ASCII).
 FILES = {
     "setup/run.sh": bytes(range(256)) * 40 + b"tail",       # 10244 bytes: 3 chunks
     "data/one chunk.bin": os.urandom(CHUNK),
     "empty.txt": b"",
     "readme.txt": b"hello, network\n",
+    "odd/a?b#c%41d:e Grüße 日本.bin": os.urandom(CHUNK + 10),
 }
 
 
@@ -90,6 +93,31 @@ def http_post(url, body):
         return connection.getresponse().status
     finally:
         connection.close()
+
+
+def processes_in_group(group):
+    """The processes (no zombies) whose process group is `group`."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry, encoding="utf-8", errors="replace") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if fields[0] != "Z" and int(fields[2]) == group:
+            found.append(int(entry))
+    return found
+
+
+def processes_naming(text):
+    """The processes whose command line holds `text`."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit() and localnet.owned_by_network(int(entry), text):
+            found.append(int(entry))
+    return found
 
 
 def quote_path(path):
@@ -188,17 +216,21 @@ class NetworkFixture(unittest.TestCase):
     nodes = 2
     faulty = 0
     faults = ()
+    tree_name = "tree"
+    network_name = None  # a folder of the network's own under the test's root
 
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="vrexa-net-test-")
         self.source = os.path.join(self.root, "source")
-        self.tree = os.path.join(self.root, "tree")
+        self.tree = os.path.join(self.root, self.tree_name)
         write_tree(self.source, FILES)
         result = publish_sample(self.source, self.tree)
         self.assertEqual(result.returncode, 0, result.stderr)
         args = [sys.executable, LOCALNET, "start", "--tree", self.tree, "--nodes", str(self.nodes),
                 "--faulty", str(self.faulty), "--partner", "p1", "--publisher", PUBLISHER, "--json",
                 "--watch-pid", str(os.getpid())]
+        if self.network_name:
+            args += ["--dir", os.path.join(self.root, self.network_name)]
         for fault in self.faults:
             args += ["--fault", json.dumps(fault)]
         started = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=120)
@@ -288,6 +320,48 @@ class NetworkTest(NetworkFixture):
         self.assertTrue(os.path.isfile(os.path.join(self.tree, "manifests", "k1", "v1.xml")))
 
 
+    def test_stop_ends_every_process_of_a_server_even_when_its_leader_does_not_answer(self):
+        master = self.network["pids"]["nginx"]
+        workers = [pid for pid in processes_in_group(master) if pid != master]
+        self.assertTrue(workers)
+        os.kill(master, signal.SIGSTOP)  # a master that would take no SIGTERM
+        subprocess.run([sys.executable, LOCALNET, "stop", self.network["dir"]], check=True, timeout=120)
+        self.assertEqual(processes_in_group(master), [])
+
+    def test_stop_ends_the_workers_of_a_master_that_is_gone(self):
+        master = self.network["pids"]["nginx"]
+        workers = [pid for pid in processes_in_group(master) if pid != master]
+        self.assertTrue(workers)
+        os.kill(master, signal.SIGKILL)
+        deadline = time.monotonic() + 30
+        while localnet.process_alive(master) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        subprocess.run([sys.executable, LOCALNET, "stop", self.network["dir"]], check=True, timeout=120)
+        self.assertEqual(processes_in_group(master), [])
+
+
+class OddFolderNamesTest(NetworkFixture):
+    """Folders whose names nginx's configuration would otherwise misread."""
+
+    nodes = 1
+    tree_name = "published tree; \"quoted\" $uri"
+    network_name = "net work $host"
+
+    def test_a_network_on_folders_with_spaces_quotes_and_dollars_serves_the_tree(self):
+        self.assertTrue(self.network["dir"].endswith(self.network_name))
+        status, body = http_get(self.network["manifestHost"], "/manifests/k1/current.xml")
+        self.assertEqual(status, 200)
+        with open(os.path.join(self.tree, "manifests", "k1", "current.xml"), "rb") as published:
+            self.assertEqual(body, published.read())
+        self.assertEqual(http_get(self.network["manifestHost"], "/nodes/p1.xml")[0], 200)
+        node = self.network["nodes"][0]
+        for path, data in FILES.items():
+            with self.subTest(path):
+                status, body = http_get(node["host"], self.chunk_url(node, path))
+                self.assertEqual(status, 200)
+                self.assertEqual(body, data)
+
+
 class FaultyNodeTest(NetworkFixture):
     nodes = 1
     faulty = 1
@@ -338,6 +412,45 @@ class WatchdogTest(unittest.TestCase):
         while os.path.exists(network["dir"]) and time.monotonic() < deadline:
             time.sleep(0.05)
         self.assertFalse(os.path.exists(network["dir"]))
+
+
+class StartKilledTest(unittest.TestCase):
+    def test_servers_of_a_start_killed_part_way_end_with_its_owner(self):
+        root = tempfile.mkdtemp(prefix="vrexa-net-killed-")
+        self.addCleanup(shutil.rmtree, root, True)
+        tree = os.path.join(root, "tree")
+        os.makedirs(tree)
+        network_dir = os.path.join(root, "net")
+        # Nothing may outlive the test, whatever it finds.
+        self.addCleanup(lambda: [os.kill(pid, signal.SIGKILL) for pid in processes_naming(network_dir)])
+        marker = os.path.join(root, "publisher-started")
+        blocker = os.path.join(root, "publisher")
+        with open(blocker, "w", encoding="utf-8") as script:
+            script.write("#!/bin/sh\ntouch '%s'\nexec sleep 600\n" % marker)
+        os.chmod(blocker, 0o755)
+        owner = subprocess.Popen([sys.executable, "-c", "import sys; sys.stdin.read()"], stdin=subprocess.PIPE)
+        self.addCleanup(owner.wait)
+        self.addCleanup(owner.stdin.close)
+        # The node list is written once the receiver runs; the start stops
+        # there, waiting for the publisher, and is killed.
+        start = subprocess.Popen([sys.executable, LOCALNET, "start", "--tree", tree, "--nodes", "1",
+                                  "--partner", "p1", "--publisher", blocker, "--dir", network_dir,
+                                  "--watch-pid", str(owner.pid), "--json"],
+                                 stdout=subprocess.DEVNULL, start_new_session=True)
+        deadline = time.monotonic() + 60
+        while not os.path.exists(marker) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        self.assertTrue(os.path.exists(marker))
+        os.killpg(start.pid, signal.SIGKILL)
+        start.wait()
+        self.assertTrue(processes_naming(network_dir), "the receiver should be running")
+
+        owner.stdin.close()  # the owner ends
+        owner.wait()
+        deadline = time.monotonic() + 60
+        while processes_naming(network_dir) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(processes_naming(network_dir), [])
 
 
 if __name__ == "__main__":

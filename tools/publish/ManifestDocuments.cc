@@ -1,6 +1,7 @@
 #include "tools/publish/ManifestDocuments.h"
 
 #include <cstdio>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -10,6 +11,16 @@ namespace vrexa::publish {
 namespace {
 
 using boost::property_tree::ptree;
+
+// The id may be written as an element or as an attribute.
+std::optional<std::string> NodeIdOf(const ptree& info) {
+    for (const char* key : {"NodeId", "<xmlattr>.NodeId"}) {
+        if (auto id = info.get_optional<std::string>(key)) {
+            return *id;
+        }
+    }
+    return std::nullopt;
+}
 
 ptree NodeInfo(const NodeSpec& node) {
     ptree info;
@@ -89,12 +100,7 @@ ptree NodeListTree(const ptree& existing, const std::vector<NodeSpec>& nodes) {
     for (const auto& node : nodes) {
         bool replaced = false;
         for (auto& [key, info] : list) {
-            // The id may be written as an element or as an attribute.
-            auto id = info.get_optional<std::string>("NodeId");
-            if (!id) {
-                id = info.get_optional<std::string>("<xmlattr>.NodeId");
-            }
-            if (key == "NodeInfo" && id == node.id) {
+            if (key == "NodeInfo" && NodeIdOf(info) == node.id) {
                 info = NodeInfo(node);
                 replaced = true;
             }
@@ -105,6 +111,28 @@ ptree NodeListTree(const ptree& existing, const std::vector<NodeSpec>& nodes) {
     }
     return document;
 }
+
+std::vector<std::string> RemoveNodes(ptree& document, const std::vector<std::string>& ids) {
+    std::vector<std::string> missing;
+    ptree& list = document.get_child("ArrayOfNodeInfo");
+    for (const auto& id : ids) {
+        bool found = false;
+        for (auto it = list.begin(); it != list.end();) {
+            if (it->first == "NodeInfo" && NodeIdOf(it->second) == id) {
+                it = list.erase(it);
+                found = true;
+            } else {
+                ++it;
+            }
+        }
+        if (!found) {
+            missing.push_back(id);
+        }
+    }
+    return missing;
+}
+
+std::size_t NodeCount(const ptree& document) { return document.get_child("ArrayOfNodeInfo").count("NodeInfo"); }
 
 std::string XmlText(const ptree& tree) {
     std::ostringstream out;

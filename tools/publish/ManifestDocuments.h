@@ -31,6 +31,13 @@ std::string ChecksumText(const std::vector<std::uint32_t>& checksums);
 boost::property_tree::ptree NodeListTree(const boost::property_tree::ptree& existing,
                                          const std::vector<NodeSpec>& nodes);
 
+// Takes the "NodeInfo" entries with these ids out of a node list document;
+// returns the ids it did not find.
+std::vector<std::string> RemoveNodes(boost::property_tree::ptree& document, const std::vector<std::string>& ids);
+
+// The number of "NodeInfo" entries of a node list document.
+std::size_t NodeCount(const boost::property_tree::ptree& document);
+
 // The document as UTF-8 XML text, indented; element texts are written exactly,
 // since the engine reads them without trimming.
 std::string XmlText(const boost::property_tree::ptree& tree);

@@ -1,6 +1,7 @@
 #include "tools/publish/PublishOptions.h"
 
 #include <charconv>
+#include <initializer_list>
 #include <limits>
 #include <map>
 #include <optional>
@@ -221,6 +222,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             options.nodesOnly = true;
         } else if (arg == "--node") {
             options.nodes.push_back(ParseNodeSpec(value()));
+        } else if (arg == "--remove-node") {
+            options.removeNodes.push_back(value());
+            if (options.removeNodes.back().empty()) {
+                throw UsageError("--remove-node needs a node id");
+            }
+        } else if (arg == "--set-current") {
+            once(arg);
+            options.setCurrent = value();
+            if (options.setCurrent.empty()) {
+                throw UsageError("--set-current needs a version id");
+            }
         } else if (arg.size() > 1 && arg.front() == '-') {
             throw UsageError("unknown option " + arg);
         } else {
@@ -231,21 +243,39 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (!seen["--partner"]) {
         throw UsageError("--partner is required");
     }
-    if (options.nodesOnly) {
-        for (const char* unused : {"--package", "--version", "--name", "--run", "--chunk-size", "--inactive",
-                                   "--policy", "--no-current", "--replace"}) {
-            if (seen[unused]) {
-                throw UsageError(std::string(unused) + " has no use with --nodes-only");
+    auto unusedWith = [&](const char* mode, std::initializer_list<const char*> unused) {
+        for (const char* option : unused) {
+            if (seen[option]) {
+                throw UsageError(std::string(option) + " has no use with " + mode);
             }
         }
         if (!options.countries.empty()) {
-            throw UsageError("--country has no use with --nodes-only");
+            throw UsageError(std::string("--country has no use with ") + mode);
         }
-        if (options.nodes.empty()) {
-            throw UsageError("--nodes-only needs at least one --node");
+    };
+    if (options.nodesOnly) {
+        unusedWith("--nodes-only", {"--package", "--version", "--name", "--run", "--chunk-size", "--inactive",
+                                    "--policy", "--no-current", "--replace", "--set-current"});
+        if (options.nodes.empty() && options.removeNodes.empty()) {
+            throw UsageError("--nodes-only needs at least one --node or --remove-node");
         }
         if (positional.size() != 1) {
             throw UsageError("--nodes-only takes exactly one folder: OUTPUT_DIR");
+        }
+        options.outputDir = positional[0];
+        return line;
+    }
+    if (seen["--set-current"]) {
+        unusedWith("--set-current", {"--version", "--name", "--run", "--chunk-size", "--inactive", "--policy",
+                                     "--no-current", "--replace"});
+        if (!options.nodes.empty() || !options.removeNodes.empty()) {
+            throw UsageError("--set-current changes no node list; use --nodes-only for that");
+        }
+        if (!seen["--package"]) {
+            throw UsageError("--package is required");
+        }
+        if (positional.size() != 1) {
+            throw UsageError("--set-current takes exactly one folder: OUTPUT_DIR");
         }
         options.outputDir = positional[0];
         return line;
@@ -272,10 +302,11 @@ std::string_view HelpText() {
                      [--run PATH] [--chunk-size BYTES] [--inactive]
                      [--policy None|Whitelist|Blacklist --country CC ...]
                      [--no-current] [--replace]
-                     [--node ID=HOST[:PORT][/PATH][@WEIGHT] ...]
+                     [--node ID=HOST[:PORT][/PATH][@WEIGHT] ...] [--remove-node ID ...]
                      SOURCE_DIR OUTPUT_DIR
-       vrexa-publish --nodes-only --partner ID --node ID=HOST[:PORT][/PATH][@WEIGHT] ...
-                     OUTPUT_DIR
+       vrexa-publish --nodes-only --partner ID [--node ID=HOST[:PORT][/PATH][@WEIGHT] ...]
+                     [--remove-node ID ...] OUTPUT_DIR
+       vrexa-publish --set-current VERSION --partner ID --package ID OUTPUT_DIR
 
 Publishes the files under SOURCE_DIR as one version of a package, laid out in
 OUTPUT_DIR the way the manifest cache host and the download nodes serve it:
@@ -302,19 +333,33 @@ Options:
                       listed countries may)
   --country CC        a two-letter country code for the policy; repeatable
   --no-current        leave manifests/PACKAGE/current.xml as it is
-  --replace           replace this version if it is already published
+  --replace           publish a version that is already published once more:
+                      its manifests are written anew (name, policy, chunk
+                      size, ...), but only when its files are the same bytes;
+                      clients may be downloading them, so they never change
   --node NODE         a download node, ID=HOST[:PORT][/PATH][@WEIGHT]; repeatable.
                       PATH defaults to /packages/, WEIGHT to 1. A node whose id
                       is already in the node list replaces it; the others stay.
+  --remove-node ID    take this node out of the node list; repeatable
   --nodes-only        only write or update nodes/PARTNER.xml
+  --set-current VERSION
+                      only make VERSION, already published, the current one
+                      (to roll back, or to release a --no-current version);
+                      its files are checked against its manifest first
   --help              show this text
+
+File names may hold spaces, "?", "#", "%", ":" and letters of any script; they
+must be UTF-8 and hold no "\" or control character.
 
 Nothing is written when the input cannot be published correctly: a run path
 that is not among the files, an identifier or file name that cannot form a
 download path, a file with more chunks than a manifest can hold, or a version
-that is already published (without --replace). Everything is written into a
-temporary folder inside OUTPUT_DIR first and moved into place at the end; the
-current manifest is moved last, so clients never see it before its files.
+that is already published (without --replace, or with other files). Everything
+is written into a temporary folder inside OUTPUT_DIR first and moved into place
+one rename at a time: the files, then the manifests that name them, the
+current manifest last. Killed at any moment, OUTPUT_DIR serves only complete
+manifests of complete files; the next run removes what was left over. Two runs
+on one OUTPUT_DIR at once are refused.
 
 Exit status: 0 published, 1 refused or failed, 2 wrong command line.
 )";

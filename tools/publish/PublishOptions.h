@@ -40,12 +40,17 @@ struct PublishOptions {
     CountryPolicy policy = CountryPolicy::None;
     std::vector<std::string> countries;
     bool writeCurrent = true;
-    // A published version is what clients are downloading; it is only
-    // overwritten when asked for.
+    // A published version is what clients are downloading: its files never
+    // change. With replace, its manifests are written anew (name, policy,
+    // chunk size, ...) as long as the files are the same bytes.
     bool replace = false;
     // Only write or update the partner's node list.
     bool nodesOnly = false;
     std::vector<NodeSpec> nodes;
+    // Ids of nodes to take out of the partner's node list.
+    std::vector<std::string> removeNodes;
+    // When set, only point the current manifest at this published version.
+    std::string setCurrent;
     std::filesystem::path sourceDir;  // empty with nodesOnly
     std::filesystem::path outputDir;
 };

@@ -1,12 +1,18 @@
 #include "tools/publish/Publisher.h"
 
 #include <fcntl.h>
+#include <locale.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wctype.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <map>
 #include <set>
 #include <sstream>
@@ -20,6 +26,7 @@
 #include "manifest/FileManifest.h"
 #include "manifest/StandardNodeListManifest.h"
 #include "manifest/StandardPackageManifest.h"
+#include "manifest/XmlDocument.h"
 
 namespace vrexa::publish {
 namespace {
@@ -62,22 +69,97 @@ void CheckIdentifier(std::string_view what, const std::string& value) {
     }
 }
 
-// A file path is appended to the node's URL by the same resolution, and to the
-// client's destination folder; the same characters are kept out of it.
-void CheckFilePath(const std::string& path) {
-    for (char c : path) {
-        if (IsControl(c) || std::strchr("\\?#%:", c) != nullptr) {
-            throw PublishError("the file " + Quoted(path) +
-                               " has a name that cannot be part of a download path "
-                               "(\"\\\", \"?\", \"#\", \"%\", \":\" or a control character)");
-        }
+// Decodes one UTF-8 sequence at text[at]; false when it is not well formed
+// (overlong, a surrogate, beyond U+10FFFF, cut short).
+bool NextCodePoint(std::string_view text, std::size_t& at, char32_t& code) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = lead < 0x80           ? 1
+                         : (lead >> 5) == 0x6  ? 2
+                         : (lead >> 4) == 0xE  ? 3
+                         : (lead >> 3) == 0x1E ? 4
+                                               : 0;
+    if (length == 0 || at + length > text.size()) {
+        return false;
     }
-    if (!IsContainedPath(path)) {
-        throw PublishError("the file " + Quoted(path) + " would be written outside the destination folder");
+    code = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) {
+            return false;
+        }
+        code = (code << 6) | (byte(at + i) & 0x3F);
+    }
+    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        return false;
+    }
+    at += length;
+    return true;
+}
+
+void AppendUtf8(std::string& out, char32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
     }
 }
 
-void CheckNodes(const std::vector<NodeSpec>& nodes) {
+// A file path is appended to the client's destination folder and, segment by
+// segment percent-encoded, to the node's URL: any character a file name may
+// hold on the client is fine ("?", "#", "%", ":", spaces, letters of any
+// script), but the text must be UTF-8 like every string of the engine, and a
+// backslash would be a separator on the clients.
+void CheckFilePath(const std::string& path) {
+    for (std::size_t at = 0; at < path.size();) {
+        char32_t code = 0;
+        if (!NextCodePoint(path, at, code)) {
+            throw PublishError("the file " + Quoted(path) + " has a name that is not UTF-8 text");
+        }
+        if (code < 0x20 || code == 0x7F || code == '\\') {
+            throw PublishError("the file " + Quoted(path) +
+                               " has a name that cannot be part of a download path "
+                               "(\"\\\" or a control character)");
+        }
+    }
+    if (!IsContainedPath(path)) {
+        throw PublishError("the file " + Quoted(path) +
+                           " would be written outside the destination folder (or onto another drive)");
+    }
+}
+
+// The path as a case-insensitive file system compares it: letters of every
+// script in lower case where the C library knows how.
+std::string FoldCase(const std::string& path) {
+    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    std::string folded;
+    folded.reserve(path.size());
+    for (std::size_t at = 0; at < path.size();) {
+        char32_t code = 0;
+        if (!NextCodePoint(path, at, code)) {
+            return path;  // refused by CheckFilePath
+        }
+        if (code < 0x80) {
+            code = (code >= 'A' && code <= 'Z') ? code | 0x20 : code;
+        } else if (utf8 != static_cast<locale_t>(nullptr)) {
+            code = static_cast<char32_t>(::towlower_l(static_cast<wint_t>(code), utf8));
+        }
+        AppendUtf8(folded, code);
+    }
+    return folded;
+}
+
+void CheckNodes(const std::vector<NodeSpec>& nodes, const std::vector<std::string>& removed) {
     std::set<std::string> ids;
     for (const auto& node : nodes) {
         if (node.id.empty() || node.host.empty()) {
@@ -91,6 +173,11 @@ void CheckNodes(const std::vector<NodeSpec>& nodes) {
         }
         if (!ids.insert(node.id).second) {
             throw PublishError("the node " + Quoted(node.id) + " is given more than once");
+        }
+    }
+    for (const auto& id : removed) {
+        if (ids.count(id) != 0) {
+            throw PublishError("the node " + Quoted(id) + " is both given and to be removed");
         }
     }
 }
@@ -173,10 +260,7 @@ std::vector<SourceFile> ScanSource(const fs::path& root) {
     std::map<std::string, std::string> folded;
     for (const auto& file : files) {
         CheckFilePath(file.path);
-        std::string key = file.path;
-        std::transform(key.begin(), key.end(), key.begin(),
-                       [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c; });
-        auto [it, inserted] = folded.emplace(key, file.path);
+        auto [it, inserted] = folded.emplace(FoldCase(file.path), file.path);
         if (!inserted) {
             throw PublishError("the files " + Quoted(it->second) + " and " + Quoted(file.path) +
                                " differ only in case; they would overwrite each other on many clients");
@@ -303,9 +387,18 @@ std::size_t ReadSome(int fd, char* buffer, std::size_t size, const fs::path& pat
 // are written.
 PublishedFile CopyFile(const SourceFile& file, const fs::path& target, std::uint32_t chunkSize,
                        std::vector<char>& buffer) {
-    Fd in(::open(file.source.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO put in the file's place after the scan
+    // cannot hold the open forever; the type is checked on what was opened.
+    Fd in(::open(file.source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (in.get() < 0) {
         throw PublishError("cannot open " + Describe(file.source) + ": " + SystemMessage(errno));
+    }
+    struct stat opened {};
+    if (::fstat(in.get(), &opened) != 0) {
+        throw PublishError("cannot read " + Describe(file.source) + ": " + SystemMessage(errno));
+    }
+    if (!S_ISREG(opened.st_mode)) {
+        throw PublishError("the file " + Describe(file.source) + " is no longer a regular file");
     }
     fs::create_directories(target.parent_path());
     Fd out = CreateFile(target);
@@ -343,22 +436,7 @@ ptree ReadXmlFile(const fs::path& path) {
 }
 
 // The engine reads an attribute exactly like a child element of the same name
-// and value: it appends every attribute to its element as a child before
-// reading the document.
-void LiftAttributes(ptree& node) {
-    for (auto& [key, child] : node) {
-        if (key != "<xmlattr>") {
-            LiftAttributes(child);
-        }
-    }
-    if (auto attributes = node.find("<xmlattr>"); attributes != node.not_found()) {
-        const ptree lifted = attributes->second;
-        for (const auto& attribute : lifted) {
-            node.push_back(attribute);
-        }
-    }
-}
-
+// and value, and so does the publisher when it reads a document back.
 ptree ReadXmlFileAsTheEngine(const fs::path& path) {
     ptree tree = ReadXmlFile(path);
     LiftAttributes(tree);
@@ -395,8 +473,19 @@ void CheckNodeListReadsBack(const fs::path& path) {
     }
 }
 
+// Makes the folder's entries (a rename into it) survive a power cut as well;
+// best effort, since the rename itself has already happened.
+void SyncFolder(const fs::path& folder) {
+    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0) {
+        ::fsync(fd.get());
+    }
+}
+
 // Moves staged entries into the output folder and, unless committed, puts
-// everything back as it was: what existed returns, what was new goes.
+// everything back as it was: what existed returns, what was new goes. Each
+// step is one rename, so a publisher killed at any moment leaves every entry
+// either as it was or as it will be.
 class Transaction {
 public:
     explicit Transaction(fs::path backups) : backups_(std::move(backups)) {}
@@ -456,6 +545,7 @@ public:
             }
             throw PublishError("cannot move " + Describe(to) + " into place: " + error.message());
         }
+        SyncFolder(to.parent_path());
         steps_.push_back({exists ? Step::kReplaced : Step::kAdded, to, backup});
     }
 
@@ -493,12 +583,14 @@ private:
     bool committed_ = false;
 };
 
-// The temporary folder sits inside the output folder, so that every move out
-// of it is a rename within one file system.
+// The temporary folders sit inside the output folder, so that every move out
+// of them is a rename within one file system.
+constexpr std::string_view kStagingPrefix = ".vrexa-publish-";
+
 class StagingFolder {
 public:
     explicit StagingFolder(const fs::path& output) {
-        std::string pattern = (output / ".vrexa-publish-XXXXXX").string();
+        std::string pattern = (output / (std::string(kStagingPrefix) + "XXXXXX")).string();
         if (::mkdtemp(pattern.data()) == nullptr) {
             throw PublishError("cannot create a temporary folder in " + Describe(output) + ": " + SystemMessage(errno));
         }
@@ -516,6 +608,52 @@ private:
     fs::path path_;
 };
 
+// Creates the output folder when it is missing (and removes it again unless
+// kept), holds the output folder's lock for the whole run, and removes the
+// temporary folders of runs that were killed: with the lock held, no other
+// run can still be using them.
+class OutputFolder {
+public:
+    explicit OutputFolder(const fs::path& path) : transaction_(path) {
+        std::error_code error;
+        auto status = fs::status(path, error);
+        if (fs::exists(status) && !fs::is_directory(status)) {
+            throw PublishError("the output folder " + Describe(path) + " is not a folder");
+        }
+        transaction_.MakeDirectories(path);
+        // The lock lives on the folder itself: it needs no file of its own in
+        // the served tree and ends with the process however that ends.
+        lock_ = std::make_unique<Fd>(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (lock_->get() < 0) {
+            throw PublishError("cannot open the output folder " + Describe(path) + ": " + SystemMessage(errno));
+        }
+        while (::flock(lock_->get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int failure = errno;
+            // Whoever holds the lock is using the folder, even if this run made it.
+            Keep();
+            if (failure == EWOULDBLOCK) {
+                throw PublishError("another vrexa-publish is writing to " + Describe(path) +
+                                   "; run this one again when it has ended");
+            }
+            throw PublishError("cannot lock the output folder " + Describe(path) + ": " + SystemMessage(failure));
+        }
+        for (const auto& entry : fs::directory_iterator(path)) {
+            if (entry.path().filename().string().starts_with(kStagingPrefix) &&
+                fs::is_directory(fs::symlink_status(entry.path()))) {
+                fs::remove_all(entry.path());
+            }
+        }
+    }
+    void Keep() { transaction_.Commit(); }
+
+private:
+    Transaction transaction_;
+    std::unique_ptr<Fd> lock_;
+};
+
 ptree ExistingNodeList(const fs::path& path) {
     std::error_code error;
     if (!fs::exists(path, error)) {
@@ -529,61 +667,148 @@ ptree ExistingNodeList(const fs::path& path) {
     }
 }
 
-std::string NodeListText(const fs::path& existing, const std::vector<NodeSpec>& nodes) {
+std::string NodeListText(const fs::path& existing, const std::vector<NodeSpec>& nodes,
+                         const std::vector<std::string>& removed) {
+    ptree document;
     try {
-        return XmlText(NodeListTree(ExistingNodeList(existing), nodes));
+        document = NodeListTree(ExistingNodeList(existing), nodes);
     } catch (const PublishError&) {
         throw;
     } catch (const std::runtime_error& failure) {
         throw PublishError("the existing node list " + Describe(existing) + " is not a node list: " + failure.what());
     }
+    const std::vector<std::string> missing = RemoveNodes(document, removed);
+    if (!missing.empty()) {
+        throw PublishError("the node " + Quoted(missing.front()) + " to remove is not in the node list " +
+                           Describe(existing));
+    }
+    if (!removed.empty() && NodeCount(document) == 0) {
+        throw PublishError("removing every node would leave the node list " + Describe(existing) +
+                           " empty, and no client could download");
+    }
+    return XmlText(document);
 }
 
-// Creates the output folder when it is missing; on failure removes what it
-// created.
-class OutputFolder {
-public:
-    explicit OutputFolder(const fs::path& path) : transaction_(path) {
-        std::error_code error;
-        auto status = fs::status(path, error);
-        if (fs::exists(status) && !fs::is_directory(status)) {
-            throw PublishError("the output folder " + Describe(path) + " is not a folder");
-        }
-        transaction_.MakeDirectories(path);
+void Notify(const StepObserver& observer, const std::string& step) {
+    if (observer) {
+        observer(step);
     }
-    void Keep() { transaction_.Commit(); }
+}
 
-private:
-    Transaction transaction_;
-};
-
-void PublishNodesOnly(const PublishOptions& options, PublishResult& result) {
+void PublishNodesOnly(const PublishOptions& options, PublishResult& result, const StepObserver& observer) {
     const fs::path nodeList = fs::path("nodes") / (options.partnerId + ".xml");
-    std::string text = NodeListText(options.outputDir / nodeList, options.nodes);
-
     OutputFolder output(options.outputDir);
+    std::string text = NodeListText(options.outputDir / nodeList, options.nodes, options.removeNodes);
+
     StagingFolder staging(options.outputDir);
     const fs::path staged = staging.path() / "nodes.xml";
     WriteTextFile(staged, text);
     CheckNodeListReadsBack(staged);
     SyncStaged(staging.path());
+    Notify(observer, "staged");
     fs::create_directory(staging.path() / "backup");
     Transaction transaction(staging.path() / "backup");
     transaction.Move(staged, options.outputDir / nodeList);
+    Notify(observer, "moved " + nodeList.string());
     transaction.Commit();
     output.Keep();
     result.written.push_back(nodeList);
 }
 
-void PublishVersion(const PublishOptions& options, PublishResult& result) {
+// Whether two files hold the same bytes.
+bool SameContent(const fs::path& a, const fs::path& b, std::vector<char>& bufferA, std::vector<char>& bufferB) {
+    Fd inA(::open(a.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    Fd inB(::open(b.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat statusA {
+    }, statusB{};
+    if (inA.get() < 0 || inB.get() < 0 || ::fstat(inA.get(), &statusA) != 0 || ::fstat(inB.get(), &statusB) != 0 ||
+        !S_ISREG(statusA.st_mode) || !S_ISREG(statusB.st_mode) || statusA.st_size != statusB.st_size) {
+        return false;
+    }
+    for (;;) {
+        std::size_t gotA = ReadSome(inA.get(), bufferA.data(), bufferA.size(), a);
+        std::size_t filled = 0;
+        while (filled < gotA) {
+            std::size_t got = ReadSome(inB.get(), bufferB.data() + filled, gotA - filled, b);
+            if (got == 0) {
+                return false;
+            }
+            filled += got;
+        }
+        if (gotA == 0) {
+            return ReadSome(inB.get(), bufferB.data(), 1, b) == 0;
+        }
+        if (std::memcmp(bufferA.data(), bufferB.data(), gotA) != 0) {
+            return false;
+        }
+    }
+}
+
+// The relative paths of the regular files and links under root, sorted.
+std::vector<std::string> FilesUnder(const fs::path& root) {
+    std::vector<std::string> paths;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_directory()) {
+            paths.push_back(entry.path().lexically_relative(root).generic_string());
+        }
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+// The first file in which the two trees differ (one lacks it, or its bytes
+// differ); empty when they hold the same files.
+std::string FirstDifference(const fs::path& staged, const fs::path& published) {
+    const std::vector<std::string> ours = FilesUnder(staged);
+    const std::vector<std::string> theirs = FilesUnder(published);
+    std::vector<std::string> differ;
+    std::set_symmetric_difference(ours.begin(), ours.end(), theirs.begin(), theirs.end(), std::back_inserter(differ));
+    if (!differ.empty()) {
+        return differ.front();
+    }
+    std::vector<char> bufferA(kCopyBufferSize), bufferB(kCopyBufferSize);
+    for (const auto& path : ours) {
+        if (!SameContent(staged / path, published / path, bufferA, bufferB)) {
+            return path;
+        }
+    }
+    return {};
+}
+
+// The version id the current manifest names; empty when there is none or it
+// cannot be read.
+std::string CurrentVersion(const fs::path& currentManifest) {
+    std::error_code error;
+    if (!fs::exists(currentManifest, error)) {
+        return {};
+    }
+    try {
+        StandardPackageManifest manifest;
+        manifest.Read(ReadXmlFileAsTheEngine(currentManifest));
+        return manifest.GetVersionId();
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+struct VersionPaths {
+    VersionPaths(const PublishOptions& options, const std::string& versionId)
+        : folder(fs::path("packages") / options.partnerId / options.packageId / versionId),
+          manifest(fs::path("manifests") / options.packageId / (versionId + ".xml")),
+          current(fs::path("manifests") / options.packageId / (std::string(kCurrentName) + ".xml")),
+          nodeList(fs::path("nodes") / (options.partnerId + ".xml")) {}
+
+    fs::path folder;
+    fs::path manifest;
+    fs::path current;
+    fs::path nodeList;
+};
+
+void PublishVersion(const PublishOptions& options, PublishResult& result, const StepObserver& observer) {
     std::vector<SourceFile> sources = ScanSource(options.sourceDir);
     CheckRun(options.run, sources, options.sourceDir);
     CheckChunkCounts(sources, options.chunkSize);
-
-    const fs::path versionFolder = fs::path("packages") / options.partnerId / options.packageId / options.versionId;
-    const fs::path versionManifest = fs::path("manifests") / options.packageId / (options.versionId + ".xml");
-    const fs::path currentManifest = fs::path("manifests") / options.packageId / (std::string(kCurrentName) + ".xml");
-    const fs::path nodeList = fs::path("nodes") / (options.partnerId + ".xml");
+    const VersionPaths paths(options, options.versionId);
 
     const fs::path source = Canonical(options.sourceDir);
     const fs::path output = Canonical(options.outputDir);
@@ -591,21 +816,29 @@ void PublishVersion(const PublishOptions& options, PublishResult& result) {
         throw PublishError("the output folder " + Describe(options.outputDir) + " lies inside the source folder " +
                            Describe(options.sourceDir) + "; the package would publish itself");
     }
-    if (IsWithin(source, output / versionFolder)) {
+    if (IsWithin(source, output / paths.folder)) {
         throw PublishError("the source folder lies inside the published version it would replace");
     }
-    std::error_code error;
-    if (!options.replace && (fs::exists(options.outputDir / versionFolder, error) ||
-                             fs::exists(options.outputDir / versionManifest, error))) {
-        throw PublishError("version " + Quoted(options.versionId) + " of package " + Quoted(options.packageId) +
-                           " is already published in " + Describe(options.outputDir) + "; --replace replaces it");
-    }
-    std::string nodeListText;
-    if (!options.nodes.empty()) {
-        nodeListText = NodeListText(options.outputDir / nodeList, options.nodes);
-    }
+    Notify(observer, "scanned");
 
     OutputFolder outputFolder(options.outputDir);
+    // A version counts as published once a manifest names it. Its folder
+    // alone is what a run killed before moving the manifest left behind: no
+    // client knows of it, so it is simply published anew.
+    std::error_code error;
+    const bool folderExists = fs::exists(options.outputDir / paths.folder, error);
+    const bool published = fs::exists(options.outputDir / paths.manifest, error) ||
+                           (folderExists && CurrentVersion(options.outputDir / paths.current) == options.versionId);
+    if (published && !options.replace) {
+        throw PublishError("version " + Quoted(options.versionId) + " of package " + Quoted(options.packageId) +
+                           " is already published in " + Describe(options.outputDir) +
+                           "; --replace rewrites its manifests when its files are the same");
+    }
+    std::string nodeListText;
+    if (!options.nodes.empty() || !options.removeNodes.empty()) {
+        nodeListText = NodeListText(options.outputDir / paths.nodeList, options.nodes, options.removeNodes);
+    }
+
     StagingFolder staging(options.outputDir);
     const fs::path stagedFiles = staging.path() / "files";
     fs::create_directory(stagedFiles);
@@ -629,45 +862,160 @@ void PublishVersion(const PublishOptions& options, PublishResult& result) {
         CheckNodeListReadsBack(stagedNodes);
     }
 
+    // Clients holding the published manifest may be fetching these very
+    // files: they stay exactly as they are, and only manifests that describe
+    // the same bytes may take the place of the old ones.
+    const bool keepFiles = published && folderExists;
+    if (keepFiles) {
+        const std::string differs = FirstDifference(stagedFiles, options.outputDir / paths.folder);
+        if (!differs.empty()) {
+            throw PublishError("version " + Quoted(options.versionId) + " of package " + Quoted(options.packageId) +
+                               " is already published with other files (" + Quoted(differs) +
+                               " differs); clients may be downloading it, so a published version is never "
+                               "changed: publish these files as a new version");
+        }
+    }
     SyncStaged(staging.path());
+    Notify(observer, "staged");
+
     // Files before the manifests that name them; the current manifest last.
     fs::create_directory(staging.path() / "backup");
     Transaction transaction(staging.path() / "backup");
-    transaction.Move(stagedFiles, options.outputDir / versionFolder);
-    transaction.Move(stagedManifest, options.outputDir / versionManifest);
-    result.written = {versionFolder, versionManifest};
+    if (!keepFiles) {
+        if (folderExists) {
+            fs::remove_all(options.outputDir / paths.folder);  // the leftover no manifest names
+        }
+        transaction.Move(stagedFiles, options.outputDir / paths.folder);
+        result.written.push_back(paths.folder);
+        Notify(observer, "moved " + paths.folder.string());
+    }
+    std::vector<std::pair<fs::path, fs::path>> moves = {{stagedManifest, paths.manifest}};
     if (!nodeListText.empty()) {
-        transaction.Move(stagedNodes, options.outputDir / nodeList);
-        result.written.push_back(nodeList);
+        moves.emplace_back(stagedNodes, paths.nodeList);
     }
     if (options.writeCurrent) {
-        transaction.Move(stagedCurrent, options.outputDir / currentManifest);
-        result.written.push_back(currentManifest);
+        moves.emplace_back(stagedCurrent, paths.current);
+    }
+    for (const auto& [staged, target] : moves) {
+        transaction.Move(staged, options.outputDir / target);
+        result.written.push_back(target);
+        Notify(observer, "moved " + target.string());
     }
     transaction.Commit();
     outputFolder.Keep();
 }
 
+// Checks every file of a published version against its manifest: size and
+// the checksum of every chunk.
+void CheckPublishedFiles(const fs::path& folder, const PackageManifest& manifest, const std::string& versionId) {
+    std::vector<char> buffer(kCopyBufferSize);
+    for (const auto& file : manifest.GetFiles()) {
+        const fs::path path = folder / file->GetPath();
+        const std::string broken = "the published file " + Describe(path) + " does not match the manifest of version " +
+                                   Quoted(versionId) + "; it cannot be made current";
+        Fd in(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        struct stat status {};
+        if (in.get() < 0 || ::fstat(in.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+            static_cast<std::uint64_t>(status.st_size) != file->GetSize()) {
+            throw PublishError(broken);
+        }
+        std::vector<std::uint32_t> checksums;
+        const std::uint64_t chunkSize = file->GetChunkSize();
+        std::uint64_t offset = 0;
+        while (offset < file->GetSize()) {
+            const std::uint64_t chunkEnd = std::min<std::uint64_t>(offset + chunkSize, file->GetSize());
+            std::uint32_t checksum = 0;
+            while (offset < chunkEnd) {
+                std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), chunkEnd - offset));
+                std::size_t got = ReadSome(in.get(), buffer.data(), want, path);
+                if (got == 0) {
+                    throw PublishError(broken);
+                }
+                checksum = ChunkChecksum(buffer.data(), got, checksum);
+                offset += got;
+            }
+            checksums.push_back(checksum);
+        }
+        if (checksums != file->GetChecksums()) {
+            throw PublishError(broken);
+        }
+    }
+}
+
+// Points the current manifest at a version that is already published (a
+// rollback, or a version published with --no-current), after checking that
+// its files are all there as its manifest describes them.
+void SetCurrent(const PublishOptions& options, PublishResult& result, const StepObserver& observer) {
+    const VersionPaths paths(options, options.setCurrent);
+    std::error_code error;
+    if (!fs::is_directory(options.outputDir, error)) {
+        throw PublishError("nothing is published in " + Describe(options.outputDir));
+    }
+    OutputFolder output(options.outputDir);
+    const fs::path versionManifest = options.outputDir / paths.manifest;
+    if (!fs::exists(versionManifest, error)) {
+        throw PublishError("version " + Quoted(options.setCurrent) + " of package " + Quoted(options.packageId) +
+                           " is not published in " + Describe(options.outputDir));
+    }
+    StandardPackageManifest manifest;
+    try {
+        manifest.Read(ReadXmlFileAsTheEngine(versionManifest));
+    } catch (const std::exception&) {
+        throw PublishError("the manifest " + Describe(versionManifest) + " cannot be read");
+    }
+    if (manifest.GetId() != options.packageId || manifest.GetPartnerId() != options.partnerId ||
+        manifest.GetVersionId() != options.setCurrent) {
+        throw PublishError("the manifest " + Describe(versionManifest) + " describes version " +
+                           Quoted(manifest.GetVersionId()) + " of package " + Quoted(manifest.GetId()) +
+                           " of partner " + Quoted(manifest.GetPartnerId()));
+    }
+    CheckPublishedFiles(options.outputDir / paths.folder, manifest, options.setCurrent);
+
+    StagingFolder staging(options.outputDir);
+    const fs::path stagedCurrent = staging.path() / "current.xml";
+    std::ifstream in(versionManifest, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in) {
+        throw PublishError("cannot read " + Describe(versionManifest));
+    }
+    WriteTextFile(stagedCurrent, text.str());
+    SyncStaged(staging.path());
+    Notify(observer, "staged");
+    fs::create_directory(staging.path() / "backup");
+    Transaction transaction(staging.path() / "backup");
+    transaction.Move(stagedCurrent, options.outputDir / paths.current);
+    Notify(observer, "moved " + paths.current.string());
+    transaction.Commit();
+    output.Keep();
+    result.written.push_back(paths.current);
+}
+
 }  // namespace
 
-PublishResult Publish(const PublishOptions& given) {
+PublishResult Publish(const PublishOptions& given, const StepObserver& observer) {
     PublishOptions options = given;
     if (options.outputDir.empty()) {
         throw PublishError("no output folder given");
     }
     CheckIdentifier("the partner id", options.partnerId);
-    CheckNodes(options.nodes);
+    CheckNodes(options.nodes, options.removeNodes);
 
     PublishResult result;
     try {
         if (options.nodesOnly) {
-            if (options.nodes.empty()) {
+            if (options.nodes.empty() && options.removeNodes.empty()) {
                 throw PublishError("no node given for the node list");
             }
-            PublishNodesOnly(options, result);
+            PublishNodesOnly(options, result, observer);
             return result;
         }
         CheckIdentifier("the package id", options.packageId);
+        if (!options.setCurrent.empty()) {
+            CheckIdentifier("the version id", options.setCurrent);
+            SetCurrent(options, result, observer);
+            return result;
+        }
         CheckIdentifier("the version id", options.versionId);
         if (options.versionId == kCurrentName) {
             throw PublishError("the version id \"current\" is reserved for the current-version manifest");
@@ -682,7 +1030,7 @@ PublishResult Publish(const PublishOptions& given) {
             throw PublishError("the chunk size must not be 0");
         }
         options.countries = CheckCountries(options);
-        PublishVersion(options, result);
+        PublishVersion(options, result, observer);
     } catch (const fs::filesystem_error& failure) {
         throw PublishError(failure.what());
     }

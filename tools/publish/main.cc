@@ -24,7 +24,10 @@ int main(int argc, char** argv) {
     const PublishOptions& options = line.options;
     try {
         PublishResult result = Publish(options);
-        if (!options.nodesOnly) {
+        if (!options.setCurrent.empty()) {
+            std::cout << "version " << options.setCurrent << " of package " << options.packageId
+                      << " is now the current one\n";
+        } else if (!options.nodesOnly) {
             std::cout << "published package " << options.packageId << " version " << options.versionId << ": "
                       << result.files.size() << " files, " << result.totalBytes << " bytes\n";
         }

@@ -6,50 +6,25 @@
 #include <boost/property_tree/ptree.hpp>
 #include <gtest/gtest.h>
 
-#include "transfer/TransferWorkInterface.h"
+#include "tests/support/transfer/FakeTransferWorkInterface.h"
 #include "transfer/tests/SampleParams.h"
 #include "work/TransferWork.h"
 
 namespace vrexa {
 namespace {
 
-// Answers only what a description reads; counts the locked reads, so the
-// test sees that works never touch the params without the transfer's lock.
-class ParamsOnlyTransfer : public TransferWorkInterface {
+// Counts the copies a description takes, so the test sees that works read
+// the params only through the locked copy.
+class CountingTransfer : public testsupport::FakeTransferWorkInterface {
 public:
-    explicit ParamsOnlyTransfer(TransferParams params) : params(std::move(params)) {}
+    using FakeTransferWorkInterface::FakeTransferWorkInterface;
 
     TransferParams GetParams() override {
         ++lockedReads;
-        return params;
+        return FakeTransferWorkInterface::GetParams();
     }
-    TransferParams& Params() override { return Unused<TransferParams&>(); }
-    const TransferParams& Params() const override { return Unused<const TransferParams&>(); }
-    TransferBehavior& GetBehavior() override { return Unused<TransferBehavior&>(); }
-    std::shared_ptr<PackageManifest> GetPackage() override { return nullptr; }
-    std::shared_ptr<NodeListManifest> GetNodeList() override { return nullptr; }
-    std::shared_ptr<GeolocationManifest> GetGeolocation() override { return nullptr; }
-    std::shared_ptr<TransferProgressUpdater> GetProgress() override { return nullptr; }
-    std::shared_ptr<http::Session> GetSession() override { return nullptr; }
-    WorkCompleteCallback& GetWorkCompleteCallback() override { return Unused<WorkCompleteCallback&>(); }
-    WorkCompleteCallback& GetPackageAcquireCallback() override { return Unused<WorkCompleteCallback&>(); }
-    WorkCompleteCallback& GetNodeListAcquireCallback() override { return Unused<WorkCompleteCallback&>(); }
-    WorkCompleteCallback& GetGeolocationCallback() override { return Unused<WorkCompleteCallback&>(); }
-    WorkCompleteCallback& GetInitializeCallback() override { return Unused<WorkCompleteCallback&>(); }
-    WorkflowRetryableErrorCallback& GetRetryableErrorCallback() override {
-        return Unused<WorkflowRetryableErrorCallback&>();
-    }
-    void AddOutputFile(const std::string&) override { Unused<void>(); }
 
     int lockedReads = 0;
-
-private:
-    template <typename T>
-    [[noreturn]] static T Unused() {
-        throw std::logic_error("ParamsOnlyTransfer: a description read more than the params");
-    }
-
-    TransferParams params;
 };
 
 class DescribedWork : public TransferWork {
@@ -72,7 +47,7 @@ TEST(TransferWorkTest, FullDescriptionWritesEveryIdentifierBriefOnlyTheTransferI
         {true, {{"name", "SomeWork"}, {"transferId", "0123456789abcdef0123456789abcdef"}}},
     };
     for (const auto& c : cases) {
-        auto transfer = std::make_shared<ParamsOnlyTransfer>(testing::SampleParams());
+        auto transfer = std::make_shared<CountingTransfer>(testing::SampleParams());
         const DescribedWork work(transfer);
         boost::property_tree::ptree tree;
         tree.put("name", "SomeWork");

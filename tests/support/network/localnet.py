@@ -131,12 +131,27 @@ def tail(path, lines=20):
         return ""
 
 
-def nginx_config(network_dir, tree, overlay, manifest_port, node_ports):
+def nginx_quote(text):
+    """A configuration value as one nginx string, whatever it holds."""
+    return '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def nginx_root(path):
+    """A folder for a root: quoted, and with every "$" read from a variable
+    that holds one, since nginx takes "$" in a root for a variable and has
+    no escape for it."""
+    return nginx_quote(path.replace("$", "${vrexa_dollar}"))
+
+
+def nginx_config(tree, overlay, manifest_port, node_ports):
     """One server for the manifest cache host and one per download node, all
     serving the same read-only tree; node lists are looked up in the
-    network's own folder first."""
-    def path(*parts):
-        return os.path.join(network_dir, *parts)
+    network's own folder first.
+
+    Folders may have any name (spaces, quotes, semicolons, "$"): the
+    network's own files are named relative to its folder, which nginx gets on
+    its command line as the prefix, and the roots are quoted."""
+    q = nginx_quote
 
     user = ""
     if os.geteuid() == 0:
@@ -144,16 +159,15 @@ def nginx_config(network_dir, tree, overlay, manifest_port, node_ports):
         # read the tree; keep them as the user who started the network.
         import pwd
         import grp
-        user = "user %s %s;\n" % (pwd.getpwuid(os.getuid()).pw_name,
-                                  grp.getgrgid(os.getgid()).gr_name)
+        user = "user %s %s;\n" % (q(pwd.getpwuid(os.getuid()).pw_name), q(grp.getgrgid(os.getgid()).gr_name))
     temp_paths = "".join(
-        "  %s_temp_path %s;\n" % (kind, path("tmp", kind))
+        "  %s_temp_path %s;\n" % (kind, q("tmp/" + kind))
         for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
     node_servers = "".join(
         "  server {\n"
         "    listen 127.0.0.1:%d;\n"
         "    root %s;\n"
-        "  }\n" % (port, tree) for port in node_ports)
+        "  }\n" % (port, nginx_root(tree)) for port in node_ports)
     return (
         "%s"
         "worker_processes 1;\n"
@@ -162,6 +176,7 @@ def nginx_config(network_dir, tree, overlay, manifest_port, node_ports):
         "error_log %s warn;\n"
         "events { worker_connections 512; }\n"
         "http {\n"
+        "  geo $vrexa_dollar { default \"$\"; }\n"
         "  types { application/xml xml; application/json json; }\n"
         "  default_type application/octet-stream;\n"
         "  log_format node '$server_port $remote_addr \"$request\" $status $body_bytes_sent \"$http_range\"';\n"
@@ -181,8 +196,8 @@ def nginx_config(network_dir, tree, overlay, manifest_port, node_ports):
         "    }\n"
         "  }\n"
         "%s"
-        "}\n" % (user, path("nginx.pid"), path("logs", "error.log"), path("logs", "access.log"),
-                 temp_paths, manifest_port, tree, overlay, tree, node_servers))
+        "}\n" % (user, q("nginx.pid"), q("logs/error.log"), q("logs/access.log"),
+                 temp_paths, manifest_port, nginx_root(tree), nginx_root(overlay), nginx_root(tree), node_servers))
 
 
 def write_geolocation(path, country):
@@ -233,6 +248,7 @@ def start_receiver(network_dir, state):
                      "--geo-file", state["geolocationFile"]],
                     os.path.join(network_dir, "logs", "receiver.log"), stdout=subprocess.PIPE)
     state["pids"]["receiver"] = process.pid
+    save_state(network_dir, state)
     line = read_line(process.stdout, STARTUP_SECONDS)
     process.stdout.close()
     if not line.startswith("READY "):
@@ -257,14 +273,14 @@ def start_nginx(network_dir, tree, node_count, faulty_nodes, publisher, partners
         if partners:
             write_node_lists(publisher, partners, overlay, nodes)
         with open(conf, "w", encoding="utf-8") as out:
-            out.write(nginx_config(network_dir, tree, overlay, ports[0], ports[1:]))
+            out.write(nginx_config(tree, overlay, ports[0], ports[1:]))
         with open(log, "wb") as out:
-            result = subprocess.run(["nginx", "-p", network_dir, "-c", conf,
-                                     "-e", os.path.join(network_dir, "logs", "error.log")],
+            result = subprocess.run(["nginx", "-p", network_dir + "/", "-c", conf, "-e", "logs/error.log"],
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=out)
         if result.returncode == 0:
             with open(os.path.join(network_dir, "nginx.pid"), encoding="ascii") as pid_file:
                 state["pids"]["nginx"] = int(pid_file.read().strip())
+            save_state(network_dir, state)
             state["manifestHost"] = "127.0.0.1:%d" % ports[0]
             state["nodes"] = nodes
             return
@@ -309,6 +325,7 @@ def start_faulty_nodes(network_dir, tree, count, faults, state):
         process = spawn([sys.executable, server, "--root", tree, "--port", "0", "--faults", faults_file],
                         log, stdout=subprocess.PIPE)
         state["pids"][name] = process.pid
+        save_state(network_dir, state)
         line = read_line(process.stdout, STARTUP_SECONDS)
         process.stdout.close()
         try:
@@ -367,19 +384,73 @@ def start(tree, nodes=2, faulty=0, faults=(), partners=(), publisher=None,
         "partners": list(partners),
     }
     try:
+        # The watchdog comes first and the state is saved after every server
+        # started, so that whatever has started is stopped once the owner
+        # ends, even when this start is killed part way.
+        save_state(network_dir, state)
+        if watch_pid:
+            start_watchdog(network_dir, watch_pid, state)
+            save_state(network_dir, state)
         write_geolocation(state["geolocationFile"], country)
         start_receiver(network_dir, state)
         faulty_nodes = start_faulty_nodes(network_dir, tree, faulty, list(faults), state)
         start_nginx(network_dir, tree, nodes, faulty_nodes, publisher, list(partners), state)
         save_state(network_dir, state)
-        if watch_pid:
-            start_watchdog(network_dir, watch_pid, state)
-            save_state(network_dir, state)
     except BaseException:
         save_state(network_dir, state)
         stop(network_dir)
         raise
     return state
+
+
+def group_alive(group):
+    try:
+        os.killpg(group, 0)
+        return True
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+
+
+def wait_for_group_exit(group, seconds):
+    """Waits until no process of the group is left; True when none is."""
+    deadline = time.monotonic() + seconds
+    while group_alive(group):
+        if time.monotonic() >= deadline:
+            return False
+        time.sleep(0.02)
+    return True
+
+
+def signal_group(group, signals):
+    for number in signals:
+        try:
+            os.killpg(group, number)
+        except ProcessLookupError:
+            return
+
+
+def stop_server(pid, network_dir):
+    """Stops one server with every process of its group (nginx's workers, a
+    server's children). Each server leads a session of its own, so its group
+    is its pid. False when something would not end."""
+    if pid == os.getpid():
+        return True
+    if process_alive(pid):
+        if not owned_by_network(pid, network_dir):
+            return True  # the pid was reused: the server itself is gone
+    elif not group_alive(pid):
+        return True
+    # A leader that is gone leaves its group behind (workers of a killed
+    # master); the group's id cannot be reused while any of it lives, so
+    # whatever is in it is still ours. SIGCONT lets stopped processes take
+    # the SIGTERM.
+    signal_group(pid, (signal.SIGTERM, signal.SIGCONT))
+    if wait_for_group_exit(pid, STOP_SECONDS):
+        return True
+    signal_group(pid, (signal.SIGKILL,))
+    return wait_for_group_exit(pid, STOP_SECONDS)
 
 
 def stop(network_dir):
@@ -394,22 +465,7 @@ def stop(network_dir):
     pids = dict(state.get("pids", {}))
     # The watchdog goes first so it does not race this stop with its own.
     order = sorted(pids, key=lambda name: name != "watchdog")
-    stuck = []
-    for name in order:
-        pid = pids[name]
-        if pid == os.getpid() or not owned_by_network(pid, network_dir):
-            continue
-        try:
-            os.kill(pid, signal.SIGTERM)
-        except ProcessLookupError:
-            continue
-        if not wait_for_exit(pid, STOP_SECONDS):
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-            if not wait_for_exit(pid, STOP_SECONDS):
-                stuck.append("%s (%d)" % (name, pid))
+    stuck = ["%s (%d)" % (name, pids[name]) for name in order if not stop_server(pids[name], network_dir)]
     if stuck:
         raise NetworkError("could not stop " + ", ".join(stuck))
     shutil.rmtree(network_dir, ignore_errors=True)

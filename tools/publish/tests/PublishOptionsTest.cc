@@ -92,6 +92,21 @@ TEST(ParseCommandLineTest, NodesOnlyTakesPartnerNodesAndOneFolder) {
     EXPECT_TRUE(line.options.sourceDir.empty());
 }
 
+TEST(ParseCommandLineTest, NodesOnlyMayOnlyRemoveNodes) {
+    CommandLine line =
+        ParseCommandLine(Args({"--nodes-only", "--partner", "p", "--remove-node", "a", "--remove-node", "b", "out"}));
+    EXPECT_TRUE(line.options.nodes.empty());
+    EXPECT_EQ(line.options.removeNodes, (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(ParseCommandLineTest, SetCurrentTakesPartnerPackageAndOneFolder) {
+    CommandLine line = ParseCommandLine(Args({"--set-current", "v1", "--partner", "p", "--package", "k", "out"}));
+    EXPECT_EQ(line.options.setCurrent, "v1");
+    EXPECT_EQ(line.options.packageId, "k");
+    EXPECT_EQ(line.options.outputDir, "out");
+    EXPECT_TRUE(line.options.sourceDir.empty());
+}
+
 struct UsageCase {
     std::vector<std::string> args;
     const char* message;
@@ -122,7 +137,15 @@ TEST(ParseCommandLineTest, RefusesWrongCommandLines) {
         {with({"--inactive=1", "s", "o"}), "--inactive takes no value"},
         {with({"--node", "broken", "s", "o"}), "--node broken"},
         {{"--nodes-only", "--partner", "p", "--package", "k", "--node", "a=h", "o"}, "--package has no use"},
-        {{"--nodes-only", "--partner", "p", "o"}, "at least one --node"},
+        {{"--nodes-only", "--partner", "p", "o"}, "at least one --node or --remove-node"},
+        {{"--nodes-only", "--partner", "p", "--remove-node", "", "o"}, "--remove-node needs a node id"},
+        {{"--nodes-only", "--partner", "p", "--node", "a=h", "--set-current", "v", "o"}, "--set-current has no use"},
+        {{"--set-current", "v", "--partner", "p", "o"}, "--package is required"},
+        {{"--set-current", "v", "--partner", "p", "--package", "k", "--version", "v", "o"}, "--version has no use"},
+        {{"--set-current", "v", "--partner", "p", "--package", "k", "--replace", "o"}, "--replace has no use"},
+        {{"--set-current", "v", "--partner", "p", "--package", "k", "--node", "a=h", "o"}, "changes no node list"},
+        {{"--set-current", "v", "--partner", "p", "--package", "k", "s", "o"}, "exactly one folder"},
+        {{"--set-current", "", "--partner", "p", "--package", "k", "o"}, "needs a version id"},
         {{"--nodes-only", "--partner", "p", "--node", "a=h", "s", "o"}, "exactly one folder"},
     };
     for (const auto& c : cases) {

@@ -1,6 +1,17 @@
 #include "tools/publish/Publisher.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <thread>
 
 #include <filesystem>
 #include <fstream>
@@ -102,6 +113,7 @@ protected:
     }
     void TearDown() override { fs::remove_all(root_); }
 
+public:
     PublishOptions Options(const std::string& version = "v1") const {
         PublishOptions options;
         options.partnerId = "p1";
@@ -116,6 +128,12 @@ protected:
     fs::path root_;
     fs::path source_;
     fs::path output_;
+};
+
+struct RefusalCase {
+    const char* name;
+    std::function<void(PublishOptions&, const fs::path& source, const fs::path& output)> prepare;
+    const char* message;
 };
 
 TEST_F(PublisherTest, PublishesManifestFilesAndNodeListTheEngineReads) {
@@ -278,19 +296,408 @@ TEST_F(PublisherTest, NodeListWithAttributesIsUpdatedByNodeId) {
     EXPECT_THAT(hosts, ElementsAre("new1", "old2"));
 }
 
-TEST_F(PublisherTest, ReplaceSwapsTheWholeVersion) {
-    WriteFile(source_ / "a.txt", "old");
-    WriteFile(source_ / "stale.txt", "stale");
+TEST_F(PublisherTest, ReplaceRewritesTheManifestsOfTheSameFiles) {
+    WriteFile(source_ / "a.txt", "same bytes");
     Publish(Options());
-    fs::remove(source_ / "stale.txt");
-    WriteFile(source_ / "a.txt", "new");
+    const auto inode = fs::hard_link_count(output_ / "packages/p1/k1/v1/a.txt");
     PublishOptions again = Options();
     again.replace = true;
-    Publish(again);
+    again.name = "Renamed";
+    again.active = false;
+    again.chunkSize = 4;
+    PublishResult result = Publish(again);
 
-    EXPECT_EQ(ReadFile(output_ / "packages/p1/k1/v1/a.txt"), "new");
-    EXPECT_FALSE(fs::exists(output_ / "packages/p1/k1/v1/stale.txt"));
-    EXPECT_EQ(ReadPackage(output_ / "manifests/k1/v1.xml").GetFiles().size(), 1u);
+    StandardPackageManifest manifest = ReadPackage(output_ / "manifests/k1/v1.xml");
+    EXPECT_EQ(manifest.GetName(), "Renamed");
+    EXPECT_FALSE(manifest.IsActive());
+    EXPECT_EQ(manifest.GetFiles()[0]->GetChecksums(), ExpectedChecksums("same bytes", 4));
+    EXPECT_EQ(ReadFile(output_ / "manifests/k1/current.xml"), ReadFile(output_ / "manifests/k1/v1.xml"));
+    EXPECT_EQ(ReadFile(output_ / "packages/p1/k1/v1/a.txt"), "same bytes");
+    EXPECT_EQ(fs::hard_link_count(output_ / "packages/p1/k1/v1/a.txt"), inode);
+    EXPECT_THAT(result.written, ElementsAre(fs::path("manifests/k1/v1.xml"), fs::path("manifests/k1/current.xml")));
+}
+
+TEST_F(PublisherTest, ReplaceNeverChangesTheFilesOfAPublishedVersion) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& source)> change;
+    } const cases[] = {
+        {"a byte differs", [](const fs::path& s) { WriteFile(s / "a.txt", "olD"); }},
+        {"a file is gone", [](const fs::path& s) { fs::remove(s / "sub/b.txt"); }},
+        {"a file is new", [](const fs::path& s) { WriteFile(s / "new.txt", "n"); }},
+        {"a file grew", [](const fs::path& s) { WriteFile(s / "a.txt", "old+"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root_);
+        WriteFile(source_ / "a.txt", "old");
+        WriteFile(source_ / "sub/b.txt", "b");
+        Publish(Options());
+        c.change(source_);
+        const auto before = Snapshot(output_);
+        PublishOptions again = Options();
+        again.replace = true;
+        try {
+            Publish(again);
+            ADD_FAILURE() << "replaced";
+        } catch (const PublishError& error) {
+            EXPECT_THAT(error.what(), HasSubstr("a published version is never changed"));
+        }
+        EXPECT_EQ(Snapshot(output_), before);
+    }
+}
+
+// What clients can see at any moment: every manifest names files that exist
+// with the sizes and checksums it lists, and the node list reads.
+void ExpectServedTreeConsistent(const fs::path& output) {
+    if (fs::exists(output / "manifests/k1")) {
+        for (const auto& entry : fs::directory_iterator(output / "manifests/k1")) {
+            SCOPED_TRACE(entry.path().filename().string());
+            StandardPackageManifest manifest = ReadPackage(entry.path());
+            const fs::path folder = output / "packages/p1/k1" / manifest.GetVersionId();
+            for (const auto& file : manifest.GetFiles()) {
+                ASSERT_TRUE(fs::is_regular_file(folder / file->GetPath())) << file->GetPath();
+                const std::string bytes = ReadFile(folder / file->GetPath());
+                EXPECT_EQ(bytes.size(), file->GetSize());
+                EXPECT_EQ(ExpectedChecksums(bytes, file->GetChunkSize()), file->GetChecksums());
+            }
+        }
+    }
+    if (fs::exists(output / "nodes/p1.xml")) {
+        EXPECT_NO_THROW(ReadNodes(output / "nodes/p1.xml"));
+    }
+}
+
+std::vector<std::string> Leftovers(const fs::path& output) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(output)) {
+        if (entry.path().filename().string().starts_with(".")) {
+            names.push_back(entry.path().filename().string());
+        }
+    }
+    return names;
+}
+
+// Runs Publish in a child process that kills itself with SIGKILL right after
+// step `at` (counted from 0); true when it was killed, false when it ended
+// before reaching that step.
+bool PublishKilledAfterStep(const PublishOptions& options, int at) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        int step = 0;
+        try {
+            Publish(options, [&](const std::string&) {
+                if (step++ == at) {
+                    ::raise(SIGKILL);
+                }
+            });
+        } catch (...) {
+            ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+    if (WIFSIGNALED(status)) {
+        EXPECT_EQ(WTERMSIG(status), SIGKILL);
+        return true;
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the publication failed";
+    return false;
+}
+
+TEST_F(PublisherTest, KilledAtAnyStepTheServedTreeStaysConsistentAndTheNextRunFinishes) {
+    struct Case {
+        const char* name;
+        std::function<void(PublisherTest&)> before;  // what is published already
+        std::function<PublishOptions(PublisherTest&)> run;
+        std::string current;  // the current version once the run is done
+    };
+    auto first = [](PublisherTest& t) {
+        WriteFile(t.source_ / "a.txt", Bytes(5000, 1));
+        WriteFile(t.source_ / "sub/b.bin", Bytes(3000, 2));
+        PublishOptions v1 = t.Options("v1");
+        v1.chunkSize = 1000;
+        v1.nodes = {{"n1", "h1", "/packages/", 1}, {"n2", "h2", "/packages/", 1}};
+        Publish(v1);
+    };
+    const Case cases[] = {
+        {"first version", [](PublisherTest&) {},
+         [](PublisherTest& t) {
+             WriteFile(t.source_ / "a.txt", Bytes(5000, 1));
+             PublishOptions o = t.Options("v1");
+             o.nodes = {{"n1", "h1", "/packages/", 1}};
+             return o;
+         },
+         "v1"},
+        {"next version with a node list", first,
+         [](PublisherTest& t) {
+             WriteFile(t.source_ / "a.txt", Bytes(4000, 3));
+             PublishOptions o = t.Options("v2");
+             o.chunkSize = 1000;
+             o.nodes = {{"n3", "h3", "/packages/", 1}};
+             return o;
+         },
+         "v2"},
+        {"manifests of the same files", first,
+         [](PublisherTest& t) {
+             PublishOptions o = t.Options("v1");
+             o.replace = true;
+             o.chunkSize = 700;
+             o.name = "Renamed";
+             return o;
+         },
+         "v1"},
+        {"rollback",
+         [first](PublisherTest& t) {
+             first(t);
+             WriteFile(t.source_ / "a.txt", "v2");
+             Publish(t.Options("v2"));
+         },
+         [](PublisherTest& t) {
+             PublishOptions o = t.Options();
+             o.setCurrent = "v1";
+             return o;
+         },
+         "v1"},
+        {"node removal", first,
+         [](PublisherTest& t) {
+             PublishOptions o = t.Options();
+             o.nodesOnly = true;
+             o.removeNodes = {"n1"};
+             return o;
+         },
+         "v1"},
+    };
+    for (const auto& c : cases) {
+        for (int at = 0;; ++at) {
+            SCOPED_TRACE(std::string(c.name) + ", killed after step " + std::to_string(at));
+            fs::remove_all(root_);
+            fs::create_directories(source_);
+            c.before(*this);
+            PublishOptions options = c.run(*this);
+            const bool killed = PublishKilledAfterStep(options, at);
+            if (fs::exists(output_)) {
+                ExpectServedTreeConsistent(output_);
+            }
+            // The next run finishes the job and removes what was left behind.
+            PublishOptions next = options;
+            next.replace = !options.nodesOnly && options.setCurrent.empty();
+            if (options.nodesOnly) {
+                next.removeNodes.clear();
+                next.nodes = {{"n5", "h5", "/packages/", 1}};
+            }
+            Publish(next);
+            ExpectServedTreeConsistent(output_);
+            EXPECT_TRUE(Leftovers(output_).empty()) << Leftovers(output_).front();
+            EXPECT_EQ(ReadPackage(output_ / "manifests/k1/current.xml").GetVersionId(), c.current);
+            if (!killed) {
+                break;
+            }
+        }
+    }
+}
+
+TEST_F(PublisherTest, FilesLeftByAKilledRunAreRemovedByTheNext) {
+    WriteFile(source_ / "a.txt", "a");
+    WriteFile(output_ / ".vrexa-publish-AbC123/files/a.txt", "half");
+    WriteFile(output_ / ".vrexa-publish-XyZ789/manifest.xml", "<pack");
+    Publish(Options());
+    EXPECT_TRUE(Leftovers(output_).empty());
+    EXPECT_EQ(ReadFile(output_ / "packages/p1/k1/v1/a.txt"), "a");
+}
+
+TEST_F(PublisherTest, ARunIsRefusedWhileAnotherWritesToTheSameOutput) {
+    WriteFile(source_ / "a.txt", "a");
+    Publish(Options("v0"));
+    const auto before = Snapshot(output_);
+    {
+        // What a running publisher holds.
+        const int held = ::open(output_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(held, 0);
+        ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+        PublishOptions nodes = Options();
+        nodes.nodesOnly = true;
+        nodes.nodes = {{"n", "h", "/packages/", 1}};
+        PublishOptions current = Options();
+        current.setCurrent = "v0";
+        for (const PublishOptions& options : {Options("v1"), nodes, current}) {
+            try {
+                Publish(options);
+                ADD_FAILURE() << "published";
+            } catch (const PublishError& error) {
+                EXPECT_THAT(error.what(), HasSubstr("another vrexa-publish is writing to"));
+            }
+        }
+        ::close(held);
+    }
+    EXPECT_EQ(Snapshot(output_), before);
+    Publish(Options("v1"));  // the lock ends with its holder
+}
+
+// Runs body on a thread and ends the process when it has not returned by
+// the deadline: a publisher stuck in an open cannot be joined or cancelled.
+void FinishesWithin(std::chrono::seconds deadline, const std::function<void()>& body) {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    std::thread([done, body] {
+        body();
+        done->set_value();
+    }).detach();
+    if (finished.wait_for(deadline) != std::future_status::ready) {
+        ADD_FAILURE() << "still running after " << deadline.count() << " s";
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
+}
+
+TEST_F(PublisherTest, AFileSwappedForAFifoAfterTheScanIsRefusedWithoutBlocking) {
+    WriteFile(source_ / "a.txt", "a");
+    WriteFile(source_ / "b.txt", "b");
+    const auto observer = [this](const std::string& step) {
+        if (step == "scanned") {
+            fs::remove(source_ / "b.txt");
+            ASSERT_EQ(::mkfifo((source_ / "b.txt").c_str(), 0600), 0);
+        }
+    };
+    FinishesWithin(std::chrono::seconds(30), [&] {
+        try {
+            Publish(Options(), observer);
+            ADD_FAILURE() << "published";
+        } catch (const PublishError& error) {
+            EXPECT_THAT(error.what(), HasSubstr("is no longer a regular file"));
+        }
+    });
+    EXPECT_TRUE(!fs::exists(output_) || Snapshot(output_).empty());
+}
+
+TEST_F(PublisherTest, SetCurrentPointsTheCurrentManifestAtAPublishedVersion) {
+    WriteFile(source_ / "a.txt", "one");
+    Publish(Options("v1"));
+    WriteFile(source_ / "a.txt", "two");
+    Publish(Options("v2"));
+    PublishOptions back = Options();
+    back.setCurrent = "v1";
+    PublishResult result = Publish(back);
+    EXPECT_EQ(ReadFile(output_ / "manifests/k1/current.xml"), ReadFile(output_ / "manifests/k1/v1.xml"));
+    EXPECT_THAT(result.written, ElementsAre(fs::path("manifests/k1/current.xml")));
+    back.setCurrent = "v2";
+    Publish(back);
+    EXPECT_EQ(ReadPackage(output_ / "manifests/k1/current.xml").GetVersionId(), "v2");
+}
+
+TEST_F(PublisherTest, SetCurrentRefusesAVersionThatIsNotWhollyPublished) {
+    const RefusalCase cases[] = {
+        {"not published", [](auto& o, auto&, auto&) { o.setCurrent = "v9"; }, "is not published"},
+        {"a file changed",
+         [](auto& o, auto&, auto& out) {
+             o.setCurrent = "v1";
+             WriteFile(out / "packages/p1/k1/v1/a.txt", "onE");
+         },
+         "does not match the manifest"},
+        {"a file missing",
+         [](auto& o, auto&, auto& out) {
+             o.setCurrent = "v1";
+             fs::remove(out / "packages/p1/k1/v1/a.txt");
+         },
+         "does not match the manifest"},
+        {"another package's manifest",
+         [](auto& o, auto&, auto& out) {
+             o.setCurrent = "v1";
+             fs::copy_file(out / "manifests/k1/v2.xml", out / "manifests/k1/v1.xml",
+                           fs::copy_options::overwrite_existing);
+         },
+         "describes version \"v2\""},
+        {"a version id that is no folder name", [](auto& o, auto&, auto&) { o.setCurrent = "../k1/v1"; },
+         "cannot be part"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root_);
+        WriteFile(source_ / "a.txt", "one");
+        Publish(Options("v1"));
+        WriteFile(source_ / "a.txt", "two");
+        Publish(Options("v2"));
+        PublishOptions options = Options();
+        c.prepare(options, source_, output_);
+        const auto before = Snapshot(output_);
+        try {
+            Publish(options);
+            ADD_FAILURE() << "made current";
+        } catch (const PublishError& error) {
+            EXPECT_THAT(error.what(), HasSubstr(c.message));
+        }
+        EXPECT_EQ(Snapshot(output_), before);
+    }
+}
+
+TEST_F(PublisherTest, NodesAreRemovedFromTheNodeListByIdAndTheOthersStay) {
+    PublishOptions options = Options();
+    options.nodesOnly = true;
+    options.nodes = {{"n1", "h1", "/packages/", 1}, {"n2", "h2", "/packages/", 1}, {"n3", "h3", "/packages/", 1}};
+    Publish(options);
+    options.nodes = {{"n4", "h4", "/packages/", 1}};
+    options.removeNodes = {"n2", "n1"};
+    Publish(options);
+    StandardNodeListManifest nodes = ReadNodes(output_ / "nodes/p1.xml");
+    std::vector<std::string> ids;
+    for (const auto& node : nodes.GetNodes()) {
+        ids.push_back(node->GetNodeId());
+    }
+    EXPECT_THAT(ids, ElementsAre("n3", "n4"));
+}
+
+TEST_F(PublisherTest, RemovingNodesIsRefusedWhenItCannotBeDone) {
+    const struct {
+        const char* name;
+        std::vector<NodeSpec> nodes;
+        std::vector<std::string> removed;
+        const char* message;
+    } cases[] = {
+        {"unknown id", {}, {"n9"}, "is not in the node list"},
+        {"every node", {}, {"n1", "n2"}, "empty"},
+        {"given and removed", {{"n1", "h", "/packages/", 1}}, {"n1"}, "both given and to be removed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root_);
+        PublishOptions options = Options();
+        options.nodesOnly = true;
+        options.nodes = {{"n1", "h1", "/packages/", 1}, {"n2", "h2", "/packages/", 1}};
+        Publish(options);
+        options.nodes = c.nodes;
+        options.removeNodes = c.removed;
+        const auto before = Snapshot(output_);
+        try {
+            Publish(options);
+            ADD_FAILURE() << "written";
+        } catch (const PublishError& error) {
+            EXPECT_THAT(error.what(), HasSubstr(c.message));
+        }
+        EXPECT_EQ(Snapshot(output_), before);
+    }
+}
+
+TEST_F(PublisherTest, FileNamesWithUrlDelimitersAndAnyScriptArePublished) {
+    const std::vector<std::string> names = {
+        "with space.txt", "what?.txt", "hash#tag", "100%.dat", "dir/a:b", "Grüße/日本語 ñ.bin", "%41%2F%2e%2e",
+    };
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        WriteFile(source_ / names[i], Bytes(10 + i, static_cast<unsigned>(i)));
+    }
+    PublishOptions options = Options();
+    options.run = "what?.txt";
+    Publish(options);
+    StandardPackageManifest manifest = ReadPackage(output_ / "manifests/k1/v1.xml");
+    std::vector<std::string> paths;
+    for (const auto& file : manifest.GetFiles()) {
+        paths.push_back(file->GetPath());
+        EXPECT_EQ(ReadFile(output_ / "packages/p1/k1/v1" / file->GetPath()), ReadFile(source_ / file->GetPath()));
+    }
+    std::vector<std::string> expected = names;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(paths, expected);
+    EXPECT_EQ(manifest.GetRunFile()->GetPath(), "what?.txt");
 }
 
 TEST_F(PublisherTest, AFailureWhileMovingIntoPlaceRollsEverythingBack) {
@@ -304,12 +711,6 @@ TEST_F(PublisherTest, AFailureWhileMovingIntoPlaceRollsEverythingBack) {
     EXPECT_EQ(Snapshot(output_), before);
 }
 
-struct RefusalCase {
-    const char* name;
-    std::function<void(PublishOptions&, const fs::path& source, const fs::path& output)> prepare;
-    const char* message;
-};
-
 TEST_F(PublisherTest, RefusesWhatItCannotPublishAndLeavesTheOutputUntouched) {
     const RefusalCase cases[] = {
         {"run file missing", [](auto& o, auto&, auto&) { o.run = "setup.exe"; }, "is not among the files"},
@@ -321,11 +722,21 @@ TEST_F(PublisherTest, RefusesWhatItCannotPublishAndLeavesTheOutputUntouched) {
         {"version id with a scheme", [](auto& o, auto&, auto&) { o.versionId = "v:1"; }, "cannot be part"},
         {"version id current", [](auto& o, auto&, auto&) { o.versionId = "current"; }, "reserved"},
         {"empty name", [](auto& o, auto&, auto&) { o.name.clear(); }, "name must not be empty"},
-        {"file name with a query mark", [](auto&, auto& s, auto&) { WriteFile(s / "what?.txt", "q"); },
+        {"file name that is not UTF-8", [](auto&, auto& s, auto&) { WriteFile(s / "caf\xE9.txt", "q"); },
+         "is not UTF-8"},
+        {"file name with a control character", [](auto&, auto& s, auto&) { WriteFile(s / "a\tb", "q"); },
          "cannot be part of a download path"},
+        {"top-level file name that is a drive", [](auto&, auto& s, auto&) { WriteFile(s / "C:x", "q"); },
+         "another drive"},
         {"file name with a backslash", [](auto&, auto& s, auto&) { WriteFile(s / "a\\..\\b", "q"); },
          "cannot be part of a download path"},
         {"files differing in case", [](auto&, auto& s, auto&) { WriteFile(s / "A.txt", "q"); }, "only in case"},
+        {"files differing in the case of other scripts",
+         [](auto&, auto& s, auto&) {
+             WriteFile(s / "Ärger/Ω.txt", "q");
+             WriteFile(s / "ärger/ω.txt", "q");
+         },
+         "only in case"},
         {"file too large for its chunk size",
          [](auto& o, auto& s, auto&) {
              o.chunkSize = 1;

@@ -1,0 +1,135 @@
+#include "manifest/XmlDocument.h"
+
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <boost/property_tree/ptree.hpp>
+#include <boost/property_tree/xml_parser.hpp>
+
+#include "manifest/ManifestException.h"
+
+namespace vrexa {
+
+using boost::property_tree::ptree;
+
+namespace {
+
+// Position just after the first occurrence of end at or after from; npos
+// when there is none (the parser will refuse the unterminated construct).
+std::size_t After(std::string_view text, std::size_t from, std::string_view end) {
+    const auto at = text.find(end, from);
+    return at == std::string_view::npos ? at : at + end.size();
+}
+
+// Position just after the '>' that closes a tag or declaration opened at
+// from, skipping quoted values (which may hold '>') and, for declarations,
+// a bracketed internal subset.
+std::size_t AfterTag(std::string_view text, std::size_t from) {
+    char quote = 0;
+    int brackets = 0;
+    for (std::size_t i = from; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quote != 0) {
+            if (c == quote) {
+                quote = 0;
+            }
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '[') {
+            ++brackets;
+        } else if (c == ']') {
+            --brackets;
+        } else if (c == '>' && brackets <= 0) {
+            return i + 1;
+        }
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+void LiftAttributes(ptree& tree) {
+    // Post-order walk: a node is visited once to queue its children and once,
+    // after all of them, to lift its own attributes. A node's children are
+    // only appended to on its second visit, when no pointer into them is left.
+    std::vector<std::pair<ptree*, bool>> pending{{&tree, false}};
+    while (!pending.empty()) {
+        const auto [node, childrenDone] = pending.back();
+        pending.pop_back();
+        if (!childrenDone) {
+            pending.emplace_back(node, true);
+            for (auto& [key, child] : *node) {
+                if (key != "<xmlattr>") {
+                    pending.emplace_back(&child, false);
+                }
+            }
+            continue;
+        }
+        const auto attributes = node->find("<xmlattr>");
+        if (attributes == node->not_found()) {
+            continue;
+        }
+        const ptree lifted = attributes->second;
+        for (const auto& attribute : lifted) {
+            node->push_back(attribute);
+        }
+    }
+}
+
+bool XmlNestingWithin(std::string_view text, int maxDepth) {
+    int depth = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        i = text.find('<', i);
+        if (i == std::string_view::npos) {
+            break;
+        }
+        const std::string_view rest = text.substr(i);
+        if (rest.starts_with("<!--")) {
+            i = After(text, i + 4, "-->");
+        } else if (rest.starts_with("<![CDATA[")) {
+            i = After(text, i + 9, "]]>");
+        } else if (rest.starts_with("<?")) {
+            i = After(text, i + 2, "?>");
+        } else if (rest.starts_with("<!")) {
+            i = AfterTag(text, i + 2);
+        } else if (rest.starts_with("</")) {
+            // An unmatched closing tag never lowers the count below the top:
+            // the count must stay at least the depth the parser would build.
+            depth = depth > 0 ? depth - 1 : 0;
+            i = AfterTag(text, i + 2);
+        } else {
+            const std::size_t end = AfterTag(text, i + 1);
+            const bool empty = end != std::string_view::npos && end >= 2 && text[end - 2] == '/';
+            // An empty element is as deep as one with content, but closes at once.
+            if (depth + 1 > maxDepth) {
+                return false;
+            }
+            if (!empty) {
+                ++depth;
+            }
+            i = end;
+        }
+    }
+    return true;
+}
+
+void ReadXmlDocument(std::istream& stream, ptree& tree, const DocumentLimits& limits) {
+    const std::string text = ReadBoundedDocument(stream, limits.maxBytes);
+    if (!XmlNestingWithin(text, limits.maxDepth)) {
+        throw ManifestParseException();
+    }
+    try {
+        std::istringstream document(text);
+        ptree read;
+        boost::property_tree::read_xml(document, read);
+        LiftAttributes(read);
+        tree.swap(read);
+    } catch (...) {
+        throw ManifestParseException();
+    }
+}
+
+}  // namespace vrexa

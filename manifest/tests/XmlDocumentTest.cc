@@ -1,0 +1,131 @@
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/property_tree/ptree.hpp>
+#include <boost/property_tree/xml_parser.hpp>
+#include <gtest/gtest.h>
+
+#include "manifest/ManifestException.h"
+#include "manifest/XmlDocument.h"
+
+namespace vrexa {
+namespace {
+
+using boost::property_tree::ptree;
+
+ptree ReadRaw(const std::string& document) {
+    std::istringstream stream(document);
+    ptree tree;
+    boost::property_tree::read_xml(stream, tree);
+    return tree;
+}
+
+std::vector<std::string> Keys(const ptree& node) {
+    std::vector<std::string> keys;
+    for (const auto& [key, child] : node)
+        keys.push_back(key + "=" + child.data());
+    return keys;
+}
+
+TEST(XmlDocumentTest, AttributesAreAppendedAfterTheElementsOwnChildrenAtEveryLevel) {
+    ptree tree = ReadRaw("<a x=\"1\" y=\"2\"><b z=\"3\">text</b><c/></a>");
+    LiftAttributes(tree);
+
+    const ptree& a = tree.get_child("a");
+    EXPECT_EQ(Keys(a), (std::vector<std::string>{"<xmlattr>=", "b=text", "c=", "x=1", "y=2"}));
+    EXPECT_EQ(Keys(a.get_child("b")), (std::vector<std::string>{"<xmlattr>=", "z=3"}));
+    EXPECT_EQ(a.get_child("b").data(), "text");
+    // The attribute block itself stays where the reader put it.
+    EXPECT_EQ(a.get<std::string>("<xmlattr>.x"), "1");
+}
+
+TEST(XmlDocumentTest, AnAttributeReadsLikeAChildElementOfTheSameNameAndValue) {
+    ptree lifted = ReadRaw("<node><NodeInfo NodeId=\"7\" Host=\"h\"/></node>");
+    LiftAttributes(lifted);
+    EXPECT_EQ(lifted.get<std::string>("node.NodeInfo.NodeId"), "7");
+    EXPECT_EQ(lifted.get<std::string>("node.NodeInfo.Host"), "h");
+}
+
+TEST(XmlDocumentTest, DocumentWithoutAttributesIsUnchanged) {
+    ptree tree = ReadRaw("<a><b>1</b><!-- note --><c><d>2</d></c></a>");
+    const ptree before = tree;
+    LiftAttributes(tree);
+    EXPECT_EQ(tree, before);
+}
+
+std::string Nested(int depth, const std::string& open, const std::string& close) {
+    std::string text;
+    for (int i = 0; i < depth; ++i)
+        text += open;
+    for (int i = 0; i < depth; ++i)
+        text += close;
+    return text;
+}
+
+TEST(XmlDocumentTest, NestingIsCountedOnElementsOnly) {
+    const struct {
+        std::string text;
+        int maxDepth;
+        bool within;
+    } cases[] = {
+        {"<a><b><c/></b></a>", 3, true},
+        {"<a><b><c/></b></a>", 2, false},
+        {"<a><b><c></c></b></a>", 2, false},
+        {"<?xml version=\"1.0\"?><!DOCTYPE a [<!ELEMENT a ANY>]><a><!-- <b><c><d> --></a>", 1, true},
+        {"<a><![CDATA[<b><c><d>]]></a>", 1, true},
+        {"<a x=\"/>\" y='>'><b/></a>", 2, true},
+        {"<a x=\"/>\"><b x=\"/>\"><c/></b></a>", 2, false},
+        // Stray closing tags cannot buy room for deeper nesting.
+        {"</x></x></x><a><b><c/></b></a>", 2, false},
+        {Nested(64, "<n>", "</n>"), 64, true},
+        {Nested(65, "<n>", "</n>"), 64, false},
+        {"<a><b", 1, false},
+        {"no markup", 0, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(XmlNestingWithin(c.text, c.maxDepth), c.within) << c.text.substr(0, 80);
+    }
+}
+
+TEST(XmlDocumentTest, ReadingRefusesOversizedDeepAndMalformedDocumentsAsParseErrors) {
+    const DocumentLimits limits{1000, 8};
+    const struct {
+        std::string document;
+        bool reads;
+    } cases[] = {
+        {"<a n=\"1\"><b>2</b></a>", true},
+        {"<a>" + std::string(990, 'x') + "</a>", true},
+        {"<a>" + std::string(995, 'x') + "</a>", false},  // one byte over
+        {Nested(9, "<n>", "</n>"), false},
+        {"<a><b>", false},
+        {"<a>", false},
+        {"<a x=\"1></a>", false},
+    };
+    for (const auto& c : cases) {
+        std::istringstream stream(c.document);
+        ptree tree;
+        if (c.reads) {
+            ReadXmlDocument(stream, tree, limits);
+            EXPECT_FALSE(tree.empty());
+        } else {
+            EXPECT_THROW(ReadXmlDocument(stream, tree, limits), ManifestParseException) << c.document.substr(0, 40);
+        }
+    }
+    std::istringstream stream("<a n=\"1\"><b>2</b></a>");
+    ptree tree;
+    ReadXmlDocument(stream, tree, limits);
+    EXPECT_EQ(tree.get<std::string>("a.n"), "1");
+    EXPECT_EQ(tree.get<std::string>("a.b"), "2");
+}
+
+// About 40 000 nested elements overflow a recursive parser's stack; the
+// nesting check refuses them first.
+TEST(XmlDocumentTest, HostileNestingIsRefusedWithoutOverflowingTheStack) {
+    std::istringstream stream(Nested(200000, "<n>", "</n>"));
+    ptree tree;
+    EXPECT_THROW(ReadXmlDocument(stream, tree, kPackageManifestLimits), ManifestParseException);
+}
+
+}  // namespace
+}  // namespace vrexa

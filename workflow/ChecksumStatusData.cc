@@ -1,0 +1,30 @@
+#include "workflow/ChecksumStatusData.h"
+
+#include <boost/property_tree/ptree.hpp>
+
+#include "workflow/TransferSharedFileData.h"
+#include "workflow/TransferSharedMapData.h"
+#include "workflow/WorkSupport.h"
+
+namespace vrexa {
+
+ChecksumStatusData::ChecksumStatusData(std::string transferId, std::shared_ptr<TransferSharedMapData> mapData,
+                                       std::uint32_t actualChecksum)
+    : transferId(std::move(transferId)), mapData(std::move(mapData)), actualChecksum(actualChecksum) {}
+
+void ChecksumStatusData::Describe(boost::property_tree::ptree& tree) const {
+    tree.put("actualChecksum", HexText(actualChecksum));
+}
+
+std::string ChecksumStatusData::ToString() const {
+    std::string text = "error|" + TransferErrorText(ToTransferError()) + "|" + transferId + "|";
+    if (mapData) {
+        text += std::to_string(mapData->fileData ? mapData->fileData->fileSize : 0) + "|" +
+                std::to_string(mapData->lowerBound) + "|" + HexText(mapData->expectedChecksum) + "|";
+    } else {
+        text += "0|0|0|";
+    }
+    return text + HexText(actualChecksum);
+}
+
+}  // namespace vrexa

@@ -1,0 +1,161 @@
+#include "workflow/FileWorks.h"
+
+#include <boost/property_tree/ptree.hpp>
+
+#include "file/Exception.h"
+#include "file/Filesystem.h"
+#include "transfer/TransferFileExceptionData.h"
+#include "transfer/TransferWorkInterface.h"
+#include "workflow/TransferSharedFileData.h"
+#include "workflow/WorkSupport.h"
+
+namespace vrexa {
+
+FileStepWork::FileStepWork(std::shared_ptr<TransferWorkInterface> transfer,
+                           std::shared_ptr<TransferSharedFileData> fileData, const char* name, bool milestone)
+    : TransferWork(std::move(transfer)), fileData_(std::move(fileData)), name_(name) {
+    RegisterCompleteRoute(*this, *this->transfer, milestone);
+}
+
+void FileStepWork::Describe(boost::property_tree::ptree& tree) const {
+    tree.put("name", name_);
+    DescribeTransfer(tree, true);
+    fileData_->Describe(tree);
+}
+
+OpenAndAllocateFileWork::OpenAndAllocateFileWork(std::shared_ptr<TransferWorkInterface> transfer,
+                                                 std::shared_ptr<TransferSharedFileData> fileData)
+    : FileStepWork(std::move(transfer), std::move(fileData), "OpenAndAllocateFileWork", true) {}
+
+WorkStatus OpenAndAllocateFileWork::ExecuteTask() {
+    try {
+        fileData_->SetFile(Open(true));
+        return WorkStatus(WorkResult::Success, nullptr);
+    } catch (...) {
+        return FileFailureStatus(std::current_exception());
+    }
+}
+
+void OpenAndAllocateFileWork::DenyExecute(file::SharedFile& file) {
+    try {
+        TransferBehavior& behavior = transfer->GetBehavior();
+        if (behavior.allowExecute &&
+            behavior.filesystem->IsExecutable(transfer->GetParams().destPath, fileData_->filePath)) {
+            file.DenyExecute();
+        }
+    } catch (...) {
+        // The mark is a precaution; a file that cannot carry it still downloads.
+    }
+}
+
+std::shared_ptr<file::SharedFile> OpenAndAllocateFileWork::Open(bool mayRecreate) {
+    const TransferParams params = transfer->GetParams();
+    file::Filesystem& filesystem = *transfer->GetBehavior().filesystem;
+    const std::uint64_t size = fileData_->fileSize;
+    const std::uint64_t upper = size == 0 ? 0 : size - 1;
+    std::shared_ptr<file::SharedFile> file =
+        filesystem.OpenSharedFile(params.destPath, fileData_->filePath, file::OpenMode::OpenOrCreate, true, 0, upper);
+    const std::uint64_t current = file->GetSize();
+    if (current == size) {
+        fileData_->SetZeroFilled(false);
+        return file;
+    }
+    if (params.preallocate) {
+        if (file->Preallocate(size)) {
+            fileData_->SetZeroFilled(true);
+            DenyExecute(*file);
+            return file;
+        }
+    } else if (current == 0) {
+        // Every chunk lies beyond the end: its write cache starts as zeros.
+        fileData_->SetZeroFilled(true);
+        DenyExecute(*file);
+        return file;
+    } else if (current < size) {
+        fileData_->SetZeroFilled(false);
+        return file;
+    }
+    file.reset();
+    if (!mayRecreate) {
+        throw file::InUseException();
+    }
+    filesystem.RemoveAndPrune(params.destPath, fileData_->filePath, true);
+    return Open(false);
+}
+
+OpenExistingFileWork::OpenExistingFileWork(std::shared_ptr<TransferWorkInterface> transfer,
+                                           std::shared_ptr<TransferSharedFileData> fileData)
+    : FileStepWork(std::move(transfer), std::move(fileData), "OpenExistingFileWork", true) {
+    fileData_->SetReadOnly(true);
+}
+
+WorkStatus OpenExistingFileWork::ExecuteTask() {
+    std::exception_ptr notMatching;
+    try {
+        const std::uint64_t size = fileData_->fileSize;
+        std::shared_ptr<file::SharedFile> file = transfer->GetBehavior().filesystem->OpenSharedFile(
+            transfer->GetParams().destPath, fileData_->filePath, file::OpenMode::OpenExistingReadOnly, true, 0,
+            size == 0 ? 0 : size - 1);
+        if (file->GetSize() != size) {
+            return TransferErrorStatus(WorkResult::FatalError, TransferError::ChecksumMismatch,
+                                       "OpenExistingFileWork::ExecuteTask: size mismatch");
+        }
+        fileData_->SetZeroFilled(false);
+        fileData_->SetFile(std::move(file));
+        return WorkStatus(WorkResult::Success, nullptr);
+    } catch (const file::BadPathException&) {
+        notMatching = std::current_exception();
+    } catch (const file::NotFoundException&) {
+        notMatching = std::current_exception();
+    } catch (const file::InaccessibleException&) {
+        notMatching = std::current_exception();
+    } catch (const file::InsufficientSpaceException&) {
+        notMatching = std::current_exception();
+    } catch (...) {
+        return FileFailureStatus(std::current_exception());
+    }
+    // A file that cannot be found or opened does not match the package.
+    return WorkStatus(WorkResult::FatalError,
+                      std::make_shared<TransferExceptionData>(TransferError::ChecksumMismatch, notMatching));
+}
+
+CloseFileWork::CloseFileWork(std::shared_ptr<TransferWorkInterface> transfer,
+                             std::shared_ptr<TransferSharedFileData> fileData)
+    : FileStepWork(std::move(transfer), std::move(fileData), "CloseFileWork", false) {}
+
+WorkStatus CloseFileWork::ExecuteTask() {
+    fileData_->ResetFile();
+    return WorkStatus(WorkResult::Success, nullptr);
+}
+
+CheckPreallocateWork::CheckPreallocateWork(std::shared_ptr<TransferWorkInterface> transfer)
+    : TransferWork(std::move(transfer)) {
+    RegisterCompleteRoute(*this, *this->transfer, true);
+}
+
+void CheckPreallocateWork::Describe(boost::property_tree::ptree& tree) const {
+    tree.put("name", "CheckPreallocateWork");
+    DescribeTransfer(tree, true);
+    tree.put("preallocate", transfer->GetParams().preallocate ? "true" : "false");
+}
+
+WorkStatus CheckPreallocateWork::ExecuteTask() {
+    try {
+        const std::shared_ptr<file::Volume> volume =
+            transfer->GetBehavior().filesystem->GetVolume(transfer->GetParams().destPath);
+        bool usb = false;
+        try {
+            usb = volume->IsUsb();
+        } catch (const file::InaccessibleException&) {
+            // Unknown bus: preallocate, as on any fixed disk, and note it.
+            SetTransferPreallocate(*transfer, true);
+            return TransferErrorStatus(WorkResult::Success, TransferError::None, "Volume::IsUsb threw an exception");
+        }
+        SetTransferPreallocate(*transfer, !usb);
+        return WorkStatus(WorkResult::Success, nullptr);
+    } catch (...) {
+        return FileFailureStatus(std::current_exception());
+    }
+}
+
+}  // namespace vrexa

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "optimizer/OptimizedRequestParams.h"
+#include "work/LimitedRetrySimpleWork.h"
+#include "work/TransferWork.h"
+
+namespace vrexa {
+
+namespace http {
+class Request;
+}  // namespace http
+
+class TransferSharedMapData;
+
+// One attempt to download one chunk into its window: a node and timeouts
+// from the optimizer, one ranged GET, and the outcome fed back to the node's
+// statistics and the optimizer. A retryable failure is retried in place, each
+// attempt on a node not yet tried for this chunk while there is one.
+class OptimizedRequestChunkWork : public TransferWork, public LimitedRetrySimpleWork {
+public:
+    OptimizedRequestChunkWork(std::shared_ptr<TransferWorkInterface> transfer,
+                              std::shared_ptr<TransferSharedMapData> mapData);
+
+    // max(requestRetryLimit, nodes - 1): every node can be tried once.
+    static unsigned RetryLimit(int requestRetryLimit, std::size_t nodes);
+
+    // "name", "transferId", then the chunk's keys.
+    void Describe(boost::property_tree::ptree& tree) const override;
+    // A time-out while the optimizer could still lengthen the timeouts is
+    // retried without counting.
+    bool ShouldRetry() override;
+    WorkStatus ExecuteTask() override;
+    // Aborts the request being performed, from any thread.
+    void OnCancel() override;
+
+    const OptimizedRequestParams& GetParams() const { return params_; }
+
+private:
+    std::shared_ptr<TransferSharedMapData> mapData_;
+    OptimizedRequestParams params_;
+    std::mutex mutex_;
+    std::shared_ptr<http::Request> request_;
+};
+
+}  // namespace vrexa

@@ -1,0 +1,94 @@
+#include "workflow/TransferMultipleFilesWork.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include <boost/property_tree/ptree.hpp>
+
+#include "transfer/TransferWorkInterface.h"
+#include "workflow/FileWorks.h"
+#include "workflow/TransferSingleFileWork.h"
+#include "workflow/WorkSupport.h"
+
+namespace vrexa {
+namespace {
+
+void DescribeBrief(boost::property_tree::ptree& tree, const char* name, const TransferWork& work) {
+    tree.put("name", name);
+    work.DescribeTransfer(tree, true);
+}
+
+unsigned Capacity(TransferWorkInterface& transfer) {
+    return static_cast<unsigned>(std::max(1, transfer.GetBehavior().parallelItems));
+}
+
+std::shared_ptr<PackageManifest> PackageOf(TransferWorkInterface& transfer, const char* who) {
+    std::shared_ptr<PackageManifest> package = transfer.GetPackage();
+    if (!package) {
+        throw std::logic_error(std::string(who) + " constructed without a package manifest");
+    }
+    return package;
+}
+
+}  // namespace
+
+SequentialTransferMultipleFilesWork::SequentialTransferMultipleFilesWork(
+    std::shared_ptr<TransferWorkInterface> transfer, const PackageManifest::Files& files)
+    : TransferWork(transfer), SequentialWork(files.size()) {
+    if (files.empty()) {
+        throw std::logic_error("SequentialTransferMultipleFilesWork constructed with empty cluster");
+    }
+    RegisterCompleteRoute(*this, *transfer, true);
+    for (const auto& file : files) {
+        AddChild(std::make_shared<TransferSingleFileWork>(transfer, file));
+    }
+}
+
+void SequentialTransferMultipleFilesWork::Describe(boost::property_tree::ptree& tree) const {
+    DescribeBrief(tree, "SequentialTransferMultipleFilesWork", *this);
+}
+
+LazyParallelTransferMultipleFilesWork::LazyParallelTransferMultipleFilesWork(
+    std::shared_ptr<TransferWorkInterface> transfer)
+    : TransferWork(transfer),
+      LazyParallelWork(Capacity(*transfer)),
+      package_(PackageOf(*transfer, "LazyParallelTransferMultipleFilesWork")) {
+    if (package_->GetOtherFiles().empty()) {
+        throw std::logic_error("LazyParallelTransferMultipleFilesWork constructed with empty cluster");
+    }
+    RegisterCompleteRoute(*this, *transfer, true);
+}
+
+void LazyParallelTransferMultipleFilesWork::Describe(boost::property_tree::ptree& tree) const {
+    DescribeBrief(tree, "LazyParallelTransferMultipleFilesWork", *this);
+}
+
+std::shared_ptr<Work> LazyParallelTransferMultipleFilesWork::CreateNextChild() {
+    const auto& files = package_->GetOtherFiles();
+    if (nextIndex >= files.size()) {
+        return nullptr;
+    }
+    return std::make_shared<TransferSingleFileWork>(transfer, files[nextIndex]);
+}
+
+TransferMultipleFilesWork::TransferMultipleFilesWork(std::shared_ptr<TransferWorkInterface> transfer)
+    : TransferWork(transfer), SequentialWork(3) {
+    const auto package = PackageOf(*transfer, "TransferMultipleFilesWork");
+    if (package->GetRunFiles().empty() && package->GetOtherFiles().empty()) {
+        throw std::logic_error("TransferMultipleFilesWork constructed with empty file set");
+    }
+    RegisterCompleteRoute(*this, *transfer, false);
+    AddChild(std::make_shared<CheckPreallocateWork>(transfer));
+    if (!package->GetRunFiles().empty()) {
+        AddChild(std::make_shared<SequentialTransferMultipleFilesWork>(transfer, package->GetRunFiles()));
+    }
+    if (!package->GetOtherFiles().empty()) {
+        AddChild(std::make_shared<LazyParallelTransferMultipleFilesWork>(transfer));
+    }
+}
+
+void TransferMultipleFilesWork::Describe(boost::property_tree::ptree& tree) const {
+    DescribeBrief(tree, "TransferMultipleFilesWork", *this);
+}
+
+}  // namespace vrexa

@@ -1,0 +1,77 @@
+#include "workflow/TransferSingleChunkWork.h"
+
+#include <algorithm>
+
+#include <boost/property_tree/ptree.hpp>
+
+#include "manifest/NodeListManifest.h"
+#include "transfer/TransferWorkInterface.h"
+#include "work/NoOpWork.h"
+#include "workflow/ChunkStepWork.h"
+#include "workflow/OptimizedRequestChunkWork.h"
+#include "workflow/TransferSharedMapData.h"
+#include "workflow/WorkSupport.h"
+
+namespace vrexa {
+namespace {
+
+unsigned ChunkRetryLimit(TransferWorkInterface& transfer) {
+    const auto nodes = transfer.GetNodeList();
+    return OptimizedRequestChunkWork::RetryLimit(transfer.GetBehavior().chunkRetryLimit,
+                                                 nodes ? nodes->GetNodes().size() : 0);
+}
+
+void DescribeChunkWork(boost::property_tree::ptree& tree, const char* name, const TransferWork& work,
+                       const TransferSharedMapData& mapData) {
+    tree.put("name", name);
+    work.DescribeTransfer(tree, true);
+    mapData.Describe(tree);
+}
+
+}  // namespace
+
+RetryableTransferChunkWork::RetryableTransferChunkWork(std::shared_ptr<TransferWorkInterface> transfer,
+                                                       std::shared_ptr<TransferSharedMapData> mapData)
+    : TransferWork(transfer), LimitedRetrySequentialWork(ChunkRetryLimit(*transfer)), mapData_(mapData) {
+    RegisterCompleteRoute(*this, *transfer, false);
+    AddChild(std::make_shared<OptimizedRequestChunkWork>(transfer, mapData));
+    AddChild(std::make_shared<VerifyChunkWork>(transfer, mapData));
+}
+
+void RetryableTransferChunkWork::Describe(boost::property_tree::ptree& tree) const {
+    DescribeChunkWork(tree, "RetryableTransferChunkWork", *this, *mapData_);
+}
+
+ConditionalTransferChunkWork::ConditionalTransferChunkWork(std::shared_ptr<TransferWorkInterface> transfer,
+                                                           std::shared_ptr<TransferSharedMapData> mapData)
+    : TransferWork(transfer), mapData_(mapData) {
+    RegisterCompleteRoute(*this, *transfer, false);
+    SetCondition(std::make_shared<VerifyChunkWork>(transfer, mapData));
+    SetOnSuccess(std::make_shared<NoOpWork>());
+    SetOnFailure(std::make_shared<RetryableTransferChunkWork>(transfer, mapData));
+}
+
+void ConditionalTransferChunkWork::Describe(boost::property_tree::ptree& tree) const {
+    DescribeChunkWork(tree, "ConditionalTransferChunkWork", *this, *mapData_);
+}
+
+TransferSingleChunkWork::TransferSingleChunkWork(std::shared_ptr<TransferWorkInterface> transfer,
+                                                 std::shared_ptr<TransferSharedFileData> fileData,
+                                                 std::uint64_t lowerBound, std::uint64_t upperBound,
+                                                 std::uint32_t expectedChecksum)
+    : TransferWork(transfer),
+      SequentialWork(4),
+      mapData_(std::make_shared<TransferSharedMapData>(std::move(fileData), lowerBound, upperBound, expectedChecksum,
+                                                       transfer->GetProgress())) {
+    RegisterCompleteRoute(*this, *transfer, false);
+    AddChild(std::make_shared<CreateChunkMapWork>(transfer, mapData_));
+    AddChild(std::make_shared<PrefetchChunkWork>(transfer, mapData_));
+    AddChild(std::make_shared<ConditionalTransferChunkWork>(transfer, mapData_));
+    AddChild(std::make_shared<ReleaseChunkMapWork>(transfer, mapData_));
+}
+
+void TransferSingleChunkWork::Describe(boost::property_tree::ptree& tree) const {
+    DescribeChunkWork(tree, "TransferSingleChunkWork", *this, *mapData_);
+}
+
+}  // namespace vrexa

@@ -1,0 +1,70 @@
+#include "workflow/WorkSupport.h"
+
+#include <array>
+#include <map>
+#include <mutex>
+
+#include "analytics/WorkLogManager.h"
+#include "manifest/ChunkChecksum.h"
+#include "transfer/TransferFileExceptionData.h"
+#include "transfer/TransferStatusData.h"
+#include "transfer/TransferWorkInterface.h"
+#include "work/Work.h"
+
+namespace vrexa {
+
+void RegisterCompleteRoute(Work& work, TransferWorkInterface& transfer, bool milestone) {
+    if (WorkLogManager* log = transfer.GetBehavior().logManager) {
+        work.AddCompleteCallback(&log->GetCompleteCallback(milestone));
+    }
+}
+
+WorkStatus TransferErrorStatus(WorkResult result, TransferError error, std::string message) {
+    return WorkStatus(result, std::make_shared<TransferErrorData>(error, std::move(message)));
+}
+
+WorkStatus FileFailureStatus(std::exception_ptr exception) {
+    auto data = std::make_shared<TransferFileExceptionData>(std::move(exception));
+    return WorkStatus(data->retryable ? WorkResult::RetryableError : WorkResult::FatalError, data);
+}
+
+void SetTransferPreallocate(TransferWorkInterface& transfer, bool preallocate) {
+    transfer.Params().preallocate = preallocate;
+}
+
+std::string HexText(std::uint32_t value) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    do {
+        text.insert(text.begin(), kDigits[value & 0xF]);
+        value >>= 4;
+    } while (value != 0);
+    return text;
+}
+
+std::uint32_t ZeroChecksum(std::uint64_t length) {
+    // A file has at most two chunk lengths (the chunk size and its last
+    // chunk), so the table stays tiny; it is capped all the same.
+    static std::mutex mutex;
+    static std::map<std::uint64_t, std::uint32_t> known;
+    {
+        const std::lock_guard lock(mutex);
+        if (const auto found = known.find(length); found != known.end()) {
+            return found->second;
+        }
+    }
+    static const std::array<std::uint8_t, 65536> zeros{};
+    std::uint32_t checksum = 0;
+    for (std::uint64_t left = length; left > 0;) {
+        const std::size_t piece = left < zeros.size() ? static_cast<std::size_t>(left) : zeros.size();
+        checksum = ChunkChecksum(zeros.data(), piece, checksum);
+        left -= piece;
+    }
+    const std::lock_guard lock(mutex);
+    if (known.size() < 64) {
+        known.emplace(length, checksum);
+    }
+    return checksum;
+}
+
+}  // namespace vrexa

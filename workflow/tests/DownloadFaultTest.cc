@@ -1,0 +1,300 @@
+// Real downloads of a package's files from fault-injecting nodes: every fault
+// a node can commit is survived while one healthy node is left, and ends in
+// the transfer error it stands for when none is.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "manifest/StandardNodeManifest.h"
+#include "tests/support/TestHttpServer.h"
+#include "transfer/TransferStatusData.h"
+#include "workflow/TransferMultipleFilesWork.h"
+#include "workflow/TransferSingleFileWork.h"
+#include "workflow/tests/DownloadTestTransfer.h"
+
+namespace vrexa {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::RunOutcome;
+using testing::TestTransfer;
+using testsupport::Fault;
+using testsupport::TestHttpServer;
+
+constexpr std::uint32_t kChunk = 64 * 1024;
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string data(size, '\0');
+    for (char& c : data) {
+        c = static_cast<char>(random());
+    }
+    return data;
+}
+
+std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Write(const fs::path& path, const std::string& data) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+std::optional<TransferError> ErrorOf(const WorkStatus& status) {
+    if (const auto data = std::dynamic_pointer_cast<TransferStatusData>(status.data)) {
+        return data->ToTransferError();
+    }
+    return std::nullopt;
+}
+
+// A package of a run file and two other files (one of them empty) served by
+// test servers from one folder; the destination is another folder.
+class DownloadFaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "vrexa-download-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        files_ = {{"bin/setup.sh", RandomBytes(3 * kChunk + 123, 1)},
+                  {"data/a b#1.dat", RandomBytes(2 * kChunk, 2)},
+                  {"empty", ""}};
+        for (const auto& [path, data] : files_) {
+            Write(root_ / "served/p1/k1/v1" / path, data);
+        }
+        fs::create_directories(root_ / "dest");
+    }
+
+    void TearDown() override {
+        std::error_code ignored;
+        fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(root_, ignored);
+    }
+
+    std::unique_ptr<TestHttpServer> Server() { return std::make_unique<TestHttpServer>((root_ / "served").string()); }
+
+    static std::shared_ptr<NodeManifest> Node(const std::string& id, std::uint16_t port) {
+        return std::make_shared<StandardNodeManifest>(id, "127.0.0.1:" + std::to_string(port), "/");
+    }
+
+    std::shared_ptr<TestTransfer> Transfer(NodeListManifest::Nodes nodes) {
+        auto transfer = std::make_shared<TestTransfer>();
+        PackageManifest::Files manifests;
+        for (const auto& [path, data] : files_) {
+            manifests.push_back(testing::ManifestOf(path, data, kChunk));
+        }
+        transfer->package_ = std::make_shared<testing::FixedPackage>("p1", "k1", "v1", "bin/setup.sh", manifests);
+        transfer->nodes_ = std::make_shared<testing::FixedNodes>(std::move(nodes));
+        transfer->Params().destPath = (root_ / "dest").string();
+        return transfer;
+    }
+
+    RunOutcome Download(const std::shared_ptr<TestTransfer>& transfer) {
+        transfer->Finish();
+        return testing::RunTree(std::make_shared<TransferMultipleFilesWork>(transfer), 4, 8);
+    }
+
+    void ExpectComplete(const RunOutcome& outcome, TestTransfer& transfer) {
+        ASSERT_TRUE(outcome.finished) << "suspended: " << outcome.suspended;
+        ASSERT_EQ(outcome.status.result, WorkResult::Success)
+            << (outcome.status.data ? outcome.status.data->ToString() : std::string());
+        std::uint64_t total = 0;
+        for (const auto& [path, data] : files_) {
+            EXPECT_TRUE(Read(root_ / "dest" / path) == data) << path;
+            total += data.size();
+        }
+        EXPECT_EQ(transfer.progress_->completed.load(), static_cast<std::int64_t>(total));
+        EXPECT_EQ(transfer.progress_->verified.load(), total);
+        // A chunk fetched again never counts twice, not even for a moment.
+        EXPECT_LE(transfer.progress_->highestCompleted.load(), static_cast<std::int64_t>(total));
+    }
+
+    std::uint64_t Size(const std::string& path) { return files_.at(path).size(); }
+
+    fs::path root_;
+    std::map<std::string, std::string> files_;
+};
+
+TEST_F(DownloadFaultTest, DownloadsEveryFileBitIdenticalAndReportsEachOnce) {
+    auto node = Server();
+    auto transfer = Transfer({Node("a", node->Port())});
+    ExpectComplete(Download(transfer), *transfer);
+    EXPECT_EQ(transfer->progress_->downloaded.load(), 5 * kChunk + 123);
+    std::vector<std::string> reported = transfer->OutputFiles();
+    std::sort(reported.begin(), reported.end());
+    EXPECT_EQ(reported, (std::vector<std::string>{"bin/setup.sh", "data/a b#1.dat", "empty"}));
+    // Every chunk was asked for with its own range, on the encoded path.
+    std::size_t ranged = 0;
+    for (const auto& request : node->Requests()) {
+        EXPECT_TRUE(request.Header("Range").has_value()) << request.target;
+        ranged += request.target == "/p1/k1/v1/data/a%20b%231.dat";
+    }
+    EXPECT_EQ(ranged, 2u);
+}
+
+struct FaultCase {
+    const char* name;
+    Fault fault;
+    TransferError whenAlone;  // the error when the faulty node is the only one
+};
+
+void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.name; }
+
+class NodeFaultTest : public DownloadFaultTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(NodeFaultTest, AHealthyNodeCompletesTheDownload) {
+    auto faulty = Server();
+    auto healthy = Server();
+    for (const auto& [path, data] : files_) {
+        faulty->SetFault("/p1/k1/v1/" + path, GetParam().fault);
+    }
+    auto transfer = Transfer({Node("faulty", faulty->Port()), Node("healthy", healthy->Port())});
+    ExpectComplete(Download(transfer), *transfer);
+}
+
+TEST_P(NodeFaultTest, WithoutAHealthyNodeTheErrorGoesUp) {
+    auto faulty = Server();
+    for (const auto& [path, data] : files_) {
+        faulty->SetFault("/p1/k1/v1/" + path, GetParam().fault);
+    }
+    auto transfer = Transfer({Node("faulty", faulty->Port())});
+    const RunOutcome outcome = Download(transfer);
+    ASSERT_TRUE(outcome.suspended || outcome.finished);
+    EXPECT_NE(outcome.status.result, WorkResult::Success);
+    EXPECT_EQ(ErrorOf(outcome.status), GetParam().whenAlone)
+        << (outcome.status.data ? outcome.status.data->ToString() : std::string());
+}
+
+const FaultCase kFaults[] = {
+    {"ServiceUnavailable", Fault().Status(503), TransferError::NetworkError},
+    {"NotFound", Fault().Status(404), TransferError::RequestRejected},
+    {"ResetMidBody", Fault().ResetAfter(1000), TransferError::NetworkError},
+    {"CutBody", Fault().Cut(1000), TransferError::RequestRejected},
+    // The whole file for a chunk's range: longer than the window.
+    {"OverlongBody", Fault().IgnoreRange(), TransferError::RequestRejected},
+    {"StallBelowSpeedFloor", Fault().Stall(1000, 30), TransferError::NetworkError},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, NodeFaultTest, ::testing::ValuesIn(kFaults),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+// Bytes sent beyond the announced length are not part of the body: they never
+// reach the file, and the download completes even from that node alone.
+TEST_F(DownloadFaultTest, BytesBeyondTheAnnouncedLengthAreNeverWritten) {
+    auto node = Server();
+    for (const auto& [path, data] : files_) {
+        node->SetFault("/p1/k1/v1/" + path, Fault().ExtraBytes(10));
+    }
+    auto transfer = Transfer({Node("a", node->Port())});
+    ExpectComplete(Download(transfer), *transfer);
+}
+
+TEST_F(DownloadFaultTest, ServiceUnavailableOnceIsRetried) {
+    auto node = Server();
+    node->SetFault("/p1/k1/v1/bin/setup.sh", Fault().Status(503).Times(1));
+    auto transfer = Transfer({Node("a", node->Port())});
+    ExpectComplete(Download(transfer), *transfer);
+}
+
+TEST_F(DownloadFaultTest, ANodeThatIsDownIsLeftForTheOthers) {
+    std::uint16_t down = 0;
+    {
+        auto gone = Server();
+        down = gone->Port();
+    }
+    auto healthy = Server();
+    auto transfer = Transfer({Node("down", down), Node("healthy", healthy->Port())});
+    ExpectComplete(Download(transfer), *transfer);
+
+    auto alone = Transfer({Node("down", down)});
+    fs::remove_all(root_ / "dest");
+    fs::create_directories(root_ / "dest");
+    const RunOutcome outcome = Download(alone);
+    EXPECT_EQ(ErrorOf(outcome.status), TransferError::NetworkError);
+}
+
+// A node that serves wrong bytes: the chunk's check fails and the chunk is
+// fetched again from the other node.
+TEST_F(DownloadFaultTest, CorruptedBytesAreFetchedAgainElsewhere) {
+    auto corrupt = Server();
+    auto healthy = Server();
+    for (auto& [path, data] : files_) {
+        std::string wrong = data;
+        for (std::size_t at = 0; at < wrong.size(); at += 4096) {
+            wrong[at] = static_cast<char>(wrong[at] ^ 0x5A);
+        }
+        corrupt->SetBody("/p1/k1/v1/" + path, wrong);
+    }
+    auto transfer = Transfer({Node("corrupt", corrupt->Port()), Node("healthy", healthy->Port())});
+    ExpectComplete(Download(transfer), *transfer);
+
+    fs::remove_all(root_ / "dest");
+    fs::create_directories(root_ / "dest");
+    auto alone = Transfer({Node("corrupt", corrupt->Port())});
+    const RunOutcome outcome = Download(alone);
+    EXPECT_EQ(ErrorOf(outcome.status), TransferError::ChecksumMismatch);
+}
+
+// Resuming: only what is wrong on disk is fetched, one ranged request for one
+// bad chunk, nothing at all for a complete package.
+TEST_F(DownloadFaultTest, OnlyAChunkCorruptedOnDiskIsFetchedAgain) {
+    auto node = Server();
+    auto first = Transfer({Node("a", node->Port())});
+    ExpectComplete(Download(first), *first);
+
+    node->ClearRequests();
+    auto again = Transfer({Node("a", node->Port())});
+    ExpectComplete(Download(again), *again);
+    EXPECT_TRUE(node->Requests().empty());
+    EXPECT_EQ(again->progress_->downloaded.load(), 0u);
+
+    const fs::path damaged = root_ / "dest/bin/setup.sh";
+    std::string bytes = Read(damaged);
+    bytes[2 * kChunk + 5] = static_cast<char>(bytes[2 * kChunk + 5] ^ 1);
+    Write(damaged, bytes);
+    node->ClearRequests();
+    auto repair = Transfer({Node("a", node->Port())});
+    ExpectComplete(Download(repair), *repair);
+    const auto requests = node->Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Header("Range"),
+              "bytes=" + std::to_string(2 * kChunk) + "-" + std::to_string(3 * kChunk - 1));
+    EXPECT_EQ(repair->progress_->downloaded.load(), kChunk);
+}
+
+// Without preallocation (a USB drive) the file grows front to back through
+// write caches, and a shorter file left behind is resumed rather than
+// fetched again.
+TEST_F(DownloadFaultTest, WithoutPreallocationAPartialFileIsResumed) {
+    auto node = Server();
+    const std::string path = "bin/setup.sh";
+    Write(root_ / "dest" / path, files_.at(path).substr(0, 2 * kChunk));
+    auto transfer = Transfer({Node("a", node->Port())});
+    transfer->Params().preallocate = false;
+    transfer->Finish();
+    auto file = std::make_shared<TransferSingleFileWork>(transfer, transfer->package_->GetRunFile());
+    const RunOutcome outcome = testing::RunTree(file, 4, 8);
+    ASSERT_TRUE(outcome.finished);
+    ASSERT_EQ(outcome.status.result, WorkResult::Success);
+    EXPECT_TRUE(Read(root_ / "dest" / path) == files_.at(path));
+    std::set<std::string> ranges;
+    for (const auto& request : node->Requests()) {
+        ranges.insert(request.Header("Range").value_or(""));
+    }
+    EXPECT_EQ(ranges, (std::set<std::string>{"bytes=131072-196607", "bytes=196608-196730"}));
+    EXPECT_EQ(transfer->progress_->verified.load(), Size(path));
+}
+
+}  // namespace
+}  // namespace vrexa

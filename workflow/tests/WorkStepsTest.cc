@@ -1,0 +1,374 @@
+// The steps of the file and chunk pipelines one by one, on real files.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include <boost/property_tree/ptree.hpp>
+#include <gtest/gtest.h>
+
+#include "file/Exception.h"
+#include "file/SharedFile.h"
+#include "file/posix/FilesystemImpl.h"
+#include "http/State.h"
+#include "manifest/ChunkChecksum.h"
+#include "manifest/StandardNodeManifest.h"
+#include "transfer/TransferFileExceptionData.h"
+#include "workflow/ChecksumStatusData.h"
+#include "workflow/ChunkStepWork.h"
+#include "workflow/FileWorks.h"
+#include "workflow/HttpTransferStatusData.h"
+#include "workflow/OptimizedRequestChunkWork.h"
+#include "workflow/TransferSharedFileData.h"
+#include "workflow/TransferSharedMapData.h"
+#include "workflow/WorkSupport.h"
+#include "workflow/tests/DownloadTestTransfer.h"
+
+namespace vrexa {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TestTransfer;
+
+std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Write(const fs::path& path, const std::string& data) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string Message(const WorkStatus& status) {
+    if (const auto error = std::dynamic_pointer_cast<WorkErrorData>(status.data)) {
+        return error->GetErrorMessage();
+    }
+    return std::string();
+}
+
+std::optional<TransferError> ErrorOf(const WorkStatus& status) {
+    if (const auto data = std::dynamic_pointer_cast<TransferStatusData>(status.data)) {
+        return data->ToTransferError();
+    }
+    return std::nullopt;
+}
+
+class WorkStepsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "vrexa-steps-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        transfer_ = std::make_shared<TestTransfer>();
+        transfer_->Params().destPath = root_.string();
+        transfer_->nodes_ = std::make_shared<testing::FixedNodes>(
+            NodeListManifest::Nodes{std::make_shared<StandardNodeManifest>("a", "127.0.0.1:1", "/")});
+        transfer_->Finish();
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    fs::path root_;
+    std::shared_ptr<TestTransfer> transfer_;
+};
+
+// What the open step makes of a file found on disk, with and without
+// preallocation.
+struct OpenCase {
+    const char* name;
+    std::optional<std::size_t> found;  // bytes on disk before, none: no file
+    bool preallocate;
+    std::size_t sizeAfter;
+    bool keepsBytes;  // the bytes found are still there
+    bool zeroFilled;  // chunks may be checked against zeros
+};
+
+void PrintTo(const OpenCase& c, std::ostream* out) { *out << c.name; }
+
+class OpenTableTest : public WorkStepsTest, public ::testing::WithParamInterface<OpenCase> {};
+
+TEST_P(OpenTableTest, LeavesTheFileAsTheTableSays) {
+    const OpenCase& c = GetParam();
+    constexpr std::size_t kSize = 10000;
+    const std::string found(c.found.value_or(0), 'x');
+    if (c.found) {
+        Write(root_ / "f/file.bin", found);
+    }
+    transfer_->Params().preallocate = c.preallocate;
+    auto fileData = std::make_shared<TransferSharedFileData>("f/file.bin", kSize);
+    auto open = std::make_shared<OpenAndAllocateFileWork>(transfer_, fileData);
+    ASSERT_EQ(open->ExecuteTask().result, WorkResult::Success);
+    ASSERT_TRUE(fileData->GetFile());
+    EXPECT_EQ(fileData->GetFile()->GetSize(), c.sizeAfter);
+    const std::string after = Read(root_ / "f/file.bin");
+    EXPECT_EQ(after.size(), c.sizeAfter);
+    if (c.keepsBytes) {
+        EXPECT_EQ(after.substr(0, found.size()), found);
+    } else {
+        EXPECT_EQ(after.find('x'), std::string::npos);
+    }
+    EXPECT_EQ(fileData->IsChunkZero(0), c.zeroFilled);
+}
+
+const OpenCase kOpenCases[] = {
+    {"NoFilePreallocated", std::nullopt, true, 10000, true, true},
+    {"NoFileNotPreallocated", std::nullopt, false, 0, true, true},
+    {"EqualSizeKept", 10000, true, 10000, true, false},
+    {"EqualSizeKeptNotPreallocated", 10000, false, 10000, true, false},
+    {"EmptyExtended", 0, true, 10000, true, true},
+    {"EmptyKept", 0, false, 0, true, true},
+    {"ShorterRecreated", 300, true, 10000, false, true},
+    {"ShorterResumed", 300, false, 300, true, false},
+    {"LongerRecreated", 20000, true, 10000, false, true},
+    {"LongerRecreatedEmpty", 20000, false, 0, false, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, OpenTableTest, ::testing::ValuesIn(kOpenCases),
+                         [](const ::testing::TestParamInfo<OpenCase>& info) { return info.param.name; });
+
+// Program files the open step creates or extends lose their execute bits
+// until the package is complete; with execution not allowed at all, and for
+// files that are not programs, nothing changes.
+TEST_F(WorkStepsTest, DenyExecuteOnlyForProgramsItExtends) {
+    struct Case {
+        const char* path;
+        bool allowExecute;
+        bool executableAfter;
+    };
+    const Case cases[] = {{"run.sh", true, false}, {"run2.sh", false, true}, {"data.bin", true, true}};
+    for (const Case& c : cases) {
+        Write(root_ / c.path, "");
+        fs::permissions(root_ / c.path, fs::perms::owner_all);
+        transfer_->GetBehavior().allowExecute = c.allowExecute;
+        auto fileData = std::make_shared<TransferSharedFileData>(c.path, 100);
+        ASSERT_EQ(std::make_shared<OpenAndAllocateFileWork>(transfer_, fileData)->ExecuteTask().result,
+                  WorkResult::Success);
+        const bool executable = (fs::status(root_ / c.path).permissions() & fs::perms::owner_exec) != fs::perms::none;
+        EXPECT_EQ(executable, c.executableAfter) << c.path;
+    }
+}
+
+TEST_F(WorkStepsTest, OpenExistingChecksPresenceAndSizeWithoutWriting) {
+    Write(root_ / "ok.bin", std::string(100, 'a'));
+    Write(root_ / "long.bin", std::string(101, 'a'));
+    ::chmod((root_ / "ok.bin").c_str(), 0444);
+    struct Case {
+        const char* path;
+        WorkResult result;
+        std::optional<TransferError> error;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"ok.bin", WorkResult::Success, std::nullopt, ""},
+        {"long.bin", WorkResult::FatalError, TransferError::ChecksumMismatch,
+         "OpenExistingFileWork::ExecuteTask: size mismatch"},
+        {"missing.bin", WorkResult::FatalError, TransferError::ChecksumMismatch, ""},
+        {"../outside.bin", WorkResult::FatalError, TransferError::ChecksumMismatch, ""},
+    };
+    for (const Case& c : cases) {
+        auto fileData = std::make_shared<TransferSharedFileData>(c.path, 100);
+        const WorkStatus status = std::make_shared<OpenExistingFileWork>(transfer_, fileData)->ExecuteTask();
+        EXPECT_EQ(status.result, c.result) << c.path;
+        EXPECT_EQ(ErrorOf(status), c.error) << c.path;
+        EXPECT_EQ(Message(status), c.message) << c.path;
+        EXPECT_EQ(fileData->GetFile() != nullptr, c.result == WorkResult::Success) << c.path;
+    }
+    EXPECT_FALSE(fs::exists(root_ / "missing.bin"));
+}
+
+// Checking a read-only file in place: the chunk steps read through a
+// read-only view, match, and leave the file as it was.
+TEST_F(WorkStepsTest, ChunkStepsVerifyAReadOnlyFileInPlace) {
+    const std::string content(5000, 'q');
+    Write(root_ / "ro.bin", content);
+    ::chmod((root_ / "ro.bin").c_str(), 0444);
+    const auto before = fs::last_write_time(root_ / "ro.bin");
+    auto fileData = std::make_shared<TransferSharedFileData>("ro.bin", content.size());
+    ASSERT_EQ(std::make_shared<OpenExistingFileWork>(transfer_, fileData)->ExecuteTask().result, WorkResult::Success);
+    transfer_->Params().preallocate = false;  // would flush a writable view
+    auto map = std::make_shared<TransferSharedMapData>(fileData, 1000, 2999, ChunkChecksum(content.data(), 2000),
+                                                       transfer_->progress_);
+    for (auto step : std::initializer_list<std::shared_ptr<SimpleWork>>{
+             std::make_shared<CreateChunkMapWork>(transfer_, map), std::make_shared<PrefetchChunkWork>(transfer_, map),
+             std::make_shared<VerifyChunkWork>(transfer_, map),
+             std::make_shared<ReleaseChunkMapWork>(transfer_, map)}) {
+        const WorkStatus status = step->ExecuteTask();
+        EXPECT_EQ(status.result, WorkResult::Success) << (status.data ? status.data->ToString() : "");
+    }
+    EXPECT_EQ(transfer_->progress_->verified.load(), 2000u);
+    EXPECT_EQ(Read(root_ / "ro.bin"), content);
+    EXPECT_EQ(fs::last_write_time(root_ / "ro.bin"), before);
+}
+
+// A chunk beyond the end of a file that is not preallocated is collected in a
+// write cache; its bytes exist nowhere else, so releasing it always writes
+// them, whatever the preallocate flag says.
+TEST_F(WorkStepsTest, ReleaseAlwaysWritesAWriteCache) {
+    for (const bool preallocate : {false, true}) {
+        const std::string name = preallocate ? "a.bin" : "b.bin";
+        auto fileData = std::make_shared<TransferSharedFileData>(name, 100);
+        transfer_->Params().preallocate = false;
+        ASSERT_EQ(std::make_shared<OpenAndAllocateFileWork>(transfer_, fileData)->ExecuteTask().result,
+                  WorkResult::Success);
+        // The flag changes behind the file's back, as on a file shortened
+        // while the transfer ran.
+        transfer_->Params().preallocate = preallocate;
+        auto map = std::make_shared<TransferSharedMapData>(fileData, 0, 99, 0, transfer_->progress_);
+        ASSERT_EQ(std::make_shared<CreateChunkMapWork>(transfer_, map)->ExecuteTask().result, WorkResult::Success);
+        const std::string bytes(100, 'w');
+        map->GetWindow()->Write(bytes.data(), bytes.size());
+        ASSERT_EQ(std::make_shared<ReleaseChunkMapWork>(transfer_, map)->ExecuteTask().result, WorkResult::Success);
+        EXPECT_FALSE(map->GetWindow());
+        fileData->ResetFile();
+        EXPECT_EQ(Read(root_ / name), bytes) << "preallocate " << preallocate;
+    }
+}
+
+TEST_F(WorkStepsTest, StepsWithoutFileOrWindowFailWithTheirMessage) {
+    auto fileData = std::make_shared<TransferSharedFileData>("x.bin", 100);
+    auto map = std::make_shared<TransferSharedMapData>(fileData, 0, 99, 0, transfer_->progress_);
+    const std::pair<std::shared_ptr<SimpleWork>, const char*> cases[] = {
+        {std::make_shared<CreateChunkMapWork>(transfer_, map), "CreateChunkMapWork::ExecuteTask has no shared file"},
+        {std::make_shared<PrefetchChunkWork>(transfer_, map), "PrefetchChunkWork::ExecuteTask has no shared map"},
+        {std::make_shared<VerifyChunkWork>(transfer_, map), "VerifyChunkWork::ExecuteTask has no shared map"},
+        {std::make_shared<ReleaseChunkMapWork>(transfer_, map), "ReleaseChunkMapWork::ExecuteTask has no shared map"},
+        {std::make_shared<OptimizedRequestChunkWork>(transfer_, map),
+         "OptimizedRequestChunkWork::ExecuteTask has no shared map"},
+    };
+    for (const auto& [work, message] : cases) {
+        const WorkStatus status = work->ExecuteTask();
+        EXPECT_EQ(status.result, WorkResult::FatalError) << message;
+        EXPECT_EQ(ErrorOf(status), TransferError::Unknown) << message;
+        EXPECT_EQ(Message(status), message);
+    }
+}
+
+// Progress of a chunk: a mismatch takes back what was written; a match
+// counts the chunk exactly once, however much was written for it.
+TEST_F(WorkStepsTest, VerifySettlesOrResetsTheChunksProgress) {
+    const std::string content(4096, 'v');
+    Write(root_ / "v.bin", content);
+    auto fileData = std::make_shared<TransferSharedFileData>("v.bin", content.size());
+    ASSERT_EQ(std::make_shared<OpenAndAllocateFileWork>(transfer_, fileData)->ExecuteTask().result,
+              WorkResult::Success);
+    auto& progress = *transfer_->progress_;
+    auto wrong = std::make_shared<TransferSharedMapData>(fileData, 0, 4095, 0x1234, transfer_->progress_);
+    ASSERT_EQ(std::make_shared<CreateChunkMapWork>(transfer_, wrong)->ExecuteTask().result, WorkResult::Success);
+    wrong->AddWritten(3000);
+    const WorkStatus mismatch = std::make_shared<VerifyChunkWork>(transfer_, wrong)->ExecuteTask();
+    EXPECT_EQ(mismatch.result, WorkResult::Failure);
+    EXPECT_EQ(progress.completed.load(), 0);
+    EXPECT_EQ(wrong->fileProgressBytes.load(), 0u);
+    EXPECT_EQ(wrong->GetWindow()->GetPosition(), 0u);
+    const auto checksum = std::dynamic_pointer_cast<ChecksumStatusData>(mismatch.data);
+    ASSERT_TRUE(checksum);
+    EXPECT_EQ(checksum->ToString(), "error|6|0123456789abcdef0123456789abcdef|4096|0|1234|" +
+                                        HexText(ChunkChecksum(content.data(), content.size())));
+
+    for (const std::uint64_t written : {0u, 1000u, 5000u}) {
+        progress.completed = 0;
+        progress.verified = 0;
+        auto right = std::make_shared<TransferSharedMapData>(
+            fileData, 0, 4095, ChunkChecksum(content.data(), content.size()), transfer_->progress_);
+        ASSERT_EQ(std::make_shared<CreateChunkMapWork>(transfer_, right)->ExecuteTask().result, WorkResult::Success);
+        right->AddWritten(written);
+        ASSERT_EQ(std::make_shared<VerifyChunkWork>(transfer_, right)->ExecuteTask().result, WorkResult::Success);
+        EXPECT_EQ(progress.completed.load(), 4096) << written;
+        EXPECT_EQ(progress.verified.load(), 4096u) << written;
+        EXPECT_EQ(right->fileProgressBytes.load(), 4096u) << written;
+    }
+}
+
+// Zeros are checked without reading: the checksum of zeros of each length
+// is the real one, and a chunk a request has written is read again.
+TEST_F(WorkStepsTest, ZeroChecksumIsTheChecksumOfZeros) {
+    for (const std::size_t length : {1u, 4096u, 65536u, 65537u, 1048576u + 3u}) {
+        const std::string zeros(length, '\0');
+        EXPECT_EQ(ZeroChecksum(length), ChunkChecksum(zeros.data(), zeros.size())) << length;
+        EXPECT_EQ(ZeroChecksum(length), ChunkChecksum(zeros.data(), zeros.size())) << length;
+    }
+    auto fileData = std::make_shared<TransferSharedFileData>("z.bin", 10);
+    fileData->SetZeroFilled(true);
+    EXPECT_TRUE(fileData->IsChunkZero(0));
+    fileData->MarkChunkWritten(0);
+    EXPECT_FALSE(fileData->IsChunkZero(0));
+    EXPECT_TRUE(fileData->IsChunkZero(5));
+    fileData->SetZeroFilled(false);
+    EXPECT_FALSE(fileData->IsChunkZero(5));
+}
+
+TEST(WriteCacheWaitTest, ScalesWithTheChunksThatMayBeAhead) {
+    struct Case {
+        int threads;
+        std::uint64_t lower, upper;
+        int rate;
+        std::uint32_t seconds;
+    };
+    const Case cases[] = {
+        {6, 0, 1048575, 349525, 15},
+        {1, 0, 1048575, 349525, 0},
+        {2, 0, 349525, 349525, 1},
+        {2, 0, 349526, 349525, 2},
+        {3, 5, 5, 349525, 0},
+        {6, 0, 1048575, 0, 0xFFFFFFFFu},
+        {1000, 0, 0xFFFFFFFEu, 1, 0xFFFFFFFFu},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CreateChunkMapWork::WriteCacheWait(c.threads, c.lower, c.upper, c.rate), c.seconds)
+            << c.threads << " " << c.upper << " " << c.rate;
+    }
+}
+
+TEST(RequestRetryLimitTest, EveryNodeCanBeTriedOnce) {
+    EXPECT_EQ(OptimizedRequestChunkWork::RetryLimit(4, 3), 4u);
+    EXPECT_EQ(OptimizedRequestChunkWork::RetryLimit(4, 8), 7u);
+    EXPECT_EQ(OptimizedRequestChunkWork::RetryLimit(4, 0), 4u);
+    EXPECT_EQ(OptimizedRequestChunkWork::RetryLimit(0, 1), 0u);
+}
+
+TEST(HttpTransferStatusDataTest, TextAndErrorFollowTheRequestState) {
+    http::RequestStatus status;
+    status.state = http::State::Timeout;
+    status.errorMessage = "libcurl error 28 (HTTP 0)";
+    EXPECT_EQ(HttpTransferStatusData("h", status).ToString(), "error|2|12|libcurl error 28 (HTTP 0)");
+    status.proxyConfig = "manual";
+    EXPECT_EQ(HttpTransferStatusData("h", status).ToString(), "error|proxy|2|12|libcurl error 28 (HTTP 0)");
+    status.state = http::State::Succeeded;
+    EXPECT_EQ(HttpTransferStatusData("h", status).ToString(), "");
+    const std::pair<http::State, TransferError> table[] = {
+        {http::State::Ready, TransferError::Unknown},
+        {http::State::Running, TransferError::Unknown},
+        {http::State::Succeeded, TransferError::None},
+        {http::State::Aborted, TransferError::None},
+        {http::State::InvalidRequest, TransferError::RequestFailed},
+        {http::State::ResolveError, TransferError::NetworkError},
+        {http::State::ConnectError, TransferError::NetworkError},
+        {http::State::ClientError, TransferError::RequestRejected},
+        {http::State::ServerError, TransferError::NetworkError},
+        {http::State::TransmitError, TransferError::NetworkError},
+        {http::State::WriteError, TransferError::FileWriteError},
+        {http::State::RangeError, TransferError::RequestRejected},
+        {http::State::Timeout, TransferError::NetworkError},
+        {http::State::OutOfMemory, TransferError::OutOfMemory},
+        {http::State::OtherError, TransferError::RequestFailed},
+        {http::State::SecurityError, TransferError::NetworkError},
+        {static_cast<http::State>(16), TransferError::Unknown},
+    };
+    for (const auto& [state, error] : table) {
+        EXPECT_EQ(TransferErrorOfState(state), error) << state;
+    }
+    boost::property_tree::ptree tree;
+    status.state = http::State::ClientError;
+    status.responseCode = 404;
+    HttpTransferStatusData("node", status).Describe(tree);
+    EXPECT_EQ(tree.get<std::string>("httpResult"), "7");
+    EXPECT_EQ(tree.get<std::string>("httpResponseCode"), "404");
+    EXPECT_EQ(tree.get<std::string>("hostname"), "node");
+    EXPECT_EQ(tree.begin()->first, "httpResult");
+    EXPECT_EQ(tree.rbegin()->first, "errorDetails");
+}
+
+}  // namespace
+}  // namespace vrexa

@@ -3,6 +3,8 @@
 #   ./run.sh test   install what is missing, build, run the whole suite
 #   ./run.sh build  install what is missing and build
 #   ./run.sh demo   run the updater against a local demo network
+#   ./run.sh fuzz [SECONDS]  build the fuzz targets with clang, run each SECONDS (60)
+#   ./run.sh fuzz-ci         the same, a fixed number of inputs each (CI)
 # Environment: BUILD_DIR (default build), VREXA_SANITIZE (address|thread),
 # JOBS (parallel build jobs, default: all cores).
 set -euo pipefail
@@ -12,7 +14,7 @@ PACKAGES=(
   g++ cmake ninja-build pkg-config make
   libboost1.74-dev libboost-thread1.74-dev libboost-filesystem1.74-dev
   libboost-locale1.74-dev libboost-random1.74-dev libboost-system1.74-dev
-  libcurl4-openssl-dev libpoco-dev libisal-dev libgtk-3-dev gettext
+  libcurl4-openssl-dev libpoco-dev libisal-dev libgtk-3-dev gettext desktop-file-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   nginx-light python3 curl
 )
@@ -39,6 +41,14 @@ build() {
   cmake --build "$BUILD_DIR" -j "$JOBS"
 }
 
+fuzz_build() {
+  PACKAGES+=(clang libclang-rt-14-dev)
+  install_packages
+  CC=clang CXX=clang++ cmake -S . -B "${FUZZ_BUILD_DIR:-build-fuzz}" -G Ninja -DVREXA_FUZZ=ON \
+    -DVREXA_BENCHMARKS=OFF ${CMAKE_ARGS:-} >/dev/null
+  cmake --build "${FUZZ_BUILD_DIR:-build-fuzz}" -j "$JOBS" --target fuzz_all
+}
+
 case "${1:-test}" in
   build) build ;;
   test)
@@ -53,8 +63,16 @@ case "${1:-test}" in
     echo "run.sh: the updater and its demo network are not built yet" >&2
     exit 1
     ;;
+  fuzz)
+    fuzz_build
+    exec fuzz/run.sh "${FUZZ_BUILD_DIR:-build-fuzz}" seconds "${2:-60}"
+    ;;
+  fuzz-ci)
+    fuzz_build
+    exec fuzz/run.sh "${FUZZ_BUILD_DIR:-build-fuzz}" runs "${FUZZ_RUNS:-20000}"
+    ;;
   *)
-    echo "usage: $0 [test|build|demo]" >&2
+    echo "usage: $0 [test|build|demo|fuzz [SECONDS]|fuzz-ci]" >&2
     exit 2
     ;;
 esac

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "http/ManualProxy.h"
 #include "http/WriteCallback.h"
 
 namespace vrexa::http {
@@ -98,17 +99,25 @@ CurlRequest::CurlRequest(const RequestParams& params, std::shared_ptr<Proxy> pro
     if (handle_ == nullptr) {
         throw std::runtime_error("curl_easy_init failed");
     }
+    multi_ = curl_multi_init();
+    if (multi_ == nullptr) {
+        curl_easy_cleanup(handle_);
+        throw std::runtime_error("curl_easy_init failed");
+    }
     try {
         Arm(DescribeProxy(proxy_.get(), params_.url));
     } catch (...) {
         // The destructor does not run for a constructor that throws.
         curl_slist_free_all(headers_);
+        curl_multi_cleanup(multi_);
         curl_easy_cleanup(handle_);
         throw;
     }
 }
 
 CurlRequest::~CurlRequest() {
+    // The easy handle is never left in the multi handle after an exchange.
+    curl_multi_cleanup(multi_);
     curl_easy_cleanup(handle_);
     curl_slist_free_all(headers_);
 }
@@ -128,54 +137,81 @@ void CurlRequest::Arm(ProxyChoice proxy) {
     curl_slist_free_all(headers_);
     headers_ = nullptr;
     errorBuffer_[0] = '\0';
-    bodyChecked_ = false;
+    responseChecked_ = false;
+    verdict_ = ResponseVerdict();
+    received_ = 0;
+
+    // The first option libcurl refuses ends the arming; the request then ends
+    // before it is performed, rather than running without a limit it was given.
+    CURLcode refused = CURLE_OK;
+    const char* refusedName = nullptr;
+    auto set = [&](CURLoption option, const char* name, auto value) {
+        if (refused != CURLE_OK) return;
+        const CURLcode code = curl_easy_setopt(handle_, option, value);
+        if (code != CURLE_OK) {
+            refused = code;
+            refusedName = name;
+        }
+    };
 
     // Requests run on worker threads; signals would hit whichever thread is current.
-    curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle_, CURLOPT_URL, params_.url.c_str());
-    curl_easy_setopt(handle_, CURLOPT_USERAGENT, params_.userAgent.c_str());
+    set(CURLOPT_NOSIGNAL, "NOSIGNAL", 1L);
+    // An abort while a name is being resolved must not wait for the lookup to end.
+    set(CURLOPT_QUICK_EXIT, "QUICK_EXIT", 1L);
+    set(CURLOPT_URL, "URL", params_.url.c_str());
+    set(CURLOPT_USERAGENT, "USERAGENT", params_.userAgent.c_str());
     if (params_.method == RequestMethod::Post) {
-        curl_easy_setopt(handle_, CURLOPT_POST, 1L);
+        set(CURLOPT_POST, "POST", 1L);
         // The body lives in params_, which stays unchanged until the next arming.
         // Its size is given so that a body holding zero bytes is sent whole.
-        curl_easy_setopt(handle_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(params_.body.size()));
-        curl_easy_setopt(handle_, CURLOPT_POSTFIELDS, params_.body.c_str());
+        set(CURLOPT_POSTFIELDSIZE_LARGE, "POSTFIELDSIZE_LARGE", static_cast<curl_off_t>(params_.body.size()));
+        set(CURLOPT_POSTFIELDS, "POSTFIELDS", params_.body.c_str());
         curl_slist* headers = curl_slist_append(headers_, ("Content-Type: " + params_.contentType).c_str());
         if (headers == nullptr) throw std::bad_alloc();
         headers_ = headers;
     }
     if (params_.rangeFirst != 0 || params_.rangeLast != RequestParams::kOpenEnd) {
         const std::string range = std::to_string(params_.rangeFirst) + "-" + std::to_string(params_.rangeLast);
-        curl_easy_setopt(handle_, CURLOPT_RANGE, range.c_str());
+        set(CURLOPT_RANGE, "RANGE", range.c_str());
     } else if (!params_.acceptEncoding.empty()) {
         // A ranged request never asks for an encoding: the range is of the raw bytes.
-        curl_easy_setopt(handle_, CURLOPT_ACCEPT_ENCODING, params_.acceptEncoding.c_str());
+        set(CURLOPT_ACCEPT_ENCODING, "ACCEPT_ENCODING", params_.acceptEncoding.c_str());
     }
-    curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &CurlRequest::OnWrite);
-    curl_easy_setopt(handle_, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, &CurlRequest::OnProgress);
-    curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_WRITEFUNCTION, "WRITEFUNCTION", &CurlRequest::OnWrite);
+    set(CURLOPT_WRITEDATA, "WRITEDATA", static_cast<void*>(this));
+    set(CURLOPT_XFERINFOFUNCTION, "XFERINFOFUNCTION", &CurlRequest::OnProgress);
+    set(CURLOPT_XFERINFODATA, "XFERINFODATA", static_cast<void*>(this));
+    set(CURLOPT_NOPROGRESS, "NOPROGRESS", 0L);
     // One redirect is followed (a node or cache may move a file once); more is a
     // misconfigured server.
-    curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(handle_, CURLOPT_MAXREDIRS, 1L);
+    set(CURLOPT_FOLLOWLOCATION, "FOLLOWLOCATION", 1L);
+    set(CURLOPT_MAXREDIRS, "MAXREDIRS", 1L);
     // An error page must never reach the writer (it would land in a file).
-    curl_easy_setopt(handle_, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT, static_cast<long>(params_.connectTimeout));
-    curl_easy_setopt(handle_, CURLOPT_TIMEOUT, static_cast<long>(params_.timeout));
+    set(CURLOPT_FAILONERROR, "FAILONERROR", 1L);
+    set(CURLOPT_CONNECTTIMEOUT, "CONNECTTIMEOUT", static_cast<long>(params_.connectTimeout));
+    set(CURLOPT_TIMEOUT, "TIMEOUT", static_cast<long>(params_.timeout));
     if (params_.lowSpeedLimit > 0 && params_.lowSpeedTime > 0) {
-        curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(params_.lowSpeedLimit));
-        curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_TIME, static_cast<long>(params_.lowSpeedTime));
+        set(CURLOPT_LOW_SPEED_LIMIT, "LOW_SPEED_LIMIT", static_cast<long>(params_.lowSpeedLimit));
+        set(CURLOPT_LOW_SPEED_TIME, "LOW_SPEED_TIME", static_cast<long>(params_.lowSpeedTime));
     }
+    proxyUrl_ = std::move(proxy.url);
     status_.proxyConfig = std::move(proxy.config);
-    status_.proxyUrl = std::move(proxy.url);
+    status_.proxyUrl = MaskUserInfo(proxyUrl_);
     // An empty proxy option means "direct" to libcurl; left unset, libcurl would
     // consult the proxy environment variables itself and could overrule the
-    // proxy's own choice (a bypassed host, or no proxy at all).
-    curl_easy_setopt(handle_, CURLOPT_PROXY, status_.proxyUrl.c_str());
-    curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, errorBuffer_);
-    curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headers_);
+    // proxy's own choice (a bypassed host, or no proxy at all). For the same
+    // reason its own no-proxy list is emptied: NO_PROXY in the environment would
+    // otherwise send a request direct while its status names the proxy.
+    set(CURLOPT_PROXY, "PROXY", proxyUrl_.c_str());
+    set(CURLOPT_NOPROXY, "NOPROXY", "");
+    set(CURLOPT_ERRORBUFFER, "ERRORBUFFER", static_cast<char*>(errorBuffer_));
+    set(CURLOPT_HTTPHEADER, "HTTPHEADER", headers_);
+
+    if (refused != CURLE_OK) {
+        status_.state = refused == CURLE_OUT_OF_MEMORY ? State::OutOfMemory : State::InvalidRequest;
+        status_.errorMessage = "libcurl error " + std::to_string(static_cast<int>(refused)) + " (HTTP 0)";
+        status_.errorDetail = std::string("option ") + refusedName + " refused: " + curl_easy_strerror(refused);
+    }
 }
 
 RequestStatus CurlRequest::Perform() {
@@ -187,13 +223,47 @@ RequestStatus CurlRequest::Perform() {
         performing_ = true;
         status_.state = State::Running;
     }
-    const CURLcode code = curl_easy_perform(handle_);
-    Evaluate(code);
-    std::lock_guard lock(mutex_);
-    return status_;
+    return Evaluate(Drive());
 }
 
-void CurlRequest::Evaluate(CURLcode code) {
+CURLcode CurlRequest::Drive() {
+    // How long one wait for the network may last. Abort() wakes the wait at once,
+    // and libcurl shortens it for its own timers, so this bounds nothing but idle
+    // wake-ups.
+    constexpr int kWaitMs = 1000;
+    const CURLMcode added = curl_multi_add_handle(multi_, handle_);
+    if (added != CURLM_OK) {
+        return added == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
+    }
+    CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+    for (;;) {
+        int running = 0;
+        CURLMcode code = curl_multi_perform(multi_, &running);
+        if (code == CURLM_OK && running == 0) {
+            int queued = 0;
+            result = CURLE_FAILED_INIT;
+            while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+                if (message->msg == CURLMSG_DONE && message->easy_handle == handle_) result = message->data.result;
+            }
+            break;
+        }
+        {
+            // An abort, or a verdict of the callbacks, ends the exchange here; the
+            // handle's removal below closes its connection.
+            std::lock_guard lock(mutex_);
+            if (status_.state != State::Running) break;
+        }
+        if (code == CURLM_OK) code = curl_multi_poll(multi_, nullptr, 0, kWaitMs, nullptr);
+        if (code != CURLM_OK) {
+            result = code == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
+            break;
+        }
+    }
+    curl_multi_remove_handle(multi_, handle_);
+    return result;
+}
+
+RequestStatus CurlRequest::Evaluate(CURLcode code) {
     std::lock_guard lock(mutex_);
     long responseCode = 0;
     if (curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &responseCode) == CURLE_OK) {
@@ -214,44 +284,81 @@ void CurlRequest::Evaluate(CURLcode code) {
     status_.totalTimeMs = time(CURLINFO_TOTAL_TIME);
     performing_ = false;
 
-    // An abort or a writer's verdict already decided the outcome.
+    // An abort or a writer's verdict already decided the outcome. The status is
+    // copied under this same lock: a Reset right after must not be what Perform
+    // reports.
     if (status_.state != State::Running) {
-        return;
+        return status_;
     }
     if (code == CURLE_OK) {
-        status_.state = State::Succeeded;
-        return;
+        // An answer without a body is judged here; one with a body was judged
+        // before its first byte reached the writer.
+        if (!responseChecked_) CheckResponse();
+        if (status_.state == State::Running && received_ < verdict_.minBody) {
+            Fail(State::RangeError, "body ended after " + std::to_string(received_) + " of " +
+                                        std::to_string(verdict_.minBody) + " bytes (HTTP " +
+                                        std::to_string(status_.responseCode) + ")");
+        }
+        if (status_.state == State::Running) status_.state = State::Succeeded;
+        return status_;
     }
     status_.state = StateForCurlCode(code, status_.responseCode);
     status_.errorMessage = "libcurl error " + std::to_string(static_cast<int>(code)) + " (HTTP " +
                            std::to_string(status_.responseCode) + ")";
     status_.errorDetail = errorBuffer_;
+    return status_;
+}
+
+void CurlRequest::CheckResponse() {
+    responseChecked_ = true;
+    ResponseHeaders headers;
+    long responseCode = 0;
+    if (curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &responseCode) == CURLE_OK) {
+        headers.responseCode = static_cast<std::int32_t>(responseCode);
+    }
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(handle_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length >= 0) {
+        headers.contentLength = static_cast<std::uint64_t>(length);
+    }
+    // The last request's headers: those of the answer after a redirect.
+    curl_header* header = nullptr;
+    for (std::size_t index = 0;
+         curl_easy_header(handle_, "Content-Range", index, CURLH_HEADER, -1, &header) == CURLHE_OK; ++index) {
+        headers.contentRange = headers.contentRange ? *headers.contentRange + ", " + header->value : header->value;
+    }
+    verdict_ = EvaluateResponseHeaders(params_.rangeFirst, params_.rangeLast, headers);
+    if (verdict_.state != State::Succeeded) {
+        Fail(verdict_.state, verdict_.message);
+    }
+}
+
+void CurlRequest::Fail(State state, std::string message) {
+    if (status_.state != State::Running) return;
+    status_.state = state;
+    status_.errorMessage = std::move(message);
 }
 
 size_t CurlRequest::OnWrite(char* data, size_t size, size_t count, void* self) {
     auto* request = static_cast<CurlRequest*>(self);
     const std::size_t total = size * count;
-    bool wholeResource = false;
     {
         std::lock_guard lock(request->mutex_);
         if (request->status_.state != State::Running) {
             return 0;
         }
-        // A server that ignores a range starting past byte 0 answers 200 with the
-        // resource from its beginning: those bytes belong elsewhere in the file and
-        // must not reach the writer.
-        if (!request->bodyChecked_) {
-            request->bodyChecked_ = true;
-            long responseCode = 0;
-            curl_easy_getinfo(request->handle_, CURLINFO_RESPONSE_CODE, &responseCode);
-            wholeResource = request->params_.rangeFirst != 0 && responseCode == 200;
-            if (wholeResource) {
-                request->status_.state = State::RangeError;
-                request->status_.errorMessage = "range " + std::to_string(request->params_.rangeFirst) +
-                                                "- requested but the whole resource was sent (HTTP 200)";
-                return 0;
-            }
+        // A wrong answer to a range (other bytes, the whole resource, none) is
+        // refused before any of it reaches the writer: those bytes belong
+        // elsewhere in the file.
+        if (!request->responseChecked_) {
+            request->CheckResponse();
+            if (request->status_.state != State::Running) return 0;
         }
+        if (total > request->verdict_.maxBody - request->received_) {
+            request->Fail(State::RangeError,
+                          "body longer than the " + std::to_string(request->verdict_.maxBody) + " bytes announced");
+            return 0;
+        }
+        request->received_ += total;
     }
 
     RequestStatus result;
@@ -263,17 +370,18 @@ size_t CurlRequest::OnWrite(char* data, size_t size, size_t count, void* self) {
     } else {
         result = writer->Write(data, total);
     }
+    // A writer can never be credited with more than it was offered.
+    const std::uint64_t taken = std::min<std::uint64_t>(result.bytes, total);
 
     std::lock_guard lock(request->mutex_);
-    request->status_.bytes += result.bytes;
-    if (request->status_.state == State::Running && result.state != State::Succeeded) {
-        request->status_.state = (result.state == State::RangeError || result.state == State::OutOfMemory)
-                                     ? result.state
-                                     : State::WriteError;
-        request->status_.errorMessage = result.errorMessage;
+    request->status_.bytes += taken;
+    if (result.state != State::Succeeded) {
+        const State state = (result.state == State::RangeError || result.state == State::OutOfMemory)
+                                ? result.state
+                                : State::WriteError;
+        request->Fail(state, result.errorMessage);
     }
-    // A writer can never take more than it was offered.
-    return static_cast<size_t>(std::min<std::uint64_t>(result.bytes, total));
+    return static_cast<size_t>(taken);
 }
 
 int CurlRequest::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -288,10 +396,14 @@ RequestStatus CurlRequest::GetStatus() {
 }
 
 void CurlRequest::Abort() {
-    std::lock_guard lock(mutex_);
-    if (status_.state == State::Ready || status_.state == State::Running) {
+    {
+        std::lock_guard lock(mutex_);
+        if (status_.state != State::Ready && status_.state != State::Running) return;
         status_.state = State::Aborted;
     }
+    // Ends the performing thread's wait for the network now rather than at its
+    // next wake-up. Safe from any thread, and harmless when nothing waits.
+    curl_multi_wakeup(multi_);
 }
 
 bool CurlRequest::Reset(const RequestParams& params, std::shared_ptr<Proxy> proxy) {

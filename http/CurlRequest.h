@@ -7,6 +7,7 @@
 #include <string>
 
 #include "http/Request.h"
+#include "http/ResponseEvaluation.h"
 
 namespace vrexa::http {
 
@@ -21,6 +22,8 @@ std::uint32_t CappedMilliseconds(bool queryOk, double seconds, std::int32_t conn
 
 // A request on one libcurl easy handle, owned for the object's whole life and
 // kept across resets so its connections, name cache and TLS state are reused.
+// Abort() stops an exchange in any phase (resolving, connecting, waiting for the
+// answer, receiving) without waiting for the network.
 class CurlRequest : public Request {
 public:
     // Throws std::runtime_error "libcurl could not be initialized" when the
@@ -44,19 +47,35 @@ private:
     // Asks the proxy (null: direct) how it is configured and what to use for url.
     static ProxyChoice DescribeProxy(const Proxy* proxy, const std::string& url);
     // Sets every option of the handle from params_ and the proxy's answers, in one
-    // order. Caller holds mutex_ (or is the constructor).
+    // order. An option libcurl refuses ends the request before it is performed.
+    // Caller holds mutex_ (or is the constructor).
     void Arm(ProxyChoice proxy);
-    void Evaluate(CURLcode code);
+    // Runs the exchange on the multi handle until it ends or is aborted.
+    CURLcode Drive();
+    // Records the outcome and returns it, in one step under mutex_.
+    RequestStatus Evaluate(CURLcode code);
+    // Judges the final response's headers against the range asked for. Caller holds mutex_.
+    void CheckResponse();
+    // Sets a final state with its message, unless one is set already. Caller holds mutex_.
+    void Fail(State state, std::string message);
 
     static size_t OnWrite(char* data, size_t size, size_t count, void* self);
     static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
     CURL* handle_ = nullptr;
+    // Drives handle_ so that Abort can wake the wait for the network at once; it
+    // also holds the connection cache that survives resets.
+    CURLM* multi_ = nullptr;
     std::mutex mutex_;
     bool performing_ = false;
-    // Set when the first body block of an exchange has been checked.
-    bool bodyChecked_ = false;
+    // Set when the response headers of an exchange have been judged.
+    bool responseChecked_ = false;
+    ResponseVerdict verdict_;
+    // Body bytes handed on from libcurl in this exchange.
+    std::uint64_t received_ = 0;
     RequestStatus status_;
+    // The proxy as libcurl needs it; status_.proxyUrl shows it without credentials.
+    std::string proxyUrl_;
     curl_slist* headers_ = nullptr;
     char errorBuffer_[kErrorBufferSize] = {};
 };

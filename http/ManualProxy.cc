@@ -1,5 +1,6 @@
 #include "http/ManualProxy.h"
 
+#include <Poco/Exception.h>
 #include <Poco/URI.h>
 
 #include <boost/xpressive/xpressive_dynamic.hpp>
@@ -42,8 +43,8 @@ std::string PatternToExpression(const std::string& pattern) {
 }
 
 // Scheme and host as written in the URL. The URL parser validates (and throws
-// for what it cannot parse) but folds case, and bypass patterns match the host
-// case-sensitively, so both are taken from the text itself.
+// for what it cannot parse) but folds case, and bypass patterns may match the
+// host case-sensitively, so both are taken from the text itself.
 struct SchemeAndHost {
     std::string scheme;
     std::string host;
@@ -53,6 +54,10 @@ SchemeAndHost ParseUrl(const std::string& url) {
     const Poco::URI uri(url);
     SchemeAndHost parts;
     const std::size_t colon = url.find(':');
+    if (colon == std::string::npos || uri.getScheme().empty()) {
+        // A proxy is chosen by scheme and host: a text without them is no URL here.
+        throw Poco::SyntaxException("no scheme in URL", url);
+    }
     parts.scheme = url.substr(0, colon);
     std::size_t start = url.compare(colon, 3, "://") == 0 ? colon + 3 : std::string::npos;
     if (start == std::string::npos) {
@@ -71,12 +76,60 @@ SchemeAndHost ParseUrl(const std::string& url) {
     return parts;
 }
 
+std::string DescribeEntries(const std::vector<ProxyEntry>& proxies) {
+    std::string text;
+    for (const ProxyEntry& entry : proxies) {
+        if (!text.empty()) text += ';';
+        if (entry.scheme) text += *entry.scheme + "=";
+        text += MaskUserInfo(entry.proxy);
+    }
+    return text;
+}
+
+// The list text as configured, separators and all, with each token's user-info
+// masked.
+std::string DescribeList(const std::string& list) {
+    std::string text;
+    std::string token;
+    auto flush = [&] {
+        const std::size_t equals = token.find('=');
+        const std::size_t start = equals == std::string::npos ? 0 : equals + 1;
+        text += token.substr(0, start) + MaskUserInfo(token.substr(start));
+        token.clear();
+    };
+    for (char c : list) {
+        if (c == ',' || c == ';' || c == ' ') {
+            flush();
+            text += c;
+        } else {
+            token += c;
+        }
+    }
+    flush();
+    return text;
+}
+
 }  // namespace
 
-bool IsBypassed(const std::string& host, const std::string& bypassList) {
+std::vector<ProxyEntry> ParseProxyList(const std::string& proxyList) {
+    std::vector<ProxyEntry> proxies;
+    for (const std::string& token : SplitList(proxyList)) {
+        const std::size_t equals = token.find('=');
+        if (equals == std::string::npos) {
+            proxies.push_back({std::nullopt, token});
+        } else {
+            proxies.push_back({token.substr(0, equals), token.substr(equals + 1)});
+        }
+    }
+    return proxies;
+}
+
+bool IsBypassed(const std::string& host, const std::string& bypassList, BypassMatch match) {
     namespace xp = boost::xpressive;
+    const auto flags = match == BypassMatch::IgnoreCase ? xp::regex_constants::ECMAScript | xp::regex_constants::icase
+                                                        : xp::regex_constants::ECMAScript;
     for (const std::string& token : SplitList(bypassList)) {
-        const xp::sregex expression = xp::sregex::compile(PatternToExpression(token), xp::regex_constants::ECMAScript);
+        const xp::sregex expression = xp::sregex::compile(PatternToExpression(token), flags);
         if (xp::regex_match(host, expression)) {
             return true;
         }
@@ -84,32 +137,55 @@ bool IsBypassed(const std::string& host, const std::string& bypassList) {
     return false;
 }
 
-std::string SelectProxy(const std::string& url, const std::string& proxyList, const std::string& bypassList) {
+std::string SelectProxy(const std::string& url, const std::vector<ProxyEntry>& proxies, const std::string& bypassList,
+                        BypassMatch match) {
     const SchemeAndHost parsed = ParseUrl(url);
     const std::string scheme = parsed.scheme == "https" ? "https" : "http";
 
-    const std::vector<std::string> tokens = SplitList(proxyList);
-    if (tokens.empty()) {
-        return {};
-    }
-    const std::string prefix = scheme + "=";
-    std::optional<std::string> specific;
-    std::optional<std::string> generic;
-    for (const std::string& token : tokens) {
-        if (!specific && token.compare(0, prefix.size(), prefix) == 0) {
-            specific = token.substr(prefix.size());
-        } else if (!generic && token.find('=') == std::string::npos) {
-            generic = token;
+    const ProxyEntry* specific = nullptr;
+    const ProxyEntry* generic = nullptr;
+    for (const ProxyEntry& entry : proxies) {
+        if (entry.scheme && !specific && *entry.scheme == scheme) {
+            specific = &entry;
+        } else if (!entry.scheme && !generic) {
+            generic = &entry;
         }
     }
-    const std::string candidate = specific ? *specific : generic.value_or(std::string());
-    if (candidate.empty() || candidate == ":" || candidate == "::") {
+    const ProxyEntry* chosen = specific != nullptr ? specific : generic;
+    if (chosen == nullptr || chosen->proxy.empty() || chosen->proxy == ":" || chosen->proxy == "::") {
         return {};
     }
-    if (IsBypassed(parsed.host, bypassList)) {
+    if (IsBypassed(parsed.host, bypassList, match)) {
         return {};
     }
-    return candidate;
+    return chosen->proxy;
 }
+
+std::string SelectProxy(const std::string& url, const std::string& proxyList, const std::string& bypassList) {
+    return SelectProxy(url, ParseProxyList(proxyList), bypassList);
+}
+
+std::string MaskUserInfo(const std::string& proxy) {
+    const std::size_t separator = proxy.find("://");
+    const std::size_t start = separator == std::string::npos ? 0 : separator + 3;
+    // The last "@" ends the user-info: a password may hold "@", "/" or ";" unencoded.
+    const std::size_t at = proxy.rfind('@');
+    if (at == std::string::npos || at < start) {
+        return proxy;
+    }
+    return proxy.substr(0, start) + "***" + proxy.substr(at);
+}
+
+ManualProxy::ManualProxy(const std::string& proxyList, std::string bypassList)
+    : proxies_(ParseProxyList(proxyList)),
+      bypassList_(std::move(bypassList)),
+      match_(BypassMatch::CaseSensitive),
+      description_(DescribeList(proxyList)) {}
+
+ManualProxy::ManualProxy(std::vector<ProxyEntry> proxies, std::string bypassList, BypassMatch match)
+    : proxies_(std::move(proxies)),
+      bypassList_(std::move(bypassList)),
+      match_(match),
+      description_(DescribeEntries(proxies_)) {}
 
 }  // namespace vrexa::http

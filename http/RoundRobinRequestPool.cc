@@ -29,6 +29,23 @@ void RoundRobinRequestPool::MakeAvailable(const std::shared_ptr<Request>& reques
     }
 }
 
+void RoundRobinRequestPool::Requeue(const std::shared_ptr<Request>& request) noexcept {
+    try {
+        queue_.push_front(request);
+    } catch (...) {
+        // With no room to queue it, the pool forgets it: never a request known
+        // but neither idle nor lent.
+        all_.erase(request);
+        return;
+    }
+    try {
+        available_.insert(request);
+    } catch (...) {
+        queue_.pop_front();
+        all_.erase(request);
+    }
+}
+
 std::shared_ptr<Request> RoundRobinRequestPool::Acquire(const RequestParams& params, std::shared_ptr<Proxy> proxy) {
     std::lock_guard lock(mutex_);
     // A request released while it was still performing refuses its reset; the
@@ -37,7 +54,16 @@ std::shared_ptr<Request> RoundRobinRequestPool::Acquire(const RequestParams& par
         std::shared_ptr<Request> request = std::move(queue_.front());
         queue_.pop_front();
         available_.erase(request);
-        if (request->Reset(params, proxy)) {
+        bool rearmed = false;
+        try {
+            rearmed = request->Reset(params, proxy);
+        } catch (...) {
+            // The failure is the caller's (a proxy that cannot answer for its URL);
+            // the request stays idle, first in line, rather than lent to nobody.
+            Requeue(request);
+            throw;
+        }
+        if (rearmed) {
             return request;
         }
         all_.erase(request);

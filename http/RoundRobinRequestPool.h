@@ -19,6 +19,9 @@ public:
 
 private:
     void MakeAvailable(const std::shared_ptr<Request>& request);
+    // Makes an acquired request idle again at the front of the queue, or forgets
+    // it when that fails.
+    void Requeue(const std::shared_ptr<Request>& request) noexcept;
 
     // Recursive: Acquire calls itself to skip a request that refused its reset.
     std::recursive_mutex mutex_;

@@ -11,8 +11,14 @@
 
 namespace vrexa {
 
+// The hint must say "many threads": with a hint of 1 the service keeps a job
+// posted from one of its own threads in that thread's private queue and wakes
+// no other, so once works start dispatching each other everything would run
+// on one thread.
 AsioWorkManager::AsioWorkManager(unsigned threadCount, bool finishPendingOnShutdown)
-    : service(1), threadCount(threadCount), finishPendingOnShutdown(finishPendingOnShutdown) {
+    : service(BOOST_ASIO_CONCURRENCY_HINT_SAFE),
+      threadCount(threadCount),
+      finishPendingOnShutdown(finishPendingOnShutdown) {
     guard.emplace(boost::asio::make_work_guard(service));
     for (unsigned i = 0; i < threadCount; ++i) {
         threads.create_thread([this] { service.run(); });

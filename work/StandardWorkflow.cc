@@ -93,7 +93,18 @@ bool StandardWorkflow::Start() {
     // works under their own locks, and taking those inside this one would
     // invert the order the worker threads use. Nothing runs before the
     // dispatch below, and a Pause or Cancel meanwhile is simply honoured by it.
-    root->QueueAvailableWork(shared_from_this());
+    try {
+        root->QueueAvailableWork(shared_from_this());
+    } catch (...) {
+        // A tree that could not queue itself has not started: whatever it
+        // queued before failing is dropped, so a later Start begins afresh.
+        Lock lock(mutex);
+        readyQueue.clear();
+        if (state != WorkflowState::Cancelled) {
+            state = WorkflowState::NotStarted;
+        }
+        throw;
+    }
     Lock lock(mutex);
     Dispatch();
     return true;

@@ -38,6 +38,8 @@ public:
     ~StandardWorkflow() override;
 
     void OnWorkComplete(std::shared_ptr<Work> work, const WorkStatus& status) override;
+    // Rethrows what the root throws while queueing its works, and is then
+    // still NotStarted with nothing queued (unless cancelled meanwhile).
     bool Start() override;
     bool Pause() override;
     bool Resume() override;

@@ -83,9 +83,10 @@ std::shared_ptr<SharedFile> FilesystemImpl::OpenSharedFile(const std::string& ba
     if (mode != OpenMode::OpenExisting && mode != OpenMode::OpenExistingReadOnly && path.has_parent_path()) {
         CreateDirectories(ToUtf8(path.parent_path()));
     }
-    const int descriptor = SharedFileImpl::OpenDescriptor(ToUtf8(path), mode);
-    return std::make_shared<SharedFileImpl>(descriptor, ToUtf8(path), synchronized ? GetOperationContext() : nullptr,
-                                            nullptr, lower, upper);
+    const std::string resolved = ToUtf8(path);
+    UniqueDescriptor descriptor = SharedFileImpl::OpenDescriptor(resolved, mode);
+    return std::make_shared<SharedFileImpl>(std::move(descriptor), resolved,
+                                            synchronized ? GetOperationContext() : nullptr, nullptr, lower, upper);
 }
 
 std::shared_ptr<Volume> FilesystemImpl::GetVolume(const std::string& path) {

@@ -29,16 +29,16 @@ std::uint64_t PageSize() {
 
 MemoryMap::MemoryMap(int descriptor, std::shared_ptr<OperationContext> context)
     : descriptor_(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0)), context_(std::move(context)) {
-    if (descriptor_ < 0) {
+    if (!descriptor_) {
         ThrowLastError();
     }
-    const int flags = ::fcntl(descriptor_, F_GETFL);
+    const int flags = ::fcntl(descriptor_.Get(), F_GETFL);
     readOnly_ = flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
 }
 
 MemoryMap::~MemoryMap() {
     const auto lock = LockOperations(context_);
-    ::close(descriptor_);
+    descriptor_.Reset();
 }
 
 std::shared_ptr<MemoryMapView> MemoryMap::CreateView(std::uint64_t lower, std::uint64_t upper) {
@@ -55,7 +55,7 @@ MemoryMapView::MemoryMapView(std::shared_ptr<MemoryMap> map, std::shared_ptr<Ope
     mappedLength_ = static_cast<std::size_t>(upper - start + 1);
     readOnly_ = map_->readOnly_;
     void* address = ::mmap(nullptr, mappedLength_, readOnly_ ? PROT_READ : PROT_READ | PROT_WRITE, MAP_SHARED,
-                           map_->descriptor_, static_cast<off_t>(start));
+                           map_->descriptor_.Get(), static_cast<off_t>(start));
     if (address == MAP_FAILED) {
         ThrowLastError();
     }

@@ -6,6 +6,7 @@
 
 #include "file/MemoryMappedData.h"
 #include "file/OperationContext.h"
+#include "file/posix/UniqueDescriptor.h"
 
 namespace vrexa::file::posix {
 
@@ -28,7 +29,7 @@ public:
 private:
     friend class MemoryMapView;
 
-    int descriptor_;
+    UniqueDescriptor descriptor_;
     // The descriptor was opened for reading only: views are mapped read-only.
     bool readOnly_ = false;
     std::shared_ptr<OperationContext> context_;

@@ -19,9 +19,27 @@ namespace {
 
 constexpr mode_t kExecuteBits = S_IXUSR | S_IXGRP | S_IXOTH;
 
+// Reserves the first size bytes of an empty file: 0 or an error number.
+// fallocate itself, never the library's posix_fallocate, which on a file
+// system without it writes the file block by block (millions of round trips,
+// all under the file operation lock); there, setting the size has to do.
+int Reserve(int descriptor, std::uint64_t size) {
+    int result;
+    do {
+        result = ::fallocate(descriptor, 0, 0, static_cast<off_t>(size));
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) {
+        return 0;
+    }
+    if (errno != EOPNOTSUPP && errno != ENOSYS) {
+        return errno;
+    }
+    return ::ftruncate(descriptor, static_cast<off_t>(size)) == 0 ? 0 : errno;
+}
+
 }  // namespace
 
-int SharedFileImpl::OpenDescriptor(const std::string& path, OpenMode mode) {
+UniqueDescriptor SharedFileImpl::OpenDescriptor(const std::string& path, OpenMode mode) {
     int flags = O_RDWR | O_CLOEXEC;
     switch (mode) {
         case OpenMode::OpenOrCreate:
@@ -43,17 +61,16 @@ int SharedFileImpl::OpenDescriptor(const std::string& path, OpenMode mode) {
     if (descriptor < 0) {
         ThrowLastError();
     }
-    return descriptor;
+    return UniqueDescriptor(descriptor);
 }
 
-SharedFileImpl::SharedFileImpl(int descriptor, std::string path, std::shared_ptr<OperationContext> context,
+SharedFileImpl::SharedFileImpl(UniqueDescriptor descriptor, std::string path, std::shared_ptr<OperationContext> context,
                                std::shared_ptr<FileSizeMonitor> monitor, std::uint64_t lower, std::uint64_t upper)
     : SharedFile(std::move(context), std::move(monitor), lower, upper),
-      descriptor_(descriptor),
+      descriptor_(std::move(descriptor)),
       position_(lower),
       path_(std::move(path)) {
     if (lower > upper) {
-        ::close(descriptor_);
         throw OutOfBoundsException();
     }
 }
@@ -61,7 +78,7 @@ SharedFileImpl::SharedFileImpl(int descriptor, std::string path, std::shared_ptr
 SharedFileImpl::~SharedFileImpl() {
     const auto lock = LockOperations(GetOperationContext());
     map_.reset();
-    ::close(descriptor_);
+    descriptor_.Reset();
 }
 
 std::uint64_t SharedFileImpl::GetPosition() { return position_.load(); }
@@ -81,7 +98,7 @@ std::size_t SharedFileImpl::Read(void* buffer, std::size_t size) {
     const auto lock = LockOperations(GetOperationContext());
     ssize_t done;
     do {
-        done = ::pread(descriptor_, buffer, count, static_cast<off_t>(position));
+        done = ::pread(descriptor_.Get(), buffer, count, static_cast<off_t>(position));
     } while (done < 0 && errno == EINTR);
     if (done < 0) {
         ThrowLastError();
@@ -102,7 +119,7 @@ std::size_t SharedFileImpl::Write(const void* buffer, std::size_t size) {
     std::size_t written = 0;
     while (written < size) {
         const ssize_t done =
-            ::pwrite(descriptor_, bytes + written, size - written, static_cast<off_t>(position + written));
+            ::pwrite(descriptor_.Get(), bytes + written, size - written, static_cast<off_t>(position + written));
         if (done < 0) {
             if (errno == EINTR) {
                 continue;
@@ -120,7 +137,7 @@ std::size_t SharedFileImpl::Write(const void* buffer, std::size_t size) {
 
 std::uint64_t SharedFileImpl::GetSize() {
     struct stat status {};
-    if (::fstat(descriptor_, &status) != 0) {
+    if (::fstat(descriptor_.Get(), &status) != 0) {
         ThrowLastError();
     }
     return static_cast<std::uint64_t>(status.st_size);
@@ -137,13 +154,10 @@ bool SharedFileImpl::Preallocate(std::uint64_t size) {
     CheckRange(0, size - 1);
     // Reserving the blocks up front turns a full disk into an error here
     // instead of a fault while writing through a mapping later.
-    int error = ::posix_fallocate(descriptor_, 0, static_cast<off_t>(size));
-    if (error == EOPNOTSUPP || error == EINVAL) {
-        error = ::ftruncate(descriptor_, static_cast<off_t>(size)) == 0 ? 0 : errno;
-    }
+    int error = Reserve(descriptor_.Get(), size);
     if (error != 0) {
         // The file was empty before; leave it so rather than half-reserved.
-        if (::ftruncate(descriptor_, 0) != 0) {
+        if (::ftruncate(descriptor_.Get(), 0) != 0) {
             // The reservation's failure is what the caller hears.
         }
         ThrowError(error);
@@ -154,21 +168,21 @@ bool SharedFileImpl::Preallocate(std::uint64_t size) {
 
 bool SharedFileImpl::DenyExecute() {
     struct stat status {};
-    if (::fstat(descriptor_, &status) != 0) {
+    if (::fstat(descriptor_.Get(), &status) != 0) {
         return false;
     }
-    return ::fchmod(descriptor_, status.st_mode & 07777 & ~kExecuteBits) == 0;
+    return ::fchmod(descriptor_.Get(), status.st_mode & 07777 & ~kExecuteBits) == 0;
 }
 
 bool SharedFileImpl::AllowExecute() {
     struct stat status {};
-    if (::fstat(descriptor_, &status) != 0) {
+    if (::fstat(descriptor_.Get(), &status) != 0) {
         return false;
     }
     const mode_t mode = status.st_mode & 07777;
     // Execute for every class that may read: owner, group, others.
     const mode_t allowed = mode | ((mode & (S_IRUSR | S_IRGRP | S_IROTH)) >> 2);
-    return allowed == mode || ::fchmod(descriptor_, allowed) == 0;
+    return allowed == mode || ::fchmod(descriptor_.Get(), allowed) == 0;
 }
 
 std::shared_ptr<MemoryMappedData> SharedFileImpl::Map(std::uint64_t lower, std::uint64_t upper) {
@@ -181,7 +195,7 @@ std::shared_ptr<MemoryMappedData> SharedFileImpl::Map(std::uint64_t lower, std::
     {
         std::lock_guard<std::mutex> lock(mapMutex_);
         if (!map_) {
-            map_ = std::make_shared<MemoryMap>(descriptor_, GetOperationContext());
+            map_ = std::make_shared<MemoryMap>(descriptor_.Get(), GetOperationContext());
         }
         map = map_;
     }
@@ -192,14 +206,16 @@ std::shared_ptr<SharedFile> SharedFileImpl::Clone(std::uint64_t lower, std::uint
     if (lower > upper) {
         throw OutOfBoundsException();
     }
-    const int flags = ::fcntl(descriptor_, F_GETFL);
+    // A clone of a file opened for reading only is read-only too.
+    const int flags = ::fcntl(descriptor_.Get(), F_GETFL);
     const bool readOnly = flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
-    const int descriptor = OpenDescriptor(path_, readOnly ? OpenMode::OpenExistingReadOnly : OpenMode::OpenExisting);
-    return std::make_shared<SharedFileImpl>(descriptor, path_, GetOperationContext(), GetSizeMonitor(), lower, upper);
+    return std::make_shared<SharedFileImpl>(
+        OpenDescriptor(path_, readOnly ? OpenMode::OpenExistingReadOnly : OpenMode::OpenExisting), path_,
+        GetOperationContext(), GetSizeMonitor(), lower, upper);
 }
 
 void SharedFileImpl::Flush() {
-    if (::fsync(descriptor_) != 0) {
+    if (::fsync(descriptor_.Get()) != 0) {
         ThrowLastError();
     }
 }

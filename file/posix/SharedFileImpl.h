@@ -7,6 +7,7 @@
 #include <string>
 
 #include "file/SharedFile.h"
+#include "file/posix/UniqueDescriptor.h"
 
 namespace vrexa::file::posix {
 
@@ -17,14 +18,14 @@ class MemoryMap;
 // already resolved the path.
 class SharedFileImpl : public SharedFile, public std::enable_shared_from_this<SharedFileImpl> {
 public:
-    // Takes ownership of descriptor; seeks to lower.
-    SharedFileImpl(int descriptor, std::string path, std::shared_ptr<OperationContext> context,
+    // Seeks to lower.
+    SharedFileImpl(UniqueDescriptor descriptor, std::string path, std::shared_ptr<OperationContext> context,
                    std::shared_ptr<FileSizeMonitor> monitor, std::uint64_t lower, std::uint64_t upper);
     ~SharedFileImpl() override;
 
     // Opens path (already resolved, absolute) by mode; new files get mode 0644
     // before the umask. Folders are not created here.
-    static int OpenDescriptor(const std::string& path, OpenMode mode);
+    static UniqueDescriptor OpenDescriptor(const std::string& path, OpenMode mode);
 
     std::uint64_t GetPosition() override;
     void Seek(std::uint64_t position) override;
@@ -44,7 +45,7 @@ public:
     const std::string& GetPath() const { return path_; }
 
 private:
-    int descriptor_;
+    UniqueDescriptor descriptor_;
     std::atomic<std::uint64_t> position_;
     std::shared_ptr<MemoryMap> map_;
     std::mutex mapMutex_;

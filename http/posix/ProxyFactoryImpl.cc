@@ -72,13 +72,13 @@ std::optional<std::string> ProcessEnvironment(const std::string& name) {
 
 }  // namespace
 
-std::string ToProxyList(const std::string& httpProxy, const std::string& httpsProxy) {
-    std::string list;
+std::vector<ProxyEntry> ToProxyEntries(const std::string& httpProxy, const std::string& httpsProxy) {
+    std::vector<ProxyEntry> proxies;
     const std::string http = Trim(httpProxy);
     const std::string https = Trim(httpsProxy);
-    if (!http.empty()) list += "http=" + http;
-    if (!https.empty()) list += (list.empty() ? "" : ";") + ("https=" + https);
-    return list;
+    if (!http.empty()) proxies.push_back({"http", http});
+    if (!https.empty()) proxies.push_back({"https", https});
+    return proxies;
 }
 
 std::string ToBypassList(const std::string& noProxy) {
@@ -138,11 +138,14 @@ std::shared_ptr<Proxy> ProxyFactoryImpl::Create() {
         if (!value) value = environment_(upper);
         return value.value_or(std::string());
     };
-    const std::string proxyList = ToProxyList(lookup("http_proxy", "HTTP_PROXY"), lookup("https_proxy", "HTTPS_PROXY"));
-    if (proxyList.empty()) {
+    std::vector<ProxyEntry> proxies =
+        ToProxyEntries(lookup("http_proxy", "HTTP_PROXY"), lookup("https_proxy", "HTTPS_PROXY"));
+    if (proxies.empty()) {
         return std::make_shared<EmptyProxy>();
     }
-    return std::make_shared<ManualProxy>(proxyList, ToBypassList(lookup("no_proxy", "NO_PROXY")));
+    // Host names in no_proxy are matched as DNS names are: without regard to case.
+    return std::make_shared<ManualProxy>(std::move(proxies), ToBypassList(lookup("no_proxy", "NO_PROXY")),
+                                         BypassMatch::IgnoreCase);
 }
 
 }  // namespace vrexa::http::posix

@@ -3,14 +3,17 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "http/ManualProxy.h"
 #include "http/ProxyFactory.h"
 
 namespace vrexa::http::posix {
 
-// The proxy list for the values of http_proxy and https_proxy (empty when not
-// set): "http=A;https=B", each part only when its variable is set.
-std::string ToProxyList(const std::string& httpProxy, const std::string& httpsProxy);
+// The proxies for the values of http_proxy and https_proxy (empty when not set):
+// http=A, https=B, each only when its variable is set. Each value is one URL,
+// kept whole: a ";" or "," in it (a password) never splits it.
+std::vector<ProxyEntry> ToProxyEntries(const std::string& httpProxy, const std::string& httpsProxy);
 
 // The bypass list for a no_proxy value. An entry names a host and every host
 // under it, with or without a leading "." ("example.com" -> "example.com;*.example.com");
@@ -20,7 +23,8 @@ std::string ToBypassList(const std::string& noProxy);
 
 // Reads the proxy from the process environment: http_proxy, https_proxy and
 // no_proxy (lower case first, then upper case). Gives a ManualProxy when a proxy
-// is set and an EmptyProxy otherwise.
+// is set, bypassing no_proxy's hosts whatever their case, and an EmptyProxy
+// otherwise.
 class ProxyFactoryImpl : public ProxyFactory {
 public:
     // Looks a variable up; nullopt when it is not set.

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <future>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -30,6 +31,7 @@ public:
     RequestStatus GetStatus() override { return status; }
     void Abort() override { status.state = State::Aborted; }
     bool Reset(const RequestParams& params, std::shared_ptr<Proxy> proxy) override {
+        if (throwOnReset) throw std::runtime_error("proxy cannot answer");
         if (refuseReset) return false;
         params_ = params;
         proxy_ = std::move(proxy);
@@ -42,6 +44,7 @@ public:
 
     const int id;
     bool refuseReset = false;
+    bool throwOnReset = false;
     int performs = 0;
     RequestStatus status;
 };
@@ -136,6 +139,22 @@ TEST(RoundRobinRequestPoolTest, RequestStillRunningIsSkippedAndForgotten) {
     EXPECT_EQ(pool.Acquire(params, nullptr), nullptr);
 }
 
+TEST(RoundRobinRequestPoolTest, RequestWhoseResetThrowsStaysIdleAndFirstInLine) {
+    RoundRobinRequestPool pool;
+    const RequestParams params("http://next/", nullptr);
+    auto failing = Fake(1), other = Fake(2);
+    pool.Add(failing, true);
+    pool.Add(other, true);
+    failing->throwOnReset = true;
+
+    EXPECT_THROW(pool.Acquire(params, nullptr), std::runtime_error);
+
+    failing->throwOnReset = false;
+    EXPECT_EQ(IdOf(pool.Acquire(params, nullptr)), 1);
+    EXPECT_EQ(IdOf(pool.Acquire(params, nullptr)), 2);
+    EXPECT_EQ(pool.Acquire(params, nullptr), nullptr);
+}
+
 class SessionTest : public ::testing::Test {
 protected:
     CountingProxyFactory proxies_;
@@ -222,26 +241,48 @@ TEST_F(SessionTest, WrapperDestructionSwallowsPoolFailures) {
     EXPECT_NO_THROW(wrapper.reset());
 }
 
+// Counts the requests it makes and checks each is handed out armed.
+class CountingCurlRequestFactory : public CurlRequestFactory {
+public:
+    using CurlRequestFactory::CurlRequestFactory;
+    std::shared_ptr<Request> Create(const RequestParams& params, std::shared_ptr<Proxy> proxy) override {
+        ++created;
+        return CurlRequestFactory::Create(params, std::move(proxy));
+    }
+    std::atomic<int> created{0};
+};
+
 TEST_F(SessionTest, RacingFirstRequestsShareOneWorkingSession) {
+    constexpr int kThreads = 4;
     auto session = sessions_.CreateSession();
     CountingProxyFactory proxies;
-    CurlRequestFactory factory(proxies);
+    CountingCurlRequestFactory factory(proxies);
     std::vector<std::thread> threads;
-    std::atomic<int> made{0};
-    for (int i = 0; i < 4; ++i) {
+    std::atomic<int> unusable{0};
+    for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([&] {
             for (int j = 0; j < 20; ++j) {
                 auto request = factory.CreateRequest(params_, session);
-                if (request) ++made;
+                if (!request || request->GetStatus().state != State::Ready) ++unusable;
             }
         });
     }
     for (auto& thread : threads)
         thread.join();
-    EXPECT_EQ(made, 80);
+    EXPECT_EQ(unusable, 0);
     EXPECT_GE(proxies.created, 1);
-    EXPECT_LE(proxies.created, 4);
+    EXPECT_LE(proxies.created, kThreads);
     EXPECT_NE(session->GetProxy(), nullptr);
+    // Never more requests than were lent at once, and every one of them is idle
+    // again: none stranded, none queued twice.
+    EXPECT_GE(factory.created, 1);
+    EXPECT_LE(factory.created, kThreads);
+    std::set<std::shared_ptr<Request>> idle;
+    int acquired = 0;
+    for (; auto request = session->GetPool()->Acquire(params_, nullptr); ++acquired)
+        idle.insert(request);
+    EXPECT_EQ(acquired, factory.created.load());
+    EXPECT_EQ(static_cast<int>(idle.size()), factory.created.load());
 }
 
 TEST(PooledCurlRequestTest, PooledRequestsReuseTheirConnectionStandaloneOnesDoNot) {

@@ -1,9 +1,12 @@
 #include "tests/support/TestHttpServer.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,6 +80,7 @@ std::string FaultToJson(const Fault& fault) {
     if (fault.statusCode != 0) field("status") << fault.statusCode;
     if (!fault.location.empty()) field("redirect") << Quote(fault.location);
     if (fault.ignoresRange) field("ignoreRange") << "true";
+    if (fault.servedRange) field("range") << "[" << fault.servedRange->first << "," << fault.servedRange->second << "]";
     if (fault.stallAfterBytes) {
         field("stallAfter") << *fault.stallAfterBytes;
         field("stallSeconds") << fault.stallSeconds;
@@ -92,6 +96,15 @@ std::string FaultToJson(const Fault& fault) {
             inner = ",";
         }
         json << "}";
+    }
+    if (!fault.removedHeaders.empty()) {
+        field("withoutHeaders") << "[";
+        const char* inner = "";
+        for (const std::string& name : fault.removedHeaders) {
+            json << inner << Quote(name);
+            inner = ",";
+        }
+        json << "]";
     }
     if (fault.count >= 0) field("times") << fault.count;
     json << "}";
@@ -113,6 +126,28 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
+
+ClosedPort::ClosedPort() {
+    socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket_ < 0) throw std::runtime_error("closed port: socket failed");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    // Bound but never listening: a connection attempt is answered with a reset.
+    if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(socket_);
+        throw std::runtime_error("closed port: bind failed");
+    }
+    port_ = ntohs(address.sin_port);
+}
+
+ClosedPort::~ClosedPort() { ::close(socket_); }
+
+std::string ClosedPort::Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
 
 std::optional<std::string> RecordedRequest::Header(const std::string& name) const {
     for (const auto& [key, value] : headers) {

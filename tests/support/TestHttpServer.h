@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,21 +17,24 @@ namespace vrexa::testsupport {
 //   Fault().Status(503).Times(1)        one 503, then normal answers
 //   Fault().Stall(100)                  100 body bytes, then silence
 //   Fault().Delay(2).Cut(10)            late headers, then a body cut short
+//   Fault().Range(5, 9).Without("Content-Range")   a 206 of other bytes, unlabelled
 // The parts combine in the order the fields are listed; an empty Fault serves
 // the resource normally.
 struct Fault {
-    double delaySeconds = 0;                       // wait before sending anything
-    bool resetBeforeResponse = false;              // reset the connection before any response byte
-    int statusCode = 0;                            // answer with this status code (0: normal)
-    std::string location;                          // answer 302 with this Location
-    bool ignoresRange = false;                     // answer 200 with the whole resource despite a range
-    std::optional<std::uint64_t> stallAfterBytes;  // send this many body bytes, then stall ...
-    double stallSeconds = 3600;                    // ... this long (ends early on stop or hang-up)
-    std::optional<std::uint64_t> cutAfterBytes;    // send this many body bytes, then close
-    std::optional<std::uint64_t> resetAfterBytes;  // send this many body bytes, then reset
-    std::uint64_t extraBodyBytes = 0;              // bytes beyond the announced Content-Length
-    std::map<std::string, std::string> extraHeaders;
-    int count = -1;  // requests it applies to; -1: all from now on
+    double delaySeconds = 0;           // wait before sending anything
+    bool resetBeforeResponse = false;  // reset the connection before any response byte
+    int statusCode = 0;                // answer with this status code (0: normal)
+    std::string location;              // answer 302 with this Location
+    bool ignoresRange = false;         // answer 200 with the whole resource despite a range
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> servedRange;  // answer 206 with these bytes instead
+    std::optional<std::uint64_t> stallAfterBytes;                        // send this many body bytes, then stall ...
+    double stallSeconds = 3600;                       // ... this long (ends early on stop or hang-up)
+    std::optional<std::uint64_t> cutAfterBytes;       // send this many body bytes, then close
+    std::optional<std::uint64_t> resetAfterBytes;     // send this many body bytes, then reset
+    std::uint64_t extraBodyBytes = 0;                 // bytes beyond the announced Content-Length
+    std::map<std::string, std::string> extraHeaders;  // replace the server's own headers of the same name
+    std::set<std::string> removedHeaders;             // left out; without Content-Length the close ends the body
+    int count = -1;                                   // requests it applies to; -1: all from now on
 
     Fault& Delay(double seconds) {
         delaySeconds = seconds;
@@ -50,6 +54,10 @@ struct Fault {
     }
     Fault& IgnoreRange() {
         ignoresRange = true;
+        return *this;
+    }
+    Fault& Range(std::uint64_t first, std::uint64_t last) {
+        servedRange = std::make_pair(first, last);
         return *this;
     }
     Fault& Stall(std::uint64_t afterBytes, double seconds = 3600) {
@@ -73,10 +81,33 @@ struct Fault {
         extraHeaders[std::move(name)] = std::move(value);
         return *this;
     }
+    Fault& Without(std::string name) {
+        removedHeaders.insert(std::move(name));
+        return *this;
+    }
     Fault& Times(int requests) {
         count = requests;
         return *this;
     }
+};
+
+// A loopback port that refuses connections for as long as this object lives: the
+// port stays bound (without listening), so no other server can take it up while
+// a test relies on it being closed.
+class ClosedPort {
+public:
+    ClosedPort();  // throws std::runtime_error when no port can be bound
+    ~ClosedPort();
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+
+    std::uint16_t Port() const { return port_; }
+    // "http://127.0.0.1:<port>" followed by path.
+    std::string Url(const std::string& path) const;
+
+private:
+    int socket_ = -1;
+    std::uint16_t port_ = 0;
 };
 
 // One request as it reached the server.

@@ -36,13 +36,18 @@ Fields, all optional, combined in this order:
   redirect         answer 302 with this Location (a path or an absolute URL)
   ignoreRange      true: answer 200 with the whole resource even when a range
                    was asked for
+  range            [first, last]: answer 206 with these bytes of the resource
+                   and their Content-Range, whatever range was asked for
   stallAfter       send this many body bytes, then stall for "stallSeconds"
                    (default 3600, cut short when the server stops or the client
                    goes away), then send the rest
   cutAfter         send this many body bytes of the announced length, then close
   resetAfter       send this many body bytes, then reset the connection
   extraBytes       send this many bytes more than the announced Content-Length
-  headers          object of extra response headers
+  headers          object of extra response headers; one named like a header
+                   the server sends anyway (Content-Range, ...) replaces it
+  withoutHeaders   list of header names the answer leaves out; without
+                   Content-Length the body ends when the connection closes
 
 A recorded request is {"method", "target" (as on the request line), "path"
 (without query), "headers": [{"name", "value"}], "bodyHex", "proxied",
@@ -212,7 +217,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def respond(self, path):
         fault = self.server.faults.take(path)
-        extra_headers = fault.get("headers", {})
         if fault.get("delay"):
             self.wait(float(fault["delay"]))
         if fault.get("reset"):
@@ -220,12 +224,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if fault.get("status"):
             status = int(fault["status"])
             text = ("status %d\n" % status).encode()
-            self.send_response(status)
-            self.send_header("Content-Type", "text/plain")
-            self.send_header("Content-Length", str(len(text)))
-            for name, value in extra_headers.items():
-                self.send_header(name, value)
-            self.end_headers()
+            self.send_headers(status, [("Content-Type", "text/plain"),
+                                       ("Content-Length", str(len(text)))], fault)
             if self.command != "HEAD":
                 self.wfile.write(text)
             return
@@ -244,7 +244,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         status = 200
         first, last = 0, size - 1
         range_header = self.headers.get("Range")
-        if range_header and not fault.get("ignoreRange"):
+        if "range" in fault:
+            first, last = (int(x) for x in fault["range"])
+            status = 206
+        elif range_header and not fault.get("ignoreRange"):
             parsed = parse_range(range_header, size)
             if parsed == "unsatisfiable":
                 self.send_response(416)
@@ -256,18 +259,45 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 first, last = parsed
                 status = 206
         body = data[first:last + 1]
-        self.send_response(status)
-        self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(len(body)))
-        self.send_header("Accept-Ranges", "bytes")
+        headers = [("Content-Type", "application/octet-stream"),
+                   ("Content-Length", str(len(body))),
+                   ("Accept-Ranges", "bytes")]
         if status == 206:
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, size))
-        for name, value in extra_headers.items():
-            self.send_header(name, value)
-        self.end_headers()
+            headers.append(("Content-Range", "bytes %d-%d/%d" % (first, last, size)))
+        delimited = self.send_headers(status, headers, fault)
         if self.command == "HEAD":
             return
         self.send_body(body, fault)
+        if not delimited:
+            # Without a length the end of the connection ends the body.
+            self.wfile.flush()
+            self.close_connection = True
+            try:
+                self.connection.shutdown(socket.SHUT_WR)
+            except OSError:
+                pass  # already shut by a cut
+
+    def send_headers(self, status, headers, fault):
+        """Sends the status line and headers as the fault changes them; true
+        when the answer still announces its length."""
+        extra = {name.lower(): (name, value) for name, value in fault.get("headers", {}).items()}
+        dropped = {name.lower() for name in fault.get("withoutHeaders", [])}
+        self.send_response(status)
+        delimited = False
+        for name, value in headers:
+            key = name.lower()
+            if key in dropped:
+                continue
+            if key in extra:
+                name, value = extra.pop(key)
+            delimited = delimited or key == "content-length"
+            self.send_header(name, value)
+        for key, (name, value) in extra.items():
+            if key not in dropped:
+                delimited = delimited or key == "content-length"
+                self.send_header(name, value)
+        self.end_headers()
+        return delimited
 
     def send_body(self, body, fault):
         if "cutAfter" in fault:

@@ -13,6 +13,7 @@ namespace vrexa {
 namespace {
 
 using testing::AlwaysWork;
+using testing::ConcurrencyProbe;
 using testing::Gate;
 using testing::RecordingCallback;
 using testing::Watched;
@@ -73,6 +74,30 @@ TEST(AsioWorkManagerTest, DropPendingShutdownDropsJobsNotStarted) {
     }
     EXPECT_TRUE(sawStop);
     EXPECT_EQ(done.load(), 1);  // the running job finished; the rest were dropped
+}
+
+// Workflows post nearly every job from a worker thread (a finished work
+// dispatches the next ones), so those must spread over the pool as much as
+// jobs posted from outside.
+TEST(AsioWorkManagerTest, JobsPostedFromWorkerThreadsRunConcurrentlyUpToTheThreadCount) {
+    constexpr int kThreads = 6;
+    for (const bool fromWorker : {false, true}) {
+        ConcurrencyProbe probe(kThreads, 3 * kThreads);
+        AsioWorkManager manager(kThreads, false);
+        const auto postAll = [&] {
+            for (int i = 0; i < 3 * kThreads; ++i) {
+                manager.Post([&] { probe.Hold(); });
+            }
+        };
+        if (fromWorker) {
+            manager.Post(postAll);
+        } else {
+            postAll();
+        }
+        manager.Drain();
+        EXPECT_EQ(probe.Highest(), kThreads) << (fromWorker ? "posted from a worker" : "posted from outside");
+        EXPECT_FALSE(probe.GaveUp());
+    }
 }
 
 TEST(AsioWorkManagerTest, JobsRunOnWorkerThreadsNeverOnTheCaller) {

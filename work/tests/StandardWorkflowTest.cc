@@ -1,4 +1,5 @@
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -22,7 +23,9 @@ namespace vrexa {
 namespace {
 
 using testing::AlwaysWork;
+using testing::ConcurrencyProbe;
 using testing::GateWork;
+using testing::HoldingWork;
 using testing::ManualWorkManager;
 using testing::RecordingCallback;
 using testing::ScriptedLimitedWork;
@@ -50,13 +53,25 @@ std::shared_ptr<SequentialWork> Sequence(Children... children) {
     return sequence;
 }
 
-// Raises mark to value if it is higher.
-template <class T>
-void RaiseTo(std::atomic<T>& mark, T value) {
-    T seen = mark.load();
-    while (value > seen && !mark.compare_exchange_weak(seen, value)) {
+// A lazy parallel work whose total children are made by make.
+class MadeLazyWork : public LazyParallelWork {
+public:
+    MadeLazyWork(unsigned capacity, int total, std::function<std::shared_ptr<Work>()> make)
+        : LazyParallelWork(capacity), total(total), make(std::move(make)) {}
+
+    std::shared_ptr<Work> CreateNextChild() override {
+        if (made == total) {
+            return nullptr;
+        }
+        ++made;
+        return make();
     }
-}
+
+private:
+    const int total;
+    const std::function<std::shared_ptr<Work>()> make;
+    int made = 0;
+};
 
 struct RunOutcome {
     WorkStatus status;  // the root's first outcome
@@ -111,6 +126,37 @@ TEST(StandardWorkflowTest, StartWithARootThatQueuesNothingRunsWithNothingDispatc
     EXPECT_FALSE(workflow->Start());
 }
 
+// A root that fails once it has queued its children, the first time only.
+class FailingOnceToQueue : public ParallelWork {
+public:
+    void QueueAvailableWork(std::shared_ptr<Workflow> workflow) override {
+        ParallelWork::QueueAvailableWork(std::move(workflow));
+        if (!failed.exchange(true)) {
+            throw std::runtime_error("no room for the tree");
+        }
+    }
+    std::atomic<bool> failed{false};
+};
+
+TEST(StandardWorkflowTest, StartWhoseRootFailsToQueueLeavesItNotStartedWithNothingQueued) {
+    ManualWorkManager manager;
+    auto root = std::make_shared<FailingOnceToQueue>();
+    root->AddChild(AlwaysWork(WorkResult::Success));
+    root->AddChild(AlwaysWork(WorkResult::Success));
+    auto workflow = MakeWorkflow(root, manager, 4);
+    EXPECT_THROW(workflow->Start(), std::runtime_error);
+    EXPECT_EQ(workflow->GetState(), WorkflowState::NotStarted);
+    EXPECT_FALSE(workflow->Pause());
+    EXPECT_TRUE(manager.AllPosted().empty());
+
+    // What the failed attempt queued is gone: each child runs once.
+    EXPECT_TRUE(workflow->Start());
+    EXPECT_EQ(manager.AllPosted().size(), 2u);
+    manager.RunAll();
+    EXPECT_EQ(workflow->GetState(), WorkflowState::Finished);
+    EXPECT_EQ(manager.AllPosted().size(), 2u);
+}
+
 TEST(StandardWorkflowTest, DispatchesSmallestPriorityPathFirstWithinTheRunningLimit) {
     ManualWorkManager manager;
     auto workflow = MakeWorkflow(std::make_shared<ParallelWork>(), manager, 2);
@@ -131,23 +177,53 @@ TEST(StandardWorkflowTest, DispatchesSmallestPriorityPathFirstWithinTheRunningLi
     EXPECT_EQ(PostedPaths(manager), (std::vector<PriorityPath>{{0}, {0, 0}, {0, 1}, {0, 2}, {1}}));
 }
 
-TEST(StandardWorkflowTest, NeverRunsMoreThanMaxRunningWorksOnManyThreads) {
-    std::atomic<int> current{0};
-    std::atomic<int> highest{0};
+TEST(StandardWorkflowTest, RunsMaxRunningWorksAtOnceAndNoMoreOnManyThreads) {
+    ConcurrencyProbe probe(2, 60);
     auto root = std::make_shared<ParallelWork>();
     for (int i = 0; i < 60; ++i) {
-        root->AddChild(std::make_shared<ScriptedWork>([&](int) {
-            RaiseTo(highest, current.fetch_add(1) + 1);
-            std::this_thread::yield();
-            current.fetch_sub(1);
-            return StatusOf(WorkResult::Success);
-        }));
+        root->AddChild(HoldingWork(probe));
     }
     const RunOutcome run = RunToOutcome(root, 6, 2);
     EXPECT_EQ(run.status.result, WorkResult::Success);
     EXPECT_EQ(run.state, WorkflowState::Finished);
-    EXPECT_LE(highest.load(), 2);
-    EXPECT_GE(highest.load(), 1);
+    EXPECT_EQ(probe.Highest(), 2);
+    EXPECT_FALSE(probe.GaveUp());
+}
+
+// After the first phase of a tree every dispatch comes from a worker thread
+// (a finished work queues its successors); those works must still spread
+// over the pool, as the files after a package's run file do.
+TEST(StandardWorkflowTest, WorksDispatchedByFinishedWorksRunConcurrently) {
+    constexpr int kThreads = 6;
+    struct Shape {
+        const char* name;
+        std::function<std::shared_ptr<Work>(ConcurrencyProbe&)> build;  // the probe sees the last phase
+    };
+    const std::vector<Shape> shapes = {
+        {"a parallel after a sequence step",
+         [](ConcurrencyProbe& probe) {
+             auto parallel = std::make_shared<ParallelWork>();
+             for (int i = 0; i < kThreads; ++i) {
+                 parallel->AddChild(HoldingWork(probe));
+             }
+             return Sequence(AlwaysWork(WorkResult::Success), parallel);
+         }},
+        {"two lazy files after a run file",
+         [](ConcurrencyProbe& probe) {
+             const auto plain = [] { return AlwaysWork(WorkResult::Success); };
+             const auto holding = [&probe] { return HoldingWork(probe); };
+             return Sequence(std::make_shared<MadeLazyWork>(3, 3, plain),
+                             Parallel(std::make_shared<MadeLazyWork>(3, 3, holding),
+                                      std::make_shared<MadeLazyWork>(3, 3, holding)));
+         }},
+    };
+    for (const Shape& shape : shapes) {
+        ConcurrencyProbe probe(kThreads, kThreads);
+        const RunOutcome run = RunToOutcome(shape.build(probe), kThreads, kThreads);
+        EXPECT_EQ(run.status.result, WorkResult::Success) << shape.name;
+        EXPECT_EQ(probe.Highest(), kThreads) << shape.name;
+        EXPECT_FALSE(probe.GaveUp()) << shape.name;
+    }
 }
 
 TEST(StandardWorkflowTest, PauseCancelsRunningWorksWhichComeBackCancelledAndWaitForResume) {
@@ -418,35 +494,14 @@ TEST(StandardWorkflowTest, ExceptionFromACallbackCancelsTheWorkflowWithFatalErro
     EXPECT_EQ(second->runs, 0);
 }
 
-// A lazy parallel work whose children record how many of its children are in
-// flight while they run.
-class WatchedLazyWork : public LazyParallelWork {
-public:
-    WatchedLazyWork(unsigned capacity, int total) : LazyParallelWork(capacity), total(total) {}
-
-    std::shared_ptr<Work> CreateNextChild() override {
-        if (made == total) {
-            return nullptr;
-        }
-        ++made;
-        return std::make_shared<ScriptedWork>([this](int) {
-            RaiseTo(highest, GetInFlightCount());
-            return StatusOf(WorkResult::Success);
-        });
-    }
-
-    std::atomic<std::size_t> highest{0};
-
-private:
-    int made = 0;
-    const int total;
-};
-
-TEST(StandardWorkflowTest, LazyParallelWorkNeverExceedsItsCapacityOnManyThreads) {
-    auto lazy = std::make_shared<WatchedLazyWork>(3, 200);
+// What runs, not what the work counts as in flight: its children hold their
+// places in a probe while they run.
+TEST(StandardWorkflowTest, LazyParallelWorkRunsExactlyItsCapacityAtOnceOnManyThreads) {
+    ConcurrencyProbe probe(3, 200);
+    auto lazy = std::make_shared<MadeLazyWork>(3, 200, [&probe] { return HoldingWork(probe); });
     EXPECT_EQ(RunToOutcome(lazy, 4, 16).status.result, WorkResult::Success);
-    EXPECT_LE(lazy->highest.load(), 3u);
-    EXPECT_GE(lazy->highest.load(), 1u);
+    EXPECT_EQ(probe.Highest(), 3);
+    EXPECT_FALSE(probe.GaveUp());
 }
 
 TEST(StandardWorkflowTest, TreeOfEveryKindRunsToSuccessOnRealThreads) {
@@ -455,7 +510,7 @@ TEST(StandardWorkflowTest, TreeOfEveryKindRunsToSuccessOnRealThreads) {
     //   Parallel[ lazy(2 of 20), Conditional(fails ? x : assigner) ],
     //   Deferred(filled by assigner)
     // ]
-    auto lazy = std::make_shared<WatchedLazyWork>(2, 20);
+    auto lazy = std::make_shared<MadeLazyWork>(2, 20, [] { return AlwaysWork(WorkResult::Success); });
     auto deferred = std::make_shared<DeferredWork>();
     auto deferredChild = AlwaysWork(WorkResult::Success);
     std::atomic<bool> assigned{false};

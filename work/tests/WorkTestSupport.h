@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -73,6 +74,52 @@ private:
     Watched<bool> open{false};
 };
 
+// Measures how many holders run at once. Each holder, the n-th to start,
+// stays until the holders up to the (n + window - 1)-th have started too (or
+// every one of total has), so a pool that runs window of them at a time
+// reaches exactly window. One that runs fewer cannot: its first holder gives
+// up after a limit, every later one passes at once, and the peak shows what
+// really ran together.
+class ConcurrencyProbe {
+public:
+    ConcurrencyProbe(int window, int total) : window(window), total(total) {}
+
+    void Hold() {
+        std::unique_lock lock(mutex);
+        const int order = ++started;
+        highest = std::max(highest, ++current);
+        changed.notify_all();
+        const int awaited = std::min(total, order + window - 1);
+        if (!changed.wait_for(lock, kHoldLimit, [&] { return started >= awaited || gaveUp; })) {
+            gaveUp = true;
+            changed.notify_all();
+        }
+        --current;
+    }
+    int Highest() const {
+        std::lock_guard lock(mutex);
+        return highest;
+    }
+    bool GaveUp() const {
+        std::lock_guard lock(mutex);
+        return gaveUp;
+    }
+
+private:
+    // Ample for threads that are really running to start their jobs, short
+    // enough that a pool which serializes them fails its test quickly.
+    static constexpr std::chrono::seconds kHoldLimit{10};
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    const int window;
+    const int total;
+    int started = 0;
+    int current = 0;
+    int highest = 0;
+    bool gaveUp = false;
+};
+
 // A work whose task answers from a script indexed by the attempt number
 // (counted over the work's whole life).
 template <class Base>
@@ -102,6 +149,14 @@ inline WorkStatus StatusOf(WorkResult result) { return WorkStatus(result, nullpt
 
 inline std::shared_ptr<ScriptedWork> AlwaysWork(WorkResult result) {
     return std::make_shared<ScriptedWork>([result](int) { return StatusOf(result); });
+}
+
+// A work that succeeds after holding its place in probe.
+inline std::shared_ptr<ScriptedWork> HoldingWork(ConcurrencyProbe& probe) {
+    return std::make_shared<ScriptedWork>([&probe](int) {
+        probe.Hold();
+        return StatusOf(WorkResult::Success);
+    });
 }
 
 // A work that blocks in its task until released or cancelled: it reports

@@ -1,133 +1,132 @@
 #include "workflow/tests/TestTransfer.h"
 
-#include <algorithm>
-#include <condition_variable>
-
-#include "manifest/ChunkChecksum.h"
-#include "work/AsioWorkManager.h"
-#include "work/StandardWorkflow.h"
-#include "work/Work.h"
+#include "manifest/PackageManifest.h"
+#include "workflow/GeolocationStatusData.h"
+#include "workflow/NodeListStatusData.h"
+#include "workflow/PackageStatusData.h"
 
 namespace vrexa::testing {
 
-void CountingProgress::AddCompleted(std::uint64_t bytes) {
-    const std::int64_t now = completed += static_cast<std::int64_t>(bytes);
-    std::int64_t seen = highestCompleted.load();
-    while (now > seen && !highestCompleted.compare_exchange_weak(seen, now)) {
-    }
-}
-
-void CountingProgress::SubtractCompleted(std::uint64_t bytes) { completed -= static_cast<std::int64_t>(bytes); }
-
-FixedPackage::FixedPackage(std::string partner, std::string id, std::string version, std::string run, Files files)
-    : partner_(std::move(partner)),
-      id_(std::move(id)),
-      version_(std::move(version)),
-      run_(std::move(run)),
-      files_(std::move(files)) {
-    for (const auto& file : files_) {
-        (file->GetPath() == run_ ? runFiles_ : otherFiles_).push_back(file);
-    }
-}
-
-std::shared_ptr<FileManifest> FixedPackage::GetRunFile() const {
-    return runFiles_.empty() ? nullptr : runFiles_.back();
-}
-
-std::shared_ptr<StandardFileManifest> ManifestOf(const std::string& path, const std::string& content,
-                                                 std::uint32_t chunkSize) {
-    std::vector<std::uint32_t> checksums;
-    for (std::size_t at = 0; at < content.size(); at += chunkSize) {
-        const std::size_t length = std::min<std::size_t>(chunkSize, content.size() - at);
-        checksums.push_back(ChunkChecksum(content.data() + at, length));
-    }
-    return std::make_shared<StandardFileManifest>(path, chunkSize, content.size(), std::move(checksums));
-}
-
 TestTransfer::TestTransfer() {
-    params_.transferId = "0123456789abcdef0123456789abcdef";
-    params_.partnerId = "p1";
-    params_.packageId = "k1";
-    params_.versionId = "v1";
-    behavior_.filesystem = &filesystem_;
-    behavior_.requestFactory = &requests_;
-    behavior_.sessionFactory = &sessions_;
-    session_ = sessions_.CreateSession();
-    // Tests fail fast: short timeouts and floors reached in a second.
-    behavior_.minConnectTimeout = 2;
-    behavior_.exploreConnectTimeout = 2;
-    behavior_.minRequestTimeout = 10;
-    behavior_.exploreMinRequestTimeout = 10;
-    behavior_.minLowSpeedTime = 1;
-    behavior_.exploreLowSpeedTime = 1;
-    behavior_.maxLowSpeedTime = 2;
-}
-
-TestTransfer::~TestTransfer() = default;
-
-void TestTransfer::Finish() {
-    optimizer_ = std::make_unique<ProportionalGamblingTransferOptimizer>(behavior_, 7);
-    behavior_.optimizer = optimizer_.get();
+    params.transferId = "0123456789abcdef0123456789abcdef";
+    workComplete_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) { Record(outcome_, status); });
+    initialize_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) { Record(initialized_, status); });
+    packageAcquire_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) {
+        std::lock_guard lock(mutex_);
+        packageStatuses_.push_back(status);
+        if (auto data = std::dynamic_pointer_cast<PackageStatusData>(status.data)) {
+            package_ = data->GetPackage();
+            if (params.versionId == "?" && package_) {
+                params.versionId = package_->GetVersionId();
+            }
+        }
+    });
+    nodeListAcquire_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) {
+        if (auto data = std::dynamic_pointer_cast<NodeListStatusData>(status.data)) {
+            SetNodeList(data->GetNodeList());
+        }
+    });
+    geolocation_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) {
+        std::lock_guard lock(mutex_);
+        geolocationStatuses_.push_back(status);
+        if (auto data = std::dynamic_pointer_cast<GeolocationStatusData>(status.data)) {
+            geolocationManifest_ = data->GetGeolocation();
+        }
+    });
 }
 
 TransferParams TestTransfer::GetParams() {
-    const std::lock_guard lock(mutex_);
-    return params_;
+    std::lock_guard lock(mutex_);
+    return params;
+}
+
+std::shared_ptr<PackageManifest> TestTransfer::GetPackage() {
+    std::lock_guard lock(mutex_);
+    return package_;
+}
+
+std::shared_ptr<NodeListManifest> TestTransfer::GetNodeList() {
+    std::lock_guard lock(mutex_);
+    return nodeList_;
+}
+
+std::shared_ptr<GeolocationManifest> TestTransfer::GetGeolocation() {
+    std::lock_guard lock(mutex_);
+    return geolocationManifest_;
+}
+
+void TestTransfer::SetPackage(std::shared_ptr<PackageManifest> package) {
+    std::lock_guard lock(mutex_);
+    package_ = std::move(package);
+}
+
+void TestTransfer::SetNodeList(std::shared_ptr<NodeListManifest> nodeList) {
+    std::lock_guard lock(mutex_);
+    nodeList_ = std::move(nodeList);
+}
+
+void TestTransfer::SetGeolocation(std::shared_ptr<GeolocationManifest> geolocation) {
+    std::lock_guard lock(mutex_);
+    geolocationManifest_ = std::move(geolocation);
 }
 
 void TestTransfer::AddOutputFile(const std::string& relativePath) {
-    const std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex_);
     outputFiles_.push_back(relativePath);
 }
 
+void TestTransfer::Record(std::optional<WorkStatus>& slot, const WorkStatus& status) {
+    {
+        std::lock_guard lock(mutex_);
+        slot = status;
+    }
+    changed_.notify_all();
+}
+
+void TestTransfer::RetryableCallback::OnWorkflowRetryableError(std::shared_ptr<Workflow>, std::shared_ptr<Work>,
+                                                               const WorkStatus& status) {
+    owner_.Record(owner_.suspension_, status);
+}
+
+std::optional<WorkStatus> TestTransfer::WaitForOutcome(std::chrono::seconds timeout) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, timeout, [this] { return outcome_.has_value(); });
+    return outcome_;
+}
+
+bool TestTransfer::WaitForEnd(std::chrono::seconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return outcome_.has_value() || suspension_.has_value(); });
+}
+
+std::optional<WorkStatus> TestTransfer::Outcome() {
+    std::lock_guard lock(mutex_);
+    return outcome_;
+}
+
+std::optional<WorkStatus> TestTransfer::Initialized() {
+    std::lock_guard lock(mutex_);
+    return initialized_;
+}
+
+std::optional<WorkStatus> TestTransfer::Suspension() {
+    std::lock_guard lock(mutex_);
+    return suspension_;
+}
+
 std::vector<std::string> TestTransfer::OutputFiles() {
-    const std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex_);
     return outputFiles_;
 }
 
-namespace {
+std::vector<WorkStatus> TestTransfer::PackageStatuses() {
+    std::lock_guard lock(mutex_);
+    return packageStatuses_;
+}
 
-class Outcome : public WorkCompleteCallback, public WorkflowRetryableErrorCallback {
-public:
-    void OnWorkComplete(std::shared_ptr<Work>, const WorkStatus& status) override {
-        if (!status.IsFinal()) {
-            return;
-        }
-        const std::lock_guard lock(mutex);
-        outcome.finished = true;
-        outcome.status = status;
-        changed.notify_all();
-    }
-    void OnWorkflowRetryableError(std::shared_ptr<Workflow>, std::shared_ptr<Work>, const WorkStatus& status) override {
-        const std::lock_guard lock(mutex);
-        outcome.suspended = true;
-        outcome.status = status;
-        changed.notify_all();
-    }
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    RunOutcome outcome;
-};
-
-}  // namespace
-
-RunOutcome RunTree(std::shared_ptr<Work> root, unsigned threads, int maxRunning, std::chrono::seconds deadline) {
-    Outcome outcome;
-    root->AddCompleteCallback(&outcome);
-    AsioWorkManager manager(threads, false);
-    auto workflow = std::make_shared<StandardWorkflow>(root, &manager, maxRunning);
-    workflow->AddRetryableErrorCallback(&outcome);
-    root->SetWorkflow(workflow);
-    workflow->Start();
-    RunOutcome result;
-    {
-        std::unique_lock lock(outcome.mutex);
-        outcome.changed.wait_for(lock, deadline, [&] { return outcome.outcome.finished || outcome.outcome.suspended; });
-        result = outcome.outcome;
-    }
-    workflow->Cancel(WorkStatus(WorkResult::Cancelled, nullptr));
-    return result;
+std::vector<WorkStatus> TestTransfer::GeolocationStatuses() {
+    std::lock_guard lock(mutex_);
+    return geolocationStatuses_;
 }
 
 }  // namespace vrexa::testing

@@ -2,155 +2,111 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
-#include <map>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "file/posix/FilesystemImpl.h"
-#include "http/CurlRequestFactory.h"
-#include "http/ManualProxy.h"
-#include "http/ProxyFactory.h"
-#include "http/RoundRobinSessionFactory.h"
-#include "manifest/NodeListManifest.h"
-#include "manifest/PackageManifest.h"
-#include "manifest/StandardFileManifest.h"
-#include "optimizer/ProportionalGamblingTransferOptimizer.h"
 #include "transfer/TransferProgressUpdater.h"
 #include "transfer/TransferWorkInterface.h"
-#include "work/WorkCompleteCallback.h"
+#include "work/WorkCallbacks.h"
 #include "work/WorkStatus.h"
 #include "work/WorkflowRetryableErrorCallback.h"
 
 namespace vrexa::testing {
 
-// Progress counters as the transfer keeps them, plus the highest completed
-// count ever seen, so a test can tell a chunk was never counted twice.
+// Counts what the works report, as the transfer's status object would.
 class CountingProgress : public TransferProgressUpdater {
 public:
-    void AddCompleted(std::uint64_t bytes) override;
-    void SubtractCompleted(std::uint64_t bytes) override;
+    void AddCompleted(std::uint64_t bytes) override { completed += bytes; }
+    void SubtractCompleted(std::uint64_t bytes) override { completed -= bytes; }
     void AddVerified(std::uint64_t bytes) override { verified += bytes; }
     void AddDownloaded(std::uint64_t bytes) override { downloaded += bytes; }
 
-    std::atomic<std::int64_t> completed{0};
-    std::atomic<std::int64_t> highestCompleted{0};
+    std::atomic<std::uint64_t> completed{0};
     std::atomic<std::uint64_t> verified{0};
     std::atomic<std::uint64_t> downloaded{0};
 };
 
-// A package made in code.
-class FixedPackage : public PackageManifest {
-public:
-    FixedPackage(std::string partner, std::string id, std::string version, std::string run, Files files);
-    void Read(const boost::property_tree::ptree&) override {}
-    const std::string& GetId() const override { return id_; }
-    const std::string& GetName() const override { return id_; }
-    const std::string& GetPartnerId() const override { return partner_; }
-    const std::string& GetVersionId() const override { return version_; }
-    bool IsActive() const override { return true; }
-    const Files& GetFiles() const override { return files_; }
-    const Files& GetRunFiles() const override { return runFiles_; }
-    const Files& GetOtherFiles() const override { return otherFiles_; }
-    const std::string& GetRun() const override { return run_; }
-    std::shared_ptr<FileManifest> GetRunFile() const override;
-    bool IsCountryAllowed(const std::string&) const override { return true; }
-
-private:
-    std::string partner_, id_, version_, run_;
-    Files files_, runFiles_, otherFiles_;
-};
-
-class FixedNodes : public NodeListManifest {
-public:
-    explicit FixedNodes(Nodes nodes) : nodes_(std::move(nodes)) {}
-    void Read(const boost::property_tree::ptree&) override {}
-    const Nodes& GetNodes() const override { return nodes_; }
-
-private:
-    Nodes nodes_;
-};
-
-// The file manifest of content, cut into chunks of chunkSize.
-std::shared_ptr<StandardFileManifest> ManifestOf(const std::string& path, const std::string& content,
-                                                 std::uint32_t chunkSize);
-
-class DirectProxies : public http::ProxyFactory {
-public:
-    std::shared_ptr<http::Proxy> Create() override { return std::make_shared<http::EmptyProxy>(); }
-};
-
-// The transfer a work tree runs for, with real components: the file system,
-// libcurl requests through a pooled session, the optimizer. Settings may be
-// changed before the first work is built; the optimizer is made from them
-// then.
+// A transfer as its works see it: it keeps what the fetching works acquire
+// (as the real transfer's handlers do), records every callback, and lets a
+// test wait for the root's outcome or a suspension.
 class TestTransfer : public TransferWorkInterface {
 public:
     TestTransfer();
-    ~TestTransfer() override;
-
-    // Makes the optimizer from the current settings; call once, before
-    // building works.
-    void Finish();
 
     TransferParams GetParams() override;
-    TransferParams& Params() override { return params_; }
-    const TransferParams& Params() const override { return params_; }
-    TransferBehavior& GetBehavior() override { return behavior_; }
-    std::shared_ptr<PackageManifest> GetPackage() override { return package_; }
-    std::shared_ptr<NodeListManifest> GetNodeList() override { return nodes_; }
-    std::shared_ptr<GeolocationManifest> GetGeolocation() override { return nullptr; }
-    std::shared_ptr<TransferProgressUpdater> GetProgress() override { return progress_; }
-    std::shared_ptr<http::Session> GetSession() override { return session_; }
-    WorkCompleteCallback& GetWorkCompleteCallback() override { return ignored_; }
-    WorkCompleteCallback& GetPackageAcquireCallback() override { return ignored_; }
-    WorkCompleteCallback& GetNodeListAcquireCallback() override { return ignored_; }
-    WorkCompleteCallback& GetGeolocationCallback() override { return ignored_; }
-    WorkCompleteCallback& GetInitializeCallback() override { return ignored_; }
-    WorkflowRetryableErrorCallback& GetRetryableErrorCallback() override { return ignoredRetry_; }
+    TransferParams& Params() override { return params; }
+    const TransferParams& Params() const override { return params; }
+    TransferBehavior& GetBehavior() override { return behavior; }
+    std::shared_ptr<PackageManifest> GetPackage() override;
+    std::shared_ptr<NodeListManifest> GetNodeList() override;
+    std::shared_ptr<GeolocationManifest> GetGeolocation() override;
+    std::shared_ptr<TransferProgressUpdater> GetProgress() override { return progress; }
+    std::shared_ptr<http::Session> GetSession() override { return session; }
+    WorkCompleteCallback& GetWorkCompleteCallback() override { return workComplete_; }
+    WorkCompleteCallback& GetPackageAcquireCallback() override { return packageAcquire_; }
+    WorkCompleteCallback& GetNodeListAcquireCallback() override { return nodeListAcquire_; }
+    WorkCompleteCallback& GetGeolocationCallback() override { return geolocation_; }
+    WorkCompleteCallback& GetInitializeCallback() override { return initialize_; }
+    WorkflowRetryableErrorCallback& GetRetryableErrorCallback() override { return retryable_; }
     void AddOutputFile(const std::string& relativePath) override;
 
-    std::vector<std::string> OutputFiles();
+    void SetPackage(std::shared_ptr<PackageManifest> package);
+    void SetNodeList(std::shared_ptr<NodeListManifest> nodeList);
+    void SetGeolocation(std::shared_ptr<GeolocationManifest> geolocation);
 
-    std::shared_ptr<PackageManifest> package_;
-    std::shared_ptr<NodeListManifest> nodes_;
-    std::shared_ptr<CountingProgress> progress_ = std::make_shared<CountingProgress>();
+    // The root's outcome once it came, waiting at most timeout; nothing when
+    // it did not come in time.
+    std::optional<WorkStatus> WaitForOutcome(std::chrono::seconds timeout = std::chrono::seconds(60));
+    // Waits for the root's outcome or a suspension of the workflow.
+    bool WaitForEnd(std::chrono::seconds timeout = std::chrono::seconds(60));
+
+    std::optional<WorkStatus> Outcome();
+    std::optional<WorkStatus> Initialized();
+    std::optional<WorkStatus> Suspension();
+    std::vector<std::string> OutputFiles();
+    // Every status the package, node list and geolocation callbacks saw.
+    std::vector<WorkStatus> PackageStatuses();
+    std::vector<WorkStatus> GeolocationStatuses();
+
+    TransferParams params;
+    TransferBehavior behavior;
+    std::shared_ptr<CountingProgress> progress = std::make_shared<CountingProgress>();
+    std::shared_ptr<http::Session> session;
 
 private:
-    class Ignored : public WorkCompleteCallback, public WorkflowRetryableErrorCallback {
+    class RetryableCallback : public WorkflowRetryableErrorCallback {
     public:
-        void OnWorkComplete(std::shared_ptr<Work>, const WorkStatus&) override {}
-        void OnWorkflowRetryableError(std::shared_ptr<Workflow>, std::shared_ptr<Work>, const WorkStatus&) override {}
+        explicit RetryableCallback(TestTransfer& owner) : owner_(owner) {}
+        void OnWorkflowRetryableError(std::shared_ptr<Workflow> workflow, std::shared_ptr<Work> work,
+                                      const WorkStatus& status) override;
+
+    private:
+        TestTransfer& owner_;
     };
 
+    void Record(std::optional<WorkStatus>& slot, const WorkStatus& status);
+
     std::mutex mutex_;
-    TransferParams params_;
-    TransferBehavior behavior_;
-    file::posix::FilesystemImpl filesystem_;
-    DirectProxies proxies_;
-    http::CurlRequestFactory requests_{proxies_};
-    http::RoundRobinSessionFactory sessions_;
-    std::shared_ptr<http::Session> session_;
-    std::unique_ptr<ProportionalGamblingTransferOptimizer> optimizer_;
-    Ignored ignored_;
-    Ignored ignoredRetry_;
+    std::condition_variable changed_;
+    std::shared_ptr<PackageManifest> package_;
+    std::shared_ptr<NodeListManifest> nodeList_;
+    std::shared_ptr<GeolocationManifest> geolocationManifest_;
+    std::optional<WorkStatus> outcome_;
+    std::optional<WorkStatus> initialized_;
+    std::optional<WorkStatus> suspension_;
     std::vector<std::string> outputFiles_;
+    std::vector<WorkStatus> packageStatuses_;
+    std::vector<WorkStatus> geolocationStatuses_;
+    WorkCompleteCallbackRoute workComplete_;
+    WorkCompleteCallbackRoute packageAcquire_;
+    WorkCompleteCallbackRoute nodeListAcquire_;
+    WorkCompleteCallbackRoute geolocation_;
+    WorkCompleteCallbackRoute initialize_;
+    RetryableCallback retryable_{*this};
 };
-
-// How a run of a work tree ended.
-struct RunOutcome {
-    bool finished = false;   // the root reported a final status
-    bool suspended = false;  // a retryable error suspended the workflow
-    WorkStatus status;       // the root's final status, or the suspending one
-};
-
-// Runs root on a StandardWorkflow with an AsioWorkManager of threads threads
-// (at most maxRunning works at once) until it finishes or suspends, or the
-// deadline passes (then finished and suspended are both false).
-RunOutcome RunTree(std::shared_ptr<Work> root, unsigned threads, int maxRunning,
-                   std::chrono::seconds deadline = std::chrono::seconds(120));
 
 }  // namespace vrexa::testing

@@ -24,13 +24,13 @@
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
 #include "workflow/WorkSupport.h"
-#include "workflow/tests/TestTransfer.h"
+#include "workflow/tests/DownloadHarness.h"
 
 namespace vrexa {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TestTransfer;
+using downloadtest::DownloadTransfer;
 
 std::string Read(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -62,16 +62,16 @@ protected:
         std::string pattern = (fs::temp_directory_path() / "vrexa-steps-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         root_ = pattern;
-        transfer_ = std::make_shared<TestTransfer>();
+        transfer_ = std::make_shared<DownloadTransfer>();
         transfer_->Params().destPath = root_.string();
-        transfer_->nodes_ = std::make_shared<testing::FixedNodes>(
+        transfer_->nodes_ = std::make_shared<downloadtest::FixedNodes>(
             NodeListManifest::Nodes{std::make_shared<StandardNodeManifest>("a", "127.0.0.1:1", "/")});
         transfer_->Finish();
     }
     void TearDown() override { fs::remove_all(root_); }
 
     fs::path root_;
-    std::shared_ptr<TestTransfer> transfer_;
+    std::shared_ptr<DownloadTransfer> transfer_;
 };
 
 // What the open step makes of a file found on disk, with and without

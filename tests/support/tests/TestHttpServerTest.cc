@@ -110,6 +110,90 @@ TEST_F(TestHttpServerTest, ServesFilesAndSingleRanges) {
     }
 }
 
+TEST_F(TestHttpServerTest, FaultsChangeTheHeadersOfAnAnswer) {
+    TestHttpServer server(root_.string());
+    struct Case {
+        const char* name;
+        Fault fault;
+        std::string range;
+        std::string status;
+        std::string body;
+        std::vector<std::string> present;  // header lines the answer holds
+        std::vector<std::string> absent;   // header names it must not hold
+    };
+    const Case cases[] = {
+        {"other bytes than asked",
+         Fault().Range(2, 4),
+         "bytes=5-9",
+         "HTTP/1.1 206 Partial Content",
+         "234",
+         {"Content-Range: bytes 2-4/10", "Content-Length: 3"},
+         {}},
+        {"unasked range",
+         Fault().Range(0, 0),
+         "",
+         "HTTP/1.1 206 Partial Content",
+         "0",
+         {"Content-Range: bytes 0-0/10"},
+         {}},
+        {"unlabelled",
+         Fault().Range(2, 4).Without("content-range"),
+         "bytes=2-4",
+         "HTTP/1.1 206 Partial Content",
+         "234",
+         {"Content-Length: 3"},
+         {"Content-Range:"}},
+        {"replaced",
+         Fault().Header("Content-Range", "bytes 0-2/10"),
+         "bytes=2-4",
+         "HTTP/1.1 206 Partial Content",
+         "234",
+         {"Content-Range: bytes 0-2/10"},
+         {"Content-Range: bytes 2-4/10"}},
+        {"ended by closing",
+         Fault().Without("Content-Length"),
+         "",
+         "HTTP/1.1 200 OK",
+         "0123456789",
+         {},
+         {"Content-Length:"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.ClearFaults();
+        server.SetFault("/packages/a.bin", c.fault);
+        const std::string answer =
+            Get(server.Port(), "/packages/a.bin", c.range.empty() ? "" : "Range: " + c.range + "\r\n");
+        EXPECT_EQ(StatusLine(answer), c.status);
+        const std::string head = answer.substr(0, answer.find("\r\n\r\n") + 2);
+        for (const std::string& line : c.present) {
+            EXPECT_NE(head.find("\r\n" + line + "\r\n"), std::string::npos) << head;
+        }
+        for (const std::string& name : c.absent) {
+            EXPECT_EQ(head.find("\r\n" + name), std::string::npos) << head;
+        }
+        EXPECT_EQ(Body(answer), c.body);
+    }
+}
+
+TEST(ClosedPortTest, RefusesConnectionsAndKeepsThePortWhileItLives) {
+    ClosedPort closed;
+    const std::uint16_t port = closed.Port();
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(closed.Url("/x"), "http://127.0.0.1:" + std::to_string(port) + "/x");
+    EXPECT_EQ(Get(port, "/x"), "connect failed");
+
+    // Nobody else can take the port up meanwhile.
+    const int other = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_NE(::bind(other, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(errno, EADDRINUSE);
+    ::close(other);
+}
+
 TEST_F(TestHttpServerTest, NeverServesOutsideItsRoot) {
     TestHttpServer server(root_.string());
     const std::string secret = "/../" + root_.filename().string() + "-secret";

@@ -1,0 +1,79 @@
+#include "file/tests/Injection.h"
+
+#include <dlfcn.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+
+// Deliberately without <fcntl.h>: its declarations may rename fallocate.
+
+namespace vrexa::file::testing {
+
+FallocateInjection fallocateInjection;
+
+namespace {
+
+using Fallocate = int (*)(int, int, off_t, off_t);
+
+int Intercept(const char* name, int descriptor, int mode, off_t offset, off_t length) {
+    fallocateInjection.calls.fetch_add(1);
+    int left = fallocateInjection.failures.load();
+    while (left > 0 && !fallocateInjection.failures.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left > 0) {
+        errno = fallocateInjection.error.load();
+        return -1;
+    }
+    static const auto real = reinterpret_cast<Fallocate>(::dlsym(RTLD_NEXT, name));
+    if (real == nullptr) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return real(descriptor, mode, offset, length);
+}
+
+std::atomic<long> allocationsLeft{-1};  // -1: disarmed
+std::atomic<bool> allocationFailed{false};
+
+}  // namespace
+
+void ArmAllocationFailure(long n) {
+    allocationFailed = false;
+    allocationsLeft = n;
+}
+
+bool DisarmAllocationFailure() {
+    allocationsLeft = -1;
+    return allocationFailed.exchange(false);
+}
+
+}  // namespace vrexa::file::testing
+
+extern "C" int fallocate(int descriptor, int mode, off_t offset, off_t length) {
+    return vrexa::file::testing::Intercept("fallocate", descriptor, mode, offset, length);
+}
+
+extern "C" int fallocate64(int descriptor, int mode, off_t offset, off_t length) {
+    return vrexa::file::testing::Intercept("fallocate64", descriptor, mode, offset, length);
+}
+
+void* operator new(std::size_t size) {
+    using namespace vrexa::file::testing;
+    long left = allocationsLeft.load();
+    while (left >= 0 && !allocationsLeft.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left == 0) {
+        allocationFailed = true;
+        throw std::bad_alloc();
+    }
+    if (void* block = std::malloc(size == 0 ? 1 : size)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* block) noexcept { std::free(block); }
+
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }

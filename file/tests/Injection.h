@@ -1,0 +1,30 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+
+// Failures injected into this test program's calls of the C library and of
+// operator new, to reach the paths a real machine seldom takes.
+namespace vrexa::file::testing {
+
+// fallocate: the next `failures` calls fail with `error` (the rest reach the
+// real call); `calls` counts every call.
+struct FallocateInjection {
+    std::atomic<int> error{0};
+    std::atomic<int> failures{0};
+    std::atomic<int> calls{0};
+
+    void Reset() {
+        error = 0;
+        failures = 0;
+        calls = 0;
+    }
+};
+extern FallocateInjection fallocateInjection;
+
+// operator new: once armed with n, the allocation after n more succeed throws
+// std::bad_alloc, once; Disarm says whether it was thrown.
+void ArmAllocationFailure(long n);
+bool DisarmAllocationFailure();
+
+}  // namespace vrexa::file::testing

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vrexa::cli {
+
+enum class Command { Help, Version, Download, Verify, Resume, List };
+
+// What `vrexa` was asked to do, with every default already applied: a value
+// not given on the command line comes from the environment variable the local
+// download network prints, then from the deployment value built in.
+struct CliOptions {
+    Command command = Command::Help;
+    std::string partnerId;
+    std::string packageId;
+    std::string versionId = "?";  // "?" asks for the current version
+    std::string dest;             // absolute and lexically normal
+    std::string transferId;
+
+    std::string manifestHost;
+    std::string geolocationUrl;
+    std::string eventsUrl;
+    std::string transferAnalyticsUrl;
+
+    std::optional<int> threads;
+    std::optional<int> parallel;
+    std::optional<std::uint32_t> logMask;
+    bool noAnalytics = false;
+    bool quiet = false;
+    bool json = false;
+};
+
+// A command line that cannot be understood; the text says what is wrong.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Looks up an environment variable; nullopt when it is not set.
+using Environment = std::function<std::optional<std::string>(const std::string& name)>;
+Environment ProcessEnvironment();
+
+// `args` excludes the program name. `workingDirectory` makes DEST absolute.
+CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environment& environment,
+                            const std::string& workingDirectory);
+
+// Transfer ids are 32 lower-case hexadecimal digits; they name stored files.
+bool IsTransferId(const std::string& text);
+
+std::string HelpText();
+std::string VersionText();
+
+}  // namespace vrexa::cli

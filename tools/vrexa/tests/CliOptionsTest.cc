@@ -1,0 +1,131 @@
+#include "tools/vrexa/CliOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "vrexa/DeploymentValues.h"
+
+namespace vrexa::cli {
+namespace {
+
+Environment FakeEnvironment(std::map<std::string, std::string> values) {
+    return [values = std::move(values)](const std::string& name) -> std::optional<std::string> {
+        const auto found = values.find(name);
+        if (found == values.end()) return std::nullopt;
+        return found->second;
+    };
+}
+
+CliOptions Parse(const std::vector<std::string>& args, std::map<std::string, std::string> env = {}) {
+    return ParseCommandLine(args, FakeEnvironment(std::move(env)), "/home/user/work");
+}
+
+TEST(CliOptionsTest, DownloadTakesIdsOptionsAndMakesTheDestinationAbsolute) {
+    const CliOptions options =
+        Parse({"download", "--partner", "k1", "--package=maps", "--version", "42", "--threads", "6", "--parallel=3",
+               "--log-mask", "0xFFFFFFF7", "--no-analytics", "--json", "out/../dest/"});
+    EXPECT_EQ(options.command, Command::Download);
+    EXPECT_EQ(options.partnerId, "k1");
+    EXPECT_EQ(options.packageId, "maps");
+    EXPECT_EQ(options.versionId, "42");
+    EXPECT_EQ(options.dest, "/home/user/work/dest");
+    EXPECT_EQ(options.threads, 6);
+    EXPECT_EQ(options.parallel, 3);
+    EXPECT_EQ(options.logMask, 0xFFFFFFF7u);
+    EXPECT_TRUE(options.noAnalytics);
+    EXPECT_TRUE(options.json);
+    EXPECT_FALSE(options.quiet);
+}
+
+TEST(CliOptionsTest, WithoutAVersionTheCurrentOneIsAskedFor) {
+    const CliOptions options = Parse({"verify", "--partner", "k1", "--package", "maps", "/srv/dest"});
+    EXPECT_EQ(options.command, Command::Verify);
+    EXPECT_EQ(options.versionId, "?");
+    EXPECT_EQ(options.dest, "/srv/dest");
+}
+
+TEST(CliOptionsTest, EndpointsComeFromTheCommandLineThenTheEnvironmentThenTheBuild) {
+    const std::map<std::string, std::string> env = {
+        {"VREXA_MANIFEST_HOST", "127.0.0.1:8080"},
+        {"VREXA_GEOLOCATION_URL", "http://127.0.0.1:8081/geo"},
+        {"VREXA_EVENTS_ANALYTICS_URL", "http://127.0.0.1:8082/events"},
+        {"VREXA_TRANSFER_ANALYTICS_URL", "http://127.0.0.1:8083/transfers"},
+    };
+    const std::vector<std::string> base = {"download", "--partner", "p", "--package", "q", "d"};
+
+    const CliOptions fromEnv = Parse(base, env);
+    EXPECT_EQ(fromEnv.manifestHost, "127.0.0.1:8080");
+    EXPECT_EQ(fromEnv.geolocationUrl, "http://127.0.0.1:8081/geo");
+    EXPECT_EQ(fromEnv.eventsUrl, "http://127.0.0.1:8082/events");
+    EXPECT_EQ(fromEnv.transferAnalyticsUrl, "http://127.0.0.1:8083/transfers");
+
+    std::vector<std::string> args = base;
+    args.insert(args.begin() + 1,
+                {"--host", "h:1", "--events-url", "http://e", "--transfer-analytics-url", "http://t"});
+    const CliOptions given = Parse(args, env);
+    EXPECT_EQ(given.manifestHost, "h:1");
+    EXPECT_EQ(given.eventsUrl, "http://e");
+    // The geolocation service sits beside the events endpoint that was given.
+    EXPECT_EQ(given.geolocationUrl, "http://e/geo-location");
+    EXPECT_EQ(given.transferAnalyticsUrl, "http://t");
+
+    const CliOptions built = Parse(base);
+    EXPECT_EQ(built.manifestHost, deployment::kManifestHost);
+    EXPECT_EQ(built.eventsUrl, deployment::kEventsAnalyticsUrl);
+    EXPECT_EQ(built.geolocationUrl, std::string(deployment::kEventsAnalyticsUrl) + "/geo-location");
+    EXPECT_EQ(built.transferAnalyticsUrl, deployment::kTransferAnalyticsUrl);
+}
+
+TEST(CliOptionsTest, ResumeListHelpAndVersion) {
+    EXPECT_EQ(Parse({"resume", "0123456789abcdef0123456789abcdef"}).transferId, "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(Parse({"list"}).command, Command::List);
+    EXPECT_EQ(Parse({"--help"}).command, Command::Help);
+    EXPECT_EQ(Parse({"-h"}).command, Command::Help);
+    EXPECT_EQ(Parse({"download", "--partner", "p", "--help"}).command, Command::Help);
+    EXPECT_EQ(Parse({"--version"}).command, Command::Version);
+}
+
+TEST(CliOptionsTest, UsageErrorsNameWhatIsWrong) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {{}, "no command"},
+        {{"fetch"}, "unknown command 'fetch'"},
+        {{"--partner", "x"}, "a command comes first"},
+        {{"download", "--package", "p", "d"}, "--partner is required"},
+        {{"download", "--partner", "p", "d"}, "--package is required"},
+        {{"download", "--partner", "p", "--package", "q"}, "one destination folder"},
+        {{"download", "--partner", "p", "--package", "q", "a", "b"}, "one destination folder"},
+        {{"download", "--partner", "p", "--package", "q", "--frobnicate", "d"}, "unknown option '--frobnicate'"},
+        {{"download", "--partner"}, "--partner needs a value"},
+        {{"download", "--partner", "p", "--package", "q", "--threads", "0", "d"}, "--threads needs a whole number"},
+        {{"download", "--partner", "p", "--package", "q", "--threads", "4x", "d"}, "--threads needs a whole number"},
+        {{"download", "--partner", "p", "--package", "q", "--parallel", "-1", "d"}, "--parallel needs a whole number"},
+        {{"download", "--partner", "p", "--package", "q", "--log-mask", "0x1FFFFFFFF", "d"}, "--log-mask"},
+        {{"download", "--partner", "p", "--package", "q", "--log-mask", "-1", "d"}, "--log-mask"},
+        {{"download", "--partner", "p", "--package", "q", "--quiet", "--json", "d"}, "cannot be used together"},
+        {{"resume"}, "one transfer id"},
+        {{"resume", "../../etc/passwd"}, "is not a transfer id"},
+        {{"resume", "0123456789ABCDEF0123456789ABCDEF"}, "is not a transfer id"},
+        {{"list", "extra"}, "list takes no arguments"},
+    };
+    for (const Case& c : cases) {
+        try {
+            Parse(c.args);
+            ADD_FAILURE() << "accepted: " << testing::PrintToString(c.args);
+        } catch (const UsageError& error) {
+            EXPECT_NE(std::string(error.what()).find(c.says), std::string::npos)
+                << testing::PrintToString(c.args) << " said: " << error.what();
+        }
+    }
+}
+
+TEST(CliOptionsTest, ADoubleDashEndsTheOptions) {
+    EXPECT_EQ(Parse({"download", "--partner", "p", "--package", "q", "--", "--odd"}).dest, "/home/user/work/--odd");
+}
+
+}  // namespace
+}  // namespace vrexa::cli

@@ -1,0 +1,119 @@
+#include "workflow/tests/TestPackages.h"
+
+#include <cstdio>
+
+#include <boost/property_tree/ptree.hpp>
+
+#include "manifest/ChunkChecksum.h"
+#include "manifest/StandardPackageManifest.h"
+
+namespace vrexa::testing {
+
+namespace {
+
+using boost::property_tree::ptree;
+
+std::string Hex(std::uint32_t value) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+
+ptree FileEntry(const std::string& path, std::uint32_t chunkSize, std::uint64_t size, const std::string& checksums) {
+    ptree file;
+    file.put("path", path);
+    file.put("chunksize", chunkSize);
+    file.put("size", size);
+    file.put("checksums", checksums);
+    return file;
+}
+
+std::shared_ptr<PackageManifest> Read(const std::vector<ptree>& entries, const TestPackageOptions& options) {
+    ptree package;
+    package.put("id", options.id);
+    package.put("name", "Test package");
+    package.put("partnerId", options.partnerId);
+    package.put("versionId", options.versionId);
+    package.put("run", options.run);
+    package.put("isActive", options.active ? "true" : "false");
+    if (!options.policy.empty()) {
+        ptree version;
+        version.put("id", options.versionId);
+        version.put("run", options.run);
+        version.put("policy", options.policy);
+        ptree codes;
+        for (const std::string& code : options.countries)
+            codes.add("countryCode", code);
+        version.add_child("countryCodes", codes);
+        package.add_child("version", version);
+    }
+    ptree files;
+    for (const ptree& entry : entries)
+        files.add_child("file", entry);
+    package.add_child("files", files);
+    ptree document;
+    document.add_child("package", package);
+    auto manifest = std::make_shared<StandardPackageManifest>();
+    manifest->Read(document);
+    return manifest;
+}
+
+}  // namespace
+
+std::shared_ptr<PackageManifest> MakePackage(const std::vector<TestFile>& files, const TestPackageOptions& options) {
+    std::vector<ptree> entries;
+    for (const TestFile& file : files) {
+        std::string checksums;
+        for (std::size_t at = 0; at < file.bytes.size(); at += options.chunkSize) {
+            const std::size_t length = std::min<std::size_t>(options.chunkSize, file.bytes.size() - at);
+            checksums += Hex(ChunkChecksum(file.bytes.data() + at, length));
+        }
+        entries.push_back(FileEntry(file.path, options.chunkSize, file.bytes.size(), checksums));
+    }
+    return Read(entries, options);
+}
+
+std::shared_ptr<PackageManifest> MakeSizedPackage(const std::vector<std::pair<std::string, std::uint64_t>>& files) {
+    class SizedFile : public FileManifest {
+    public:
+        SizedFile(std::string path, std::uint64_t size) : path_(std::move(path)), size_(size) {}
+        void Read(const ptree&) override {}
+        const std::string& GetPath() const override { return path_; }
+        std::uint32_t GetChunkSize() const override { return 0xFFFFFFFFu; }
+        std::uint64_t GetSize() const override { return size_; }
+        const std::vector<std::uint32_t>& GetChecksums() const override { return checksums_; }
+
+    private:
+        std::string path_;
+        std::uint64_t size_;
+        std::vector<std::uint32_t> checksums_;
+    };
+    class SizedPackage : public PackageManifest {
+    public:
+        void Read(const ptree&) override {}
+        const std::string& GetId() const override { return text_; }
+        const std::string& GetName() const override { return text_; }
+        const std::string& GetPartnerId() const override { return text_; }
+        const std::string& GetVersionId() const override { return text_; }
+        bool IsActive() const override { return true; }
+        const Files& GetFiles() const override { return files; }
+        const Files& GetRunFiles() const override { return none_; }
+        const Files& GetOtherFiles() const override { return files; }
+        const std::string& GetRun() const override { return empty_; }
+        std::shared_ptr<FileManifest> GetRunFile() const override { return nullptr; }
+        bool IsCountryAllowed(const std::string&) const override { return true; }
+
+        Files files;
+
+    private:
+        std::string text_ = "sized";
+        std::string empty_;
+        Files none_;
+    };
+    auto package = std::make_shared<SizedPackage>();
+    for (const auto& [path, size] : files)
+        package->files.push_back(std::make_shared<SizedFile>(path, size));
+    return package;
+}
+
+}  // namespace vrexa::testing

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "manifest/PackageManifest.h"
+
+namespace vrexa::testing {
+
+struct TestFile {
+    std::string path;
+    std::string bytes;
+};
+
+struct TestPackageOptions {
+    std::string id = "k1";
+    std::string partnerId = "p1";
+    std::string versionId = "v1";
+    std::string run;
+    bool active = true;
+    // "None", "Whitelist" or "Blacklist"; empty: no version block.
+    std::string policy;
+    std::vector<std::string> countries;
+    std::uint32_t chunkSize = 1000;
+};
+
+// The package manifest document describing files (chunk checksums of their
+// bytes), read as the engine reads a fetched one.
+std::shared_ptr<PackageManifest> MakePackage(const std::vector<TestFile>& files,
+                                             const TestPackageOptions& options = {});
+
+// A package of files given only by path and size, of any size a manifest
+// object can claim (no document could list the checksums of the largest), for
+// checks that never look at file contents.
+std::shared_ptr<PackageManifest> MakeSizedPackage(const std::vector<std::pair<std::string, std::uint64_t>>& files);
+
+}  // namespace vrexa::testing

@@ -112,6 +112,7 @@ protected:
             << (outcome.status.data ? outcome.status.data->ToString() : std::string());
         std::uint64_t total = 0;
         for (const auto& [path, data] : files_) {
+            EXPECT_TRUE(fs::is_regular_file(root_ / "dest" / path)) << path;
             EXPECT_TRUE(Read(root_ / "dest" / path) == data) << path;
             total += data.size();
         }
@@ -266,9 +267,21 @@ TEST_F(DownloadFaultTest, CorruptedBytesAreFetchedAgainElsewhere) {
 
     fs::remove_all(root_ / "dest");
     fs::create_directories(root_ / "dest");
+    corrupt->ClearRequests();
     auto alone = Transfer({Node("corrupt", corrupt->Port())});
     const RunOutcome outcome = Download(alone);
     EXPECT_EQ(ErrorOf(outcome.status), TransferError::ChecksumMismatch);
+    // A chunk that keeps failing its check is fetched once and retried
+    // chunkRetryLimit (4) times before the error goes up.
+    std::map<std::string, int> fetched;
+    for (const auto& request : corrupt->Requests()) {
+        ++fetched[request.path + " " + request.Header("Range").value_or("")];
+    }
+    int most = 0;
+    for (const auto& [range, count] : fetched) {
+        most = std::max(most, count);
+    }
+    EXPECT_EQ(most, 5);
 }
 
 // Resuming: only what is wrong on disk is fetched, one ranged request for one

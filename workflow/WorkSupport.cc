@@ -4,7 +4,6 @@
 #include <map>
 #include <mutex>
 
-#include "analytics/WorkLogManager.h"
 #include "manifest/ChunkChecksum.h"
 #include "transfer/TransferFileExceptionData.h"
 #include "transfer/TransferStatusData.h"
@@ -12,12 +11,6 @@
 #include "work/Work.h"
 
 namespace vrexa {
-
-void RegisterCompleteRoute(Work& work, TransferWorkInterface& transfer, bool milestone) {
-    if (WorkLogManager* log = transfer.GetBehavior().logManager) {
-        work.AddCompleteCallback(&log->GetCompleteCallback(milestone));
-    }
-}
 
 WorkStatus TransferErrorStatus(WorkResult result, TransferError error, std::string message) {
     return WorkStatus(result, std::make_shared<TransferErrorData>(error, std::move(message)));

@@ -13,10 +13,6 @@ namespace vrexa {
 class TransferWorkInterface;
 class Work;
 
-// Registers the log manager's completion route of the given kind with work,
-// when the transfer's behaviour has a log manager.
-void RegisterCompleteRoute(Work& work, TransferWorkInterface& transfer, bool milestone);
-
 // FatalError with a TransferErrorData(error, message).
 WorkStatus TransferErrorStatus(WorkResult result, TransferError error, std::string message);
 

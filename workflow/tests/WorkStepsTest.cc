@@ -11,6 +11,7 @@
 
 #include "file/Exception.h"
 #include "file/SharedFile.h"
+#include "file/Volume.h"
 #include "file/posix/FilesystemImpl.h"
 #include "http/State.h"
 #include "manifest/ChunkChecksum.h"
@@ -24,13 +25,13 @@
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
 #include "workflow/WorkSupport.h"
-#include "workflow/tests/DownloadTestTransfer.h"
+#include "workflow/tests/DownloadHarness.h"
 
 namespace vrexa {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TestTransfer;
+using downloadtest::DownloadTransfer;
 
 std::string Read(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -62,16 +63,16 @@ protected:
         std::string pattern = (fs::temp_directory_path() / "vrexa-steps-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         root_ = pattern;
-        transfer_ = std::make_shared<TestTransfer>();
+        transfer_ = std::make_shared<DownloadTransfer>();
         transfer_->Params().destPath = root_.string();
-        transfer_->nodes_ = std::make_shared<testing::FixedNodes>(
+        transfer_->nodes_ = std::make_shared<downloadtest::FixedNodes>(
             NodeListManifest::Nodes{std::make_shared<StandardNodeManifest>("a", "127.0.0.1:1", "/")});
         transfer_->Finish();
     }
     void TearDown() override { fs::remove_all(root_); }
 
     fs::path root_;
-    std::shared_ptr<TestTransfer> transfer_;
+    std::shared_ptr<DownloadTransfer> transfer_;
 };
 
 // What the open step makes of a file found on disk, with and without
@@ -297,6 +298,78 @@ TEST_F(WorkStepsTest, ZeroChecksumIsTheChecksumOfZeros) {
     EXPECT_TRUE(fileData->IsChunkZero(5));
     fileData->SetZeroFilled(false);
     EXPECT_FALSE(fileData->IsChunkZero(5));
+}
+
+// A volume whose bus is whatever the test says.
+class FakeVolume : public file::Volume {
+public:
+    enum class Bus { Usb, Fixed, Unknown, Broken };
+    explicit FakeVolume(Bus bus) : Volume("/"), bus_(bus) {}
+    std::string GetFileSystemName() override { return "ext4"; }
+    bool IsUsb() override {
+        switch (bus_) {
+            case Bus::Usb:
+                return true;
+            case Bus::Fixed:
+                return false;
+            case Bus::Unknown:
+                throw file::InaccessibleException();
+            case Bus::Broken:
+                break;
+        }
+        throw file::UnknownException();
+    }
+    bool SupportsSparseFiles() override { return true; }
+
+private:
+    Bus bus_;
+};
+
+class FakeVolumes : public file::posix::FilesystemImpl {
+public:
+    std::shared_ptr<file::Volume> GetVolume(const std::string& path) override {
+        if (path == "/missing") {
+            throw file::NotFoundException();
+        }
+        return std::make_shared<FakeVolume>(bus);
+    }
+    FakeVolume::Bus bus = FakeVolume::Bus::Fixed;
+};
+
+TEST_F(WorkStepsTest, PreallocationIsDecidedByTheBus) {
+    struct Case {
+        const char* name;
+        FakeVolume::Bus bus;
+        const char* destPath;
+        WorkResult result;
+        bool preallocate;
+        const char* message;
+        std::optional<TransferError> error;
+    };
+    const Case cases[] = {
+        {"usb", FakeVolume::Bus::Usb, "/x", WorkResult::Success, false, "", std::nullopt},
+        {"fixed", FakeVolume::Bus::Fixed, "/x", WorkResult::Success, true, "", std::nullopt},
+        {"unknown", FakeVolume::Bus::Unknown, "/x", WorkResult::Success, true, "Volume::IsUsb threw an exception",
+         TransferError::None},
+        {"broken", FakeVolume::Bus::Broken, "/x", WorkResult::FatalError, false, "", TransferError::FileWriteError},
+        {"missing", FakeVolume::Bus::Fixed, "/missing", WorkResult::FatalError, false, "",
+         TransferError::FileAccessError},
+    };
+    FakeVolumes volumes;
+    transfer_->GetBehavior().filesystem = &volumes;
+    for (const Case& c : cases) {
+        volumes.bus = c.bus;
+        transfer_->Params().destPath = c.destPath;
+        transfer_->Params().preallocate = !c.preallocate;
+        if (c.result != WorkResult::Success) {
+            transfer_->Params().preallocate = c.preallocate;
+        }
+        const WorkStatus status = std::make_shared<CheckPreallocateWork>(transfer_)->ExecuteTask();
+        EXPECT_EQ(status.result, c.result) << c.name;
+        EXPECT_EQ(transfer_->GetParams().preallocate, c.preallocate) << c.name;
+        EXPECT_EQ(Message(status), c.message) << c.name;
+        EXPECT_EQ(ErrorOf(status), c.error) << c.name;
+    }
 }
 
 TEST(WriteCacheWaitTest, ScalesWithTheChunksThatMayBeAhead) {

@@ -25,7 +25,7 @@
 #include "work/WorkStatus.h"
 #include "work/WorkflowRetryableErrorCallback.h"
 
-namespace vrexa::testing {
+namespace vrexa::downloadtest {
 
 // Progress counters as the transfer keeps them, plus the highest completed
 // count ever seen, so a test can tell a chunk was never counted twice.
@@ -83,14 +83,29 @@ public:
     std::shared_ptr<http::Proxy> Create() override { return std::make_shared<http::EmptyProxy>(); }
 };
 
+// Requests made by libcurl, counted while they perform: how many chunk
+// requests were in flight at once.
+class CountingRequestFactory : public http::RequestFactory {
+public:
+    explicit CountingRequestFactory(http::ProxyFactory& proxies) : RequestFactory(proxies), curl_(proxies) {}
+    std::shared_ptr<http::Request> Create(const http::RequestParams& params,
+                                          std::shared_ptr<http::Proxy> proxy) override;
+
+    std::atomic<int> inFlight{0};
+    std::atomic<int> highest{0};
+
+private:
+    http::CurlRequestFactory curl_;
+};
+
 // The transfer a work tree runs for, with real components: the file system,
 // libcurl requests through a pooled session, the optimizer. Settings may be
 // changed before the first work is built; the optimizer is made from them
 // then.
-class TestTransfer : public TransferWorkInterface {
+class DownloadTransfer : public TransferWorkInterface {
 public:
-    TestTransfer();
-    ~TestTransfer() override;
+    DownloadTransfer();
+    ~DownloadTransfer() override;
 
     // Makes the optimizer from the current settings; call once, before
     // building works.
@@ -131,7 +146,11 @@ private:
     TransferBehavior behavior_;
     file::posix::FilesystemImpl filesystem_;
     DirectProxies proxies_;
-    http::CurlRequestFactory requests_{proxies_};
+
+public:
+    CountingRequestFactory requests_{proxies_};
+
+private:
     http::RoundRobinSessionFactory sessions_;
     std::shared_ptr<http::Session> session_;
     std::unique_ptr<ProportionalGamblingTransferOptimizer> optimizer_;
@@ -153,4 +172,4 @@ struct RunOutcome {
 RunOutcome RunTree(std::shared_ptr<Work> root, unsigned threads, int maxRunning,
                    std::chrono::seconds deadline = std::chrono::seconds(120));
 
-}  // namespace vrexa::testing
+}  // namespace vrexa::downloadtest

@@ -181,6 +181,13 @@ TEST(SystemLocale, FirstLanguageWithACatalogThenTheLocaleVariables) {
     EXPECT_EQ(posix::Utf8LocaleName("de_DE.ISO-8859-15@euro"), "de_DE.UTF-8@euro");
     EXPECT_EQ(posix::Utf8LocaleName("es_MX"), "es_MX.UTF-8");
     EXPECT_EQ(posix::Utf8LocaleName("x y"), "en.UTF-8");
+    for (const std::string name : {"de", "deu", "de_DE", "es_419", "sr_RS@latin", "de@euro"}) {
+        EXPECT_TRUE(posix::IsWellFormedLocaleName(name)) << name;
+    }
+    for (const std::string name :
+         {"", "d", "deut", "de_", "de_D", "de_DE_X", "de@", "de DE", "1e", "de_DE@a b", "_DE"}) {
+        EXPECT_FALSE(posix::IsWellFormedLocaleName(name)) << name;
+    }
 }
 
 TEST(SystemLocale, HasCatalogForAsksForCountryAndLanguageFiles) {

@@ -42,23 +42,6 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
     return data;
 }
 
-std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Write(const fs::path& path, const std::string& data) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << data;
-}
-
-std::optional<TransferError> ErrorOf(const WorkStatus& status) {
-    if (const auto data = std::dynamic_pointer_cast<TransferStatusData>(status.data)) {
-        return data->ToTransferError();
-    }
-    return std::nullopt;
-}
-
 // A package of a run file and two other files (one of them empty) served by
 // test servers from one folder; the destination is another folder.
 class DownloadFaultTest : public ::testing::Test {
@@ -72,7 +55,7 @@ protected:
                   {"odd/q?x%41:y \xC3\xA5.bin", RandomBytes(1000, 3)},
                   {"empty", ""}};
         for (const auto& [path, data] : files_) {
-            Write(root_ / "served/p1/k1/v1" / path, data);
+            downloadtest::WriteFile(root_ / "served/p1/k1/v1" / path, data);
         }
         fs::create_directories(root_ / "dest");
     }
@@ -113,7 +96,7 @@ protected:
         std::uint64_t total = 0;
         for (const auto& [path, data] : files_) {
             EXPECT_TRUE(fs::is_regular_file(root_ / "dest" / path)) << path;
-            EXPECT_TRUE(Read(root_ / "dest" / path) == data) << path;
+            EXPECT_TRUE(downloadtest::ReadFile(root_ / "dest" / path) == data) << path;
             total += data.size();
         }
         EXPECT_EQ(transfer.progress_->completed.load(), static_cast<std::int64_t>(total));
@@ -150,7 +133,7 @@ TEST_F(DownloadFaultTest, DownloadsEveryFileBitIdenticalAndReportsEachOnce) {
 // while the nodes answer slowly, so four nodes are all kept busy.
 TEST_F(DownloadFaultTest, DefaultSettingsKeepFourNodesBusy) {
     files_ = {{"big.bin", RandomBytes(24 * kChunk, 4)}};
-    Write(root_ / "served/p1/k1/v1/big.bin", files_.at("big.bin"));
+    downloadtest::WriteFile(root_ / "served/p1/k1/v1/big.bin", files_.at("big.bin"));
     std::vector<std::unique_ptr<TestHttpServer>> servers;
     NodeListManifest::Nodes nodes;
     for (int i = 0; i < 4; ++i) {
@@ -198,7 +181,7 @@ TEST_P(NodeFaultTest, WithoutAHealthyNodeTheErrorGoesUp) {
     const RunOutcome outcome = Download(transfer);
     ASSERT_TRUE(outcome.suspended || outcome.finished);
     EXPECT_NE(outcome.status.result, WorkResult::Success);
-    EXPECT_EQ(ErrorOf(outcome.status), GetParam().whenAlone)
+    EXPECT_EQ(downloadtest::ErrorOf(outcome.status), GetParam().whenAlone)
         << (outcome.status.data ? outcome.status.data->ToString() : std::string());
 }
 
@@ -247,7 +230,7 @@ TEST_F(DownloadFaultTest, ANodeThatIsDownIsLeftForTheOthers) {
     fs::remove_all(root_ / "dest");
     fs::create_directories(root_ / "dest");
     const RunOutcome outcome = Download(alone);
-    EXPECT_EQ(ErrorOf(outcome.status), TransferError::NetworkError);
+    EXPECT_EQ(downloadtest::ErrorOf(outcome.status), TransferError::NetworkError);
 }
 
 // A node that serves wrong bytes: the chunk's check fails and the chunk is
@@ -270,7 +253,7 @@ TEST_F(DownloadFaultTest, CorruptedBytesAreFetchedAgainElsewhere) {
     corrupt->ClearRequests();
     auto alone = Transfer({Node("corrupt", corrupt->Port())});
     const RunOutcome outcome = Download(alone);
-    EXPECT_EQ(ErrorOf(outcome.status), TransferError::ChecksumMismatch);
+    EXPECT_EQ(downloadtest::ErrorOf(outcome.status), TransferError::ChecksumMismatch);
     // A chunk that keeps failing its check is fetched once and retried
     // chunkRetryLimit (4) times before the error goes up.
     std::map<std::string, int> fetched;
@@ -298,9 +281,9 @@ TEST_F(DownloadFaultTest, OnlyAChunkCorruptedOnDiskIsFetchedAgain) {
     EXPECT_EQ(again->progress_->downloaded.load(), 0u);
 
     const fs::path damaged = root_ / "dest/bin/setup.sh";
-    std::string bytes = Read(damaged);
+    std::string bytes = downloadtest::ReadFile(damaged);
     bytes[2 * kChunk + 5] = static_cast<char>(bytes[2 * kChunk + 5] ^ 1);
-    Write(damaged, bytes);
+    downloadtest::WriteFile(damaged, bytes);
     node->ClearRequests();
     auto repair = Transfer({Node("a", node->Port())});
     ExpectComplete(Download(repair), *repair);
@@ -317,7 +300,7 @@ TEST_F(DownloadFaultTest, OnlyAChunkCorruptedOnDiskIsFetchedAgain) {
 TEST_F(DownloadFaultTest, WithoutPreallocationAPartialFileIsResumed) {
     auto node = Server();
     const std::string path = "bin/setup.sh";
-    Write(root_ / "dest" / path, files_.at(path).substr(0, 2 * kChunk));
+    downloadtest::WriteFile(root_ / "dest" / path, files_.at(path).substr(0, 2 * kChunk));
     auto transfer = Transfer({Node("a", node->Port())});
     transfer->Params().preallocate = false;
     transfer->Finish();
@@ -325,7 +308,7 @@ TEST_F(DownloadFaultTest, WithoutPreallocationAPartialFileIsResumed) {
     const RunOutcome outcome = downloadtest::RunTree(file, 4, 8);
     ASSERT_TRUE(outcome.finished);
     ASSERT_EQ(outcome.status.result, WorkResult::Success);
-    EXPECT_TRUE(Read(root_ / "dest" / path) == files_.at(path));
+    EXPECT_TRUE(downloadtest::ReadFile(root_ / "dest" / path) == files_.at(path));
     std::set<std::string> ranges;
     for (const auto& request : node->Requests()) {
         ranges.insert(request.Header("Range").value_or(""));

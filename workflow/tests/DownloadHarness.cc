@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <fstream>
 
 #include "manifest/ChunkChecksum.h"
+#include "transfer/TransferStatusData.h"
 #include "work/AsioWorkManager.h"
 #include "work/StandardWorkflow.h"
 #include "work/Work.h"
@@ -117,6 +119,23 @@ void DownloadTransfer::AddOutputFile(const std::string& relativePath) {
 std::vector<std::string> DownloadTransfer::OutputFiles() {
     const std::lock_guard lock(mutex_);
     return outputFiles_;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& data) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+std::optional<TransferError> ErrorOf(const WorkStatus& status) {
+    if (const auto data = std::dynamic_pointer_cast<TransferStatusData>(status.data)) {
+        return data->ToTransferError();
+    }
+    return std::nullopt;
 }
 
 namespace {

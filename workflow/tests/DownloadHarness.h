@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "manifest/PackageManifest.h"
 #include "manifest/StandardFileManifest.h"
 #include "optimizer/ProportionalGamblingTransferOptimizer.h"
+#include "transfer/TransferError.h"
 #include "transfer/TransferProgressUpdater.h"
 #include "transfer/TransferWorkInterface.h"
 #include "work/WorkCompleteCallback.h"
@@ -158,6 +160,13 @@ private:
     Ignored ignoredRetry_;
     std::vector<std::string> outputFiles_;
 };
+
+// The whole content of a file ("" when it cannot be read).
+std::string ReadFile(const std::filesystem::path& path);
+// Writes data as the file's whole content, creating its folders.
+void WriteFile(const std::filesystem::path& path, const std::string& data);
+// The transfer error a status carries, if it carries one.
+std::optional<TransferError> ErrorOf(const WorkStatus& status);
 
 // How a run of a work tree ended.
 struct RunOutcome {

@@ -22,11 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(NetworkDownloadTest, APublishedPackageArrivesBitIdenticalFromNginxNodes) {
     std::string pattern = (fs::temp_directory_path() / "vrexa-netdl-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
@@ -74,7 +69,7 @@ TEST(NetworkDownloadTest, APublishedPackageArrivesBitIdenticalFromNginxNodes) {
     ASSERT_EQ(outcome.status.result, WorkResult::Success)
         << (outcome.status.data ? outcome.status.data->ToString() : std::string());
     for (const auto& [path, data] : files) {
-        EXPECT_TRUE(Read(root / "dest" / path) == data) << path;
+        EXPECT_TRUE(downloadtest::ReadFile(root / "dest" / path) == data) << path;
     }
     fs::remove_all(root);
 }

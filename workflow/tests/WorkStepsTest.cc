@@ -33,28 +33,11 @@ namespace {
 namespace fs = std::filesystem;
 using downloadtest::DownloadTransfer;
 
-std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Write(const fs::path& path, const std::string& data) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << data;
-}
-
 std::string Message(const WorkStatus& status) {
     if (const auto error = std::dynamic_pointer_cast<WorkErrorData>(status.data)) {
         return error->GetErrorMessage();
     }
     return std::string();
-}
-
-std::optional<TransferError> ErrorOf(const WorkStatus& status) {
-    if (const auto data = std::dynamic_pointer_cast<TransferStatusData>(status.data)) {
-        return data->ToTransferError();
-    }
-    return std::nullopt;
 }
 
 class WorkStepsTest : public ::testing::Test {
@@ -95,7 +78,7 @@ TEST_P(OpenTableTest, LeavesTheFileAsTheTableSays) {
     constexpr std::size_t kSize = 10000;
     const std::string found(c.found.value_or(0), 'x');
     if (c.found) {
-        Write(root_ / "f/file.bin", found);
+        downloadtest::WriteFile(root_ / "f/file.bin", found);
     }
     transfer_->Params().preallocate = c.preallocate;
     auto fileData = std::make_shared<TransferSharedFileData>("f/file.bin", kSize);
@@ -103,7 +86,7 @@ TEST_P(OpenTableTest, LeavesTheFileAsTheTableSays) {
     ASSERT_EQ(open->ExecuteTask().result, WorkResult::Success);
     ASSERT_TRUE(fileData->GetFile());
     EXPECT_EQ(fileData->GetFile()->GetSize(), c.sizeAfter);
-    const std::string after = Read(root_ / "f/file.bin");
+    const std::string after = downloadtest::ReadFile(root_ / "f/file.bin");
     EXPECT_EQ(after.size(), c.sizeAfter);
     if (c.keepsBytes) {
         EXPECT_EQ(after.substr(0, found.size()), found);
@@ -140,7 +123,7 @@ TEST_F(WorkStepsTest, DenyExecuteOnlyForProgramsItExtends) {
     };
     const Case cases[] = {{"run.sh", true, false}, {"run2.sh", false, true}, {"data.bin", true, true}};
     for (const Case& c : cases) {
-        Write(root_ / c.path, "");
+        downloadtest::WriteFile(root_ / c.path, "");
         fs::permissions(root_ / c.path, fs::perms::owner_all);
         transfer_->GetBehavior().allowExecute = c.allowExecute;
         auto fileData = std::make_shared<TransferSharedFileData>(c.path, 100);
@@ -152,8 +135,8 @@ TEST_F(WorkStepsTest, DenyExecuteOnlyForProgramsItExtends) {
 }
 
 TEST_F(WorkStepsTest, OpenExistingChecksPresenceAndSizeWithoutWriting) {
-    Write(root_ / "ok.bin", std::string(100, 'a'));
-    Write(root_ / "long.bin", std::string(101, 'a'));
+    downloadtest::WriteFile(root_ / "ok.bin", std::string(100, 'a'));
+    downloadtest::WriteFile(root_ / "long.bin", std::string(101, 'a'));
     ::chmod((root_ / "ok.bin").c_str(), 0444);
     struct Case {
         const char* path;
@@ -172,7 +155,7 @@ TEST_F(WorkStepsTest, OpenExistingChecksPresenceAndSizeWithoutWriting) {
         auto fileData = std::make_shared<TransferSharedFileData>(c.path, 100);
         const WorkStatus status = std::make_shared<OpenExistingFileWork>(transfer_, fileData)->ExecuteTask();
         EXPECT_EQ(status.result, c.result) << c.path;
-        EXPECT_EQ(ErrorOf(status), c.error) << c.path;
+        EXPECT_EQ(downloadtest::ErrorOf(status), c.error) << c.path;
         EXPECT_EQ(Message(status), c.message) << c.path;
         EXPECT_EQ(fileData->GetFile() != nullptr, c.result == WorkResult::Success) << c.path;
     }
@@ -183,7 +166,7 @@ TEST_F(WorkStepsTest, OpenExistingChecksPresenceAndSizeWithoutWriting) {
 // read-only view, match, and leave the file as it was.
 TEST_F(WorkStepsTest, ChunkStepsVerifyAReadOnlyFileInPlace) {
     const std::string content(5000, 'q');
-    Write(root_ / "ro.bin", content);
+    downloadtest::WriteFile(root_ / "ro.bin", content);
     ::chmod((root_ / "ro.bin").c_str(), 0444);
     const auto before = fs::last_write_time(root_ / "ro.bin");
     auto fileData = std::make_shared<TransferSharedFileData>("ro.bin", content.size());
@@ -199,7 +182,7 @@ TEST_F(WorkStepsTest, ChunkStepsVerifyAReadOnlyFileInPlace) {
         EXPECT_EQ(status.result, WorkResult::Success) << (status.data ? status.data->ToString() : "");
     }
     EXPECT_EQ(transfer_->progress_->verified.load(), 2000u);
-    EXPECT_EQ(Read(root_ / "ro.bin"), content);
+    EXPECT_EQ(downloadtest::ReadFile(root_ / "ro.bin"), content);
     EXPECT_EQ(fs::last_write_time(root_ / "ro.bin"), before);
 }
 
@@ -223,7 +206,7 @@ TEST_F(WorkStepsTest, ReleaseAlwaysWritesAWriteCache) {
         ASSERT_EQ(std::make_shared<ReleaseChunkMapWork>(transfer_, map)->ExecuteTask().result, WorkResult::Success);
         EXPECT_FALSE(map->GetWindow());
         fileData->ResetFile();
-        EXPECT_EQ(Read(root_ / name), bytes) << "preallocate " << preallocate;
+        EXPECT_EQ(downloadtest::ReadFile(root_ / name), bytes) << "preallocate " << preallocate;
     }
 }
 
@@ -241,7 +224,7 @@ TEST_F(WorkStepsTest, StepsWithoutFileOrWindowFailWithTheirMessage) {
     for (const auto& [work, message] : cases) {
         const WorkStatus status = work->ExecuteTask();
         EXPECT_EQ(status.result, WorkResult::FatalError) << message;
-        EXPECT_EQ(ErrorOf(status), TransferError::Unknown) << message;
+        EXPECT_EQ(downloadtest::ErrorOf(status), TransferError::Unknown) << message;
         EXPECT_EQ(Message(status), message);
     }
 }
@@ -250,7 +233,7 @@ TEST_F(WorkStepsTest, StepsWithoutFileOrWindowFailWithTheirMessage) {
 // counts the chunk exactly once, however much was written for it.
 TEST_F(WorkStepsTest, VerifySettlesOrResetsTheChunksProgress) {
     const std::string content(4096, 'v');
-    Write(root_ / "v.bin", content);
+    downloadtest::WriteFile(root_ / "v.bin", content);
     auto fileData = std::make_shared<TransferSharedFileData>("v.bin", content.size());
     ASSERT_EQ(std::make_shared<OpenAndAllocateFileWork>(transfer_, fileData)->ExecuteTask().result,
               WorkResult::Success);
@@ -368,7 +351,7 @@ TEST_F(WorkStepsTest, PreallocationIsDecidedByTheBus) {
         EXPECT_EQ(status.result, c.result) << c.name;
         EXPECT_EQ(transfer_->GetParams().preallocate, c.preallocate) << c.name;
         EXPECT_EQ(Message(status), c.message) << c.name;
-        EXPECT_EQ(ErrorOf(status), c.error) << c.name;
+        EXPECT_EQ(downloadtest::ErrorOf(status), c.error) << c.name;
     }
 }
 

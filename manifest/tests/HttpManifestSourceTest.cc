@@ -211,24 +211,15 @@ TEST_F(ManifestSourceTest, MalformedDocumentsAreParseFailures) {
 
 // About 40 000 nested elements would overflow the XML reader's stack.
 TEST_F(ManifestSourceTest, DeeplyNestedDocumentsAreRefusedNotParsed) {
-    std::string nested;
-    for (int i = 0; i < 100000; ++i)
-        nested += "<n>";
-    for (int i = 0; i < 100000; ++i)
-        nested += "</n>";
-    server_.SetBody("/manifests/P1/current.xml", nested);
+    server_.SetBody("/manifests/P1/current.xml", testing::Nested(100000, "<n>", "</n>"));
     XmlHttpPackageManifestFactory packages(Host(), requestFactory_, 10, 30);
     EXPECT_THROW(packages.GetManifest("P1"), ManifestParseException);
 
-    std::string json;
-    for (int i = 0; i < 100000; ++i)
-        json += "{\"a\":";
-    json += "1" + std::string(100000, '}');
-    server_.SetBody("/geo", json);
+    server_.SetBody("/geo", testing::Nested(100000, "{\"a\":", "}"));
     JsonHttpGeolocationManifestFactory geolocation(server_.Url("/geo"), requestFactory_, 5, 10);
     // Larger than a geolocation answer may be: refused while it arrives.
     EXPECT_THROW(geolocation.GetManifest(), HttpManifestStreamException);
-    server_.SetBody("/geo", json.substr(0, 10000 * 5) + "1" + std::string(10000, '}'));
+    server_.SetBody("/geo", testing::Nested(10000, "{\"a\":", "}"));
     EXPECT_THROW(geolocation.GetManifest(), ManifestParseException);
 }
 

@@ -6,20 +6,13 @@
 
 #include "manifest/JsonDocument.h"
 #include "manifest/ManifestException.h"
+#include "manifest/tests/TreeDocuments.h"
 
 namespace vrexa {
 namespace {
 
 using boost::property_tree::ptree;
-
-std::string Nested(int depth, const std::string& open, const std::string& close) {
-    std::string text;
-    for (int i = 0; i < depth; ++i)
-        text += open;
-    for (int i = 0; i < depth; ++i)
-        text += close;
-    return text;
-}
+using testing::Nested;
 
 TEST(JsonDocumentTest, NestingCountsObjectsAndArraysOutsideStrings) {
     const struct {

@@ -16,6 +16,9 @@ namespace vrexa {
 class TransferStatusData : public virtual WorkStatusData {
 public:
     virtual TransferError ToTransferError() const = 0;
+    // What went wrong, for a person reading a status: the summary unless the
+    // data can say more (which file, which chunk).
+    virtual std::string Explain() const { return ToString(); }
 };
 
 // A transfer error described by a message.

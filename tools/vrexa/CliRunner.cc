@@ -17,11 +17,12 @@ void CliRunner::SetRetryDelays(std::chrono::milliseconds first, int retries) {
     retries_ = retries;
 }
 
+// Notified under the lock: once Follow has seen the last event it may
+// return and the runner be destroyed, which must not happen while the
+// monitor's thread is still inside notify.
 void CliRunner::Push(Kind kind, const TransferStatus& status) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back({kind, status});
-    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back({kind, status});
     changed_.notify_all();
 }
 
@@ -31,10 +32,8 @@ void CliRunner::OnError(const TransferStatus& status) { Push(Kind::Error, status
 void CliRunner::OnEnd(const TransferStatus& status) { Push(Kind::End, status); }
 
 void CliRunner::Interrupt() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        interrupted_ = true;
-    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    interrupted_ = true;
     changed_.notify_all();
 }
 

@@ -149,10 +149,10 @@ WorkStatus CheckPreallocateWork::ExecuteTask() {
             usb = volume->IsUsb();
         } catch (const file::InaccessibleException&) {
             // Unknown bus: preallocate, as on any fixed disk, and note it.
-            SetTransferPreallocate(*transfer, true);
+            transfer->SetPreallocate(true);
             return TransferErrorStatus(WorkResult::Success, TransferError::None, "Volume::IsUsb threw an exception");
         }
-        SetTransferPreallocate(*transfer, !usb);
+        transfer->SetPreallocate(!usb);
         return WorkStatus(WorkResult::Success, nullptr);
     } catch (...) {
         return FileFailureStatus(std::current_exception());

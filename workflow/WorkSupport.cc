@@ -21,10 +21,6 @@ WorkStatus FileFailureStatus(std::exception_ptr exception) {
     return WorkStatus(data->retryable ? WorkResult::RetryableError : WorkResult::FatalError, data);
 }
 
-void SetTransferPreallocate(TransferWorkInterface& transfer, bool preallocate) {
-    transfer.Params().preallocate = preallocate;
-}
-
 std::string HexText(std::uint32_t value) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string text;

@@ -21,10 +21,6 @@ WorkStatus TransferErrorStatus(WorkResult result, TransferError error, std::stri
 // FatalError otherwise; the data is a TransferFileExceptionData.
 WorkStatus FileFailureStatus(std::exception_ptr exception);
 
-// Sets the transfer's preallocate parameter, which the file works read from
-// other threads.
-void SetTransferPreallocate(TransferWorkInterface& transfer, bool preallocate);
-
 // Lower-case hexadecimal without prefix or leading zeros ("0" for zero).
 std::string HexText(std::uint32_t value);
 

@@ -17,6 +17,7 @@
 #include "manifest/ChunkChecksum.h"
 #include "manifest/StandardNodeManifest.h"
 #include "transfer/TransferFileExceptionData.h"
+#include "transfer/RequestStateError.h"
 #include "workflow/ChecksumStatusData.h"
 #include "workflow/ChunkStepWork.h"
 #include "workflow/FileWorks.h"
@@ -413,7 +414,7 @@ TEST(HttpTransferStatusDataTest, TextAndErrorFollowTheRequestState) {
         {static_cast<http::State>(16), TransferError::Unknown},
     };
     for (const auto& [state, error] : table) {
-        EXPECT_EQ(TransferErrorOfState(state), error) << state;
+        EXPECT_EQ(TransferErrorFromState(state), error) << state;
     }
     boost::property_tree::ptree tree;
     status.state = http::State::ClientError;

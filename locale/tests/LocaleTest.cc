@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "locale/CustomBoostLocale.h"
@@ -116,6 +117,24 @@ TEST(SimpleLocale, ATranslationWithBrokenPlaceholdersFallsBackToEnglish) {
     EXPECT_EQ(locale.FormatTimeRemaining(7320), "3:2") << "reordered placeholders are fine";
     EXPECT_EQ(locale.FormatTimeRemaining(1), "1 second remaining");
     EXPECT_EQ(locale.FormatTimeRemaining(5), "noch 5 Sekunden");
+}
+
+TEST(CustomBoostLocale, TranslatesOnOneThreadWhileAnotherSwitchesTheLocale) {
+    CatalogFixture fixture;
+    fixture.Add("de", 1, {{"Yes", "Ja"}});
+    fixture.Add("fr", 2, {{"Yes", "Oui"}});
+    CustomBoostLocale locale(fixture.Catalog(), "de");
+    std::thread switcher([&] {
+        for (int i = 0; i < 50; ++i)
+            locale.SetLocale(i % 2 == 0 ? "fr" : "de");
+    });
+    for (int i = 0; i < 500; ++i) {
+        const std::string text = locale.Translate("Yes");
+        ASSERT_TRUE(text == "Ja" || text == "Oui") << text;
+        const std::string name = locale.GetName();
+        ASSERT_TRUE(name == "de" || name == "fr") << name;
+    }
+    switcher.join();
 }
 
 TEST(SimpleLocale, PlaceholderComparison) {

@@ -12,14 +12,19 @@ TestTransfer::TestTransfer() {
     workComplete_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) { Record(outcome_, status); });
     initialize_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) { Record(initialized_, status); });
     packageAcquire_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) {
-        std::lock_guard lock(mutex_);
-        packageStatuses_.push_back(status);
-        if (auto data = std::dynamic_pointer_cast<PackageStatusData>(status.data)) {
-            package_ = data->GetPackage();
-            if (params.versionId == "?" && package_) {
-                params.versionId = package_->GetVersionId();
-            }
+        if (auto data = std::dynamic_pointer_cast<PackageStatusData>(status.data); data && data->GetPackage()) {
+            StorePackage(data->GetPackage());
+            ChangeParams([&](TransferParams& changed) {
+                if (changed.versionId == "?") {
+                    changed.versionId = data->GetPackage()->GetVersionId();
+                }
+            });
         }
+        {
+            std::lock_guard lock(mutex_);
+            packageStatuses_.push_back(status);
+        }
+        changed_.notify_all();
     });
     nodeListAcquire_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) {
         if (auto data = std::dynamic_pointer_cast<NodeListStatusData>(status.data)) {
@@ -27,47 +32,12 @@ TestTransfer::TestTransfer() {
         }
     });
     geolocation_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) {
+        if (auto data = std::dynamic_pointer_cast<GeolocationStatusData>(status.data)) {
+            StoreGeolocation(data->GetGeolocation());
+        }
         std::lock_guard lock(mutex_);
         geolocationStatuses_.push_back(status);
-        if (auto data = std::dynamic_pointer_cast<GeolocationStatusData>(status.data)) {
-            geolocationManifest_ = data->GetGeolocation();
-        }
     });
-}
-
-TransferParams TestTransfer::GetParams() {
-    std::lock_guard lock(mutex_);
-    return params;
-}
-
-std::shared_ptr<PackageManifest> TestTransfer::GetPackage() {
-    std::lock_guard lock(mutex_);
-    return package_;
-}
-
-std::shared_ptr<NodeListManifest> TestTransfer::GetNodeList() {
-    std::lock_guard lock(mutex_);
-    return nodeList_;
-}
-
-std::shared_ptr<GeolocationManifest> TestTransfer::GetGeolocation() {
-    std::lock_guard lock(mutex_);
-    return geolocationManifest_;
-}
-
-void TestTransfer::SetPackage(std::shared_ptr<PackageManifest> package) {
-    std::lock_guard lock(mutex_);
-    package_ = std::move(package);
-}
-
-void TestTransfer::SetNodeList(std::shared_ptr<NodeListManifest> nodeList) {
-    std::lock_guard lock(mutex_);
-    nodeList_ = std::move(nodeList);
-}
-
-void TestTransfer::SetGeolocation(std::shared_ptr<GeolocationManifest> geolocation) {
-    std::lock_guard lock(mutex_);
-    geolocationManifest_ = std::move(geolocation);
 }
 
 void TestTransfer::AddOutputFile(const std::string& relativePath) {
@@ -97,6 +67,18 @@ std::optional<WorkStatus> TestTransfer::WaitForOutcome(std::chrono::seconds time
 bool TestTransfer::WaitForEnd(std::chrono::seconds timeout) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [this] { return outcome_.has_value() || suspension_.has_value(); });
+}
+
+bool TestTransfer::WaitForPackageResult(WorkResult result, std::chrono::seconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] {
+        for (const WorkStatus& status : packageStatuses_) {
+            if (status.result == result) {
+                return true;
+            }
+        }
+        return false;
+    });
 }
 
 std::optional<WorkStatus> TestTransfer::Outcome() {

@@ -31,19 +31,16 @@ public:
 };
 
 // A transfer as its works see it: it keeps what the fetching works acquire
-// (as the real transfer's handlers do), records every callback, and lets a
-// test wait for the root's outcome or a suspension.
+// (as the real transfer's handlers do, through the interface's data lock),
+// records every callback, and lets a test wait for the root's outcome or a
+// suspension. Set params and behavior before any work runs.
 class TestTransfer : public TransferWorkInterface {
 public:
     TestTransfer();
 
-    TransferParams GetParams() override;
     TransferParams& Params() override { return params; }
     const TransferParams& Params() const override { return params; }
     TransferBehavior& GetBehavior() override { return behavior; }
-    std::shared_ptr<PackageManifest> GetPackage() override;
-    std::shared_ptr<NodeListManifest> GetNodeList() override;
-    std::shared_ptr<GeolocationManifest> GetGeolocation() override;
     std::shared_ptr<TransferProgressUpdater> GetProgress() override { return progress; }
     std::shared_ptr<http::Session> GetSession() override { return session; }
     WorkCompleteCallback& GetWorkCompleteCallback() override { return workComplete_; }
@@ -54,15 +51,17 @@ public:
     WorkflowRetryableErrorCallback& GetRetryableErrorCallback() override { return retryable_; }
     void AddOutputFile(const std::string& relativePath) override;
 
-    void SetPackage(std::shared_ptr<PackageManifest> package);
-    void SetNodeList(std::shared_ptr<NodeListManifest> nodeList);
-    void SetGeolocation(std::shared_ptr<GeolocationManifest> geolocation);
+    void SetPackage(std::shared_ptr<PackageManifest> package) { StorePackage(std::move(package)); }
+    void SetNodeList(std::shared_ptr<NodeListManifest> nodeList) { StoreNodeList(std::move(nodeList)); }
+    void SetGeolocation(std::shared_ptr<GeolocationManifest> geolocation) { StoreGeolocation(std::move(geolocation)); }
 
     // The root's outcome once it came, waiting at most timeout; nothing when
     // it did not come in time.
     std::optional<WorkStatus> WaitForOutcome(std::chrono::seconds timeout = std::chrono::seconds(60));
     // Waits for the root's outcome or a suspension of the workflow.
     bool WaitForEnd(std::chrono::seconds timeout = std::chrono::seconds(60));
+    // Waits until the package callback has seen a status with this result.
+    bool WaitForPackageResult(WorkResult result, std::chrono::seconds timeout = std::chrono::seconds(30));
 
     std::optional<WorkStatus> Outcome();
     std::optional<WorkStatus> Initialized();
@@ -92,9 +91,6 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::shared_ptr<PackageManifest> package_;
-    std::shared_ptr<NodeListManifest> nodeList_;
-    std::shared_ptr<GeolocationManifest> geolocationManifest_;
     std::optional<WorkStatus> outcome_;
     std::optional<WorkStatus> initialized_;
     std::optional<WorkStatus> suspension_;

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "work/LazyParallelWork.h"
+#include "work/TransferWork.h"
+
+namespace vrexa {
+
+class PackageManifest;
+
+// Checks the package's files, every file in document order, up to
+// parallelItems at a time and a new one each time one succeeds.
+class LazyParallelVerifyMultipleFilesWork : public TransferWork, public LazyParallelWork {
+public:
+    // Throws std::logic_error when the package has no files (a lazy work that
+    // makes nothing would never finish).
+    explicit LazyParallelVerifyMultipleFilesWork(std::shared_ptr<TransferWorkInterface> transfer);
+
+    void Describe(boost::property_tree::ptree& tree) const override;
+    std::shared_ptr<Work> CreateNextChild() override;
+    // From the first file again.
+    void Reset() override;
+
+private:
+    std::shared_ptr<PackageManifest> package_;
+    std::size_t next_ = 0;
+};
+
+}  // namespace vrexa

@@ -4,7 +4,7 @@
 
 #include "service/Transfer.h"
 #include "service/TransferFactory.h"
-#include "service/TransferId.h"
+#include "service/TransferIdGenerator.h"
 #include "transfer/TransferBehavior.h"
 #include "transfer/TransferParams.h"
 

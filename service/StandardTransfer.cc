@@ -18,7 +18,6 @@
 #include "manifest/NodeStatistics.h"
 #include "manifest/PackageManifest.h"
 #include "optimizer/TransferOptimizer.h"
-#include "service/AcquiredManifests.h"
 #include "service/StandardTransferData.h"
 #include "service/StandardTransferWorkInterface.h"
 #include "transfer/TransferStatusData.h"
@@ -26,12 +25,24 @@
 #include "work/WorkManager.h"
 #include "work/Workflow.h"
 #include "work/WorkStatus.h"
+#include "workflow/GeolocationStatusData.h"
+#include "workflow/NodeListStatusData.h"
+#include "workflow/PackageStatusData.h"
+#include "transfer/OsVersion.h"
 
 namespace vrexa {
 
 namespace {
 
 bool IsPlaceholder(const std::string& path) { return path == "?"; }
+
+// The manifest a successful initialization work hands over, or null when the
+// data is of another kind or carries none.
+template <class Data, class Manifest>
+std::shared_ptr<Manifest> Acquired(const WorkStatusData* data, const std::shared_ptr<Manifest>& (Data::*get)() const) {
+    auto* acquired = dynamic_cast<const Data*>(data);
+    return acquired != nullptr ? (acquired->*get)() : nullptr;
+}
 
 }  // namespace
 
@@ -94,8 +105,9 @@ void StandardTransfer::Fail(TransferLock& lock, const std::string& message, Tran
     TransferStatus& record = data_->status.Record();
     record.error = error;
     record.retrying = false;
+    record.message = message;
     auto errorData = std::make_shared<TransferErrorData>(error, message);
-    Queue(lock, std::make_shared<TransferFatalErrorEvent>(data_->CopyParams(), data_->behavior,
+    Queue(lock, std::make_shared<TransferFatalErrorEvent>(interface_->GetParams(), data_->behavior,
                                                           Capture(EventProgress::With), errorData.get()));
     // Released first: cancelling reports to the root's callbacks, which come
     // back here and must find the status final and no workflow.
@@ -116,7 +128,8 @@ void StandardTransfer::EnsureWorkflow(TransferLock& lock) {
 
 TransferEventCapture StandardTransfer::Capture(EventProgress progress) {
     TransferEventCapture capture;
-    capture.nodeList = data_->GetNodeList();
+    capture.nodeList = interface_->GetNodeList();
+    capture.osVersion = GetOsVersion();
     if (progress == EventProgress::With) {
         capture.state = State();
         capture.downloadedDelta = data_->status.TakeDownloadedDelta();
@@ -131,10 +144,12 @@ void StandardTransfer::Queue(TransferLock& lock, std::shared_ptr<TransferEvent> 
 
 template <class Event>
 void StandardTransfer::QueueEvent(TransferLock& lock, EventProgress progress) {
-    Queue(lock, std::make_shared<Event>(data_->CopyParams(), data_->behavior, Capture(progress)));
+    Queue(lock, std::make_shared<Event>(interface_->GetParams(), data_->behavior, Capture(progress)));
 }
 
-TransferParams StandardTransfer::GetParams(TransferLock&) { return data_->CopyParams(); }
+TransferParams StandardTransfer::GetParams(TransferLock&) { return interface_->GetParams(); }
+
+TransferState StandardTransfer::GetState(TransferLock&) const { return State(); }
 
 std::string StandardTransfer::NormalizeDestination(const std::string& destPath) {
     if (destPath.empty() || IsPlaceholder(destPath)) return destPath;
@@ -212,10 +227,7 @@ TransferStatus StandardTransfer::Start(TransferLock& lock, const std::string& de
                                 : !IsPlaceholder(current) && current == requested;
     if (!acceptable || State() != TransferState::Initialized || Error() != TransferError::None || !workflow_)
         return GetStatus(lock);
-    if (IsPlaceholder(current)) {
-        std::lock_guard<std::mutex> guard(data_->dataMutex);
-        data_->params.destPath = requested;
-    }
+    if (IsPlaceholder(current)) interface_->ChangeParams([&](TransferParams& params) { params.destPath = requested; });
     SetState(TransferState::Transferring);
     workflow_->Resume();
     QueueEvent<TransferStartEvent>(lock, EventProgress::With);
@@ -251,6 +263,7 @@ TransferStatus StandardTransfer::Retry(TransferLock& lock) {
     if (workflow_ && workflow_->Retry()) {
         record.error = TransferError::None;
         record.retrying = false;
+        record.message.clear();
         QueueEvent<TransferRetryEvent>(lock, EventProgress::Without);
     }
     return GetStatus(lock);
@@ -270,11 +283,11 @@ TransferStatus StandardTransfer::Suspend(TransferLock& lock) {
     if (!complete) {
         TransferEventCapture capture = Capture(EventProgress::With);
         capture.state = TransferState::Suspended;
-        TransferParams params = data_->CopyParams();
+        TransferParams params = interface_->GetParams();
         params.restored = true;
         event = std::make_shared<TransferSuspendEvent>(params, data_->behavior, std::move(capture));
     }
-    TransferParams params = data_->CopyParams();
+    TransferParams params = interface_->GetParams();
     params.restored = true;
     interface_->Deactivate();
     retired_.push_back(interface_);
@@ -316,7 +329,8 @@ TransferStatus StandardTransfer::Update() {
     if (activeTime - data_->periodicMark > interval) {
         data_->periodicMark = activeTime;
         TransferEventCapture capture = Capture(EventProgress::With);
-        Queue(lock, std::make_shared<TransferPeriodicEvent>(data_->CopyParams(), data_->behavior, std::move(capture)));
+        Queue(lock,
+              std::make_shared<TransferPeriodicEvent>(interface_->GetParams(), data_->behavior, std::move(capture)));
     }
     return status;
 }
@@ -365,7 +379,7 @@ void StandardTransfer::OnPackageAcquire(TransferLock& lock, std::shared_ptr<Work
     if (IsFinal() || status.result != WorkResult::Success) return;
     if (!IsInitializing())
         return Fail(lock, "Transfer::OnPackageAcquire called but transfer is not initializing", TransferError::Unknown);
-    std::shared_ptr<PackageManifest> package = AcquiredPackage(status.data.get());
+    std::shared_ptr<PackageManifest> package = Acquired(status.data.get(), &PackageStatusData::GetPackage);
     if (!package)
         return Fail(lock, "Transfer::OnPackageAcquire called but data is not PackageStatusData or package is null",
                     TransferError::Unknown);
@@ -375,9 +389,9 @@ void StandardTransfer::OnPackageAcquire(TransferLock& lock, std::shared_ptr<Work
     if (package->GetPartnerId() != params.partnerId || package->GetId() != params.packageId || !versionMatches)
         return Fail(lock, "Transfer::OnPackageAcquire called but package does not match ids",
                     TransferError::RequestRejected);
-    std::lock_guard<std::mutex> guard(data_->dataMutex);
-    data_->package = std::move(package);
-    data_->params.versionId = data_->package->GetVersionId();
+    const std::string versionId = package->GetVersionId();
+    interface_->StorePackage(std::move(package));
+    interface_->ChangeParams([&](TransferParams& changed) { changed.versionId = versionId; });
 }
 
 void StandardTransfer::OnNodeListAcquire(TransferLock& lock, std::shared_ptr<Work>, const WorkStatus& status) {
@@ -385,35 +399,34 @@ void StandardTransfer::OnNodeListAcquire(TransferLock& lock, std::shared_ptr<Wor
     if (!IsInitializing())
         return Fail(lock, "Transfer::OnNodeListAcquire called but transfer is not initializing",
                     TransferError::Unknown);
-    std::shared_ptr<NodeListManifest> nodeList = AcquiredNodeList(status.data.get());
+    std::shared_ptr<NodeListManifest> nodeList = Acquired(status.data.get(), &NodeListStatusData::GetNodeList);
     if (!nodeList)
         return Fail(lock, "Transfer::OnNodeListAcquire called but data is not NodeListStatusData or nodelist is null",
                     TransferError::Unknown);
-    std::lock_guard<std::mutex> guard(data_->dataMutex);
-    data_->nodeList = std::move(nodeList);
+    interface_->StoreNodeList(std::move(nodeList));
 }
 
 void StandardTransfer::OnGeolocation(TransferLock& lock, std::shared_ptr<Work>, const WorkStatus& status) {
     if (IsFinal() || status.result != WorkResult::Success) return;
     if (!IsInitializing())
         return Fail(lock, "Transfer::OnGeolocation called but transfer is not initializing", TransferError::Unknown);
-    std::shared_ptr<GeolocationManifest> geolocation = AcquiredGeolocation(status.data.get());
+    std::shared_ptr<GeolocationManifest> geolocation =
+        Acquired(status.data.get(), &GeolocationStatusData::GetGeolocation);
     if (!geolocation)
         return Fail(lock, "Transfer::OnGeolocation called but data is not GeolocationStatusData or geolocation is null",
                     TransferError::Unknown);
-    std::lock_guard<std::mutex> guard(data_->dataMutex);
-    data_->geolocation = std::move(geolocation);
+    interface_->StoreGeolocation(std::move(geolocation));
 }
 
 void StandardTransfer::OnInitialize(TransferLock& lock, std::shared_ptr<Work>, const WorkStatus& status) {
     if (IsFinal() || status.result != WorkResult::Success) return;
     if (!IsInitializing())
         return Fail(lock, "Transfer::OnInitialize called but transfer is not initializing", TransferError::Unknown);
-    std::shared_ptr<PackageManifest> package = data_->GetPackage();
+    std::shared_ptr<PackageManifest> package = interface_->GetPackage();
     if (!package) return Fail(lock, "Transfer::OnInitialize called but package is missing", TransferError::Unknown);
-    if (!data_->GetNodeList())
+    if (!interface_->GetNodeList())
         return Fail(lock, "Transfer::OnInitialize called but nodelist is missing", TransferError::Unknown);
-    if (!data_->GetGeolocation())
+    if (!interface_->GetGeolocation())
         return Fail(lock, "Transfer::OnInitialize called but geolocation is missing", TransferError::Unknown);
     SetState(TransferState::Initialized);
     data_->status.SetPackage(*package);
@@ -429,7 +442,7 @@ void StandardTransfer::OnWorkComplete(TransferLock& lock, std::shared_ptr<Work>,
         const std::uint64_t completed = data_->status.GetCompletedBytes();
         const std::uint64_t verified = data_->status.GetVerifiedBytes();
         const std::uint64_t total = data_->status.Record().totalBytes;
-        std::shared_ptr<PackageManifest> package = data_->GetPackage();
+        std::shared_ptr<PackageManifest> package = interface_->GetPackage();
         const bool complete = (state == TransferState::Transferring || state == TransferState::Paused) &&
                               Error() == TransferError::None && completed == total && verified == total && package &&
                               package->GetTotalSize() == completed;
@@ -451,8 +464,9 @@ void StandardTransfer::OnWorkComplete(TransferLock& lock, std::shared_ptr<Work>,
     TransferStatus& record = data_->status.Record();
     record.error = error;
     record.retrying = false;
+    record.message = data->Explain();
     PauseAndReleaseWorkflow();
-    Queue(lock, std::make_shared<TransferFatalErrorEvent>(data_->CopyParams(), data_->behavior,
+    Queue(lock, std::make_shared<TransferFatalErrorEvent>(interface_->GetParams(), data_->behavior,
                                                           Capture(EventProgress::With), status.data.get()));
 }
 
@@ -472,7 +486,8 @@ void StandardTransfer::OnWorkflowRetryableError(TransferLock& lock, std::shared_
     TransferStatus& record = data_->status.Record();
     record.error = error;
     record.retrying = true;
-    Queue(lock, std::make_shared<TransferRetryableErrorEvent>(data_->CopyParams(), data_->behavior,
+    record.message = data->Explain();
+    Queue(lock, std::make_shared<TransferRetryableErrorEvent>(interface_->GetParams(), data_->behavior,
                                                               Capture(EventProgress::With), status.data.get()));
 }
 
@@ -480,7 +495,7 @@ void StandardTransfer::OnWorkflowRetryableError(TransferLock& lock, std::shared_
 
 bool StandardTransfer::CanTransferTo(const std::string& destPath) {
     TransferLock lock(mutex_);
-    std::shared_ptr<PackageManifest> package = data_->GetPackage();
+    std::shared_ptr<PackageManifest> package = interface_->GetPackage();
     file::Filesystem* filesystem = data_->behavior.filesystem;
     if (State() != TransferState::Initialized || !package || filesystem == nullptr) return false;
     std::uint64_t total = data_->status.Record().totalBytes;
@@ -502,8 +517,8 @@ bool StandardTransfer::CanTransferTo(const std::string& destPath) {
     } catch (...) {
         answer = false;
     }
-    Queue(lock, std::make_shared<CanTransferToEvent>(data_->CopyParams(), data_->behavior, answer, destPath, present,
-                                                     free, total));
+    Queue(lock, std::make_shared<CanTransferToEvent>(interface_->GetParams(), data_->behavior, answer, destPath,
+                                                     present, free, total));
     return answer;
 }
 
@@ -521,7 +536,7 @@ std::string NormalFileName(const boost::filesystem::path& path) {
 
 bool StandardTransfer::IsSuperset(const std::string& path, bool ignoreHidden) {
     TransferLock lock(mutex_);
-    std::shared_ptr<PackageManifest> package = data_->GetPackage();
+    std::shared_ptr<PackageManifest> package = interface_->GetPackage();
     file::Filesystem* filesystem = data_->behavior.filesystem;
     if (!MayCompareWithPackage(State()) || !package || filesystem == nullptr) return false;
     std::unordered_set<std::string> packageFiles;
@@ -552,14 +567,14 @@ bool StandardTransfer::IsSuperset(const std::string& path, bool ignoreHidden) {
         answer = false;
         failure = path;
     }
-    Queue(lock,
-          std::make_shared<IsSupersetEvent>(data_->CopyParams(), data_->behavior, answer, path, ignoreHidden, failure));
+    Queue(lock, std::make_shared<IsSupersetEvent>(interface_->GetParams(), data_->behavior, answer, path, ignoreHidden,
+                                                  failure));
     return answer;
 }
 
 bool StandardTransfer::IsSubset(const std::string& path, bool checkSizes) {
     TransferLock lock(mutex_);
-    std::shared_ptr<PackageManifest> package = data_->GetPackage();
+    std::shared_ptr<PackageManifest> package = interface_->GetPackage();
     file::Filesystem* filesystem = data_->behavior.filesystem;
     if (!MayCompareWithPackage(State()) || !package || filesystem == nullptr) return false;
     bool answer = true;
@@ -582,14 +597,14 @@ bool StandardTransfer::IsSubset(const std::string& path, bool checkSizes) {
             }
         }
     }
-    Queue(lock, std::make_shared<IsSubsetEvent>(data_->CopyParams(), data_->behavior, answer, path, checkSizes, failure,
-                                                actualSize));
+    Queue(lock, std::make_shared<IsSubsetEvent>(interface_->GetParams(), data_->behavior, answer, path, checkSizes,
+                                                failure, actualSize));
     return answer;
 }
 
 std::string StandardTransfer::DescribeNodes() {
     TransferLock lock(mutex_);
-    std::shared_ptr<NodeListManifest> nodeList = data_->GetNodeList();
+    std::shared_ptr<NodeListManifest> nodeList = interface_->GetNodeList();
     if (!nodeList) return std::string();
     boost::property_tree::ptree tree;
     for (const auto& node : nodeList->GetNodes()) {

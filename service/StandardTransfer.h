@@ -93,8 +93,9 @@ public:
     static std::string NormalizeDestination(const std::string& destPath);
 
 protected:
-    // The current params (under the lock).
+    // The current params and state (under the lock).
     TransferParams GetParams(TransferLock& lock);
+    TransferState GetState(TransferLock& lock) const;
 
 private:
     enum class EventProgress { Without, With };

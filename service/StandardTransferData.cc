@@ -11,29 +11,14 @@ StandardTransferData::StandardTransferData(const TransferParams& initialParams, 
     if (behavior.sessionFactory != nullptr) session = behavior.sessionFactory->CreateSession();
 }
 
-TransferParams StandardTransferData::CopyParams() {
-    std::lock_guard<std::mutex> guard(dataMutex);
-    return params;
-}
-
-std::shared_ptr<PackageManifest> StandardTransferData::GetPackage() {
-    std::lock_guard<std::mutex> guard(dataMutex);
-    return package;
-}
-
-std::shared_ptr<NodeListManifest> StandardTransferData::GetNodeList() {
-    std::lock_guard<std::mutex> guard(dataMutex);
-    return nodeList;
-}
-
-std::shared_ptr<GeolocationManifest> StandardTransferData::GetGeolocation() {
-    std::lock_guard<std::mutex> guard(dataMutex);
-    return geolocation;
-}
-
 std::shared_ptr<http::Session> StandardTransferData::GetSession() {
-    std::lock_guard<std::mutex> guard(dataMutex);
+    std::lock_guard<std::mutex> guard(sessionMutex);
     return session;
+}
+
+void StandardTransferData::SetSession(std::shared_ptr<http::Session> replacement) {
+    std::lock_guard<std::mutex> guard(sessionMutex);
+    session = std::move(replacement);
 }
 
 }  // namespace vrexa

@@ -16,19 +16,15 @@ namespace http {
 class Session;
 }  // namespace http
 
-class PackageManifest;
-class NodeListManifest;
-class GeolocationManifest;
-
 // Everything one run of a transfer knows, shared by the transfer and the work
 // interface its works hold. Suspend replaces the whole object, so counters,
 // manifests and the session of a suspended transfer start again from scratch.
 //
-// Two locks guard it. The transfer's lock serializes every change of state and
-// record. The small data mutex below guards what works read from their own
-// threads without the transfer's lock: the manifests, the session and writes
-// to the params (works set preallocate, the transfer resolves versionId and
-// destPath).
+// The transfer's lock serializes every change of state and record. What works
+// read from their own threads without it sits behind smaller locks: the params
+// and the acquired manifests behind the work interface's data lock (the
+// transfer writes them through ChangeParams and the Store operations), the
+// session behind sessionMutex.
 class StandardTransferData {
 public:
     StandardTransferData(const TransferParams& params, const TransferBehavior& behavior);
@@ -39,10 +35,7 @@ public:
     const TransferBehavior behavior;
     TransferStatusImpl status;
 
-    std::mutex dataMutex;
-    std::shared_ptr<PackageManifest> package;
-    std::shared_ptr<NodeListManifest> nodeList;
-    std::shared_ptr<GeolocationManifest> geolocation;
+    std::mutex sessionMutex;
     std::shared_ptr<http::Session> session;
 
     // Under the transfer's lock only.
@@ -51,12 +44,8 @@ public:
     // Active time (milliseconds) when the last periodic event was raised.
     std::uint64_t periodicMark = 0;
 
-    // Copies under the data mutex.
-    TransferParams CopyParams();
-    std::shared_ptr<PackageManifest> GetPackage();
-    std::shared_ptr<NodeListManifest> GetNodeList();
-    std::shared_ptr<GeolocationManifest> GetGeolocation();
     std::shared_ptr<http::Session> GetSession();
+    void SetSession(std::shared_ptr<http::Session> replacement);
 };
 
 }  // namespace vrexa

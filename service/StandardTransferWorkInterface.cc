@@ -50,8 +50,6 @@ void StandardTransferWorkInterface::Forward(Handler&& handler) {
     handler(lock);
 }
 
-TransferParams StandardTransferWorkInterface::GetParams() { return data_->CopyParams(); }
-
 TransferParams& StandardTransferWorkInterface::Params() { return data_->params; }
 
 const TransferParams& StandardTransferWorkInterface::Params() const { return data_->params; }
@@ -61,12 +59,6 @@ TransferBehavior& StandardTransferWorkInterface::GetBehavior() {
     return const_cast<TransferBehavior&>(data_->behavior);
 }
 
-std::shared_ptr<PackageManifest> StandardTransferWorkInterface::GetPackage() { return data_->GetPackage(); }
-
-std::shared_ptr<NodeListManifest> StandardTransferWorkInterface::GetNodeList() { return data_->GetNodeList(); }
-
-std::shared_ptr<GeolocationManifest> StandardTransferWorkInterface::GetGeolocation() { return data_->GetGeolocation(); }
-
 std::shared_ptr<TransferProgressUpdater> StandardTransferWorkInterface::GetProgress() {
     return std::shared_ptr<TransferProgressUpdater>(data_, &data_->status);
 }
@@ -74,8 +66,7 @@ std::shared_ptr<TransferProgressUpdater> StandardTransferWorkInterface::GetProgr
 std::shared_ptr<http::Session> StandardTransferWorkInterface::GetSession() { return data_->GetSession(); }
 
 void StandardTransferWorkInterface::SetSession(std::shared_ptr<http::Session> session) {
-    std::lock_guard<std::mutex> guard(data_->dataMutex);
-    data_->session = std::move(session);
+    data_->SetSession(std::move(session));
 }
 
 void StandardTransferWorkInterface::AddOutputFile(const std::string& relativePath) {

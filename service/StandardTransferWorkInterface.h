@@ -29,13 +29,9 @@ public:
     StandardTransferWorkInterface& operator=(const StandardTransferWorkInterface&) = delete;
     ~StandardTransferWorkInterface() override;
 
-    TransferParams GetParams() override;
     TransferParams& Params() override;
     const TransferParams& Params() const override;
     TransferBehavior& GetBehavior() override;
-    std::shared_ptr<PackageManifest> GetPackage() override;
-    std::shared_ptr<NodeListManifest> GetNodeList() override;
-    std::shared_ptr<GeolocationManifest> GetGeolocation() override;
     std::shared_ptr<TransferProgressUpdater> GetProgress() override;
     std::shared_ptr<http::Session> GetSession() override;
     WorkCompleteCallback& GetWorkCompleteCallback() override { return workComplete_; }

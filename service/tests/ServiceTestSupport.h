@@ -138,30 +138,6 @@ std::shared_ptr<PackageManifest> MakePackage(const std::string& partnerId, const
 std::shared_ptr<NodeListManifest> MakeNodeList(const std::vector<std::string>& hosts);
 std::shared_ptr<GeolocationManifest> MakeGeolocation(const std::string& country);
 
-// What the initialization works hand to the transfer with their success.
-class TestPackageData : public TransferStatusData {
-public:
-    explicit TestPackageData(std::shared_ptr<PackageManifest> package) : package(std::move(package)) {}
-    TransferError ToTransferError() const override { return TransferError::RequestRejected; }
-    void Describe(boost::property_tree::ptree&) const override {}
-    std::shared_ptr<PackageManifest> package;
-};
-class TestNodeListData : public TransferStatusData {
-public:
-    explicit TestNodeListData(std::shared_ptr<NodeListManifest> nodeList) : nodeList(std::move(nodeList)) {}
-    TransferError ToTransferError() const override { return TransferError::RequestRejected; }
-    void Describe(boost::property_tree::ptree&) const override {}
-    std::shared_ptr<NodeListManifest> nodeList;
-};
-class TestGeolocationData : public TransferStatusData {
-public:
-    explicit TestGeolocationData(std::shared_ptr<GeolocationManifest> geolocation)
-        : geolocation(std::move(geolocation)) {}
-    TransferError ToTransferError() const override { return TransferError::GeofenceBlocked; }
-    void Describe(boost::property_tree::ptree&) const override {}
-    std::shared_ptr<GeolocationManifest> geolocation;
-};
-
 WorkStatus Success(std::shared_ptr<WorkStatusData> data = nullptr);
 
 }  // namespace vrexa::testing

@@ -10,6 +10,9 @@
 #include "http/RoundRobinSessionFactory.h"
 #include "service/StandardTransferWorkInterface.h"
 #include "service/tests/ServiceTestSupport.h"
+#include "workflow/GeolocationStatusData.h"
+#include "workflow/NodeListStatusData.h"
+#include "workflow/PackageStatusData.h"
 #include "transfer/TransferProgressUpdater.h"
 #include "transfer/TransferStatusData.h"
 #include "work/AsioWorkManager.h"
@@ -91,9 +94,9 @@ protected:
         door->GetGeolocationCallback().OnWorkComplete(nullptr, geolocation);
     }
     void AcquireAll() {
-        Acquire(Success(std::make_shared<TestPackageData>(package)),
-                Success(std::make_shared<TestNodeListData>(MakeNodeList({"a.test", "b.test"}))),
-                Success(std::make_shared<TestGeolocationData>(MakeGeolocation("SE"))));
+        Acquire(Success(std::make_shared<PackageStatusData>(package)),
+                Success(std::make_shared<NodeListStatusData>(MakeNodeList({"a.test", "b.test"}))),
+                Success(std::make_shared<GeolocationStatusData>(MakeGeolocation("SE"))));
     }
     void ReachInitialized() {
         transfer->Initialize();
@@ -474,7 +477,7 @@ WorkStatus Error(WorkResult result, std::shared_ptr<WorkStatusData> data, bool r
 
 std::shared_ptr<WorkStatusData> PackageOf(const std::string& partner, const std::string& id,
                                           const std::string& version) {
-    return std::make_shared<TestPackageData>(MakePackage(partner, id, version, {{"run.exe", 100}}));
+    return std::make_shared<PackageStatusData>(MakePackage(partner, id, version, {{"run.exe", 100}}));
 }
 
 const MessageCase kMessages[] = {
@@ -487,14 +490,15 @@ const MessageCase kMessages[] = {
      {Step::Initialize},
      [](TransferTest&, TransferWorkInterface& door) {
          door.GetPackageAcquireCallback().OnWorkComplete(
-             nullptr, Success(std::make_shared<TestNodeListData>(MakeNodeList({"a.test"}))));
+             nullptr, Success(std::make_shared<NodeListStatusData>(MakeNodeList({"a.test"}))));
      },
      "Transfer::OnPackageAcquire called but data is not PackageStatusData or package is null",
      TE::Unknown},
     {"PackageNull",
      {Step::Initialize},
      [](TransferTest&, TransferWorkInterface& door) {
-         door.GetPackageAcquireCallback().OnWorkComplete(nullptr, Success(std::make_shared<TestPackageData>(nullptr)));
+         door.GetPackageAcquireCallback().OnWorkComplete(nullptr,
+                                                         Success(std::make_shared<PackageStatusData>(nullptr)));
      },
      "Transfer::OnPackageAcquire called but data is not PackageStatusData or package is null",
      TE::Unknown},
@@ -515,7 +519,7 @@ const MessageCase kMessages[] = {
     {"NodeListWhenNotInitializing", kInitialized,
      [](TransferTest&, TransferWorkInterface& door) {
          door.GetNodeListAcquireCallback().OnWorkComplete(
-             nullptr, Success(std::make_shared<TestNodeListData>(MakeNodeList({"a.test"}))));
+             nullptr, Success(std::make_shared<NodeListStatusData>(MakeNodeList({"a.test"}))));
      },
      "Transfer::OnNodeListAcquire called but transfer is not initializing", TE::Unknown},
     {"NodeListNull",
@@ -528,13 +532,14 @@ const MessageCase kMessages[] = {
     {"GeolocationWhenNotInitializing", kInitialized,
      [](TransferTest&, TransferWorkInterface& door) {
          door.GetGeolocationCallback().OnWorkComplete(
-             nullptr, Success(std::make_shared<TestGeolocationData>(MakeGeolocation("SE"))));
+             nullptr, Success(std::make_shared<GeolocationStatusData>(MakeGeolocation("SE"))));
      },
      "Transfer::OnGeolocation called but transfer is not initializing", TE::Unknown},
     {"GeolocationNull",
      {Step::Initialize},
      [](TransferTest&, TransferWorkInterface& door) {
-         door.GetGeolocationCallback().OnWorkComplete(nullptr, Success(std::make_shared<TestGeolocationData>(nullptr)));
+         door.GetGeolocationCallback().OnWorkComplete(nullptr,
+                                                      Success(std::make_shared<GeolocationStatusData>(nullptr)));
      },
      "Transfer::OnGeolocation called but data is not GeolocationStatusData or geolocation is null",
      TE::Unknown},
@@ -563,7 +568,7 @@ const MessageCase kMessages[] = {
      [](TransferTest&, TransferWorkInterface& door) {
          door.GetPackageAcquireCallback().OnWorkComplete(nullptr, Success(PackageOf("N7", "P1", "42")));
          door.GetNodeListAcquireCallback().OnWorkComplete(
-             nullptr, Success(std::make_shared<TestNodeListData>(MakeNodeList({"a.test"}))));
+             nullptr, Success(std::make_shared<NodeListStatusData>(MakeNodeList({"a.test"}))));
          door.GetInitializeCallback().OnWorkComplete(nullptr, Success());
      },
      "Transfer::OnInitialize called but geolocation is missing",
@@ -893,7 +898,7 @@ TEST_F(TransferTest, SuspendStartsAfreshAndDropsTheOldRunsCallbacks) {
     EXPECT_EQ(old->GetSession() == Door()->GetSession(), false);
     // A work of the old run reports a package of other ids: dropped, not fatal.
     old->GetPackageAcquireCallback().OnWorkComplete(
-        nullptr, Success(std::make_shared<TestPackageData>(MakePackage("X9", "P1", "42", {{"a", 1}}))));
+        nullptr, Success(std::make_shared<PackageStatusData>(MakePackage("X9", "P1", "42", {{"a", 1}}))));
     old->GetWorkCompleteCallback().OnWorkComplete(nullptr, Success());
     EXPECT_EQ(transfer->Update().error, TE::None);
     EXPECT_TRUE(transfer->Update().transferId == params.transferId);

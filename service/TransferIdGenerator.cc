@@ -1,4 +1,4 @@
-#include "service/TransferId.h"
+#include "service/TransferIdGenerator.h"
 
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid.hpp>
@@ -16,13 +16,6 @@ std::string NewTransferId() {
     for (char c : text)
         if (c != '-') id.push_back(c);
     return id;
-}
-
-bool IsTransferId(const std::string& text) {
-    if (text.size() != 32) return false;
-    for (char c : text)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-    return true;
 }
 
 }  // namespace vrexa

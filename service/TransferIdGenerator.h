@@ -8,7 +8,4 @@ namespace vrexa {
 // as 32 lower-case hexadecimal digits without hyphens.
 std::string NewTransferId();
 
-// Whether text has the form of a transfer id.
-bool IsTransferId(const std::string& text);
-
 }  // namespace vrexa

@@ -19,11 +19,16 @@ void GetPackageManifestWork::Describe(boost::property_tree::ptree& tree) const {
     DescribeTransfer(tree, false);
 }
 
+namespace {
+
+// The version asked for; empty for the current one ("?" or nothing given).
+std::string FixedVersion(const std::string& versionId) { return versionId == "?" ? std::string() : versionId; }
+
+}  // namespace
+
 std::string GetPackageManifestWork::ManifestId(const std::string& packageId, const std::string& versionId) {
-    if (versionId.empty() || versionId == "?") {
-        return packageId;
-    }
-    return packageId + "/" + versionId;
+    const std::string version = FixedVersion(versionId);
+    return version.empty() ? packageId : packageId + "/" + version;
 }
 
 WorkStatus GetPackageManifestWork::ExecuteTask() {
@@ -47,6 +52,17 @@ WorkStatus GetPackageManifestWork::ExecuteTask() {
                               std::make_shared<TransferErrorData>(
                                   TransferError::RequestRejected,
                                   "GetPackageManifestWork::ExecuteTask acquired a disabled manifest"));
+        }
+        // The answer must be the document asked for: a manifest of another
+        // package, or of another version when one was fixed, would have the
+        // transfer download files nobody asked for.
+        const std::string version = FixedVersion(params.versionId);
+        if (package->GetId() != params.packageId || (!version.empty() && package->GetVersionId() != version)) {
+            return WorkStatus(WorkResult::FatalError,
+                              std::make_shared<TransferErrorData>(
+                                  TransferError::RequestRejected,
+                                  "GetPackageManifestWork::ExecuteTask acquired a manifest of another package or "
+                                  "version"));
         }
         return WorkStatus(WorkResult::Success, std::make_shared<PackageStatusData>(std::move(package)));
     } catch (...) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
 
 #include "work/LazyParallelWork.h"
@@ -16,19 +15,16 @@ class TransferSharedFileData;
 class LazyParallelVerifyMultipleChunksWork : public TransferWork, public LazyParallelWork {
 public:
     LazyParallelVerifyMultipleChunksWork(std::shared_ptr<TransferWorkInterface> transfer,
-                                         std::shared_ptr<FileManifest> fileManifest,
+                                         std::shared_ptr<const FileManifest> fileManifest,
                                          std::shared_ptr<TransferSharedFileData> fileData);
 
+    // "name", "transferId", then the file's keys.
     void Describe(boost::property_tree::ptree& tree) const override;
     std::shared_ptr<Work> CreateNextChild() override;
-    // From the first chunk again.
-    void Reset() override;
 
 private:
-    const std::shared_ptr<FileManifest> fileManifest_;
+    const std::shared_ptr<const FileManifest> fileManifest_;
     const std::shared_ptr<TransferSharedFileData> fileData_;
-    const std::uint32_t chunkCount_;
-    std::uint32_t next_ = 0;
 };
 
 }  // namespace vrexa

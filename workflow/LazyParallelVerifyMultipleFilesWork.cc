@@ -26,10 +26,10 @@ std::shared_ptr<PackageManifest> PackageWithFiles(TransferWorkInterface& transfe
 
 LazyParallelVerifyMultipleFilesWork::LazyParallelVerifyMultipleFilesWork(
     std::shared_ptr<TransferWorkInterface> transfer)
-    : TransferWork(std::move(transfer)),
-      LazyParallelWork(static_cast<unsigned>(std::max(GetTransfer()->GetBehavior().parallelItems, 1))),
-      package_(PackageWithFiles(*GetTransfer())) {
-    AddLogCompleteRoute(*this, GetTransfer()->GetBehavior(), true);
+    : TransferWork(transfer),
+      LazyParallelWork(static_cast<unsigned>(std::max(1, transfer->GetBehavior().parallelItems))),
+      package_(PackageWithFiles(*transfer)) {
+    AddLogCompleteRoute(*this, transfer->GetBehavior(), true);
 }
 
 void LazyParallelVerifyMultipleFilesWork::Describe(boost::property_tree::ptree& tree) const {
@@ -39,16 +39,10 @@ void LazyParallelVerifyMultipleFilesWork::Describe(boost::property_tree::ptree& 
 
 std::shared_ptr<Work> LazyParallelVerifyMultipleFilesWork::CreateNextChild() {
     const PackageManifest::Files& files = package_->GetFiles();
-    if (next_ >= files.size()) {
+    if (nextIndex >= files.size()) {
         return nullptr;
     }
-    return std::make_shared<VerifySingleFileWork>(GetTransfer(), files[next_++]);
-}
-
-void LazyParallelVerifyMultipleFilesWork::Reset() {
-    std::lock_guard lock(mutex);
-    LazyParallelWork::Reset();
-    next_ = 0;
+    return std::make_shared<VerifySingleFileWork>(transfer, files[nextIndex]);
 }
 
 }  // namespace vrexa

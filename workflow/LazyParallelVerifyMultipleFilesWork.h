@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <memory>
 
 #include "work/LazyParallelWork.h"
@@ -18,14 +17,12 @@ public:
     // makes nothing would never finish).
     explicit LazyParallelVerifyMultipleFilesWork(std::shared_ptr<TransferWorkInterface> transfer);
 
+    // "name", "transferId".
     void Describe(boost::property_tree::ptree& tree) const override;
     std::shared_ptr<Work> CreateNextChild() override;
-    // From the first file again.
-    void Reset() override;
 
 private:
-    std::shared_ptr<PackageManifest> package_;
-    std::size_t next_ = 0;
+    const std::shared_ptr<PackageManifest> package_;
 };
 
 }  // namespace vrexa

@@ -12,16 +12,16 @@
 namespace vrexa {
 
 VerifySingleFileWork::VerifySingleFileWork(std::shared_ptr<TransferWorkInterface> transfer,
-                                           std::shared_ptr<FileManifest> fileManifest)
+                                           std::shared_ptr<const FileManifest> fileManifest)
     : TransferWork(std::move(transfer)),
       SequentialWork(3),
       fileData_(std::make_shared<TransferSharedFileData>(fileManifest->GetPath(), fileManifest->GetSize())) {
-    AddLogCompleteRoute(*this, GetTransfer()->GetBehavior(), true);
-    AddChild(std::make_shared<OpenExistingFileWork>(GetTransfer(), fileData_));
+    AddLogCompleteRoute(*this, this->transfer->GetBehavior(), true);
+    AddChild(std::make_shared<OpenExistingFileWork>(this->transfer, fileData_));
     if (fileManifest->GetSize() != 0) {
-        AddChild(std::make_shared<LazyParallelVerifyMultipleChunksWork>(GetTransfer(), fileManifest, fileData_));
+        AddChild(std::make_shared<LazyParallelVerifyMultipleChunksWork>(this->transfer, fileManifest, fileData_));
     }
-    AddChild(std::make_shared<CloseFileWork>(GetTransfer(), fileData_));
+    AddChild(std::make_shared<CloseFileWork>(this->transfer, fileData_));
 }
 
 void VerifySingleFileWork::Describe(boost::property_tree::ptree& tree) const {

@@ -14,8 +14,10 @@ class TransferSharedFileData;
 // check its chunks (a file of size 0 has none), release it.
 class VerifySingleFileWork : public TransferWork, public SequentialWork {
 public:
-    VerifySingleFileWork(std::shared_ptr<TransferWorkInterface> transfer, std::shared_ptr<FileManifest> fileManifest);
+    VerifySingleFileWork(std::shared_ptr<TransferWorkInterface> transfer,
+                         std::shared_ptr<const FileManifest> fileManifest);
 
+    // "name", "transferId", then "filePath" and "fileSize".
     void Describe(boost::property_tree::ptree& tree) const override;
 
     const std::shared_ptr<TransferSharedFileData>& GetFileData() const { return fileData_; }

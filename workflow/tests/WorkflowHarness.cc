@@ -82,11 +82,11 @@ WorkflowHarness::~WorkflowHarness() { workManager_.reset(); }
 
 std::shared_ptr<TestTransfer> WorkflowHarness::NewTransfer(const std::string& version, const std::string& destPath) {
     auto transfer = std::make_shared<TestTransfer>();
-    transfer->params.partnerId = "p1";
-    transfer->params.packageId = "k1";
-    transfer->params.versionId = version;
-    transfer->params.destPath = destPath;
-    TransferBehavior& behavior = transfer->behavior;
+    transfer->Params().partnerId = "p1";
+    transfer->Params().packageId = "k1";
+    transfer->Params().versionId = version;
+    transfer->Params().destPath = destPath;
+    TransferBehavior& behavior = transfer->GetBehavior();
     static_cast<TransferSettings&>(behavior) = settings_;
     behavior.requestFactory = &requests_;
     behavior.filesystem = &filesystem_;

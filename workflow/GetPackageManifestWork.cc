@@ -53,17 +53,6 @@ WorkStatus GetPackageManifestWork::ExecuteTask() {
                                   TransferError::RequestRejected,
                                   "GetPackageManifestWork::ExecuteTask acquired a disabled manifest"));
         }
-        // The answer must be the document asked for: a manifest of another
-        // package, or of another version when one was fixed, would have the
-        // transfer download files nobody asked for.
-        const std::string version = FixedVersion(params.versionId);
-        if (package->GetId() != params.packageId || (!version.empty() && package->GetVersionId() != version)) {
-            return WorkStatus(WorkResult::FatalError,
-                              std::make_shared<TransferErrorData>(
-                                  TransferError::RequestRejected,
-                                  "GetPackageManifestWork::ExecuteTask acquired a manifest of another package or "
-                                  "version"));
-        }
         return WorkStatus(WorkResult::Success, std::make_shared<PackageStatusData>(std::move(package)));
     } catch (...) {
         return FetchFailure(std::current_exception());

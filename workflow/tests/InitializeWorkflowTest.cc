@@ -132,8 +132,11 @@ TEST_F(InitializeWorkflowTest, FixedVersionAnsweredWithAnotherVersionIsRejected)
     Publish();
     server_->SetBody("/manifests/k1/v2.xml", testing::ReadFile(tree_ / "manifests/k1/v1.xml"));
     const auto transfer = Run("v2");
+    // Refused as it arrives: the initialization fails and no file is made.
+    ASSERT_TRUE(transfer->Initialized());
+    EXPECT_EQ(transfer->Initialized()->result, WorkResult::FatalError);
+    EXPECT_EQ(ErrorOf(*transfer->Initialized()), TransferError::RequestRejected);
     ASSERT_TRUE(transfer->Outcome());
-    EXPECT_EQ(transfer->Outcome()->result, WorkResult::FatalError);
     EXPECT_EQ(ErrorOf(*transfer->Outcome()), TransferError::RequestRejected);
     EXPECT_TRUE(DestinationEmpty());
 }

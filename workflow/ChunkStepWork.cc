@@ -72,7 +72,10 @@ WorkStatus CreateChunkMapWork::Step() {
     }
     const std::uint64_t lower = mapData_->lowerBound;
     const std::uint64_t upper = mapData_->upperBound;
-    if (file->GetSize() > upper) {
+    // A file being checked in place is only ever viewed: a write cache would
+    // write its bytes back. One too short for the chunk fails to map, which
+    // the step reports as a mismatch.
+    if (file->GetSize() > upper || mapData_->fileData->IsReadOnly()) {
         mapData_->SetWindow(file->Map(lower, upper));
     } else {
         const TransferBehavior& behavior = transfer->GetBehavior();

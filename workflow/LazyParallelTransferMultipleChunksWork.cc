@@ -38,18 +38,11 @@ void LazyParallelTransferMultipleChunksWork::Describe(boost::property_tree::ptre
 }
 
 std::shared_ptr<Work> LazyParallelTransferMultipleChunksWork::CreateNextChild() {
-    const std::uint64_t size = fileData_->fileSize;
-    const std::uint64_t chunkSize = fileManifest_->GetChunkSize();
-    const auto& checksums = fileManifest_->GetChecksums();
-    if (chunkSize == 0 || nextIndex >= checksums.size()) {
+    const std::optional<ChunkBounds> chunk = ChunkAt(*fileManifest_, fileData_->fileSize, nextIndex);
+    if (!chunk) {
         return nullptr;
     }
-    const std::uint64_t lower = static_cast<std::uint64_t>(nextIndex) * chunkSize;
-    if (lower >= size) {
-        return nullptr;
-    }
-    const std::uint64_t upper = std::min(lower + chunkSize - 1, size - 1);
-    return std::make_shared<TransferSingleChunkWork>(transfer, fileData_, lower, upper, checksums[nextIndex]);
+    return std::make_shared<TransferSingleChunkWork>(transfer, fileData_, chunk->lower, chunk->upper, chunk->checksum);
 }
 
 void LazyParallelTransferMultipleChunksWork::DropWindows() {

@@ -1,10 +1,12 @@
 #include "workflow/WorkSupport.h"
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <mutex>
 
 #include "manifest/ChunkChecksum.h"
+#include "manifest/FileManifest.h"
 #include "transfer/TransferFileExceptionData.h"
 #include "transfer/TransferStatusData.h"
 #include "transfer/TransferWorkInterface.h"
@@ -19,6 +21,16 @@ WorkStatus TransferErrorStatus(WorkResult result, TransferError error, std::stri
 WorkStatus FileFailureStatus(std::exception_ptr exception) {
     auto data = std::make_shared<TransferFileExceptionData>(std::move(exception));
     return WorkStatus(data->retryable ? WorkResult::RetryableError : WorkResult::FatalError, data);
+}
+
+std::optional<ChunkBounds> ChunkAt(const FileManifest& manifest, std::uint64_t fileSize, std::uint64_t index) {
+    const std::uint64_t chunkSize = manifest.GetChunkSize();
+    const auto& checksums = manifest.GetChecksums();
+    if (chunkSize == 0 || fileSize == 0 || index >= checksums.size() || index > (fileSize - 1) / chunkSize) {
+        return std::nullopt;
+    }
+    const std::uint64_t lower = index * chunkSize;
+    return ChunkBounds{lower, lower + std::min(chunkSize - 1, fileSize - 1 - lower), checksums[index]};
 }
 
 std::string HexText(std::uint32_t value) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "transfer/TransferError.h"
@@ -10,6 +11,7 @@
 
 namespace vrexa {
 
+class FileManifest;
 class TransferWorkInterface;
 class Work;
 
@@ -23,6 +25,17 @@ WorkStatus FileFailureStatus(std::exception_ptr exception);
 
 // Lower-case hexadecimal without prefix or leading zeros ("0" for zero).
 std::string HexText(std::uint32_t value);
+
+// Chunk index of a file: its inclusive byte range and its expected CRC-32.
+struct ChunkBounds {
+    std::uint64_t lower = 0;
+    std::uint64_t upper = 0;
+    std::uint32_t checksum = 0;
+};
+
+// The chunk at index of a file of fileSize bytes described by manifest, or
+// nothing past the last chunk (or for a manifest without chunk size).
+std::optional<ChunkBounds> ChunkAt(const FileManifest& manifest, std::uint64_t fileSize, std::uint64_t index);
 
 // The checksum of length zero bytes, computed once per length and kept.
 std::uint32_t ZeroChecksum(std::uint64_t length);

@@ -100,8 +100,8 @@ protected:
         std::string pattern = (fs::temp_directory_path() / "vrexa-allow-execute-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         root_ = pattern;
-        transfer_->behavior.filesystem = &filesystem_;
-        transfer_->params.destPath = root_.string();
+        transfer_->GetBehavior().filesystem = &filesystem_;
+        transfer_->Params().destPath = root_.string();
     }
     void TearDown() override { fs::remove_all(root_); }
 

@@ -1,8 +1,12 @@
 #include "workflow/tests/TestPackages.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include <sstream>
+
 #include <boost/property_tree/ptree.hpp>
+#include <boost/property_tree/xml_parser.hpp>
 
 #include "manifest/ChunkChecksum.h"
 #include "manifest/StandardPackageManifest.h"
@@ -28,7 +32,7 @@ ptree FileEntry(const std::string& path, std::uint32_t chunkSize, std::uint64_t 
     return file;
 }
 
-std::shared_ptr<PackageManifest> Read(const std::vector<ptree>& entries, const TestPackageOptions& options) {
+ptree Document(const std::vector<TestFile>& files, const TestPackageOptions& options) {
     ptree package;
     package.put("id", options.id);
     package.put("name", "Test package");
@@ -47,30 +51,33 @@ std::shared_ptr<PackageManifest> Read(const std::vector<ptree>& entries, const T
         version.add_child("countryCodes", codes);
         package.add_child("version", version);
     }
-    ptree files;
-    for (const ptree& entry : entries)
-        files.add_child("file", entry);
-    package.add_child("files", files);
-    ptree document;
-    document.add_child("package", package);
-    auto manifest = std::make_shared<StandardPackageManifest>();
-    manifest->Read(document);
-    return manifest;
-}
-
-}  // namespace
-
-std::shared_ptr<PackageManifest> MakePackage(const std::vector<TestFile>& files, const TestPackageOptions& options) {
-    std::vector<ptree> entries;
+    ptree entries;
     for (const TestFile& file : files) {
         std::string checksums;
         for (std::size_t at = 0; at < file.bytes.size(); at += options.chunkSize) {
             const std::size_t length = std::min<std::size_t>(options.chunkSize, file.bytes.size() - at);
             checksums += Hex(ChunkChecksum(file.bytes.data() + at, length));
         }
-        entries.push_back(FileEntry(file.path, options.chunkSize, file.bytes.size(), checksums));
+        entries.add_child("file", FileEntry(file.path, options.chunkSize, file.bytes.size(), checksums));
     }
-    return Read(entries, options);
+    package.add_child("files", entries);
+    ptree document;
+    document.add_child("package", package);
+    return document;
+}
+
+}  // namespace
+
+std::string PackageXml(const std::vector<TestFile>& files, const TestPackageOptions& options) {
+    std::ostringstream text;
+    boost::property_tree::write_xml(text, Document(files, options));
+    return text.str();
+}
+
+std::shared_ptr<PackageManifest> MakePackage(const std::vector<TestFile>& files, const TestPackageOptions& options) {
+    auto manifest = std::make_shared<StandardPackageManifest>();
+    manifest->Read(Document(files, options));
+    return manifest;
 }
 
 std::shared_ptr<PackageManifest> MakeSizedPackage(const std::vector<std::pair<std::string, std::uint64_t>>& files) {

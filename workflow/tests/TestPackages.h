@@ -27,7 +27,10 @@ struct TestPackageOptions {
 };
 
 // The package manifest document describing files (chunk checksums of their
-// bytes), read as the engine reads a fetched one.
+// bytes), as XML text a manifest host serves.
+std::string PackageXml(const std::vector<TestFile>& files, const TestPackageOptions& options = {});
+
+// The same document read as the engine reads a fetched one.
 std::shared_ptr<PackageManifest> MakePackage(const std::vector<TestFile>& files,
                                              const TestPackageOptions& options = {});
 

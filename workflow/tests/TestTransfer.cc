@@ -8,125 +8,80 @@
 namespace vrexa::testing {
 
 TestTransfer::TestTransfer() {
-    params.transferId = "0123456789abcdef0123456789abcdef";
-    workComplete_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) { Record(outcome_, status); });
-    initialize_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) { Record(initialized_, status); });
-    packageAcquire_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) {
-        std::lock_guard lock(mutex_);
-        packageStatuses_.push_back(status);
-        if (auto data = std::dynamic_pointer_cast<PackageStatusData>(status.data)) {
-            package_ = data->GetPackage();
-            if (params.versionId == "?" && package_) {
-                params.versionId = package_->GetVersionId();
-            }
+    Params().transferId = "0123456789abcdef0123456789abcdef";
+    packageAcquire.onCall = [this](const std::shared_ptr<Work>&, const WorkStatus& status) {
+        if (auto data = std::dynamic_pointer_cast<PackageStatusData>(status.data); data && data->GetPackage()) {
+            StorePackage(data->GetPackage());
+            ChangeParams([&](TransferParams& changed) {
+                if (changed.versionId == "?") {
+                    changed.versionId = data->GetPackage()->GetVersionId();
+                }
+            });
         }
-    });
-    nodeListAcquire_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) {
+        Notify();
+    };
+    nodeListAcquire.onCall = [this](const std::shared_ptr<Work>&, const WorkStatus& status) {
         if (auto data = std::dynamic_pointer_cast<NodeListStatusData>(status.data)) {
-            SetNodeList(data->GetNodeList());
+            StoreNodeList(data->GetNodeList());
         }
-    });
-    geolocation_.SetFunction([this](std::shared_ptr<Work>, const WorkStatus& status) {
-        std::lock_guard lock(mutex_);
-        geolocationStatuses_.push_back(status);
+    };
+    geolocation.onCall = [this](const std::shared_ptr<Work>&, const WorkStatus& status) {
         if (auto data = std::dynamic_pointer_cast<GeolocationStatusData>(status.data)) {
-            geolocationManifest_ = data->GetGeolocation();
+            StoreGeolocation(data->GetGeolocation());
         }
-    });
+    };
+    workComplete.onCall = [this](const std::shared_ptr<Work>&, const WorkStatus&) { Notify(); };
+    retryableError.onCall = [this](const testsupport::RetryableErrorCall&) { Notify(); };
 }
 
-TransferParams TestTransfer::GetParams() {
-    std::lock_guard lock(mutex_);
-    return params;
-}
-
-std::shared_ptr<PackageManifest> TestTransfer::GetPackage() {
-    std::lock_guard lock(mutex_);
-    return package_;
-}
-
-std::shared_ptr<NodeListManifest> TestTransfer::GetNodeList() {
-    std::lock_guard lock(mutex_);
-    return nodeList_;
-}
-
-std::shared_ptr<GeolocationManifest> TestTransfer::GetGeolocation() {
-    std::lock_guard lock(mutex_);
-    return geolocationManifest_;
-}
-
-void TestTransfer::SetPackage(std::shared_ptr<PackageManifest> package) {
-    std::lock_guard lock(mutex_);
-    package_ = std::move(package);
-}
-
-void TestTransfer::SetNodeList(std::shared_ptr<NodeListManifest> nodeList) {
-    std::lock_guard lock(mutex_);
-    nodeList_ = std::move(nodeList);
-}
-
-void TestTransfer::SetGeolocation(std::shared_ptr<GeolocationManifest> geolocation) {
-    std::lock_guard lock(mutex_);
-    geolocationManifest_ = std::move(geolocation);
-}
-
-void TestTransfer::AddOutputFile(const std::string& relativePath) {
-    std::lock_guard lock(mutex_);
-    outputFiles_.push_back(relativePath);
-}
-
-void TestTransfer::Record(std::optional<WorkStatus>& slot, const WorkStatus& status) {
-    {
-        std::lock_guard lock(mutex_);
-        slot = status;
-    }
+void TestTransfer::Notify() {
+    // Taking the lock orders the notification after a waiter's check.
+    { std::lock_guard lock(mutex_); }
     changed_.notify_all();
 }
 
-void TestTransfer::RetryableCallback::OnWorkflowRetryableError(std::shared_ptr<Workflow>, std::shared_ptr<Work>,
-                                                               const WorkStatus& status) {
-    owner_.Record(owner_.suspension_, status);
-}
-
-std::optional<WorkStatus> TestTransfer::WaitForOutcome(std::chrono::seconds timeout) {
+bool TestTransfer::WaitFor(std::chrono::seconds timeout, const std::function<bool()>& done) {
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, timeout, [this] { return outcome_.has_value(); });
-    return outcome_;
+    return changed_.wait_for(lock, timeout, done);
 }
 
 bool TestTransfer::WaitForEnd(std::chrono::seconds timeout) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [this] { return outcome_.has_value() || suspension_.has_value(); });
+    return WaitFor(timeout, [this] { return Outcome().has_value() || Suspension().has_value(); });
 }
 
-std::optional<WorkStatus> TestTransfer::Outcome() {
-    std::lock_guard lock(mutex_);
-    return outcome_;
+bool TestTransfer::WaitForPackageResult(WorkResult result, std::chrono::seconds timeout) {
+    return WaitFor(timeout, [&] {
+        for (const WorkStatus& status : PackageStatuses()) {
+            if (status.result == result) {
+                return true;
+            }
+        }
+        return false;
+    });
 }
 
-std::optional<WorkStatus> TestTransfer::Initialized() {
-    std::lock_guard lock(mutex_);
-    return initialized_;
+std::optional<WorkStatus> TestTransfer::Suspension() const {
+    const auto calls = retryableError.Calls();
+    if (calls.empty()) {
+        return std::nullopt;
+    }
+    return calls.back().status;
 }
 
-std::optional<WorkStatus> TestTransfer::Suspension() {
-    std::lock_guard lock(mutex_);
-    return suspension_;
+std::optional<WorkStatus> TestTransfer::Last(const testsupport::RecordingWorkCallback& callback) {
+    const auto calls = callback.Calls();
+    if (calls.empty()) {
+        return std::nullopt;
+    }
+    return calls.back().status;
 }
 
-std::vector<std::string> TestTransfer::OutputFiles() {
-    std::lock_guard lock(mutex_);
-    return outputFiles_;
-}
-
-std::vector<WorkStatus> TestTransfer::PackageStatuses() {
-    std::lock_guard lock(mutex_);
-    return packageStatuses_;
-}
-
-std::vector<WorkStatus> TestTransfer::GeolocationStatuses() {
-    std::lock_guard lock(mutex_);
-    return geolocationStatuses_;
+std::vector<WorkStatus> TestTransfer::All(const testsupport::RecordingWorkCallback& callback) {
+    std::vector<WorkStatus> statuses;
+    for (const auto& call : callback.Calls()) {
+        statuses.push_back(call.status);
+    }
+    return statuses;
 }
 
 }  // namespace vrexa::testing

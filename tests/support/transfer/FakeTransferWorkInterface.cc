@@ -13,7 +13,11 @@ void RecordingWorkCallback::OnWorkComplete(std::shared_ptr<Work> work, const Wor
 
 void RecordingRetryableErrorCallback::OnWorkflowRetryableError(std::shared_ptr<Workflow> workflow,
                                                                std::shared_ptr<Work> work, const WorkStatus& status) {
-    Add({std::move(workflow), std::move(work), status});
+    RetryableErrorCall call{std::move(workflow), std::move(work), status};
+    Add(call);
+    if (onCall) {
+        onCall(call);
+    }
 }
 
 FakeTransferWorkInterface::FakeTransferWorkInterface(TransferParams params, TransferBehavior behavior)

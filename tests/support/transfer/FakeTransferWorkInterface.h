@@ -63,8 +63,11 @@ private:
     std::vector<Call> calls_;
 };
 
+// A recorded report holds its works weakly, as a transfer does: keeping a
+// finished tree alive would keep its teardown (which reports output files)
+// from running.
 struct WorkCall {
-    std::shared_ptr<Work> work;
+    std::weak_ptr<Work> work;
     WorkStatus status;
 };
 
@@ -81,14 +84,18 @@ public:
 };
 
 struct RetryableErrorCall {
-    std::shared_ptr<Workflow> workflow;
-    std::shared_ptr<Work> work;
+    std::weak_ptr<Workflow> workflow;
+    std::weak_ptr<Work> work;
     WorkStatus status;
 };
 
 class RecordingRetryableErrorCallback : public WorkflowRetryableErrorCallback, public CallLog<RetryableErrorCall> {
 public:
     using Call = RetryableErrorCall;
+
+    // Called (outside the recorder's lock) after each report is recorded;
+    // set it before the works run.
+    std::function<void(const RetryableErrorCall&)> onCall;
 
     void OnWorkflowRetryableError(std::shared_ptr<Workflow> workflow, std::shared_ptr<Work> work,
                                   const WorkStatus& status) override;

@@ -1,0 +1,78 @@
+#include "workflow/ManifestFetchWork.h"
+
+#include <algorithm>
+#include <new>
+
+#include "manifest/HttpManifestException.h"
+#include "manifest/HttpManifestSource.h"
+#include "transfer/TransferStatusData.h"
+#include "transfer/TransferWorkInterface.h"
+#include "workflow/HttpManifestStatusData.h"
+#include "workflow/LogRoutes.h"
+
+namespace vrexa {
+
+namespace {
+
+void AbortSource(const std::shared_ptr<ManifestSource>& source) {
+    if (auto http = std::dynamic_pointer_cast<HttpManifestSource>(source)) {
+        http->Abort();
+    }
+}
+
+}  // namespace
+
+ManifestFetchWork::ManifestFetchWork(std::shared_ptr<TransferWorkInterface> transfer, int maxRetries,
+                                     WorkCompleteCallback& transferCallback)
+    : TransferWork(std::move(transfer)),
+      LimitedRetrySimpleWork(&transferCallback, static_cast<unsigned>(std::max(maxRetries, 0))) {
+    const TransferBehavior& behavior = GetTransfer()->GetBehavior();
+    AddLogCompleteRoute(*this, behavior, true);
+    AddLogRetryRoute(*this, behavior, true);
+}
+
+void ManifestFetchWork::OnCancel() {
+    std::lock_guard lock(sourceMutex_);
+    AbortSource(currentSource_);
+}
+
+ManifestFetchWork::CurrentSource::CurrentSource(ManifestFetchWork& work, std::shared_ptr<ManifestSource> source)
+    : work_(work) {
+    std::lock_guard lock(work_.sourceMutex_);
+    work_.currentSource_ = std::move(source);
+    // OnCancel may have run between the task's start and this point, when
+    // there was nothing to abort yet.
+    if (work_.IsCancelled()) {
+        AbortSource(work_.currentSource_);
+    }
+}
+
+ManifestFetchWork::CurrentSource::~CurrentSource() {
+    std::lock_guard lock(work_.sourceMutex_);
+    work_.currentSource_.reset();
+}
+
+WorkStatus ManifestFetchWork::FetchFailure(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const ManifestAbortedException&) {
+        return WorkStatus(WorkResult::Cancelled, nullptr);
+    } catch (const HttpManifestStreamException& e) {
+        return WorkStatus(WorkResult::RetryableError,
+                          std::make_shared<HttpManifestStatusData>(TransferError::NetworkError, e.GetStatus()));
+    } catch (const HttpManifestLocatorException& e) {
+        return WorkStatus(WorkResult::FatalError,
+                          std::make_shared<HttpManifestStatusData>(TransferError::RequestRejected, e.GetStatus()));
+    } catch (const ManifestException&) {
+        return WorkStatus(WorkResult::FatalError, std::make_shared<TransferExceptionData>(
+                                                      TransferError::RequestRejected, std::current_exception()));
+    } catch (const std::bad_alloc&) {
+        return WorkStatus(WorkResult::FatalError, std::make_shared<TransferExceptionData>(TransferError::OutOfMemory,
+                                                                                          std::current_exception()));
+    } catch (...) {
+        return WorkStatus(WorkResult::FatalError,
+                          std::make_shared<TransferExceptionData>(TransferError::Unknown, std::current_exception()));
+    }
+}
+
+}  // namespace vrexa

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <mutex>
+
+#include "work/LimitedRetrySimpleWork.h"
+#include "work/TransferWork.h"
+
+namespace vrexa {
+
+class ManifestSource;
+
+// What the three works that fetch a document have in common: they keep the
+// source they are reading from, so that a cancel from another thread aborts
+// the fetch under way, and they retry network failures in place a limited
+// number of times. The transfer hears of each success through the callback
+// given here; the log hears of every outcome and every retry.
+class ManifestFetchWork : public TransferWork, public LimitedRetrySimpleWork {
+public:
+    ManifestFetchWork(std::shared_ptr<TransferWorkInterface> transfer, int maxRetries,
+                      WorkCompleteCallback& transferCallback);
+
+    // Aborts the source being read, if any.
+    void OnCancel() override;
+
+protected:
+    // Holds the source as current while a load runs, so that OnCancel reaches
+    // it; a cancel that came before the source was stored aborts it at once.
+    class CurrentSource {
+    public:
+        CurrentSource(ManifestFetchWork& work, std::shared_ptr<ManifestSource> source);
+        ~CurrentSource();
+        CurrentSource(const CurrentSource&) = delete;
+        CurrentSource& operator=(const CurrentSource&) = delete;
+
+    private:
+        ManifestFetchWork& work_;
+    };
+
+    // The outcome of a failed fetch of the package manifest or the node list:
+    // cancelled when aborted, retryable on a network failure, fatal otherwise.
+    static WorkStatus FetchFailure(const std::exception_ptr& failure);
+
+private:
+    std::mutex sourceMutex_;
+    std::shared_ptr<ManifestSource> currentSource_;
+};
+
+}  // namespace vrexa

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -22,12 +23,12 @@ inline std::vector<std::string> SplitArguments(const std::uint8_t* data, std::si
 }
 
 // Stops the target with a report when a property does not hold.
-#define VREXA_FUZZ_CHECK(condition)                                                            \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
-            __builtin_printf("property failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-            __builtin_trap();                                                                  \
-        }                                                                                      \
+#define VREXA_FUZZ_CHECK(condition)                                                                \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "property failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
+            __builtin_trap();                                                                      \
+        }                                                                                          \
     } while (0)
 
 }  // namespace vrexa::fuzz

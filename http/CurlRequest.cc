@@ -1,6 +1,7 @@
 #include "http/CurlRequest.h"
 
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -188,8 +189,12 @@ void CurlRequest::Arm(ProxyChoice proxy) {
     set(CURLOPT_MAXREDIRS, "MAXREDIRS", 1L);
     // An error page must never reach the writer (it would land in a file).
     set(CURLOPT_FAILONERROR, "FAILONERROR", 1L);
-    set(CURLOPT_CONNECTTIMEOUT, "CONNECTTIMEOUT", static_cast<long>(params_.connectTimeout));
-    set(CURLOPT_TIMEOUT, "TIMEOUT", static_cast<long>(params_.timeout));
+    // libcurl counts these in milliseconds within an int: a longer limit (the
+    // optimizer may compute weeks) is kept as the longest it can count, while a
+    // negative one is refused.
+    constexpr long kLongestSeconds = std::numeric_limits<int>::max() / 1000;
+    set(CURLOPT_CONNECTTIMEOUT, "CONNECTTIMEOUT", std::min<long>(params_.connectTimeout, kLongestSeconds));
+    set(CURLOPT_TIMEOUT, "TIMEOUT", std::min<long>(params_.timeout, kLongestSeconds));
     if (params_.lowSpeedLimit > 0 && params_.lowSpeedTime > 0) {
         set(CURLOPT_LOW_SPEED_LIMIT, "LOW_SPEED_LIMIT", static_cast<long>(params_.lowSpeedLimit));
         set(CURLOPT_LOW_SPEED_TIME, "LOW_SPEED_TIME", static_cast<long>(params_.lowSpeedTime));

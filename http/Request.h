@@ -28,8 +28,8 @@ public:
     // Runs the exchange when Ready; otherwise returns the current status at once.
     virtual RequestStatus Perform() = 0;
     virtual RequestStatus GetStatus() = 0;
-    // Ready or Running become Aborted; a running exchange stops at its next
-    // callback. Does not wait.
+    // Ready or Running become Aborted; a running exchange stops promptly in any
+    // phase, without waiting for the network. Does not wait for Perform to return.
     virtual void Abort() = 0;
     // Re-arms with new parameters and proxy; false (nothing changed) while running.
     virtual bool Reset(const RequestParams& params, std::shared_ptr<Proxy> proxy) = 0;

@@ -105,6 +105,7 @@ void StandardTransfer::Fail(TransferLock& lock, const std::string& message, Tran
     TransferStatus& record = data_->status.Record();
     record.error = error;
     record.retrying = false;
+    record.message = message;
     auto errorData = std::make_shared<TransferErrorData>(error, message);
     Queue(lock, std::make_shared<TransferFatalErrorEvent>(interface_->GetParams(), data_->behavior,
                                                           Capture(EventProgress::With), errorData.get()));
@@ -262,6 +263,7 @@ TransferStatus StandardTransfer::Retry(TransferLock& lock) {
     if (workflow_ && workflow_->Retry()) {
         record.error = TransferError::None;
         record.retrying = false;
+        record.message.clear();
         QueueEvent<TransferRetryEvent>(lock, EventProgress::Without);
     }
     return GetStatus(lock);
@@ -462,6 +464,7 @@ void StandardTransfer::OnWorkComplete(TransferLock& lock, std::shared_ptr<Work>,
     TransferStatus& record = data_->status.Record();
     record.error = error;
     record.retrying = false;
+    record.message = data->Explain();
     PauseAndReleaseWorkflow();
     Queue(lock, std::make_shared<TransferFatalErrorEvent>(interface_->GetParams(), data_->behavior,
                                                           Capture(EventProgress::With), status.data.get()));
@@ -483,6 +486,7 @@ void StandardTransfer::OnWorkflowRetryableError(TransferLock& lock, std::shared_
     TransferStatus& record = data_->status.Record();
     record.error = error;
     record.retrying = true;
+    record.message = data->Explain();
     Queue(lock, std::make_shared<TransferRetryableErrorEvent>(interface_->GetParams(), data_->behavior,
                                                               Capture(EventProgress::With), status.data.get()));
 }

@@ -19,6 +19,9 @@ struct TransferStatus {
     TransferError error = TransferError::None;
     // The error is retryable and the workflow waits for Retry.
     bool retrying = false;
+    // What went wrong, in words, while there is an error: the fixed message
+    // of an inconsistency or the failing work's own account.
+    std::string message;
     // The file to start once the download is done; set only when Complete.
     std::string run;
     std::uint64_t downloadedBytes = 0;

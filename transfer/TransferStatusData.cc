@@ -9,20 +9,20 @@ namespace vrexa {
 std::string TransferErrorText(TransferError error) { return std::to_string(static_cast<unsigned>(error)); }
 
 TransferErrorData::TransferErrorData(TransferError error, std::string message)
-    : WorkErrorData(std::move(message)), error(error) {}
+    : WorkErrorData(std::move(message)), error_(error) {}
 
 void TransferErrorData::Describe(boost::property_tree::ptree& tree) const {
-    tree.put("transferError", TransferErrorText(error));
+    tree.put("transferError", TransferErrorText(error_));
     WorkErrorData::Describe(tree);
 }
 
-std::string TransferErrorData::ToString() const { return "error|" + TransferErrorText(error) + "|" + errorMessage; }
+std::string TransferErrorData::ToString() const { return "error|" + TransferErrorText(error_) + "|" + errorMessage; }
 
 TransferExceptionData::TransferExceptionData(TransferError error, std::exception_ptr exception)
-    : WorkExceptionData(std::move(exception)), error(error) {}
+    : WorkExceptionData(std::move(exception)), error_(error) {}
 
 void TransferExceptionData::Describe(boost::property_tree::ptree& tree) const {
-    tree.put("transferError", TransferErrorText(error));
+    tree.put("transferError", TransferErrorText(error_));
     WorkExceptionData::Describe(tree);
 }
 
@@ -37,7 +37,7 @@ std::string TransferExceptionData::ToString() const {
         } catch (...) {
         }
     }
-    return "error|" + TransferErrorText(error) + "|" + text;
+    return "error|" + TransferErrorText(error_) + "|" + text;
 }
 
 }  // namespace vrexa

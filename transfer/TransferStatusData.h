@@ -16,6 +16,9 @@ namespace vrexa {
 class TransferStatusData : public virtual WorkStatusData {
 public:
     virtual TransferError ToTransferError() const = 0;
+    // What went wrong, for a person reading a status: the summary unless the
+    // data can say more (which file, which chunk).
+    virtual std::string Explain() const { return ToString(); }
 };
 
 // A transfer error described by a message.
@@ -23,14 +26,14 @@ class TransferErrorData : public TransferStatusData, public WorkErrorData {
 public:
     TransferErrorData(TransferError error, std::string message);
 
-    TransferError ToTransferError() const override { return error; }
+    TransferError ToTransferError() const override { return error_; }
     // "transferError" (decimal), then the message.
     void Describe(boost::property_tree::ptree& tree) const override;
     // "error|<value>|<message>".
     std::string ToString() const override;
 
 private:
-    TransferError error;
+    TransferError error_;
 };
 
 // A transfer error carried as a caught exception.
@@ -38,14 +41,14 @@ class TransferExceptionData : public TransferStatusData, public WorkExceptionDat
 public:
     TransferExceptionData(TransferError error, std::exception_ptr exception);
 
-    TransferError ToTransferError() const override { return error; }
+    TransferError ToTransferError() const override { return error_; }
     // "transferError" (decimal), then the exception's type name and text.
     void Describe(boost::property_tree::ptree& tree) const override;
     // "error|<value>|<the exception's text>".
     std::string ToString() const override;
 
 private:
-    TransferError error;
+    TransferError error_;
 };
 
 // Decimal text of an error value, as descriptions and summaries write it.

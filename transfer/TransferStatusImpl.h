@@ -40,21 +40,21 @@ public:
     TransferStatus GetStatus();
 
     // The record the transfer changes (state, error, retrying).
-    TransferStatus& Record() { return status; }
-    const TransferStatus& Record() const { return status; }
+    TransferStatus& Record() { return status_; }
+    const TransferStatus& Record() const { return status_; }
 
     // Takes the run path and the total size from the package.
     void SetPackage(const PackageManifest& package);
 
-    std::uint64_t GetCompletedBytes() const { return completedBytes.Load(); }
-    std::uint64_t GetVerifiedBytes() const { return verifiedBytes.Load(); }
-    std::uint64_t GetDownloadedBytes() const { return downloadedBytes.Load(); }
+    std::uint64_t GetCompletedBytes() const { return completedBytes_.Load(); }
+    std::uint64_t GetVerifiedBytes() const { return verifiedBytes_.Load(); }
+    std::uint64_t GetDownloadedBytes() const { return downloadedBytes_.Load(); }
     // Milliseconds spent transferring, as counted by the snapshots so far.
-    std::uint64_t GetActiveTime() const { return activeTime.Load(); }
+    std::uint64_t GetActiveTime() const { return activeTime_.Load(); }
 
     // What was added since the previous call; for the periodic report.
-    std::uint64_t TakeActiveTimeDelta() { return activeTime.TakeDelta(); }
-    std::uint64_t TakeDownloadedDelta() { return downloadedBytes.TakeDelta(); }
+    std::uint64_t TakeActiveTimeDelta() { return activeTime_.TakeDelta(); }
+    std::uint64_t TakeDownloadedDelta() { return downloadedBytes_.TakeDelta(); }
 
 private:
     struct Sample {
@@ -66,19 +66,19 @@ private:
     std::uint64_t MeasureRate(std::uint64_t now);
     bool TransferringWithoutError() const;
 
-    const TransferParams& params;
-    TransferStatus status;
-    ProgressCounter completedBytes;
-    ProgressCounter verifiedBytes;
-    DeltaCounter downloadedBytes;
-    DeltaCounter activeTime;
-    int window;
-    int interval;
-    std::deque<Sample> samples;
-    bool lastSampleTransferring = false;
-    std::int32_t cachedEstimate = -1;
-    std::uint64_t activeTimeAtEstimate = 0;
-    Clock clock;
+    const TransferParams& params_;
+    TransferStatus status_;
+    ProgressCounter completedBytes_;
+    ProgressCounter verifiedBytes_;
+    DeltaCounter downloadedBytes_;
+    DeltaCounter activeTime_;
+    int window_;
+    int interval_;
+    std::deque<Sample> samples_;
+    bool lastSampleTransferring_ = false;
+    std::int32_t cachedEstimate_ = -1;
+    std::uint64_t activeTimeAtEstimate_ = 0;
+    Clock clock_;
 };
 
 }  // namespace vrexa

@@ -16,31 +16,31 @@ namespace vrexa {
 // no other, so once works start dispatching each other everything would run
 // on one thread.
 AsioWorkManager::AsioWorkManager(unsigned threadCount, bool finishPendingOnShutdown)
-    : service(BOOST_ASIO_CONCURRENCY_HINT_SAFE),
-      threadCount(threadCount),
-      finishPendingOnShutdown(finishPendingOnShutdown) {
-    guard.emplace(boost::asio::make_work_guard(service));
+    : service_(BOOST_ASIO_CONCURRENCY_HINT_SAFE),
+      threadCount_(threadCount),
+      finishPendingOnShutdown_(finishPendingOnShutdown) {
+    guard_.emplace(boost::asio::make_work_guard(service_));
     for (unsigned i = 0; i < threadCount; ++i) {
-        threads.create_thread([this] { service.run(); });
+        threads_.create_thread([this] { service_.run(); });
     }
 }
 
 AsioWorkManager::~AsioWorkManager() {
-    if (finishPendingOnShutdown) {
+    if (finishPendingOnShutdown_) {
         Drain();
     } else {
-        service.stop();
-        threads.join_all();
+        service_.stop();
+        threads_.join_all();
     }
 }
 
 void AsioWorkManager::Drain() {
-    guard.reset();
-    threads.join_all();
+    guard_.reset();
+    threads_.join_all();
 }
 
 void AsioWorkManager::Post(std::function<void()> job) {
-    boost::asio::post(service, [job = std::move(job)] {
+    boost::asio::post(service_, [job = std::move(job)] {
         // An escaping exception would end the worker thread's run loop, so a
         // failing job is dropped instead.
         try {
@@ -51,11 +51,11 @@ void AsioWorkManager::Post(std::function<void()> job) {
 }
 
 void AsioWorkManager::Post(std::shared_ptr<SimpleWork> work) {
-    boost::asio::post(service, [work = std::move(work)] { RunSimpleWork(work); });
+    boost::asio::post(service_, [work = std::move(work)] { RunSimpleWork(work); });
 }
 
 void AsioWorkManager::Post(std::shared_ptr<Workflow> workflow, std::shared_ptr<SimpleWork> work) {
-    boost::asio::post(service,
+    boost::asio::post(service_,
                       [workflow = std::move(workflow), work = std::move(work)] { RunWorkflowWork(workflow, work); });
 }
 

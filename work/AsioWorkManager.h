@@ -28,17 +28,17 @@ public:
     // afterwards never run.
     void Drain();
 
-    unsigned GetThreadCount() const { return threadCount; }
+    unsigned GetThreadCount() const { return threadCount_; }
     // True once the run loops were told to stop, which only the destructor of
     // a manager that drops pending jobs does.
-    bool IsStopped() const { return service.stopped(); }
+    bool IsStopped() const { return service_.stopped(); }
 
 private:
-    boost::asio::io_context service;
-    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> guard;
-    boost::thread_group threads;
-    const unsigned threadCount;
-    const bool finishPendingOnShutdown;
+    boost::asio::io_context service_;
+    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> guard_;
+    boost::thread_group threads_;
+    const unsigned threadCount_;
+    const bool finishPendingOnShutdown_;
 };
 
 }  // namespace vrexa

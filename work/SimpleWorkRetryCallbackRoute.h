@@ -15,17 +15,17 @@ public:
     using Function = boost::function<void(std::shared_ptr<SimpleWork>, const WorkStatus&)>;
 
     SimpleWorkRetryCallbackRoute() = default;
-    explicit SimpleWorkRetryCallbackRoute(Function function) : function(std::move(function)) {}
+    explicit SimpleWorkRetryCallbackRoute(Function function) : function_(std::move(function)) {}
     SimpleWorkRetryCallbackRoute(const SimpleWorkRetryCallbackRoute&) = delete;
     SimpleWorkRetryCallbackRoute& operator=(const SimpleWorkRetryCallbackRoute&) = delete;
 
     // Not safe while another thread may call the route.
-    void SetFunction(Function f) { function = std::move(f); }
+    void SetFunction(Function f) { function_ = std::move(f); }
 
     void OnSimpleWorkRetry(std::shared_ptr<SimpleWork> work, const WorkStatus& status) override;
 
 private:
-    Function function;
+    Function function_;
 };
 
 }  // namespace vrexa

@@ -20,59 +20,59 @@ bool RunsLater(const std::shared_ptr<SimpleWork>& a, const std::shared_ptr<Simpl
 
 // A limit below one would leave every work queued for ever.
 StandardWorkflow::StandardWorkflow(std::shared_ptr<Work> root, WorkManager* workManager, int maxRunning)
-    : root(std::move(root)), workManager(workManager), maxRunning(std::max(maxRunning, 1)) {}
+    : root_(std::move(root)), workManager_(workManager), maxRunning_(std::max(maxRunning, 1)) {}
 
 StandardWorkflow::~StandardWorkflow() = default;
 
 bool StandardWorkflow::IsFinishedLocked() const {
-    return state == WorkflowState::Finished || state == WorkflowState::Cancelled;
+    return state_ == WorkflowState::Finished || state_ == WorkflowState::Cancelled;
 }
 
 bool StandardWorkflow::IsSuspendedLocked() const {
-    return state == WorkflowState::Suspended || state == WorkflowState::PausedSuspended;
+    return state_ == WorkflowState::Suspended || state_ == WorkflowState::PausedSuspended;
 }
 
 void StandardWorkflow::CancelRunningWorks() {
-    for (const std::shared_ptr<SimpleWork>& work : running) {
+    for (const std::shared_ptr<SimpleWork>& work : running_) {
         work->Cancel();
     }
 }
 
 void StandardWorkflow::Dispatch() {
-    if (state != WorkflowState::Running) {
+    if (state_ != WorkflowState::Running) {
         return;
     }
     std::shared_ptr<StandardWorkflow> self;
-    while (running.size() < static_cast<std::size_t>(maxRunning) && !readyQueue.empty()) {
-        std::pop_heap(readyQueue.begin(), readyQueue.end(), RunsLater);
-        std::shared_ptr<SimpleWork> work = std::move(readyQueue.back());
-        readyQueue.pop_back();
-        running.insert(work);
+    while (running_.size() < static_cast<std::size_t>(maxRunning_) && !readyQueue_.empty()) {
+        std::pop_heap(readyQueue_.begin(), readyQueue_.end(), RunsLater);
+        std::shared_ptr<SimpleWork> work = std::move(readyQueue_.back());
+        readyQueue_.pop_back();
+        running_.insert(work);
         if (!self) {
             self = shared_from_this();
         }
-        workManager->Post(self, std::move(work));
+        workManager_->Post(self, std::move(work));
     }
 }
 
 void StandardWorkflow::OnWorkComplete(std::shared_ptr<Work> work, const WorkStatus& status) {
-    Lock lock(mutex);
-    if (state == WorkflowState::NotStarted || IsFinishedLocked()) {
+    Lock lock(mutex_);
+    if (state_ == WorkflowState::NotStarted || IsFinishedLocked()) {
         return;
     }
     const bool rootFinal =
-        work == root && (status.result == WorkResult::Success || status.result == WorkResult::Failure);
+        work == root_ && (status.result == WorkResult::Success || status.result == WorkResult::Failure);
     if (status.result == WorkResult::FatalError || rootFinal) {
         CancelRunningWorks();
-        state = WorkflowState::Finished;
+        state_ = WorkflowState::Finished;
         return;
     }
     if (status.result == WorkResult::RetryableError && !status.retry && !IsSuspendedLocked()) {
         CancelRunningWorks();
-        state = state == WorkflowState::Running ? WorkflowState::Suspended : WorkflowState::PausedSuspended;
+        state_ = state_ == WorkflowState::Running ? WorkflowState::Suspended : WorkflowState::PausedSuspended;
         // Told without the lock, so that a callback may call back in (Retry,
         // Cancel).
-        const std::vector<WorkflowRetryableErrorCallback*> callbacks = retryableErrorCallbacks;
+        const std::vector<WorkflowRetryableErrorCallback*> callbacks = retryableErrorCallbacks_;
         const std::shared_ptr<Workflow> self = shared_from_this();
         lock.unlock();
         for (WorkflowRetryableErrorCallback* callback : callbacks) {
@@ -83,38 +83,38 @@ void StandardWorkflow::OnWorkComplete(std::shared_ptr<Work> work, const WorkStat
 
 bool StandardWorkflow::Start() {
     {
-        Lock lock(mutex);
-        if (state != WorkflowState::NotStarted) {
+        Lock lock(mutex_);
+        if (state_ != WorkflowState::NotStarted) {
             return false;
         }
-        state = WorkflowState::Running;
+        state_ = WorkflowState::Running;
     }
     // The root is asked without the workflow's lock: composites queue their
     // works under their own locks, and taking those inside this one would
     // invert the order the worker threads use. Nothing runs before the
     // dispatch below, and a Pause or Cancel meanwhile is simply honoured by it.
     try {
-        root->QueueAvailableWork(shared_from_this());
+        root_->QueueAvailableWork(shared_from_this());
     } catch (...) {
         // A tree that could not queue itself has not started: whatever it
         // queued before failing is dropped, so a later Start begins afresh.
-        Lock lock(mutex);
-        readyQueue.clear();
-        if (state != WorkflowState::Cancelled) {
-            state = WorkflowState::NotStarted;
+        Lock lock(mutex_);
+        readyQueue_.clear();
+        if (state_ != WorkflowState::Cancelled) {
+            state_ = WorkflowState::NotStarted;
         }
         throw;
     }
-    Lock lock(mutex);
+    Lock lock(mutex_);
     Dispatch();
     return true;
 }
 
 bool StandardWorkflow::PauseLocked() {
-    if (state == WorkflowState::Running) {
-        state = WorkflowState::Paused;
-    } else if (state == WorkflowState::Suspended) {
-        state = WorkflowState::PausedSuspended;
+    if (state_ == WorkflowState::Running) {
+        state_ = WorkflowState::Paused;
+    } else if (state_ == WorkflowState::Suspended) {
+        state_ = WorkflowState::PausedSuspended;
     } else {
         return false;
     }
@@ -123,16 +123,16 @@ bool StandardWorkflow::PauseLocked() {
 }
 
 bool StandardWorkflow::Pause() {
-    Lock lock(mutex);
+    Lock lock(mutex_);
     return PauseLocked();
 }
 
 bool StandardWorkflow::Resume() {
-    Lock lock(mutex);
-    if (state == WorkflowState::Paused) {
-        state = WorkflowState::Running;
-    } else if (state == WorkflowState::PausedSuspended) {
-        state = WorkflowState::Suspended;
+    Lock lock(mutex_);
+    if (state_ == WorkflowState::Paused) {
+        state_ = WorkflowState::Running;
+    } else if (state_ == WorkflowState::PausedSuspended) {
+        state_ = WorkflowState::Suspended;
     } else {
         return false;
     }
@@ -141,11 +141,11 @@ bool StandardWorkflow::Resume() {
 }
 
 bool StandardWorkflow::Retry() {
-    Lock lock(mutex);
-    if (state == WorkflowState::Suspended) {
-        state = WorkflowState::Running;
-    } else if (state == WorkflowState::PausedSuspended) {
-        state = WorkflowState::Paused;
+    Lock lock(mutex_);
+    if (state_ == WorkflowState::Suspended) {
+        state_ = WorkflowState::Running;
+    } else if (state_ == WorkflowState::PausedSuspended) {
+        state_ = WorkflowState::Paused;
     } else {
         return false;
     }
@@ -154,70 +154,70 @@ bool StandardWorkflow::Retry() {
 }
 
 WorkflowState StandardWorkflow::GetState() {
-    Lock lock(mutex);
-    return state;
+    Lock lock(mutex_);
+    return state_;
 }
 
 bool StandardWorkflow::IsStarted() {
-    Lock lock(mutex);
-    return state != WorkflowState::NotStarted;
+    Lock lock(mutex_);
+    return state_ != WorkflowState::NotStarted;
 }
 
 bool StandardWorkflow::IsPaused() {
-    Lock lock(mutex);
-    return state == WorkflowState::Paused || state == WorkflowState::PausedSuspended;
+    Lock lock(mutex_);
+    return state_ == WorkflowState::Paused || state_ == WorkflowState::PausedSuspended;
 }
 
 bool StandardWorkflow::IsSuspended() {
-    Lock lock(mutex);
+    Lock lock(mutex_);
     return IsSuspendedLocked();
 }
 
 bool StandardWorkflow::IsFinished() {
-    Lock lock(mutex);
+    Lock lock(mutex_);
     return IsFinishedLocked();
 }
 
 bool StandardWorkflow::Cancel(const WorkStatus& status) {
     {
-        Lock lock(mutex);
-        if (state == WorkflowState::Cancelled) {
+        Lock lock(mutex_);
+        if (state_ == WorkflowState::Cancelled) {
             return false;
         }
         PauseLocked();
-        state = WorkflowState::Cancelled;
+        state_ = WorkflowState::Cancelled;
     }
-    root->NotifyComplete(status);
+    root_->NotifyComplete(status);
     return true;
 }
 
 void StandardWorkflow::AddRetryableErrorCallback(WorkflowRetryableErrorCallback* callback) {
-    Lock lock(mutex);
+    Lock lock(mutex_);
     if (callback != nullptr) {
-        retryableErrorCallbacks.push_back(callback);
+        retryableErrorCallbacks_.push_back(callback);
     }
 }
 
 void StandardWorkflow::QueueSimpleWork(std::shared_ptr<SimpleWork> work) {
-    Lock lock(mutex);
+    Lock lock(mutex_);
     if (IsFinishedLocked()) {
         return;
     }
     work->Reset();
-    readyQueue.push_back(std::move(work));
-    std::push_heap(readyQueue.begin(), readyQueue.end(), RunsLater);
+    readyQueue_.push_back(std::move(work));
+    std::push_heap(readyQueue_.begin(), readyQueue_.end(), RunsLater);
 }
 
 void StandardWorkflow::OnSimpleWorkComplete(std::shared_ptr<SimpleWork> work, const WorkStatus& status) {
-    Lock lock(mutex);
-    if (const auto entry = running.find(work); entry != running.end()) {
-        running.erase(entry);
+    Lock lock(mutex_);
+    if (const auto entry = running_.find(work); entry != running_.end()) {
+        running_.erase(entry);
     }
     if (!IsFinishedLocked() &&
         (status.result == WorkResult::Cancelled || status.result == WorkResult::RetryableError)) {
         work->Reset();
-        readyQueue.push_back(std::move(work));
-        std::push_heap(readyQueue.begin(), readyQueue.end(), RunsLater);
+        readyQueue_.push_back(std::move(work));
+        std::push_heap(readyQueue_.begin(), readyQueue_.end(), RunsLater);
     }
     Dispatch();
 }

@@ -54,8 +54,8 @@ public:
     void QueueSimpleWork(std::shared_ptr<SimpleWork> work) override;
     void OnSimpleWorkComplete(std::shared_ptr<SimpleWork> work, const WorkStatus& status) override;
 
-    std::shared_ptr<Work> GetRoot() const { return root; }
-    int GetMaxRunning() const { return maxRunning; }
+    std::shared_ptr<Work> GetRoot() const { return root_; }
+    int GetMaxRunning() const { return maxRunning_; }
 
 private:
     using Lock = std::unique_lock<std::mutex>;
@@ -66,17 +66,17 @@ private:
     bool IsFinishedLocked() const;
     bool IsSuspendedLocked() const;
 
-    std::mutex mutex;
-    const std::shared_ptr<Work> root;
-    WorkManager* const workManager;
+    std::mutex mutex_;
+    const std::shared_ptr<Work> root_;
+    WorkManager* const workManager_;
     // A heap: the front is the work with the smallest priority path.
-    std::vector<std::shared_ptr<SimpleWork>> readyQueue;
+    std::vector<std::shared_ptr<SimpleWork>> readyQueue_;
     // A multiset: a work that a composite queues again while its previous run
     // is still reporting can be dispatched before that report removes it.
-    std::unordered_multiset<std::shared_ptr<SimpleWork>> running;
-    const int maxRunning;
-    WorkflowState state = WorkflowState::NotStarted;
-    std::vector<WorkflowRetryableErrorCallback*> retryableErrorCallbacks;
+    std::unordered_multiset<std::shared_ptr<SimpleWork>> running_;
+    const int maxRunning_;
+    WorkflowState state_ = WorkflowState::NotStarted;
+    std::vector<WorkflowRetryableErrorCallback*> retryableErrorCallbacks_;
 };
 
 }  // namespace vrexa

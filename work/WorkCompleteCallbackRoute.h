@@ -16,17 +16,17 @@ public:
     using Function = boost::function<void(std::shared_ptr<Work>, const WorkStatus&)>;
 
     WorkCompleteCallbackRoute() = default;
-    explicit WorkCompleteCallbackRoute(Function function) : function(std::move(function)) {}
+    explicit WorkCompleteCallbackRoute(Function function) : function_(std::move(function)) {}
     WorkCompleteCallbackRoute(const WorkCompleteCallbackRoute&) = delete;
     WorkCompleteCallbackRoute& operator=(const WorkCompleteCallbackRoute&) = delete;
 
     // Not safe while another thread may call the route.
-    void SetFunction(Function f) { function = std::move(f); }
+    void SetFunction(Function f) { function_ = std::move(f); }
 
     void OnWorkComplete(std::shared_ptr<Work> work, const WorkStatus& status) override;
 
 private:
-    Function function;
+    Function function_;
 };
 
 }  // namespace vrexa

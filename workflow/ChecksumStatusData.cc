@@ -27,4 +27,11 @@ std::string ChecksumStatusData::ToString() const {
     return text + HexText(actualChecksum);
 }
 
+std::string ChecksumStatusData::Explain() const {
+    if (!mapData) return ToString();
+    return mapData->GetFilePath() + ": chunk at bytes " + std::to_string(mapData->lowerBound) + "-" +
+           std::to_string(mapData->upperBound) + " has checksum " + HexText(actualChecksum) + ", expected " +
+           HexText(mapData->expectedChecksum);
+}
+
 }  // namespace vrexa

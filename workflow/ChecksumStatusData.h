@@ -22,6 +22,8 @@ public:
     // "error|6|<transfer id>|<file size>|<lower bound>|<expected>|<actual>",
     // the checksums in hexadecimal.
     std::string ToString() const override;
+    // "<file path>: chunk at bytes <lower>-<upper> has checksum <actual>, expected <expected>".
+    std::string Explain() const override;
 
     const std::string transferId;
     const std::shared_ptr<TransferSharedMapData> mapData;

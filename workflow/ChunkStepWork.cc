@@ -13,6 +13,7 @@
 #include "workflow/ChecksumStatusData.h"
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
+#include "workflow/LogRoutes.h"
 #include "workflow/WorkSupport.h"
 
 namespace vrexa {
@@ -20,7 +21,7 @@ namespace vrexa {
 ChunkStepWork::ChunkStepWork(std::shared_ptr<TransferWorkInterface> transfer,
                              std::shared_ptr<TransferSharedMapData> mapData, const char* name)
     : TransferWork(std::move(transfer)), mapData_(std::move(mapData)), name_(name) {
-    RegisterCompleteRoute(*this, *this->transfer, false);
+    AddLogCompleteRoute(*this, this->transfer->GetBehavior(), false);
 }
 
 void ChunkStepWork::Describe(boost::property_tree::ptree& tree) const {

@@ -7,6 +7,7 @@
 #include "transfer/TransferFileExceptionData.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/TransferSharedFileData.h"
+#include "workflow/LogRoutes.h"
 #include "workflow/WorkSupport.h"
 
 namespace vrexa {
@@ -14,7 +15,7 @@ namespace vrexa {
 FileStepWork::FileStepWork(std::shared_ptr<TransferWorkInterface> transfer,
                            std::shared_ptr<TransferSharedFileData> fileData, const char* name, bool milestone)
     : TransferWork(std::move(transfer)), fileData_(std::move(fileData)), name_(name) {
-    RegisterCompleteRoute(*this, *this->transfer, milestone);
+    AddLogCompleteRoute(*this, this->transfer->GetBehavior(), milestone);
 }
 
 void FileStepWork::Describe(boost::property_tree::ptree& tree) const {
@@ -130,7 +131,7 @@ WorkStatus CloseFileWork::ExecuteTask() {
 
 CheckPreallocateWork::CheckPreallocateWork(std::shared_ptr<TransferWorkInterface> transfer)
     : TransferWork(std::move(transfer)) {
-    RegisterCompleteRoute(*this, *this->transfer, true);
+    AddLogCompleteRoute(*this, this->transfer->GetBehavior(), true);
 }
 
 void CheckPreallocateWork::Describe(boost::property_tree::ptree& tree) const {
@@ -148,10 +149,10 @@ WorkStatus CheckPreallocateWork::ExecuteTask() {
             usb = volume->IsUsb();
         } catch (const file::InaccessibleException&) {
             // Unknown bus: preallocate, as on any fixed disk, and note it.
-            SetTransferPreallocate(*transfer, true);
+            transfer->SetPreallocate(true);
             return TransferErrorStatus(WorkResult::Success, TransferError::None, "Volume::IsUsb threw an exception");
         }
-        SetTransferPreallocate(*transfer, !usb);
+        transfer->SetPreallocate(!usb);
         return WorkStatus(WorkResult::Success, nullptr);
     } catch (...) {
         return FileFailureStatus(std::current_exception());

@@ -2,40 +2,14 @@
 
 #include <boost/property_tree/ptree.hpp>
 
-namespace vrexa {
+#include "transfer/RequestStateError.h"
 
-TransferError TransferErrorOfState(http::State state) {
-    using http::State;
-    switch (state) {
-        case State::Succeeded:
-        case State::Aborted:
-            return TransferError::None;
-        case State::ClientError:
-        case State::RangeError:
-            return TransferError::RequestRejected;
-        case State::ResolveError:
-        case State::ConnectError:
-        case State::ServerError:
-        case State::TransmitError:
-        case State::Timeout:
-        case State::SecurityError:
-            return TransferError::NetworkError;
-        case State::OutOfMemory:
-            return TransferError::OutOfMemory;
-        case State::WriteError:
-            return TransferError::FileWriteError;
-        case State::InvalidRequest:
-        case State::OtherError:
-            return TransferError::RequestFailed;
-        default:
-            return TransferError::Unknown;
-    }
-}
+namespace vrexa {
 
 HttpTransferStatusData::HttpTransferStatusData(std::string hostname, http::RequestStatus status)
     : hostname(std::move(hostname)), status(std::move(status)) {}
 
-TransferError HttpTransferStatusData::ToTransferError() const { return TransferErrorOfState(status.state); }
+TransferError HttpTransferStatusData::ToTransferError() const { return TransferErrorFromState(status.state); }
 
 void HttpTransferStatusData::Describe(boost::property_tree::ptree& tree) const {
     tree.put("httpResult", std::to_string(static_cast<int>(status.state)));

@@ -26,7 +26,4 @@ public:
     const http::RequestStatus status;
 };
 
-// The transfer error an HTTP exchange that ended in state stands for.
-TransferError TransferErrorOfState(http::State state);
-
 }  // namespace vrexa

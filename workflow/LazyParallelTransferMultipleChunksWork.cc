@@ -9,6 +9,7 @@
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
 #include "workflow/TransferSingleChunkWork.h"
+#include "workflow/LogRoutes.h"
 #include "workflow/WorkSupport.h"
 
 namespace vrexa {
@@ -27,7 +28,7 @@ LazyParallelTransferMultipleChunksWork::LazyParallelTransferMultipleChunksWork(
       LazyParallelWork(Capacity(*transfer)),
       fileData_(std::move(fileData)),
       fileManifest_(std::move(fileManifest)) {
-    RegisterCompleteRoute(*this, *transfer, false);
+    AddLogCompleteRoute(*this, transfer->GetBehavior(), false);
 }
 
 void LazyParallelTransferMultipleChunksWork::Describe(boost::property_tree::ptree& tree) const {

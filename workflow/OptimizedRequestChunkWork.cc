@@ -14,6 +14,7 @@
 #include "workflow/TransferHttpWriter.h"
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
+#include "workflow/LogRoutes.h"
 #include "workflow/WorkSupport.h"
 
 namespace vrexa {
@@ -61,7 +62,8 @@ OptimizedRequestChunkWork::OptimizedRequestChunkWork(std::shared_ptr<TransferWor
       LimitedRetrySimpleWork(RetryLimit(transfer->GetBehavior().requestRetryLimit, NodeCount(*transfer))),
       mapData_(mapData),
       params_(transfer->GetNodeList(), transfer->GetParams(), mapData) {
-    RegisterCompleteRoute(*this, *transfer, false);
+    AddLogCompleteRoute(*this, transfer->GetBehavior(), false);
+    AddLogRetryRoute(*this, transfer->GetBehavior(), false);
 }
 
 void OptimizedRequestChunkWork::Describe(boost::property_tree::ptree& tree) const {

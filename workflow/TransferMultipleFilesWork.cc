@@ -8,6 +8,7 @@
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/FileWorks.h"
 #include "workflow/TransferSingleFileWork.h"
+#include "workflow/LogRoutes.h"
 #include "workflow/WorkSupport.h"
 
 namespace vrexa {
@@ -38,7 +39,7 @@ SequentialTransferMultipleFilesWork::SequentialTransferMultipleFilesWork(
     if (files.empty()) {
         throw std::logic_error("SequentialTransferMultipleFilesWork constructed with empty cluster");
     }
-    RegisterCompleteRoute(*this, *transfer, true);
+    AddLogCompleteRoute(*this, transfer->GetBehavior(), true);
     for (const auto& file : files) {
         AddChild(std::make_shared<TransferSingleFileWork>(transfer, file));
     }
@@ -56,7 +57,7 @@ LazyParallelTransferMultipleFilesWork::LazyParallelTransferMultipleFilesWork(
     if (package_->GetOtherFiles().empty()) {
         throw std::logic_error("LazyParallelTransferMultipleFilesWork constructed with empty cluster");
     }
-    RegisterCompleteRoute(*this, *transfer, true);
+    AddLogCompleteRoute(*this, transfer->GetBehavior(), true);
 }
 
 void LazyParallelTransferMultipleFilesWork::Describe(boost::property_tree::ptree& tree) const {
@@ -77,7 +78,7 @@ TransferMultipleFilesWork::TransferMultipleFilesWork(std::shared_ptr<TransferWor
     if (package->GetRunFiles().empty() && package->GetOtherFiles().empty()) {
         throw std::logic_error("TransferMultipleFilesWork constructed with empty file set");
     }
-    RegisterCompleteRoute(*this, *transfer, false);
+    AddLogCompleteRoute(*this, transfer->GetBehavior(), false);
     AddChild(std::make_shared<CheckPreallocateWork>(transfer));
     if (!package->GetRunFiles().empty()) {
         AddChild(std::make_shared<SequentialTransferMultipleFilesWork>(transfer, package->GetRunFiles()));

@@ -10,6 +10,7 @@
 #include "workflow/ChunkStepWork.h"
 #include "workflow/OptimizedRequestChunkWork.h"
 #include "workflow/TransferSharedMapData.h"
+#include "workflow/LogRoutes.h"
 #include "workflow/WorkSupport.h"
 
 namespace vrexa {
@@ -33,7 +34,7 @@ void DescribeChunkWork(boost::property_tree::ptree& tree, const char* name, cons
 RetryableTransferChunkWork::RetryableTransferChunkWork(std::shared_ptr<TransferWorkInterface> transfer,
                                                        std::shared_ptr<TransferSharedMapData> mapData)
     : TransferWork(transfer), LimitedRetrySequentialWork(ChunkRetryLimit(*transfer)), mapData_(mapData) {
-    RegisterCompleteRoute(*this, *transfer, false);
+    AddLogCompleteRoute(*this, transfer->GetBehavior(), false);
     AddChild(std::make_shared<OptimizedRequestChunkWork>(transfer, mapData));
     AddChild(std::make_shared<VerifyChunkWork>(transfer, mapData));
 }
@@ -45,7 +46,7 @@ void RetryableTransferChunkWork::Describe(boost::property_tree::ptree& tree) con
 ConditionalTransferChunkWork::ConditionalTransferChunkWork(std::shared_ptr<TransferWorkInterface> transfer,
                                                            std::shared_ptr<TransferSharedMapData> mapData)
     : TransferWork(transfer), mapData_(mapData) {
-    RegisterCompleteRoute(*this, *transfer, false);
+    AddLogCompleteRoute(*this, transfer->GetBehavior(), false);
     SetCondition(std::make_shared<VerifyChunkWork>(transfer, mapData));
     SetOnSuccess(std::make_shared<NoOpWork>());
     SetOnFailure(std::make_shared<RetryableTransferChunkWork>(transfer, mapData));
@@ -63,7 +64,7 @@ TransferSingleChunkWork::TransferSingleChunkWork(std::shared_ptr<TransferWorkInt
       SequentialWork(4),
       mapData_(std::make_shared<TransferSharedMapData>(std::move(fileData), lowerBound, upperBound, expectedChecksum,
                                                        transfer->GetProgress())) {
-    RegisterCompleteRoute(*this, *transfer, false);
+    AddLogCompleteRoute(*this, transfer->GetBehavior(), false);
     AddChild(std::make_shared<CreateChunkMapWork>(transfer, mapData_));
     AddChild(std::make_shared<PrefetchChunkWork>(transfer, mapData_));
     AddChild(std::make_shared<ConditionalTransferChunkWork>(transfer, mapData_));

@@ -7,6 +7,7 @@
 #include "workflow/FileWorks.h"
 #include "workflow/LazyParallelTransferMultipleChunksWork.h"
 #include "workflow/TransferSharedFileData.h"
+#include "workflow/LogRoutes.h"
 #include "workflow/WorkSupport.h"
 
 namespace vrexa {
@@ -16,7 +17,7 @@ TransferSingleFileWork::TransferSingleFileWork(std::shared_ptr<TransferWorkInter
     : TransferWork(transfer),
       SequentialWork(3),
       fileData_(std::make_shared<TransferSharedFileData>(fileManifest->GetPath(), fileManifest->GetSize())) {
-    RegisterCompleteRoute(*this, *transfer, true);
+    AddLogCompleteRoute(*this, transfer->GetBehavior(), true);
     AddChild(std::make_shared<OpenAndAllocateFileWork>(transfer, fileData_));
     if (fileData_->fileSize != 0) {
         chunks_ = std::make_shared<LazyParallelTransferMultipleChunksWork>(transfer, fileData_, fileManifest);

@@ -4,7 +4,6 @@
 #include <map>
 #include <mutex>
 
-#include "analytics/WorkLogManager.h"
 #include "manifest/ChunkChecksum.h"
 #include "transfer/TransferFileExceptionData.h"
 #include "transfer/TransferStatusData.h"
@@ -13,12 +12,6 @@
 
 namespace vrexa {
 
-void RegisterCompleteRoute(Work& work, TransferWorkInterface& transfer, bool milestone) {
-    if (WorkLogManager* log = transfer.GetBehavior().logManager) {
-        work.AddCompleteCallback(&log->GetCompleteCallback(milestone));
-    }
-}
-
 WorkStatus TransferErrorStatus(WorkResult result, TransferError error, std::string message) {
     return WorkStatus(result, std::make_shared<TransferErrorData>(error, std::move(message)));
 }
@@ -26,10 +19,6 @@ WorkStatus TransferErrorStatus(WorkResult result, TransferError error, std::stri
 WorkStatus FileFailureStatus(std::exception_ptr exception) {
     auto data = std::make_shared<TransferFileExceptionData>(std::move(exception));
     return WorkStatus(data->retryable ? WorkResult::RetryableError : WorkResult::FatalError, data);
-}
-
-void SetTransferPreallocate(TransferWorkInterface& transfer, bool preallocate) {
-    transfer.Params().preallocate = preallocate;
 }
 
 std::string HexText(std::uint32_t value) {

@@ -13,10 +13,6 @@ namespace vrexa {
 class TransferWorkInterface;
 class Work;
 
-// Registers the log manager's completion route of the given kind with work,
-// when the transfer's behaviour has a log manager.
-void RegisterCompleteRoute(Work& work, TransferWorkInterface& transfer, bool milestone);
-
 // FatalError with a TransferErrorData(error, message).
 WorkStatus TransferErrorStatus(WorkResult result, TransferError error, std::string message);
 
@@ -24,10 +20,6 @@ WorkStatus TransferErrorStatus(WorkResult result, TransferError error, std::stri
 // layer's classification says it may heal (in use, inaccessible, full disk),
 // FatalError otherwise; the data is a TransferFileExceptionData.
 WorkStatus FileFailureStatus(std::exception_ptr exception);
-
-// Sets the transfer's preallocate parameter, which the file works read from
-// other threads.
-void SetTransferPreallocate(TransferWorkInterface& transfer, bool preallocate);
 
 // Lower-case hexadecimal without prefix or leading zeros ("0" for zero).
 std::string HexText(std::uint32_t value);

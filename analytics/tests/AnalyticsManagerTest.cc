@@ -240,8 +240,8 @@ TEST(JsonHttpAnalyticsEventWorkTest, ExceptionBecomesFatalErrorWithoutData) {
 // The manager's own pool is counted, not the process: other tests' servers and
 // resolver threads come and go at any time.
 TEST(NullAnalyticsManagerTest, KeepsNoThreadAndRunsNothing) {
-    AnalyticsEndpoints endpoints;
-    EXPECT_EQ(endpoints.MakeManager()->GetThreadCount(), 3u);  // what a sending manager keeps
+    testing::HttpComponents components;
+    EXPECT_EQ(components.MakeManager(TransferSettings())->GetThreadCount(), 3u);  // what a sending manager keeps
 
     NullAnalyticsManager manager;
     EXPECT_EQ(manager.GetThreadCount(), 0u);

@@ -1,13 +1,10 @@
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <future>
-#include <fstream>
-#include <ostream>
-#include <thread>
 #include <ctime>
+#include <fstream>
+#include <functional>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -21,6 +18,7 @@
 #include "analytics/tests/AnalyticsTestSupport.h"
 #include "file/Exception.h"
 #include "file/SharedFile.h"
+#include "tests/support/FinishesWithin.h"
 #include "work/SimpleWork.h"
 #include "work/WorkStatus.h"
 
@@ -265,23 +263,6 @@ TEST_F(LogManagerTest, UnopenableFileLosesTheRecordAndTheNextOneTriesAgain) {
               std::vector<std::string>{"[2024-03-05 07:08:09] kept"});
 }
 
-// Runs body on a thread of its own and fails the test when it has not ended
-// by the deadline. A call stuck in an endless loop can be neither joined nor
-// destroyed, so the process ends there rather than hanging the suite.
-void FinishesWithin(std::chrono::seconds deadline, const std::function<void()>& body) {
-    auto done = std::make_shared<std::promise<void>>();
-    std::future<void> finished = done->get_future();
-    std::thread([done, body] {
-        body();
-        done->set_value();
-    }).detach();
-    if (finished.wait_for(deadline) != std::future_status::ready) {
-        ADD_FAILURE() << "still running after " << deadline.count() << " s";
-        std::fflush(nullptr);
-        std::_Exit(1);
-    }
-}
-
 struct BlockedFolderCase {
     const char* name;
     std::function<void(const std::string& logs)> block;
@@ -294,7 +275,7 @@ class LogBlockedFolderTest : public LogManagerTest, public ::testing::WithParamI
 
 TEST_P(LogBlockedFolderTest, RecordIsLostWithoutAHangAndTheManagerStillEnds) {
     GetParam().block(temp_ / "logs");
-    FinishesWithin(std::chrono::seconds(20), [this] {
+    testsupport::FinishesWithin(std::chrono::seconds(20), [this] {
         auto manager = Manager(kDefault);
         EXPECT_THROW(manager->WriteLine(1, "direct\n"), file::Exception);
         // Through the pool: both log threads meet the folder, and the

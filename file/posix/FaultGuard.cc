@@ -37,15 +37,18 @@ struct sigaction previousAction;
 std::once_flag installed;
 
 // Only the slot's owner writes its range, so writers never race each other.
+// The bounds are stored with release: a reader that sees either new bound
+// also sees the odd count before it, and so reads the slot again.
 void Publish(Slot& slot, std::uintptr_t begin, std::uintptr_t end) {
     const std::uint32_t sequence = slot.sequence.load(std::memory_order_relaxed);
     slot.sequence.store(sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    slot.begin.store(begin, std::memory_order_relaxed);
-    slot.end.store(end, std::memory_order_relaxed);
+    slot.begin.store(begin, std::memory_order_release);
+    slot.end.store(end, std::memory_order_release);
     slot.sequence.store(sequence + 2, std::memory_order_release);
 }
 
+// Every load acquires, so none moves past the next: the count is read
+// before the bounds and again after them.
 bool Covers(int index, std::uintptr_t address, void (*midRead)(int)) {
     const Slot& slot = slots[index];
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
@@ -53,13 +56,12 @@ bool Covers(int index, std::uintptr_t address, void (*midRead)(int)) {
         if (before % 2 != 0) {
             continue;
         }
-        const std::uintptr_t begin = slot.begin.load(std::memory_order_relaxed);
+        const std::uintptr_t begin = slot.begin.load(std::memory_order_acquire);
         if (midRead != nullptr) {
             midRead(index);
         }
-        const std::uintptr_t end = slot.end.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (slot.sequence.load(std::memory_order_relaxed) == before) {
+        const std::uintptr_t end = slot.end.load(std::memory_order_acquire);
+        if (slot.sequence.load(std::memory_order_acquire) == before) {
             return address >= begin && address < end;
         }
     }

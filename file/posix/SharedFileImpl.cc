@@ -206,6 +206,7 @@ std::shared_ptr<SharedFile> SharedFileImpl::Clone(std::uint64_t lower, std::uint
     if (lower > upper) {
         throw OutOfBoundsException();
     }
+    // A clone of a file opened for reading only is read-only too.
     const int flags = ::fcntl(descriptor_.Get(), F_GETFL);
     const bool readOnly = flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
     return std::make_shared<SharedFileImpl>(

@@ -28,17 +28,17 @@ class Watched {
 public:
     template <class F>
     void Update(F change) {
-        std::lock_guard lock(mutex);
-        change(value);
+        std::lock_guard lock(mutex_);
+        change(value_);
     }
     T Get() const {
-        std::lock_guard lock(mutex);
-        return value;
+        std::lock_guard lock(mutex_);
+        return value_;
     }
 
 private:
-    mutable std::mutex mutex;
-    T value;
+    mutable std::mutex mutex_;
+    T value_;
 };
 
 constexpr std::uint64_t kWhole = UINT64_MAX;
@@ -209,34 +209,34 @@ class WatchedFile : public SharedFile {
 public:
     WatchedFile(std::shared_ptr<SharedFile> inner, Watched<std::vector<SeenWrite>>& writes)
         : SharedFile(inner->GetOperationContext(), inner->GetSizeMonitor(), inner->GetLower(), inner->GetUpper()),
-          inner(std::move(inner)),
-          writes(writes) {}
+          inner_(std::move(inner)),
+          writes_(writes) {}
 
     std::size_t Write(const void* buffer, std::size_t size) override {
-        const SeenWrite write{inner->GetPosition(), inner->GetSize()};
-        writes.Update([&](std::vector<SeenWrite>& all) { all.push_back(write); });
-        return inner->Write(buffer, size);
+        const SeenWrite write{inner_->GetPosition(), inner_->GetSize()};
+        writes_.Update([&](std::vector<SeenWrite>& all) { all.push_back(write); });
+        return inner_->Write(buffer, size);
     }
-    std::uint64_t GetPosition() override { return inner->GetPosition(); }
-    void Seek(std::uint64_t position) override { inner->Seek(position); }
-    std::size_t Read(void* buffer, std::size_t size) override { return inner->Read(buffer, size); }
-    std::uint64_t GetSize() override { return inner->GetSize(); }
-    bool Preallocate(std::uint64_t size) override { return inner->Preallocate(size); }
-    bool AllowExecute() override { return inner->AllowExecute(); }
-    bool DenyExecute() override { return inner->DenyExecute(); }
+    std::uint64_t GetPosition() override { return inner_->GetPosition(); }
+    void Seek(std::uint64_t position) override { inner_->Seek(position); }
+    std::size_t Read(void* buffer, std::size_t size) override { return inner_->Read(buffer, size); }
+    std::uint64_t GetSize() override { return inner_->GetSize(); }
+    bool Preallocate(std::uint64_t size) override { return inner_->Preallocate(size); }
+    bool AllowExecute() override { return inner_->AllowExecute(); }
+    bool DenyExecute() override { return inner_->DenyExecute(); }
     using SharedFile::Map;
     std::shared_ptr<MemoryMappedData> Map(std::uint64_t lower, std::uint64_t upper) override {
-        return inner->Map(lower, upper);
+        return inner_->Map(lower, upper);
     }
     using SharedFile::Clone;
     std::shared_ptr<SharedFile> Clone(std::uint64_t lower, std::uint64_t upper) override {
-        return inner->Clone(lower, upper);
+        return inner_->Clone(lower, upper);
     }
-    void Flush() override { inner->Flush(); }
+    void Flush() override { inner_->Flush(); }
 
 private:
-    const std::shared_ptr<SharedFile> inner;
-    Watched<std::vector<SeenWrite>>& writes;
+    const std::shared_ptr<SharedFile> inner_;
+    Watched<std::vector<SeenWrite>>& writes_;
 };
 
 // Not only the final content: every write must start where the file ends or

@@ -123,13 +123,9 @@ std::string ToBypassList(const std::string& noProxy) {
 ProxyFactoryImpl::ProxyFactoryImpl(int resolveTimeoutMs, int connectTimeoutMs, int sendTimeoutMs, int receiveTimeoutMs)
     : ProxyFactoryImpl(ProcessEnvironment, resolveTimeoutMs, connectTimeoutMs, sendTimeoutMs, receiveTimeoutMs) {}
 
-ProxyFactoryImpl::ProxyFactoryImpl(Environment environment, int resolveTimeoutMs, int connectTimeoutMs,
-                                   int sendTimeoutMs, int receiveTimeoutMs)
-    : environment_(std::move(environment)),
-      resolveTimeoutMs_(resolveTimeoutMs),
-      connectTimeoutMs_(connectTimeoutMs),
-      sendTimeoutMs_(sendTimeoutMs),
-      receiveTimeoutMs_(receiveTimeoutMs) {}
+ProxyFactoryImpl::ProxyFactoryImpl(Environment environment, int /*resolveTimeoutMs*/, int /*connectTimeoutMs*/,
+                                   int /*sendTimeoutMs*/, int /*receiveTimeoutMs*/)
+    : environment_(std::move(environment)) {}
 
 std::shared_ptr<Proxy> ProxyFactoryImpl::Create() {
     // The lower-case spelling is the usual one and wins when both are set.

@@ -30,8 +30,8 @@ public:
     // Looks a variable up; nullopt when it is not set.
     using Environment = std::function<std::optional<std::string>(const std::string& name)>;
 
-    // The four discovery timeouts (milliseconds) are kept for the settings that
-    // carry them; reading the environment needs no network lookup.
+    // The four discovery timeouts (milliseconds) are accepted for the settings that
+    // carry them; reading the environment needs no network lookup, so none is used.
     ProxyFactoryImpl(int resolveTimeoutMs = 5000, int connectTimeoutMs = 5000, int sendTimeoutMs = 5000,
                      int receiveTimeoutMs = 5000);
     // Reads from the given environment instead of the process's (for tests).
@@ -42,10 +42,6 @@ public:
 
 private:
     Environment environment_;
-    int resolveTimeoutMs_;
-    int connectTimeoutMs_;
-    int sendTimeoutMs_;
-    int receiveTimeoutMs_;
 };
 
 }  // namespace vrexa::http::posix

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <future>
 #include <optional>
 #include <set>
@@ -664,6 +665,12 @@ TEST_F(CurlRequestTest, OptionsLibcurlRefusesEndTheRequestUnperformed) {
         EXPECT_EQ(request.Perform().state, State::Succeeded);
         EXPECT_EQ(writer.Body(), Pattern());
     }
+    // Limits longer than libcurl can count are kept as its longest, not refused.
+    CollectingWriter writer;
+    RequestParams lasting = Params("/file", &writer);
+    lasting.connectTimeout = lasting.timeout = std::numeric_limits<std::int32_t>::max();
+    EXPECT_EQ(CurlRequest(lasting, nullptr).Perform().state, State::Succeeded);
+    EXPECT_EQ(writer.Body(), Pattern());
 }
 
 TEST_F(CurlRequestTest, AbortStopsTheExchangeInEveryPhase) {

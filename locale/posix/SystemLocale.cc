@@ -1,7 +1,8 @@
 #include "locale/posix/SystemLocale.h"
 
 #include <cstdlib>
-#include <regex>
+#include <algorithm>
+#include <cctype>
 
 namespace vrexa::locale::posix {
 
@@ -29,8 +30,25 @@ std::string WithoutCharset(const std::string& name) {
 
 bool IsWellFormedLocaleName(const std::string& name) {
     // language[_COUNTRY][@modifier]: 2 or 3 letters, then letters and digits.
-    static const std::regex pattern("[A-Za-z]{2,3}(_[A-Za-z0-9]{2,8})?(@[A-Za-z0-9]{1,16})?");
-    return std::regex_match(name, pattern);
+    const auto run = [&](std::size_t from, std::size_t to, bool lettersOnly) {
+        for (std::size_t i = from; i < to; ++i) {
+            const auto c = static_cast<unsigned char>(name[i]);
+            if (!std::isalpha(c) && (lettersOnly || !std::isdigit(c))) return false;
+        }
+        return true;
+    };
+    const std::size_t at = std::min(name.find('@'), name.size());
+    const std::size_t underscore = std::min(name.find('_'), at);
+    if (underscore < 2 || underscore > 3 || !run(0, underscore, true)) return false;
+    if (underscore < at) {
+        const std::size_t length = at - underscore - 1;
+        if (length < 2 || length > 8 || !run(underscore + 1, at, false)) return false;
+    }
+    if (at < name.size()) {
+        const std::size_t length = name.size() - at - 1;
+        if (length < 1 || length > 16 || !run(at + 1, name.size(), false)) return false;
+    }
+    return true;
 }
 
 std::string Utf8LocaleName(const std::string& name) {

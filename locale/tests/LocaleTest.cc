@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "locale/CustomBoostLocale.h"
@@ -118,6 +119,24 @@ TEST(SimpleLocale, ATranslationWithBrokenPlaceholdersFallsBackToEnglish) {
     EXPECT_EQ(locale.FormatTimeRemaining(5), "noch 5 Sekunden");
 }
 
+TEST(CustomBoostLocale, TranslatesOnOneThreadWhileAnotherSwitchesTheLocale) {
+    CatalogFixture fixture;
+    fixture.Add("de", 1, {{"Yes", "Ja"}});
+    fixture.Add("fr", 2, {{"Yes", "Oui"}});
+    CustomBoostLocale locale(fixture.Catalog(), "de");
+    std::thread switcher([&] {
+        for (int i = 0; i < 50; ++i)
+            locale.SetLocale(i % 2 == 0 ? "fr" : "de");
+    });
+    for (int i = 0; i < 500; ++i) {
+        const std::string text = locale.Translate("Yes");
+        ASSERT_TRUE(text == "Ja" || text == "Oui") << text;
+        const std::string name = locale.GetName();
+        ASSERT_TRUE(name == "de" || name == "fr") << name;
+    }
+    switcher.join();
+}
+
 TEST(SimpleLocale, PlaceholderComparison) {
     EXPECT_TRUE(SamePlaceholders("{1} of {2}", "{2} von {1}"));
     EXPECT_TRUE(SamePlaceholders("{1} and {1}", "{1}"));
@@ -181,6 +200,13 @@ TEST(SystemLocale, FirstLanguageWithACatalogThenTheLocaleVariables) {
     EXPECT_EQ(posix::Utf8LocaleName("de_DE.ISO-8859-15@euro"), "de_DE.UTF-8@euro");
     EXPECT_EQ(posix::Utf8LocaleName("es_MX"), "es_MX.UTF-8");
     EXPECT_EQ(posix::Utf8LocaleName("x y"), "en.UTF-8");
+    for (const std::string name : {"de", "deu", "de_DE", "es_419", "sr_RS@latin", "de@euro"}) {
+        EXPECT_TRUE(posix::IsWellFormedLocaleName(name)) << name;
+    }
+    for (const std::string name :
+         {"", "d", "deut", "de_", "de_D", "de_DE_X", "de@", "de DE", "1e", "de_DE@a b", "_DE"}) {
+        EXPECT_FALSE(posix::IsWellFormedLocaleName(name)) << name;
+    }
 }
 
 TEST(SystemLocale, HasCatalogForAsksForCountryAndLanguageFiles) {

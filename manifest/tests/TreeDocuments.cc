@@ -38,4 +38,13 @@ std::string PackageXml(const std::string& files, const std::string& extra) {
            extra + "<files>" + files + "</files></package>";
 }
 
+std::string Nested(int depth, const std::string& open, const std::string& close) {
+    std::string text;
+    for (int i = 0; i < depth; ++i)
+        text += open;
+    for (int i = 0; i < depth; ++i)
+        text += close;
+    return text;
+}
+
 }  // namespace vrexa::testing

@@ -20,4 +20,7 @@ std::string FileXml(const std::string& path, const std::string& chunkSize, const
 // before the files element, `files` inside it.
 std::string PackageXml(const std::string& files, const std::string& extra = "");
 
+// open repeated depth times, then close as often: a document nested depth deep.
+std::string Nested(int depth, const std::string& open, const std::string& close);
+
 }  // namespace vrexa::testing

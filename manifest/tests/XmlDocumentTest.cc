@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 
 #include "manifest/ManifestException.h"
+#include "manifest/tests/TreeDocuments.h"
 #include "manifest/XmlDocument.h"
 
 namespace vrexa {
 namespace {
 
 using boost::property_tree::ptree;
+using testing::Nested;
 
 ptree ReadRaw(const std::string& document) {
     std::istringstream stream(document);
@@ -52,15 +54,6 @@ TEST(XmlDocumentTest, DocumentWithoutAttributesIsUnchanged) {
     const ptree before = tree;
     LiftAttributes(tree);
     EXPECT_EQ(tree, before);
-}
-
-std::string Nested(int depth, const std::string& open, const std::string& close) {
-    std::string text;
-    for (int i = 0; i < depth; ++i)
-        text += open;
-    for (int i = 0; i < depth; ++i)
-        text += close;
-    return text;
 }
 
 TEST(XmlDocumentTest, NestingIsCountedOnElementsOnly) {

@@ -333,9 +333,7 @@ class NetworkTest(NetworkFixture):
         workers = [pid for pid in processes_in_group(master) if pid != master]
         self.assertTrue(workers)
         os.kill(master, signal.SIGKILL)
-        deadline = time.monotonic() + 30
-        while localnet.process_alive(master) and time.monotonic() < deadline:
-            time.sleep(0.02)
+        self.assertTrue(wait_until(lambda: not localnet.process_alive(master)))
         subprocess.run([sys.executable, LOCALNET, "stop", self.network["dir"]], check=True, timeout=120)
         self.assertEqual(processes_in_group(master), [])
 
@@ -392,14 +390,37 @@ class FaultyNodeTest(NetworkFixture):
         self.assertIn(node["host"], hosts)
 
 
+def wait_until(condition, seconds=60):
+    """Polls condition until it holds or the deadline has passed; returns its
+    last answer."""
+    deadline = time.monotonic() + seconds
+    while not condition() and time.monotonic() < deadline:
+        time.sleep(0.02)
+    return condition()
+
+
+def empty_tree(test, prefix):
+    """A test folder with an empty tree to serve; removed after the test."""
+    root = tempfile.mkdtemp(prefix=prefix)
+    test.addCleanup(shutil.rmtree, root, True)
+    tree = os.path.join(root, "tree")
+    os.makedirs(tree)
+    return root, tree
+
+
+def start_owner(test):
+    """A process standing for a network's owner: it ends when its stdin is
+    closed, at the latest after the test."""
+    owner = subprocess.Popen([sys.executable, "-c", "import sys; sys.stdin.read()"], stdin=subprocess.PIPE)
+    test.addCleanup(owner.wait)
+    test.addCleanup(owner.stdin.close)
+    return owner
+
+
 class WatchdogTest(unittest.TestCase):
     def test_network_stops_by_itself_when_its_owner_ends(self):
-        root = tempfile.mkdtemp(prefix="vrexa-net-watch-")
-        self.addCleanup(shutil.rmtree, root, True)
-        tree = os.path.join(root, "tree")
-        os.makedirs(tree)
-        owner = subprocess.Popen([sys.executable, "-c", "import sys; sys.stdin.read()"], stdin=subprocess.PIPE)
-        self.addCleanup(owner.wait)
+        _, tree = empty_tree(self, "vrexa-net-watch-")
+        owner = start_owner(self)
         started = subprocess.run([sys.executable, LOCALNET, "start", "--tree", tree, "--nodes", "1", "--json",
                                   "--watch-pid", str(owner.pid)], stdout=subprocess.PIPE, text=True, timeout=120)
         self.assertEqual(started.returncode, 0)
@@ -408,18 +429,12 @@ class WatchdogTest(unittest.TestCase):
         self.assertTrue(os.path.isdir(network["dir"]))
 
         owner.stdin.close()  # the owner ends
-        deadline = time.monotonic() + 60
-        while os.path.exists(network["dir"]) and time.monotonic() < deadline:
-            time.sleep(0.05)
-        self.assertFalse(os.path.exists(network["dir"]))
+        self.assertTrue(wait_until(lambda: not os.path.exists(network["dir"])))
 
 
 class StartKilledTest(unittest.TestCase):
     def test_servers_of_a_start_killed_part_way_end_with_its_owner(self):
-        root = tempfile.mkdtemp(prefix="vrexa-net-killed-")
-        self.addCleanup(shutil.rmtree, root, True)
-        tree = os.path.join(root, "tree")
-        os.makedirs(tree)
+        root, tree = empty_tree(self, "vrexa-net-killed-")
         network_dir = os.path.join(root, "net")
         # Nothing may outlive the test, whatever it finds.
         self.addCleanup(lambda: [os.kill(pid, signal.SIGKILL) for pid in processes_naming(network_dir)])
@@ -428,29 +443,21 @@ class StartKilledTest(unittest.TestCase):
         with open(blocker, "w", encoding="utf-8") as script:
             script.write("#!/bin/sh\ntouch '%s'\nexec sleep 600\n" % marker)
         os.chmod(blocker, 0o755)
-        owner = subprocess.Popen([sys.executable, "-c", "import sys; sys.stdin.read()"], stdin=subprocess.PIPE)
-        self.addCleanup(owner.wait)
-        self.addCleanup(owner.stdin.close)
+        owner = start_owner(self)
         # The node list is written once the receiver runs; the start stops
         # there, waiting for the publisher, and is killed.
         start = subprocess.Popen([sys.executable, LOCALNET, "start", "--tree", tree, "--nodes", "1",
                                   "--partner", "p1", "--publisher", blocker, "--dir", network_dir,
                                   "--watch-pid", str(owner.pid), "--json"],
                                  stdout=subprocess.DEVNULL, start_new_session=True)
-        deadline = time.monotonic() + 60
-        while not os.path.exists(marker) and time.monotonic() < deadline:
-            time.sleep(0.02)
-        self.assertTrue(os.path.exists(marker))
+        self.assertTrue(wait_until(lambda: os.path.exists(marker)))
         os.killpg(start.pid, signal.SIGKILL)
         start.wait()
         self.assertTrue(processes_naming(network_dir), "the receiver should be running")
 
         owner.stdin.close()  # the owner ends
         owner.wait()
-        deadline = time.monotonic() + 60
-        while processes_naming(network_dir) and time.monotonic() < deadline:
-            time.sleep(0.05)
-        self.assertEqual(processes_naming(network_dir), [])
+        self.assertTrue(wait_until(lambda: not processes_naming(network_dir)), processes_naming(network_dir))
 
 
 if __name__ == "__main__":

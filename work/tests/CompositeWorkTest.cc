@@ -28,10 +28,10 @@ using testing::TestConditional;
 // workflow, and the test completes them one at a time, oldest first.
 class Harness {
 public:
-    explicit Harness(std::shared_ptr<CompositeWork> root) : root(std::move(root)) {
-        this->root->AddCompleteCallback(&rootOutcomes);
-        this->root->SetWorkflow(workflow);
-        this->root->QueueAvailableWork(workflow);
+    explicit Harness(std::shared_ptr<CompositeWork> root) : root_(std::move(root)) {
+        this->root_->AddCompleteCallback(&rootOutcomes);
+        this->root_->SetWorkflow(workflow);
+        this->root_->QueueAvailableWork(workflow);
     }
 
     std::shared_ptr<SimpleWork> Complete(const WorkStatus& status) {
@@ -70,7 +70,7 @@ public:
     RecordingCallback rootOutcomes;
 
 private:
-    std::shared_ptr<CompositeWork> root;
+    std::shared_ptr<CompositeWork> root_;
 };
 
 std::shared_ptr<WorkErrorData> Error(const std::string& text) { return std::make_shared<WorkErrorData>(text); }
@@ -237,10 +237,10 @@ TEST(ParallelWorkTest, QueuesEveryChildWithItsIndexAndAddsAChildOnce) {
 // Makes `total` children on demand and watches how many are in flight.
 class CountingLazyWork : public LazyParallelWork {
 public:
-    CountingLazyWork(unsigned capacity, int total) : LazyParallelWork(capacity), total(total) {}
+    CountingLazyWork(unsigned capacity, int total) : LazyParallelWork(capacity), total_(total) {}
 
     std::shared_ptr<Work> CreateNextChild() override {
-        if (made == total) {
+        if (made == total_) {
             return nullptr;
         }
         ++made;
@@ -250,7 +250,7 @@ public:
     int made = 0;
 
 private:
-    const int total;
+    const int total_;
 };
 
 TEST(LazyParallelWorkTest, KeepsAtMostCapacityInFlightAndQueuesChildrenInOrder) {

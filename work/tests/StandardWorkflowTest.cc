@@ -57,20 +57,20 @@ std::shared_ptr<SequentialWork> Sequence(Children... children) {
 class MadeLazyWork : public LazyParallelWork {
 public:
     MadeLazyWork(unsigned capacity, int total, std::function<std::shared_ptr<Work>()> make)
-        : LazyParallelWork(capacity), total(total), make(std::move(make)) {}
+        : LazyParallelWork(capacity), total_(total), make_(std::move(make)) {}
 
     std::shared_ptr<Work> CreateNextChild() override {
-        if (made == total) {
+        if (made_ == total_) {
             return nullptr;
         }
-        ++made;
-        return make();
+        ++made_;
+        return make_();
     }
 
 private:
-    const int total;
-    const std::function<std::shared_ptr<Work>()> make;
-    int made = 0;
+    const int total_;
+    const std::function<std::shared_ptr<Work>()> make_;
+    int made_ = 0;
 };
 
 struct RunOutcome {

@@ -145,12 +145,12 @@ public:
 class RetryNTimesWork : public ScriptedWork {
 public:
     RetryNTimesWork(int retries)
-        : ScriptedWork([](int) { return StatusOf(WorkResult::RetryableError); }), allowed(retries) {}
-    bool ShouldRetry() override { return asked++ < allowed; }
+        : ScriptedWork([](int) { return StatusOf(WorkResult::RetryableError); }), allowed_(retries) {}
+    bool ShouldRetry() override { return asked++ < allowed_; }
     int asked = 0;
 
 private:
-    const int allowed;
+    const int allowed_;
 };
 
 TEST(SimpleWorkTest, RetriesInPlaceWhileShouldRetryAgrees) {
@@ -296,36 +296,36 @@ TEST(WorkTest, DescribesItselfWithTheStatusUnderWorkStatus) {
 // Records into a shared log which listener heard an outcome, in order.
 class OrderRecorder : public WorkCompleteCallback {
 public:
-    OrderRecorder(std::vector<std::string>& log, std::string name) : log(log), name(std::move(name)) {}
-    void OnWorkComplete(std::shared_ptr<Work>, const WorkStatus&) override { log.push_back(name); }
+    OrderRecorder(std::vector<std::string>& log, std::string name) : log_(log), name_(std::move(name)) {}
+    void OnWorkComplete(std::shared_ptr<Work>, const WorkStatus&) override { log_.push_back(name_); }
 
 private:
-    std::vector<std::string>& log;
-    const std::string name;
+    std::vector<std::string>& log_;
+    const std::string name_;
 };
 
 class OrderRecordingWorkflow : public RecordingWorkflow {
 public:
-    explicit OrderRecordingWorkflow(std::vector<std::string>& log) : log(log) {}
+    explicit OrderRecordingWorkflow(std::vector<std::string>& log) : log_(log) {}
     void OnWorkComplete(std::shared_ptr<Work> work, const WorkStatus& status) override {
-        log.push_back("workflow");
+        log_.push_back("workflow");
         RecordingWorkflow::OnWorkComplete(std::move(work), status);
     }
 
 private:
-    std::vector<std::string>& log;
+    std::vector<std::string>& log_;
 };
 
 class OrderRecordingParent : public SequentialWork {
 public:
-    explicit OrderRecordingParent(std::vector<std::string>& log) : log(log) {}
+    explicit OrderRecordingParent(std::vector<std::string>& log) : log_(log) {}
     void OnWorkComplete(std::shared_ptr<Work> child, const WorkStatus& status) override {
-        log.push_back("parent");
+        log_.push_back("parent");
         SequentialWork::OnWorkComplete(std::move(child), status);
     }
 
 private:
-    std::vector<std::string>& log;
+    std::vector<std::string>& log_;
 };
 
 TEST(WorkTest, NotifyCompleteTellsWorkflowThenCallbacksInOrderThenParent) {

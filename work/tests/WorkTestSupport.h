@@ -34,44 +34,44 @@ inline constexpr std::chrono::seconds kDeadline{30};
 template <class T>
 class Watched {
 public:
-    explicit Watched(T initial = T()) : value(std::move(initial)) {}
+    explicit Watched(T initial = T()) : value_(std::move(initial)) {}
 
     template <class F>
     void Update(F change) {
         {
-            std::lock_guard lock(mutex);
-            change(value);
+            std::lock_guard lock(mutex_);
+            change(value_);
         }
-        changed.notify_all();
+        changed_.notify_all();
     }
     template <class P>
     bool WaitUntil(P predicate) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, kDeadline, [&] { return predicate(value); });
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kDeadline, [&] { return predicate(value_); });
     }
     T Get() const {
-        std::lock_guard lock(mutex);
-        return value;
+        std::lock_guard lock(mutex_);
+        return value_;
     }
 
 private:
-    mutable std::mutex mutex;
-    std::condition_variable changed;
-    T value;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    T value_;
 };
 
 // Opened once; waiters pass from then on.
 class Gate {
 public:
     void Open() {
-        open.Update([](bool& v) { v = true; });
+        open_.Update([](bool& v) { v = true; });
     }
     bool Wait() {
-        return open.WaitUntil([](bool v) { return v; });
+        return open_.WaitUntil([](bool v) { return v; });
     }
 
 private:
-    Watched<bool> open{false};
+    Watched<bool> open_{false};
 };
 
 // Measures how many holders run at once. Each holder, the n-th to start,
@@ -82,27 +82,27 @@ private:
 // really ran together.
 class ConcurrencyProbe {
 public:
-    ConcurrencyProbe(int window, int total) : window(window), total(total) {}
+    ConcurrencyProbe(int window, int total) : window_(window), total_(total) {}
 
     void Hold() {
-        std::unique_lock lock(mutex);
-        const int order = ++started;
-        highest = std::max(highest, ++current);
-        changed.notify_all();
-        const int awaited = std::min(total, order + window - 1);
-        if (!changed.wait_for(lock, kHoldLimit, [&] { return started >= awaited || gaveUp; })) {
-            gaveUp = true;
-            changed.notify_all();
+        std::unique_lock lock(mutex_);
+        const int order = ++started_;
+        highest_ = std::max(highest_, ++current_);
+        changed_.notify_all();
+        const int awaited = std::min(total_, order + window_ - 1);
+        if (!changed_.wait_for(lock, kHoldLimit, [&] { return started_ >= awaited || gaveUp_; })) {
+            gaveUp_ = true;
+            changed_.notify_all();
         }
-        --current;
+        --current_;
     }
     int Highest() const {
-        std::lock_guard lock(mutex);
-        return highest;
+        std::lock_guard lock(mutex_);
+        return highest_;
     }
     bool GaveUp() const {
-        std::lock_guard lock(mutex);
-        return gaveUp;
+        std::lock_guard lock(mutex_);
+        return gaveUp_;
     }
 
 private:
@@ -110,14 +110,14 @@ private:
     // enough that a pool which serializes them fails its test quickly.
     static constexpr std::chrono::seconds kHoldLimit{10};
 
-    mutable std::mutex mutex;
-    std::condition_variable changed;
-    const int window;
-    const int total;
-    int started = 0;
-    int current = 0;
-    int highest = 0;
-    bool gaveUp = false;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    const int window_;
+    const int total_;
+    int started_ = 0;
+    int current_ = 0;
+    int highest_ = 0;
+    bool gaveUp_ = false;
 };
 
 // A work whose task answers from a script indexed by the attempt number
@@ -129,17 +129,17 @@ public:
 
     template <class... BaseArgs>
     explicit Scripted(Script script, BaseArgs&&... args)
-        : Base(std::forward<BaseArgs>(args)...), script(std::move(script)) {}
+        : Base(std::forward<BaseArgs>(args)...), script_(std::move(script)) {}
 
     void Describe(boost::property_tree::ptree& tree) const override { tree.put("name", "ScriptedWork"); }
-    WorkStatus ExecuteTask() override { return script(runs.fetch_add(1)); }
+    WorkStatus ExecuteTask() override { return script_(runs.fetch_add(1)); }
     void OnCancel() override { cancels.fetch_add(1); }
 
     std::atomic<int> runs{0};
     std::atomic<int> cancels{0};
 
 private:
-    Script script;
+    Script script_;
 };
 
 using ScriptedWork = Scripted<SimpleWork>;
@@ -163,34 +163,34 @@ inline std::shared_ptr<ScriptedWork> HoldingWork(ConcurrencyProbe& probe) {
 // Cancelled when cancelled, otherwise the result it was given.
 class GateWork : public SimpleWork {
 public:
-    explicit GateWork(WorkResult result = WorkResult::Success) : result(result) {}
+    explicit GateWork(WorkResult result = WorkResult::Success) : result_(result) {}
 
     void Describe(boost::property_tree::ptree& tree) const override { tree.put("name", "GateWork"); }
     WorkStatus ExecuteTask() override {
         started.Update([](int& n) { ++n; });
-        const bool woken = released.WaitUntil([this](bool open) { return open || IsCancelled(); });
+        const bool woken = released_.WaitUntil([this](bool open) { return open || IsCancelled(); });
         if (IsCancelled()) {
             return StatusOf(WorkResult::Cancelled);
         }
         if (!woken) {
             return WorkStatus(WorkResult::FatalError, std::make_shared<WorkErrorData>("GateWork was never released"));
         }
-        return StatusOf(result);
+        return StatusOf(result_);
     }
     void OnCancel() override {
         cancels.fetch_add(1);
-        released.Update([](bool&) {});  // wakes the task to see the flag
+        released_.Update([](bool&) {});  // wakes the task to see the flag
     }
     void Release() {
-        released.Update([](bool& v) { v = true; });
+        released_.Update([](bool& v) { v = true; });
     }
 
     Watched<int> started{0};
     std::atomic<int> cancels{0};
 
 private:
-    const WorkResult result;
-    Watched<bool> released{false};
+    const WorkResult result_;
+    Watched<bool> released_{false};
 };
 
 // Records every outcome it is told of.
@@ -202,15 +202,15 @@ public:
     };
 
     void OnWorkComplete(std::shared_ptr<Work> work, const WorkStatus& status) override {
-        calls.Update([&](std::vector<Call>& v) { v.push_back(Call{std::move(work), status}); });
+        calls_.Update([&](std::vector<Call>& v) { v.push_back(Call{std::move(work), status}); });
     }
     bool WaitForCount(std::size_t n) {
-        return calls.WaitUntil([n](const std::vector<Call>& v) { return v.size() >= n; });
+        return calls_.WaitUntil([n](const std::vector<Call>& v) { return v.size() >= n; });
     }
-    std::vector<Call> Calls() const { return calls.Get(); }
+    std::vector<Call> Calls() const { return calls_.Get(); }
 
 private:
-    Watched<std::vector<Call>> calls;
+    Watched<std::vector<Call>> calls_;
 };
 
 // A conditional whose children are assigned by its constructor, as concrete
@@ -233,11 +233,11 @@ public:
 // A callback that fails, as a broken log route or transfer handler would.
 class ThrowingCallback : public WorkCompleteCallback {
 public:
-    explicit ThrowingCallback(std::string text) : text(std::move(text)) {}
-    void OnWorkComplete(std::shared_ptr<Work>, const WorkStatus&) override { throw std::runtime_error(text); }
+    explicit ThrowingCallback(std::string text) : text_(std::move(text)) {}
+    void OnWorkComplete(std::shared_ptr<Work>, const WorkStatus&) override { throw std::runtime_error(text_); }
 
 private:
-    const std::string text;
+    const std::string text_;
 };
 
 // A workflow that only records what the tree tells it, so that composites can
@@ -250,8 +250,8 @@ public:
     };
 
     void OnWorkComplete(std::shared_ptr<Work> work, const WorkStatus& status) override {
-        std::lock_guard lock(mutex);
-        outcomes.push_back(RecordingCallback::Call{std::move(work), status});
+        std::lock_guard lock(mutex_);
+        outcomes_.push_back(RecordingCallback::Call{std::move(work), status});
     }
     bool Start() override { return false; }
     bool Pause() override { return false; }
@@ -265,37 +265,37 @@ public:
     bool Cancel(const WorkStatus&) override { return false; }
     void AddRetryableErrorCallback(WorkflowRetryableErrorCallback*) override {}
     void QueueSimpleWork(std::shared_ptr<SimpleWork> work) override {
-        std::lock_guard lock(mutex);
+        std::lock_guard lock(mutex_);
         PriorityPath path = work->GetPriorityPath();
-        queued.push_back(Queued{std::move(work), std::move(path)});
-        pending.push_back(queued.back().work);
+        queued_.push_back(Queued{std::move(work), std::move(path)});
+        pending_.push_back(queued_.back().work);
     }
     void OnSimpleWorkComplete(std::shared_ptr<SimpleWork>, const WorkStatus&) override {}
 
     // The oldest queued work not yet taken, or empty.
     std::shared_ptr<SimpleWork> TakeNext() {
-        std::lock_guard lock(mutex);
-        if (pending.empty()) {
+        std::lock_guard lock(mutex_);
+        if (pending_.empty()) {
             return nullptr;
         }
-        std::shared_ptr<SimpleWork> next = pending.front();
-        pending.pop_front();
+        std::shared_ptr<SimpleWork> next = pending_.front();
+        pending_.pop_front();
         return next;
     }
     std::vector<Queued> AllQueued() {
-        std::lock_guard lock(mutex);
-        return queued;
+        std::lock_guard lock(mutex_);
+        return queued_;
     }
     std::vector<RecordingCallback::Call> Outcomes() {
-        std::lock_guard lock(mutex);
-        return outcomes;
+        std::lock_guard lock(mutex_);
+        return outcomes_;
     }
 
 private:
-    std::mutex mutex;
-    std::vector<Queued> queued;
-    std::deque<std::shared_ptr<SimpleWork>> pending;
-    std::vector<RecordingCallback::Call> outcomes;
+    std::mutex mutex_;
+    std::vector<Queued> queued_;
+    std::deque<std::shared_ptr<SimpleWork>> pending_;
+    std::vector<RecordingCallback::Call> outcomes_;
 };
 
 // A work manager that keeps its jobs until a test runs them, on whatever
@@ -308,26 +308,26 @@ public:
     };
 
     void Post(std::function<void()> job) override {
-        std::lock_guard lock(mutex);
-        jobs.push_back(std::move(job));
+        std::lock_guard lock(mutex_);
+        jobs_.push_back(std::move(job));
     }
     void Post(std::shared_ptr<SimpleWork> work) override {
         Post([work] { RunSimpleWork(work); });
     }
     void Post(std::shared_ptr<Workflow> workflow, std::shared_ptr<SimpleWork> work) override {
-        std::lock_guard lock(mutex);
-        posted.push_back(Posted{workflow, work});
-        jobs.push_back([workflow, work] { RunWorkflowWork(workflow, work); });
+        std::lock_guard lock(mutex_);
+        posted_.push_back(Posted{workflow, work});
+        jobs_.push_back([workflow, work] { RunWorkflowWork(workflow, work); });
     }
 
     // The oldest job not yet taken; empty when there is none.
     std::function<void()> TakeJob() {
-        std::lock_guard lock(mutex);
-        if (jobs.empty()) {
+        std::lock_guard lock(mutex_);
+        if (jobs_.empty()) {
             return nullptr;
         }
-        std::function<void()> job = std::move(jobs.front());
-        jobs.pop_front();
+        std::function<void()> job = std::move(jobs_.front());
+        jobs_.pop_front();
         return job;
     }
     // Runs every job on the calling thread, including those the jobs post.
@@ -337,18 +337,18 @@ public:
         }
     }
     std::vector<Posted> AllPosted() {
-        std::lock_guard lock(mutex);
-        return posted;
+        std::lock_guard lock(mutex_);
+        return posted_;
     }
     std::size_t PendingJobs() {
-        std::lock_guard lock(mutex);
-        return jobs.size();
+        std::lock_guard lock(mutex_);
+        return jobs_.size();
     }
 
 private:
-    std::mutex mutex;
-    std::deque<std::function<void()>> jobs;
-    std::vector<Posted> posted;
+    std::mutex mutex_;
+    std::deque<std::function<void()>> jobs_;
+    std::vector<Posted> posted_;
 };
 
 }  // namespace vrexa::testing

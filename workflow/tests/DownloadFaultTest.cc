@@ -20,14 +20,14 @@
 #include "transfer/TransferStatusData.h"
 #include "workflow/TransferMultipleFilesWork.h"
 #include "workflow/TransferSingleFileWork.h"
-#include "workflow/tests/DownloadTestTransfer.h"
+#include "workflow/tests/DownloadHarness.h"
 
 namespace vrexa {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::RunOutcome;
-using testing::TestTransfer;
+using downloadtest::DownloadTransfer;
+using downloadtest::RunOutcome;
 using testsupport::Fault;
 using testsupport::TestHttpServer;
 
@@ -42,23 +42,6 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
     return data;
 }
 
-std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Write(const fs::path& path, const std::string& data) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << data;
-}
-
-std::optional<TransferError> ErrorOf(const WorkStatus& status) {
-    if (const auto data = std::dynamic_pointer_cast<TransferStatusData>(status.data)) {
-        return data->ToTransferError();
-    }
-    return std::nullopt;
-}
-
 // A package of a run file and two other files (one of them empty) served by
 // test servers from one folder; the destination is another folder.
 class DownloadFaultTest : public ::testing::Test {
@@ -69,9 +52,10 @@ protected:
         root_ = pattern;
         files_ = {{"bin/setup.sh", RandomBytes(3 * kChunk + 123, 1)},
                   {"data/a b#1.dat", RandomBytes(2 * kChunk, 2)},
+                  {"odd/q?x%41:y \xC3\xA5.bin", RandomBytes(1000, 3)},
                   {"empty", ""}};
         for (const auto& [path, data] : files_) {
-            Write(root_ / "served/p1/k1/v1" / path, data);
+            downloadtest::WriteFile(root_ / "served/p1/k1/v1" / path, data);
         }
         fs::create_directories(root_ / "dest");
     }
@@ -88,30 +72,31 @@ protected:
         return std::make_shared<StandardNodeManifest>(id, "127.0.0.1:" + std::to_string(port), "/");
     }
 
-    std::shared_ptr<TestTransfer> Transfer(NodeListManifest::Nodes nodes) {
-        auto transfer = std::make_shared<TestTransfer>();
+    std::shared_ptr<DownloadTransfer> Transfer(NodeListManifest::Nodes nodes) {
+        auto transfer = std::make_shared<DownloadTransfer>();
         PackageManifest::Files manifests;
         for (const auto& [path, data] : files_) {
-            manifests.push_back(testing::ManifestOf(path, data, kChunk));
+            manifests.push_back(downloadtest::ManifestOf(path, data, kChunk));
         }
-        transfer->package_ = std::make_shared<testing::FixedPackage>("p1", "k1", "v1", "bin/setup.sh", manifests);
-        transfer->nodes_ = std::make_shared<testing::FixedNodes>(std::move(nodes));
+        transfer->package_ = std::make_shared<downloadtest::FixedPackage>("p1", "k1", "v1", "bin/setup.sh", manifests);
+        transfer->nodes_ = std::make_shared<downloadtest::FixedNodes>(std::move(nodes));
         transfer->Params().destPath = (root_ / "dest").string();
         return transfer;
     }
 
-    RunOutcome Download(const std::shared_ptr<TestTransfer>& transfer) {
+    RunOutcome Download(const std::shared_ptr<DownloadTransfer>& transfer) {
         transfer->Finish();
-        return testing::RunTree(std::make_shared<TransferMultipleFilesWork>(transfer), 4, 8);
+        return downloadtest::RunTree(std::make_shared<TransferMultipleFilesWork>(transfer), 4, 8);
     }
 
-    void ExpectComplete(const RunOutcome& outcome, TestTransfer& transfer) {
+    void ExpectComplete(const RunOutcome& outcome, DownloadTransfer& transfer) {
         ASSERT_TRUE(outcome.finished) << "suspended: " << outcome.suspended;
         ASSERT_EQ(outcome.status.result, WorkResult::Success)
             << (outcome.status.data ? outcome.status.data->ToString() : std::string());
         std::uint64_t total = 0;
         for (const auto& [path, data] : files_) {
-            EXPECT_TRUE(Read(root_ / "dest" / path) == data) << path;
+            EXPECT_TRUE(fs::is_regular_file(root_ / "dest" / path)) << path;
+            EXPECT_TRUE(downloadtest::ReadFile(root_ / "dest" / path) == data) << path;
             total += data.size();
         }
         EXPECT_EQ(transfer.progress_->completed.load(), static_cast<std::int64_t>(total));
@@ -130,10 +115,11 @@ TEST_F(DownloadFaultTest, DownloadsEveryFileBitIdenticalAndReportsEachOnce) {
     auto node = Server();
     auto transfer = Transfer({Node("a", node->Port())});
     ExpectComplete(Download(transfer), *transfer);
-    EXPECT_EQ(transfer->progress_->downloaded.load(), 5 * kChunk + 123);
+    EXPECT_EQ(transfer->progress_->downloaded.load(), 5 * kChunk + 123 + 1000);
     std::vector<std::string> reported = transfer->OutputFiles();
     std::sort(reported.begin(), reported.end());
-    EXPECT_EQ(reported, (std::vector<std::string>{"bin/setup.sh", "data/a b#1.dat", "empty"}));
+    EXPECT_EQ(reported,
+              (std::vector<std::string>{"bin/setup.sh", "data/a b#1.dat", "empty", "odd/q?x%41:y \xC3\xA5.bin"}));
     // Every chunk was asked for with its own range, on the encoded path.
     std::size_t ranged = 0;
     for (const auto& request : node->Requests()) {
@@ -141,6 +127,29 @@ TEST_F(DownloadFaultTest, DownloadsEveryFileBitIdenticalAndReportsEachOnce) {
         ranged += request.target == "/p1/k1/v1/data/a%20b%231.dat";
     }
     EXPECT_EQ(ranged, 2u);
+}
+
+// With the default settings every slot a file has for chunks holds a request
+// while the nodes answer slowly, so four nodes are all kept busy.
+TEST_F(DownloadFaultTest, DefaultSettingsKeepFourNodesBusy) {
+    files_ = {{"big.bin", RandomBytes(24 * kChunk, 4)}};
+    downloadtest::WriteFile(root_ / "served/p1/k1/v1/big.bin", files_.at("big.bin"));
+    std::vector<std::unique_ptr<TestHttpServer>> servers;
+    NodeListManifest::Nodes nodes;
+    for (int i = 0; i < 4; ++i) {
+        servers.push_back(Server());
+        servers.back()->SetFault("/p1/k1/v1/big.bin", Fault().Delay(0.3));
+        nodes.push_back(Node("n" + std::to_string(i), servers.back()->Port()));
+    }
+    auto transfer = Transfer(nodes);
+    transfer->Finish();
+    const TransferBehavior& behavior = transfer->GetBehavior();
+    const int bound = std::min({behavior.transferThreads, behavior.maxRunningWorks, behavior.parallelItems});
+    const RunOutcome outcome = downloadtest::RunTree(std::make_shared<TransferMultipleFilesWork>(transfer),
+                                                     behavior.transferThreads, behavior.maxRunningWorks);
+    ExpectComplete(outcome, *transfer);
+    EXPECT_GE(bound, 4);
+    EXPECT_EQ(transfer->requests_.highest.load(), bound);
 }
 
 struct FaultCase {
@@ -172,7 +181,7 @@ TEST_P(NodeFaultTest, WithoutAHealthyNodeTheErrorGoesUp) {
     const RunOutcome outcome = Download(transfer);
     ASSERT_TRUE(outcome.suspended || outcome.finished);
     EXPECT_NE(outcome.status.result, WorkResult::Success);
-    EXPECT_EQ(ErrorOf(outcome.status), GetParam().whenAlone)
+    EXPECT_EQ(downloadtest::ErrorOf(outcome.status), GetParam().whenAlone)
         << (outcome.status.data ? outcome.status.data->ToString() : std::string());
 }
 
@@ -221,7 +230,7 @@ TEST_F(DownloadFaultTest, ANodeThatIsDownIsLeftForTheOthers) {
     fs::remove_all(root_ / "dest");
     fs::create_directories(root_ / "dest");
     const RunOutcome outcome = Download(alone);
-    EXPECT_EQ(ErrorOf(outcome.status), TransferError::NetworkError);
+    EXPECT_EQ(downloadtest::ErrorOf(outcome.status), TransferError::NetworkError);
 }
 
 // A node that serves wrong bytes: the chunk's check fails and the chunk is
@@ -241,9 +250,21 @@ TEST_F(DownloadFaultTest, CorruptedBytesAreFetchedAgainElsewhere) {
 
     fs::remove_all(root_ / "dest");
     fs::create_directories(root_ / "dest");
+    corrupt->ClearRequests();
     auto alone = Transfer({Node("corrupt", corrupt->Port())});
     const RunOutcome outcome = Download(alone);
-    EXPECT_EQ(ErrorOf(outcome.status), TransferError::ChecksumMismatch);
+    EXPECT_EQ(downloadtest::ErrorOf(outcome.status), TransferError::ChecksumMismatch);
+    // A chunk that keeps failing its check is fetched once and retried
+    // chunkRetryLimit (4) times before the error goes up.
+    std::map<std::string, int> fetched;
+    for (const auto& request : corrupt->Requests()) {
+        ++fetched[request.path + " " + request.Header("Range").value_or("")];
+    }
+    int most = 0;
+    for (const auto& [range, count] : fetched) {
+        most = std::max(most, count);
+    }
+    EXPECT_EQ(most, 5);
 }
 
 // Resuming: only what is wrong on disk is fetched, one ranged request for one
@@ -260,9 +281,9 @@ TEST_F(DownloadFaultTest, OnlyAChunkCorruptedOnDiskIsFetchedAgain) {
     EXPECT_EQ(again->progress_->downloaded.load(), 0u);
 
     const fs::path damaged = root_ / "dest/bin/setup.sh";
-    std::string bytes = Read(damaged);
+    std::string bytes = downloadtest::ReadFile(damaged);
     bytes[2 * kChunk + 5] = static_cast<char>(bytes[2 * kChunk + 5] ^ 1);
-    Write(damaged, bytes);
+    downloadtest::WriteFile(damaged, bytes);
     node->ClearRequests();
     auto repair = Transfer({Node("a", node->Port())});
     ExpectComplete(Download(repair), *repair);
@@ -279,15 +300,15 @@ TEST_F(DownloadFaultTest, OnlyAChunkCorruptedOnDiskIsFetchedAgain) {
 TEST_F(DownloadFaultTest, WithoutPreallocationAPartialFileIsResumed) {
     auto node = Server();
     const std::string path = "bin/setup.sh";
-    Write(root_ / "dest" / path, files_.at(path).substr(0, 2 * kChunk));
+    downloadtest::WriteFile(root_ / "dest" / path, files_.at(path).substr(0, 2 * kChunk));
     auto transfer = Transfer({Node("a", node->Port())});
     transfer->Params().preallocate = false;
     transfer->Finish();
     auto file = std::make_shared<TransferSingleFileWork>(transfer, transfer->package_->GetRunFile());
-    const RunOutcome outcome = testing::RunTree(file, 4, 8);
+    const RunOutcome outcome = downloadtest::RunTree(file, 4, 8);
     ASSERT_TRUE(outcome.finished);
     ASSERT_EQ(outcome.status.result, WorkResult::Success);
-    EXPECT_TRUE(Read(root_ / "dest" / path) == files_.at(path));
+    EXPECT_TRUE(downloadtest::ReadFile(root_ / "dest" / path) == files_.at(path));
     std::set<std::string> ranges;
     for (const auto& request : node->Requests()) {
         ranges.insert(request.Header("Range").value_or(""));

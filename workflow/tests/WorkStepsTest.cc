@@ -11,11 +11,13 @@
 
 #include "file/Exception.h"
 #include "file/SharedFile.h"
+#include "file/Volume.h"
 #include "file/posix/FilesystemImpl.h"
 #include "http/State.h"
 #include "manifest/ChunkChecksum.h"
 #include "manifest/StandardNodeManifest.h"
 #include "transfer/TransferFileExceptionData.h"
+#include "transfer/RequestStateError.h"
 #include "workflow/ChecksumStatusData.h"
 #include "workflow/ChunkStepWork.h"
 #include "workflow/FileWorks.h"
@@ -24,23 +26,13 @@
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
 #include "workflow/WorkSupport.h"
-#include "workflow/tests/DownloadTestTransfer.h"
+#include "workflow/tests/DownloadHarness.h"
 
 namespace vrexa {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TestTransfer;
-
-std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Write(const fs::path& path, const std::string& data) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << data;
-}
+using downloadtest::DownloadTransfer;
 
 std::string Message(const WorkStatus& status) {
     if (const auto error = std::dynamic_pointer_cast<WorkErrorData>(status.data)) {
@@ -49,29 +41,22 @@ std::string Message(const WorkStatus& status) {
     return std::string();
 }
 
-std::optional<TransferError> ErrorOf(const WorkStatus& status) {
-    if (const auto data = std::dynamic_pointer_cast<TransferStatusData>(status.data)) {
-        return data->ToTransferError();
-    }
-    return std::nullopt;
-}
-
 class WorkStepsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "vrexa-steps-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         root_ = pattern;
-        transfer_ = std::make_shared<TestTransfer>();
+        transfer_ = std::make_shared<DownloadTransfer>();
         transfer_->Params().destPath = root_.string();
-        transfer_->nodes_ = std::make_shared<testing::FixedNodes>(
+        transfer_->nodes_ = std::make_shared<downloadtest::FixedNodes>(
             NodeListManifest::Nodes{std::make_shared<StandardNodeManifest>("a", "127.0.0.1:1", "/")});
         transfer_->Finish();
     }
     void TearDown() override { fs::remove_all(root_); }
 
     fs::path root_;
-    std::shared_ptr<TestTransfer> transfer_;
+    std::shared_ptr<DownloadTransfer> transfer_;
 };
 
 // What the open step makes of a file found on disk, with and without
@@ -94,7 +79,7 @@ TEST_P(OpenTableTest, LeavesTheFileAsTheTableSays) {
     constexpr std::size_t kSize = 10000;
     const std::string found(c.found.value_or(0), 'x');
     if (c.found) {
-        Write(root_ / "f/file.bin", found);
+        downloadtest::WriteFile(root_ / "f/file.bin", found);
     }
     transfer_->Params().preallocate = c.preallocate;
     auto fileData = std::make_shared<TransferSharedFileData>("f/file.bin", kSize);
@@ -102,7 +87,7 @@ TEST_P(OpenTableTest, LeavesTheFileAsTheTableSays) {
     ASSERT_EQ(open->ExecuteTask().result, WorkResult::Success);
     ASSERT_TRUE(fileData->GetFile());
     EXPECT_EQ(fileData->GetFile()->GetSize(), c.sizeAfter);
-    const std::string after = Read(root_ / "f/file.bin");
+    const std::string after = downloadtest::ReadFile(root_ / "f/file.bin");
     EXPECT_EQ(after.size(), c.sizeAfter);
     if (c.keepsBytes) {
         EXPECT_EQ(after.substr(0, found.size()), found);
@@ -139,7 +124,7 @@ TEST_F(WorkStepsTest, DenyExecuteOnlyForProgramsItExtends) {
     };
     const Case cases[] = {{"run.sh", true, false}, {"run2.sh", false, true}, {"data.bin", true, true}};
     for (const Case& c : cases) {
-        Write(root_ / c.path, "");
+        downloadtest::WriteFile(root_ / c.path, "");
         fs::permissions(root_ / c.path, fs::perms::owner_all);
         transfer_->GetBehavior().allowExecute = c.allowExecute;
         auto fileData = std::make_shared<TransferSharedFileData>(c.path, 100);
@@ -151,8 +136,8 @@ TEST_F(WorkStepsTest, DenyExecuteOnlyForProgramsItExtends) {
 }
 
 TEST_F(WorkStepsTest, OpenExistingChecksPresenceAndSizeWithoutWriting) {
-    Write(root_ / "ok.bin", std::string(100, 'a'));
-    Write(root_ / "long.bin", std::string(101, 'a'));
+    downloadtest::WriteFile(root_ / "ok.bin", std::string(100, 'a'));
+    downloadtest::WriteFile(root_ / "long.bin", std::string(101, 'a'));
     ::chmod((root_ / "ok.bin").c_str(), 0444);
     struct Case {
         const char* path;
@@ -171,7 +156,7 @@ TEST_F(WorkStepsTest, OpenExistingChecksPresenceAndSizeWithoutWriting) {
         auto fileData = std::make_shared<TransferSharedFileData>(c.path, 100);
         const WorkStatus status = std::make_shared<OpenExistingFileWork>(transfer_, fileData)->ExecuteTask();
         EXPECT_EQ(status.result, c.result) << c.path;
-        EXPECT_EQ(ErrorOf(status), c.error) << c.path;
+        EXPECT_EQ(downloadtest::ErrorOf(status), c.error) << c.path;
         EXPECT_EQ(Message(status), c.message) << c.path;
         EXPECT_EQ(fileData->GetFile() != nullptr, c.result == WorkResult::Success) << c.path;
     }
@@ -182,7 +167,7 @@ TEST_F(WorkStepsTest, OpenExistingChecksPresenceAndSizeWithoutWriting) {
 // read-only view, match, and leave the file as it was.
 TEST_F(WorkStepsTest, ChunkStepsVerifyAReadOnlyFileInPlace) {
     const std::string content(5000, 'q');
-    Write(root_ / "ro.bin", content);
+    downloadtest::WriteFile(root_ / "ro.bin", content);
     ::chmod((root_ / "ro.bin").c_str(), 0444);
     const auto before = fs::last_write_time(root_ / "ro.bin");
     auto fileData = std::make_shared<TransferSharedFileData>("ro.bin", content.size());
@@ -198,7 +183,7 @@ TEST_F(WorkStepsTest, ChunkStepsVerifyAReadOnlyFileInPlace) {
         EXPECT_EQ(status.result, WorkResult::Success) << (status.data ? status.data->ToString() : "");
     }
     EXPECT_EQ(transfer_->progress_->verified.load(), 2000u);
-    EXPECT_EQ(Read(root_ / "ro.bin"), content);
+    EXPECT_EQ(downloadtest::ReadFile(root_ / "ro.bin"), content);
     EXPECT_EQ(fs::last_write_time(root_ / "ro.bin"), before);
 }
 
@@ -222,7 +207,7 @@ TEST_F(WorkStepsTest, ReleaseAlwaysWritesAWriteCache) {
         ASSERT_EQ(std::make_shared<ReleaseChunkMapWork>(transfer_, map)->ExecuteTask().result, WorkResult::Success);
         EXPECT_FALSE(map->GetWindow());
         fileData->ResetFile();
-        EXPECT_EQ(Read(root_ / name), bytes) << "preallocate " << preallocate;
+        EXPECT_EQ(downloadtest::ReadFile(root_ / name), bytes) << "preallocate " << preallocate;
     }
 }
 
@@ -240,7 +225,7 @@ TEST_F(WorkStepsTest, StepsWithoutFileOrWindowFailWithTheirMessage) {
     for (const auto& [work, message] : cases) {
         const WorkStatus status = work->ExecuteTask();
         EXPECT_EQ(status.result, WorkResult::FatalError) << message;
-        EXPECT_EQ(ErrorOf(status), TransferError::Unknown) << message;
+        EXPECT_EQ(downloadtest::ErrorOf(status), TransferError::Unknown) << message;
         EXPECT_EQ(Message(status), message);
     }
 }
@@ -249,7 +234,7 @@ TEST_F(WorkStepsTest, StepsWithoutFileOrWindowFailWithTheirMessage) {
 // counts the chunk exactly once, however much was written for it.
 TEST_F(WorkStepsTest, VerifySettlesOrResetsTheChunksProgress) {
     const std::string content(4096, 'v');
-    Write(root_ / "v.bin", content);
+    downloadtest::WriteFile(root_ / "v.bin", content);
     auto fileData = std::make_shared<TransferSharedFileData>("v.bin", content.size());
     ASSERT_EQ(std::make_shared<OpenAndAllocateFileWork>(transfer_, fileData)->ExecuteTask().result,
               WorkResult::Success);
@@ -297,6 +282,78 @@ TEST_F(WorkStepsTest, ZeroChecksumIsTheChecksumOfZeros) {
     EXPECT_TRUE(fileData->IsChunkZero(5));
     fileData->SetZeroFilled(false);
     EXPECT_FALSE(fileData->IsChunkZero(5));
+}
+
+// A volume whose bus is whatever the test says.
+class FakeVolume : public file::Volume {
+public:
+    enum class Bus { Usb, Fixed, Unknown, Broken };
+    explicit FakeVolume(Bus bus) : Volume("/"), bus_(bus) {}
+    std::string GetFileSystemName() override { return "ext4"; }
+    bool IsUsb() override {
+        switch (bus_) {
+            case Bus::Usb:
+                return true;
+            case Bus::Fixed:
+                return false;
+            case Bus::Unknown:
+                throw file::InaccessibleException();
+            case Bus::Broken:
+                break;
+        }
+        throw file::UnknownException();
+    }
+    bool SupportsSparseFiles() override { return true; }
+
+private:
+    Bus bus_;
+};
+
+class FakeVolumes : public file::posix::FilesystemImpl {
+public:
+    std::shared_ptr<file::Volume> GetVolume(const std::string& path) override {
+        if (path == "/missing") {
+            throw file::NotFoundException();
+        }
+        return std::make_shared<FakeVolume>(bus);
+    }
+    FakeVolume::Bus bus = FakeVolume::Bus::Fixed;
+};
+
+TEST_F(WorkStepsTest, PreallocationIsDecidedByTheBus) {
+    struct Case {
+        const char* name;
+        FakeVolume::Bus bus;
+        const char* destPath;
+        WorkResult result;
+        bool preallocate;
+        const char* message;
+        std::optional<TransferError> error;
+    };
+    const Case cases[] = {
+        {"usb", FakeVolume::Bus::Usb, "/x", WorkResult::Success, false, "", std::nullopt},
+        {"fixed", FakeVolume::Bus::Fixed, "/x", WorkResult::Success, true, "", std::nullopt},
+        {"unknown", FakeVolume::Bus::Unknown, "/x", WorkResult::Success, true, "Volume::IsUsb threw an exception",
+         TransferError::None},
+        {"broken", FakeVolume::Bus::Broken, "/x", WorkResult::FatalError, false, "", TransferError::FileWriteError},
+        {"missing", FakeVolume::Bus::Fixed, "/missing", WorkResult::FatalError, false, "",
+         TransferError::FileAccessError},
+    };
+    FakeVolumes volumes;
+    transfer_->GetBehavior().filesystem = &volumes;
+    for (const Case& c : cases) {
+        volumes.bus = c.bus;
+        transfer_->Params().destPath = c.destPath;
+        transfer_->Params().preallocate = !c.preallocate;
+        if (c.result != WorkResult::Success) {
+            transfer_->Params().preallocate = c.preallocate;
+        }
+        const WorkStatus status = std::make_shared<CheckPreallocateWork>(transfer_)->ExecuteTask();
+        EXPECT_EQ(status.result, c.result) << c.name;
+        EXPECT_EQ(transfer_->GetParams().preallocate, c.preallocate) << c.name;
+        EXPECT_EQ(Message(status), c.message) << c.name;
+        EXPECT_EQ(downloadtest::ErrorOf(status), c.error) << c.name;
+    }
 }
 
 TEST(WriteCacheWaitTest, ScalesWithTheChunksThatMayBeAhead) {
@@ -357,7 +414,7 @@ TEST(HttpTransferStatusDataTest, TextAndErrorFollowTheRequestState) {
         {static_cast<http::State>(16), TransferError::Unknown},
     };
     for (const auto& [state, error] : table) {
-        EXPECT_EQ(TransferErrorOfState(state), error) << state;
+        EXPECT_EQ(TransferErrorFromState(state), error) << state;
     }
     boost::property_tree::ptree tree;
     status.state = http::State::ClientError;

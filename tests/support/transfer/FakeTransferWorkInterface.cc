@@ -4,53 +4,16 @@
 
 namespace vrexa::testsupport {
 
-namespace {
-
-template <typename Calls>
-bool WaitUntil(std::mutex& mutex, std::condition_variable& changed, const Calls& calls, std::size_t count,
-               std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, timeout, [&] { return calls.size() >= count; });
-}
-
-}  // namespace
-
 void RecordingWorkCallback::OnWorkComplete(std::shared_ptr<Work> work, const WorkStatus& status) {
-    {
-        std::lock_guard lock(mutex_);
-        calls_.push_back({work, status});
-    }
-    changed_.notify_all();
+    Add({work, status});
     if (onCall) {
         onCall(work, status);
     }
 }
 
-std::vector<RecordingWorkCallback::Call> RecordingWorkCallback::Calls() const {
-    std::lock_guard lock(mutex_);
-    return calls_;
-}
-
-bool RecordingWorkCallback::WaitForCalls(std::size_t count, std::chrono::milliseconds timeout) const {
-    return WaitUntil(mutex_, changed_, calls_, count, timeout);
-}
-
 void RecordingRetryableErrorCallback::OnWorkflowRetryableError(std::shared_ptr<Workflow> workflow,
                                                                std::shared_ptr<Work> work, const WorkStatus& status) {
-    {
-        std::lock_guard lock(mutex_);
-        calls_.push_back({std::move(workflow), std::move(work), status});
-    }
-    changed_.notify_all();
-}
-
-std::vector<RecordingRetryableErrorCallback::Call> RecordingRetryableErrorCallback::Calls() const {
-    std::lock_guard lock(mutex_);
-    return calls_;
-}
-
-bool RecordingRetryableErrorCallback::WaitForCalls(std::size_t count, std::chrono::milliseconds timeout) const {
-    return WaitUntil(mutex_, changed_, calls_, count, timeout);
+    Add({std::move(workflow), std::move(work), status});
 }
 
 FakeTransferWorkInterface::FakeTransferWorkInterface(TransferParams params, TransferBehavior behavior)

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "transfer/TransferProgressUpdater.h"
@@ -32,23 +33,29 @@ public:
     std::atomic<std::uint64_t> downloaded{0};
 };
 
-// Records every report it is given and lets a test wait for them.
-class RecordingWorkCallback : public WorkCompleteCallback {
+// The calls a recording callback was given, oldest first, and a way to wait
+// for them.
+template <typename Call>
+class CallLog {
 public:
-    struct Call {
-        std::shared_ptr<Work> work;
-        WorkStatus status;
-    };
+    void Add(Call call) {
+        {
+            std::lock_guard lock(mutex_);
+            calls_.push_back(std::move(call));
+        }
+        changed_.notify_all();
+    }
 
-    // Called (outside the recorder's lock) after each report is recorded;
-    // set it before the works run.
-    std::function<void(const std::shared_ptr<Work>&, const WorkStatus&)> onCall;
+    std::vector<Call> Calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
 
-    void OnWorkComplete(std::shared_ptr<Work> work, const WorkStatus& status) override;
-
-    std::vector<Call> Calls() const;
-    // True once at least count reports arrived; false when timeout passes first.
-    bool WaitForCalls(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+    // True once at least count calls arrived; false when timeout passes first.
+    bool WaitForCalls(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return calls_.size() >= count; });
+    }
 
 private:
     mutable std::mutex mutex_;
@@ -56,24 +63,35 @@ private:
     std::vector<Call> calls_;
 };
 
-class RecordingRetryableErrorCallback : public WorkflowRetryableErrorCallback {
+struct WorkCall {
+    std::shared_ptr<Work> work;
+    WorkStatus status;
+};
+
+// Records every report it is given and lets a test wait for them.
+class RecordingWorkCallback : public WorkCompleteCallback, public CallLog<WorkCall> {
 public:
-    struct Call {
-        std::shared_ptr<Workflow> workflow;
-        std::shared_ptr<Work> work;
-        WorkStatus status;
-    };
+    using Call = WorkCall;
+
+    // Called (outside the recorder's lock) after each report is recorded;
+    // set it before the works run.
+    std::function<void(const std::shared_ptr<Work>&, const WorkStatus&)> onCall;
+
+    void OnWorkComplete(std::shared_ptr<Work> work, const WorkStatus& status) override;
+};
+
+struct RetryableErrorCall {
+    std::shared_ptr<Workflow> workflow;
+    std::shared_ptr<Work> work;
+    WorkStatus status;
+};
+
+class RecordingRetryableErrorCallback : public WorkflowRetryableErrorCallback, public CallLog<RetryableErrorCall> {
+public:
+    using Call = RetryableErrorCall;
 
     void OnWorkflowRetryableError(std::shared_ptr<Workflow> workflow, std::shared_ptr<Work> work,
                                   const WorkStatus& status) override;
-
-    std::vector<Call> Calls() const;
-    bool WaitForCalls(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
-
-private:
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::vector<Call> calls_;
 };
 
 // A transfer for works under test: params and behaviour a test fills in,

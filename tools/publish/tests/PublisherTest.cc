@@ -8,11 +8,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <future>
-#include <thread>
-
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -28,6 +23,7 @@
 #include "manifest/PackageVersionManifest.h"
 #include "manifest/StandardNodeListManifest.h"
 #include "manifest/StandardPackageManifest.h"
+#include "tests/support/FinishesWithin.h"
 
 namespace vrexa::publish {
 namespace {
@@ -99,6 +95,19 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
         }
     }
     return entries;
+}
+
+// Publishing is refused with a message that holds `message`, and the output
+// folder stays exactly as it was.
+void ExpectRefused(const PublishOptions& options, const std::string& message) {
+    const auto before = Snapshot(options.outputDir);
+    try {
+        Publish(options);
+        ADD_FAILURE() << "published";
+    } catch (const PublishError& error) {
+        EXPECT_THAT(error.what(), HasSubstr(message));
+    }
+    EXPECT_EQ(Snapshot(options.outputDir), before);
 }
 
 class PublisherTest : public ::testing::Test {
@@ -334,16 +343,9 @@ TEST_F(PublisherTest, ReplaceNeverChangesTheFilesOfAPublishedVersion) {
         WriteFile(source_ / "sub/b.txt", "b");
         Publish(Options());
         c.change(source_);
-        const auto before = Snapshot(output_);
         PublishOptions again = Options();
         again.replace = true;
-        try {
-            Publish(again);
-            ADD_FAILURE() << "replaced";
-        } catch (const PublishError& error) {
-            EXPECT_THAT(error.what(), HasSubstr("a published version is never changed"));
-        }
-        EXPECT_EQ(Snapshot(output_), before);
+        ExpectRefused(again, "a published version is never changed");
     }
 }
 
@@ -522,33 +524,12 @@ TEST_F(PublisherTest, ARunIsRefusedWhileAnotherWritesToTheSameOutput) {
         PublishOptions current = Options();
         current.setCurrent = "v0";
         for (const PublishOptions& options : {Options("v1"), nodes, current}) {
-            try {
-                Publish(options);
-                ADD_FAILURE() << "published";
-            } catch (const PublishError& error) {
-                EXPECT_THAT(error.what(), HasSubstr("another vrexa-publish is writing to"));
-            }
+            ExpectRefused(options, "another vrexa-publish is writing to");
         }
         ::close(held);
     }
     EXPECT_EQ(Snapshot(output_), before);
     Publish(Options("v1"));  // the lock ends with its holder
-}
-
-// Runs body on a thread and ends the process when it has not returned by
-// the deadline: a publisher stuck in an open cannot be joined or cancelled.
-void FinishesWithin(std::chrono::seconds deadline, const std::function<void()>& body) {
-    auto done = std::make_shared<std::promise<void>>();
-    std::future<void> finished = done->get_future();
-    std::thread([done, body] {
-        body();
-        done->set_value();
-    }).detach();
-    if (finished.wait_for(deadline) != std::future_status::ready) {
-        ADD_FAILURE() << "still running after " << deadline.count() << " s";
-        std::fflush(nullptr);
-        std::_Exit(1);
-    }
 }
 
 TEST_F(PublisherTest, AFileSwappedForAFifoAfterTheScanIsRefusedWithoutBlocking) {
@@ -560,7 +541,7 @@ TEST_F(PublisherTest, AFileSwappedForAFifoAfterTheScanIsRefusedWithoutBlocking) 
             ASSERT_EQ(::mkfifo((source_ / "b.txt").c_str(), 0600), 0);
         }
     };
-    FinishesWithin(std::chrono::seconds(30), [&] {
+    testsupport::FinishesWithin(std::chrono::seconds(30), [&] {
         try {
             Publish(Options(), observer);
             ADD_FAILURE() << "published";
@@ -620,14 +601,7 @@ TEST_F(PublisherTest, SetCurrentRefusesAVersionThatIsNotWhollyPublished) {
         Publish(Options("v2"));
         PublishOptions options = Options();
         c.prepare(options, source_, output_);
-        const auto before = Snapshot(output_);
-        try {
-            Publish(options);
-            ADD_FAILURE() << "made current";
-        } catch (const PublishError& error) {
-            EXPECT_THAT(error.what(), HasSubstr(c.message));
-        }
-        EXPECT_EQ(Snapshot(output_), before);
+        ExpectRefused(options, c.message);
     }
 }
 
@@ -667,14 +641,7 @@ TEST_F(PublisherTest, RemovingNodesIsRefusedWhenItCannotBeDone) {
         Publish(options);
         options.nodes = c.nodes;
         options.removeNodes = c.removed;
-        const auto before = Snapshot(output_);
-        try {
-            Publish(options);
-            ADD_FAILURE() << "written";
-        } catch (const PublishError& error) {
-            EXPECT_THAT(error.what(), HasSubstr(c.message));
-        }
-        EXPECT_EQ(Snapshot(output_), before);
+        ExpectRefused(options, c.message);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -19,13 +20,14 @@
 #include "manifest/PackageManifest.h"
 #include "manifest/StandardFileManifest.h"
 #include "optimizer/ProportionalGamblingTransferOptimizer.h"
+#include "transfer/TransferError.h"
 #include "transfer/TransferProgressUpdater.h"
 #include "transfer/TransferWorkInterface.h"
 #include "work/WorkCompleteCallback.h"
 #include "work/WorkStatus.h"
 #include "work/WorkflowRetryableErrorCallback.h"
 
-namespace vrexa::testing {
+namespace vrexa::downloadtest {
 
 // Progress counters as the transfer keeps them, plus the highest completed
 // count ever seen, so a test can tell a chunk was never counted twice.
@@ -83,14 +85,29 @@ public:
     std::shared_ptr<http::Proxy> Create() override { return std::make_shared<http::EmptyProxy>(); }
 };
 
+// Requests made by libcurl, counted while they perform: how many chunk
+// requests were in flight at once.
+class CountingRequestFactory : public http::RequestFactory {
+public:
+    explicit CountingRequestFactory(http::ProxyFactory& proxies) : RequestFactory(proxies), curl_(proxies) {}
+    std::shared_ptr<http::Request> Create(const http::RequestParams& params,
+                                          std::shared_ptr<http::Proxy> proxy) override;
+
+    std::atomic<int> inFlight{0};
+    std::atomic<int> highest{0};
+
+private:
+    http::CurlRequestFactory curl_;
+};
+
 // The transfer a work tree runs for, with real components: the file system,
 // libcurl requests through a pooled session, the optimizer. Settings may be
 // changed before the first work is built; the optimizer is made from them
 // then.
-class TestTransfer : public TransferWorkInterface {
+class DownloadTransfer : public TransferWorkInterface {
 public:
-    TestTransfer();
-    ~TestTransfer() override;
+    DownloadTransfer();
+    ~DownloadTransfer() override;
 
     // Makes the optimizer from the current settings; call once, before
     // building works.
@@ -131,7 +148,11 @@ private:
     TransferBehavior behavior_;
     file::posix::FilesystemImpl filesystem_;
     DirectProxies proxies_;
-    http::CurlRequestFactory requests_{proxies_};
+
+public:
+    CountingRequestFactory requests_{proxies_};
+
+private:
     http::RoundRobinSessionFactory sessions_;
     std::shared_ptr<http::Session> session_;
     std::unique_ptr<ProportionalGamblingTransferOptimizer> optimizer_;
@@ -139,6 +160,13 @@ private:
     Ignored ignoredRetry_;
     std::vector<std::string> outputFiles_;
 };
+
+// The whole content of a file ("" when it cannot be read).
+std::string ReadFile(const std::filesystem::path& path);
+// Writes data as the file's whole content, creating its folders.
+void WriteFile(const std::filesystem::path& path, const std::string& data);
+// The transfer error a status carries, if it carries one.
+std::optional<TransferError> ErrorOf(const WorkStatus& status);
 
 // How a run of a work tree ended.
 struct RunOutcome {
@@ -153,4 +181,4 @@ struct RunOutcome {
 RunOutcome RunTree(std::shared_ptr<Work> root, unsigned threads, int maxRunning,
                    std::chrono::seconds deadline = std::chrono::seconds(120));
 
-}  // namespace vrexa::testing
+}  // namespace vrexa::downloadtest

@@ -1,14 +1,16 @@
-#include "workflow/tests/DownloadTestTransfer.h"
+#include "workflow/tests/DownloadHarness.h"
 
 #include <algorithm>
 #include <condition_variable>
+#include <fstream>
 
 #include "manifest/ChunkChecksum.h"
+#include "transfer/TransferStatusData.h"
 #include "work/AsioWorkManager.h"
 #include "work/StandardWorkflow.h"
 #include "work/Work.h"
 
-namespace vrexa::testing {
+namespace vrexa::downloadtest {
 
 void CountingProgress::AddCompleted(std::uint64_t bytes) {
     const std::int64_t now = completed += static_cast<std::int64_t>(bytes);
@@ -18,6 +20,40 @@ void CountingProgress::AddCompleted(std::uint64_t bytes) {
 }
 
 void CountingProgress::SubtractCompleted(std::uint64_t bytes) { completed -= static_cast<std::int64_t>(bytes); }
+
+namespace {
+
+class CountingRequest : public http::Request {
+public:
+    CountingRequest(std::shared_ptr<http::Request> inner, CountingRequestFactory& factory,
+                    const http::RequestParams& params)
+        : Request(params, nullptr), inner_(std::move(inner)), factory_(factory) {}
+    http::RequestStatus Perform() override {
+        const int now = ++factory_.inFlight;
+        int seen = factory_.highest.load();
+        while (now > seen && !factory_.highest.compare_exchange_weak(seen, now)) {
+        }
+        http::RequestStatus status = inner_->Perform();
+        --factory_.inFlight;
+        return status;
+    }
+    http::RequestStatus GetStatus() override { return inner_->GetStatus(); }
+    void Abort() override { inner_->Abort(); }
+    bool Reset(const http::RequestParams& params, std::shared_ptr<http::Proxy> proxy) override {
+        return inner_->Reset(params, std::move(proxy));
+    }
+
+private:
+    std::shared_ptr<http::Request> inner_;
+    CountingRequestFactory& factory_;
+};
+
+}  // namespace
+
+std::shared_ptr<http::Request> CountingRequestFactory::Create(const http::RequestParams& params,
+                                                              std::shared_ptr<http::Proxy> proxy) {
+    return std::make_shared<CountingRequest>(curl_.Create(params, std::move(proxy)), *this, params);
+}
 
 FixedPackage::FixedPackage(std::string partner, std::string id, std::string version, std::string run, Files files)
     : partner_(std::move(partner)),
@@ -44,7 +80,7 @@ std::shared_ptr<StandardFileManifest> ManifestOf(const std::string& path, const 
     return std::make_shared<StandardFileManifest>(path, chunkSize, content.size(), std::move(checksums));
 }
 
-TestTransfer::TestTransfer() {
+DownloadTransfer::DownloadTransfer() {
     params_.transferId = "0123456789abcdef0123456789abcdef";
     params_.partnerId = "p1";
     params_.packageId = "k1";
@@ -63,26 +99,43 @@ TestTransfer::TestTransfer() {
     behavior_.maxLowSpeedTime = 2;
 }
 
-TestTransfer::~TestTransfer() = default;
+DownloadTransfer::~DownloadTransfer() = default;
 
-void TestTransfer::Finish() {
+void DownloadTransfer::Finish() {
     optimizer_ = std::make_unique<ProportionalGamblingTransferOptimizer>(behavior_, 7);
     behavior_.optimizer = optimizer_.get();
 }
 
-TransferParams TestTransfer::GetParams() {
+TransferParams DownloadTransfer::GetParams() {
     const std::lock_guard lock(mutex_);
     return params_;
 }
 
-void TestTransfer::AddOutputFile(const std::string& relativePath) {
+void DownloadTransfer::AddOutputFile(const std::string& relativePath) {
     const std::lock_guard lock(mutex_);
     outputFiles_.push_back(relativePath);
 }
 
-std::vector<std::string> TestTransfer::OutputFiles() {
+std::vector<std::string> DownloadTransfer::OutputFiles() {
     const std::lock_guard lock(mutex_);
     return outputFiles_;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& data) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+std::optional<TransferError> ErrorOf(const WorkStatus& status) {
+    if (const auto data = std::dynamic_pointer_cast<TransferStatusData>(status.data)) {
+        return data->ToTransferError();
+    }
+    return std::nullopt;
 }
 
 namespace {
@@ -130,4 +183,4 @@ RunOutcome RunTree(std::shared_ptr<Work> root, unsigned threads, int maxRunning,
     return result;
 }
 
-}  // namespace vrexa::testing
+}  // namespace vrexa::downloadtest

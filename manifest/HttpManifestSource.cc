@@ -1,0 +1,111 @@
+#include "manifest/HttpManifestSource.h"
+
+#include <new>
+#include <utility>
+
+#include "http/Request.h"
+#include "http/RequestFactory.h"
+#include "http/RequestParams.h"
+#include "http/StringstreamWriter.h"
+#include "manifest/HttpManifestException.h"
+#include "manifest/ManifestException.h"
+
+namespace vrexa {
+
+namespace {
+
+// Passes the body on until it would exceed the cap, then refuses it, which
+// ends the exchange as a write failure.
+class CappedWriter : public http::WriteCallback {
+public:
+    CappedWriter(http::WriteCallback& next, std::uint64_t maxBytes) : next_(next), maxBytes_(maxBytes) {}
+
+    http::RequestStatus Write(const char* data, std::size_t size) override {
+        if (size > maxBytes_ - taken_) {
+            http::RequestStatus refused;
+            refused.state = http::State::WriteError;
+            refused.errorMessage = "document larger than " + std::to_string(maxBytes_) + " bytes";
+            return refused;
+        }
+        http::RequestStatus result = next_.Write(data, size);
+        taken_ += result.bytes;
+        return result;
+    }
+
+private:
+    http::WriteCallback& next_;
+    const std::uint64_t maxBytes_;
+    std::uint64_t taken_ = 0;
+};
+
+}  // namespace
+
+HttpManifestSource::HttpManifestSource(std::string url, http::RequestFactory& requestFactory,
+                                       std::shared_ptr<http::Session> session, std::int32_t connectTimeout,
+                                       std::int32_t timeout, DocumentLimits limits)
+    : url_(std::move(url)),
+      requestFactory_(requestFactory),
+      session_(std::move(session)),
+      connectTimeout_(connectTimeout),
+      timeout_(timeout),
+      limits_(limits) {}
+
+void HttpManifestSource::Fetch(const std::string&, std::iostream& stream) {
+    http::StringstreamWriter streamWriter(&stream);
+    CappedWriter writer(streamWriter, limits_.maxBytes);
+    http::RequestParams params(url_, &writer);
+    params.connectTimeout = connectTimeout_;
+    params.timeout = timeout_;
+
+    {
+        std::lock_guard lock(mutex_);
+        if (std::exchange(abortPending_, false)) {
+            throw ManifestAbortedException();
+        }
+    }
+    std::shared_ptr<http::Request> request = requestFactory_.CreateRequest(params, session_);
+    {
+        // An abort may have come while the request was being made.
+        std::lock_guard lock(mutex_);
+        if (std::exchange(abortPending_, false)) {
+            throw ManifestAbortedException();
+        }
+        request_ = request;
+    }
+    struct Clear {
+        HttpManifestSource& source;
+        ~Clear() {
+            std::lock_guard lock(source.mutex_);
+            source.request_.reset();
+        }
+    } clear{*this};
+
+    const http::RequestStatus status = request->Perform();
+    switch (status.state) {
+        case http::State::Aborted:
+            throw ManifestAbortedException();
+        case http::State::Succeeded:
+            if (stream.fail()) {
+                throw HttpManifestStreamException(status);
+            }
+            return;
+        case http::State::OutOfMemory:
+            throw std::bad_alloc();
+        case http::State::InvalidRequest:
+        case http::State::ClientError:
+            throw HttpManifestLocatorException(status);
+        default:
+            throw HttpManifestStreamException(status);
+    }
+}
+
+void HttpManifestSource::Abort() {
+    std::lock_guard lock(mutex_);
+    if (request_) {
+        request_->Abort();
+    } else {
+        abortPending_ = true;
+    }
+}
+
+}  // namespace vrexa

@@ -1,0 +1,317 @@
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "http/CurlRequestFactory.h"
+#include "http/RoundRobinSessionFactory.h"
+#include "http/posix/ProxyFactoryImpl.h"
+#include "manifest/HttpManifestException.h"
+#include "manifest/JsonHttpGeolocationManifestFactory.h"
+#include "manifest/JsonHttpManifestSource.h"
+#include "manifest/ManifestException.h"
+#include "manifest/NodeListManifest.h"
+#include "manifest/NodeManifest.h"
+#include "manifest/PackageManifest.h"
+#include "manifest/GeolocationManifest.h"
+#include "manifest/XmlHttpManifestSource.h"
+#include "manifest/XmlHttpNodeListManifestFactory.h"
+#include "manifest/XmlHttpPackageManifestFactory.h"
+#include "manifest/tests/TreeDocuments.h"
+#include "tests/support/TestHttpServer.h"
+
+namespace vrexa {
+namespace {
+
+using testsupport::Fault;
+using testsupport::TestHttpServer;
+
+const std::string kPackage =
+    testing::PackageXml(testing::FileXml("run.exe", "4", "10", std::string(24, '0')), "<run>run.exe</run>");
+const std::string kNodes =
+    "<ArrayOfNodeInfo xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\">"
+    "<NodeInfo NodeId=\"n1\" Host=\"a.example\"/><NodeInfo><NodeId>n2</NodeId><Host>b.example</Host></NodeInfo>"
+    "</ArrayOfNodeInfo>";
+const std::string kGeolocation = R"({"ip":"192.0.2.1","country_code":"SE","isp":"Example"})";
+
+// HTTP components that connect directly, whatever the environment says.
+class ManifestSourceTest : public ::testing::Test {
+protected:
+    // Bodies at the paths the factories ask for.
+    ManifestSourceTest() {
+        server_.SetBody("/manifests/P1/current.xml", kPackage);
+        server_.SetBody("/manifests/P1/42.xml", kPackage);
+        server_.SetBody("/nodes/N7.xml", kNodes);
+        server_.SetBody("/geo-location", kGeolocation);
+    }
+
+    std::string Host() const { return "127.0.0.1:" + std::to_string(server_.Port()); }
+
+    std::unique_ptr<XmlHttpManifestSource> Source(const std::string& path, std::int32_t timeout = 30,
+                                                  DocumentLimits limits = kPackageManifestLimits) {
+        return std::make_unique<XmlHttpManifestSource>(server_.Url(path), requestFactory_, nullptr, 10, timeout,
+                                                       limits);
+    }
+
+    // Waits until the server has seen count requests.
+    bool ServerSaw(std::size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (server_.Requests().size() >= count) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    TestHttpServer server_;
+    http::posix::ProxyFactoryImpl proxyFactory_{[](const std::string&) { return std::optional<std::string>(); }};
+    http::CurlRequestFactory requestFactory_{proxyFactory_};
+    http::RoundRobinSessionFactory sessionFactory_;
+};
+
+TEST_F(ManifestSourceTest, EveryFetchOutcomeEndsAsItsManifestFailure) {
+    enum class Outcome { Success, Locator, Stream };
+    const struct {
+        const char* name;
+        Fault fault;
+        std::int32_t timeout;
+        Outcome outcome;
+        int responseCode;
+        std::optional<http::State> state;  // none where the platform decides
+    } cases[] = {
+        {"ok", Fault(), 30, Outcome::Success, 200, http::State::Succeeded},
+        {"not found", Fault().Status(404), 30, Outcome::Locator, 404, http::State::ClientError},
+        {"forbidden", Fault().Status(403), 30, Outcome::Locator, 403, http::State::ClientError},
+        {"server error", Fault().Status(500), 30, Outcome::Stream, 500, http::State::ServerError},
+        {"unavailable", Fault().Status(503), 30, Outcome::Stream, 503, http::State::ServerError},
+        {"cut short", Fault().Cut(20), 30, Outcome::Stream, 200, http::State::RangeError},
+        {"time-out", Fault().Stall(10), 1, Outcome::Stream, 200, http::State::Timeout},
+        {"reset", Fault().Reset(), 30, Outcome::Stream, 0, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        server_.ClearFaults();
+        server_.SetBody("/doc.xml", kPackage);
+        server_.SetFault("/doc.xml", c.fault);
+        auto source = Source("/doc.xml", c.timeout);
+        std::stringstream stream;
+        try {
+            source->Fetch("ignored", stream);
+            EXPECT_EQ(c.outcome, Outcome::Success) << c.name;
+            EXPECT_EQ(stream.str(), kPackage) << c.name;
+        } catch (const HttpManifestLocatorException& failure) {
+            EXPECT_EQ(c.outcome, Outcome::Locator) << c.name;
+            EXPECT_EQ(failure.GetStatus().responseCode, c.responseCode) << c.name;
+            EXPECT_EQ(failure.GetStatus().state, c.state) << c.name;
+        } catch (const HttpManifestStreamException& failure) {
+            EXPECT_EQ(c.outcome, Outcome::Stream) << c.name;
+            EXPECT_EQ(failure.GetStatus().responseCode, c.responseCode) << c.name;
+            if (c.state) {
+                EXPECT_EQ(failure.GetStatus().state, *c.state) << c.name;
+            }
+        }
+    }
+}
+
+TEST_F(ManifestSourceTest, UnusableUrlIsALocatorFailureAndNoListenerAStreamFailure) {
+    XmlHttpManifestSource bad("unknown-scheme://127.0.0.1/x.xml", requestFactory_, nullptr, 10, 30,
+                              kPackageManifestLimits);
+    std::stringstream stream;
+    EXPECT_THROW(bad.Fetch("", stream), HttpManifestLocatorException);
+
+    const std::string closed = server_.Url("/x.xml");
+    server_.Stop();
+    XmlHttpManifestSource refused(closed, requestFactory_, nullptr, 10, 30, kPackageManifestLimits);
+    std::stringstream other;
+    try {
+        refused.Fetch("", other);
+        ADD_FAILURE() << "fetched from a stopped server";
+    } catch (const HttpManifestStreamException& failure) {
+        EXPECT_EQ(failure.GetStatus().state, http::State::ConnectError);
+    }
+}
+
+TEST_F(ManifestSourceTest, BodyBeyondTheCapEndsAsAStreamFailureWithoutBeingKept) {
+    server_.SetBody("/big.xml", std::string(5000, 'x'));
+    auto source = Source("/big.xml", 30, DocumentLimits{4096, kMaxDocumentDepth});
+    std::stringstream stream;
+    try {
+        source->Fetch("", stream);
+        ADD_FAILURE() << "a body over the cap was taken";
+    } catch (const HttpManifestStreamException& failure) {
+        EXPECT_EQ(failure.GetStatus().state, http::State::WriteError);
+    }
+    EXPECT_LE(stream.str().size(), 4096u);
+
+    // Exactly at the cap is still a document.
+    server_.SetBody("/fits.xml", std::string(4096, 'x'));
+    auto fits = Source("/fits.xml", 30, DocumentLimits{4096, kMaxDocumentDepth});
+    std::stringstream fitting;
+    fits->Fetch("", fitting);
+    EXPECT_EQ(fitting.str().size(), 4096u);
+}
+
+TEST_F(ManifestSourceTest, AbortDuringAFetchEndsItAborted) {
+    server_.SetBody("/slow.xml", kPackage);
+    server_.SetFault("/slow.xml", Fault().Stall(5));
+    auto source = Source("/slow.xml");
+    std::thread aborter([&] {
+        if (ServerSaw(1)) source->Abort();
+    });
+    std::stringstream stream;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(source->Fetch("", stream), ManifestAbortedException);
+    aborter.join();
+    // Ended by the abort, not by the 30 s time limit.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(25));
+}
+
+// A work may store its source and be cancelled before it starts the fetch:
+// that abort must still end the fetch that follows, or the cancel would wait
+// for the whole time limit.
+TEST_F(ManifestSourceTest, AbortBeforeAFetchEndsTheNextFetchOnlyAndSendsNothing) {
+    auto source = Source("/manifests/P1/current.xml");
+    source->Abort();
+    std::stringstream aborted;
+    EXPECT_THROW(source->Fetch("", aborted), ManifestAbortedException);
+    EXPECT_TRUE(server_.Requests().empty());
+
+    std::stringstream fetched;
+    source->Fetch("", fetched);
+    EXPECT_EQ(fetched.str(), kPackage);
+}
+
+TEST_F(ManifestSourceTest, MalformedDocumentsAreParseFailures) {
+    const struct {
+        bool json;
+        std::string document;
+    } cases[] = {
+        {false, kPackage.substr(0, kPackage.size() / 2)},        {false, "<a x=\"1"}, {false, "<a><b>"},
+        {true, kGeolocation.substr(0, kGeolocation.size() - 3)}, {true, ""},          {true, "{\"a\":}"},
+    };
+    for (const auto& c : cases) {
+        server_.SetBody("/doc", c.document);
+        std::unique_ptr<HttpManifestSource> source;
+        if (c.json)
+            source = std::make_unique<JsonHttpManifestSource>(server_.Url("/doc"), requestFactory_, nullptr, 10, 30,
+                                                              kGeolocationLimits);
+        else
+            source = Source("/doc");
+        std::stringstream stream;
+        source->Fetch("", stream);
+        boost::property_tree::ptree tree;
+        EXPECT_THROW(source->Parse(stream, tree), ManifestParseException) << c.document;
+    }
+}
+
+// About 40 000 nested elements would overflow the XML reader's stack.
+TEST_F(ManifestSourceTest, DeeplyNestedDocumentsAreRefusedNotParsed) {
+    server_.SetBody("/manifests/P1/current.xml", testing::Nested(100000, "<n>", "</n>"));
+    XmlHttpPackageManifestFactory packages(Host(), requestFactory_, 10, 30);
+    EXPECT_THROW(packages.GetManifest("P1"), ManifestParseException);
+
+    server_.SetBody("/geo", testing::Nested(100000, "{\"a\":", "}"));
+    JsonHttpGeolocationManifestFactory geolocation(server_.Url("/geo"), requestFactory_, 5, 10);
+    // Larger than a geolocation answer may be: refused while it arrives.
+    EXPECT_THROW(geolocation.GetManifest(), HttpManifestStreamException);
+    server_.SetBody("/geo", testing::Nested(10000, "{\"a\":", "}"));
+    EXPECT_THROW(geolocation.GetManifest(), ManifestParseException);
+}
+
+TEST(ManifestUrlTest, FactoriesBuildTheDocumentUrls) {
+    http::posix::ProxyFactoryImpl proxies([](const std::string&) { return std::optional<std::string>(); });
+    http::CurlRequestFactory requests(proxies);
+    XmlHttpPackageManifestFactory packages("manifests.example:8080", requests, 10, 30);
+    XmlHttpNodeListManifestFactory nodes("manifests.example", requests, 10, 30);
+    const struct {
+        std::string built;
+        std::string expected;
+    } cases[] = {
+        {packages.BuildUrl("P1"), "http://manifests.example:8080/manifests/P1/current.xml"},
+        {packages.BuildUrl("P1/42"), "http://manifests.example:8080/manifests/P1/42.xml"},
+        {packages.BuildUrl("P 1?x#y"), "http://manifests.example:8080/manifests/P%201%3Fx%23y/current.xml"},
+        {nodes.BuildUrl("N7"), "http://manifests.example/nodes/N7.xml"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.built, c.expected);
+    }
+    for (const std::string host : {"", "manifests.example:99999", "manifests.example:port"}) {
+        XmlHttpPackageManifestFactory bad(host, requests, 10, 30);
+        EXPECT_THROW(bad.BuildUrl("P1"), ManifestLocatorException) << host;
+        EXPECT_THROW(bad.CreateSource("P1"), ManifestLocatorException) << host;
+    }
+}
+
+TEST_F(ManifestSourceTest, PackageManifestMustBeTheRequestedPackageAndVersion) {
+    const struct {
+        const char* id;
+        const char* path;
+        std::string served;
+        bool accepted;
+    } cases[] = {
+        {"P1", "/manifests/P1/current.xml", kPackage, true},  {"P1/42", "/manifests/P1/42.xml", kPackage, true},
+        {"P2", "/manifests/P2/current.xml", kPackage, false},  // the document is of P1
+        {"P2/42", "/manifests/P2/42.xml", kPackage, false},    // likewise, with a version
+        {"P1/43", "/manifests/P1/43.xml", kPackage, false},    // version 42 answered for 43
+        {"P", "/manifests/P/current.xml", kPackage, false},    // a prefix is not the id
+    };
+    XmlHttpPackageManifestFactory factory(Host(), requestFactory_, 10, 30);
+    for (const auto& c : cases) {
+        server_.SetBody(c.path, c.served);
+        if (c.accepted) {
+            const auto manifest = factory.GetManifest(c.id);
+            ASSERT_NE(manifest, nullptr);
+            EXPECT_EQ(manifest->GetId(), "P1");
+            EXPECT_EQ(manifest->GetRun(), "run.exe");
+        } else {
+            try {
+                factory.GetManifest(c.id);
+                ADD_FAILURE() << c.id << " accepted";
+            } catch (const HttpManifestException&) {
+                ADD_FAILURE() << c.id << " refused as an HTTP failure";
+            } catch (const ManifestLocatorException&) {
+            }
+        }
+    }
+}
+
+TEST_F(ManifestSourceTest, FactoriesLoadEachDocumentWithAndWithoutASession) {
+    XmlHttpPackageManifestFactory packages(Host(), requestFactory_, 10, 30);
+    XmlHttpNodeListManifestFactory nodes(Host(), requestFactory_, 10, 30);
+    JsonHttpGeolocationManifestFactory geolocation(server_.Url("/geo-location"), requestFactory_, 5, 10);
+    const auto session = sessionFactory_.CreateSession();
+    for (const auto& use : {std::shared_ptr<http::Session>(), session}) {
+        const auto package = packages.GetManifest("P1", use);
+        EXPECT_EQ(package->GetFiles().size(), 1u);
+        EXPECT_EQ(package->GetRunFile()->GetPath(), "run.exe");
+
+        // The list element's namespace attribute is lifted into a child that
+        // is not a node; the first node is given in attribute form.
+        const auto list = nodes.GetManifest("N7", use);
+        ASSERT_EQ(list->GetNodes().size(), 2u);
+        EXPECT_EQ(list->GetNodes()[0]->GetNodeId(), "n1");
+        EXPECT_EQ(list->GetNodes()[0]->GetHost(), "a.example");
+        EXPECT_EQ(list->GetNodes()[1]->GetHost(), "b.example");
+
+        const auto location = geolocation.GetManifest(use);
+        EXPECT_EQ(location->GetCountryCode(), "SE");
+        EXPECT_EQ(location->GetIsp(), "Example");
+    }
+    std::vector<std::string> paths;
+    for (const auto& request : server_.Requests())
+        paths.push_back(request.path);
+    EXPECT_EQ(paths, (std::vector<std::string>{"/manifests/P1/current.xml", "/nodes/N7.xml", "/geo-location",
+                                               "/manifests/P1/current.xml", "/nodes/N7.xml", "/geo-location"}));
+    // The sources made without a session fetch the same documents.
+    EXPECT_EQ(packages.GetManifest("P1/42")->GetVersionId(), "42");
+    EXPECT_EQ(nodes.GetManifest("N7")->GetNodes().size(), 2u);
+    EXPECT_EQ(geolocation.GetManifest()->GetIp(), "192.0.2.1");
+}
+
+}  // namespace
+}  // namespace vrexa

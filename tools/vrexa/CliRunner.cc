@@ -1,0 +1,150 @@
+#include "tools/vrexa/CliRunner.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "service/TransferContract.h"
+#include "service/TransferMonitorImpl.h"
+
+namespace vrexa::cli {
+
+CliRunner::CliRunner(TransferContract& service, TransferMonitorImpl& monitor, ProgressPrinter& printer,
+                     std::ostream& errors, bool quiet)
+    : service_(service), monitor_(monitor), printer_(printer), errors_(errors), quiet_(quiet) {}
+
+void CliRunner::SetRetryDelays(std::chrono::milliseconds first, int retries) {
+    retryDelay_ = first;
+    retries_ = retries;
+}
+
+// Notified under the lock: once Follow has seen the last event it may
+// return and the runner be destroyed, which must not happen while the
+// monitor's thread is still inside notify.
+void CliRunner::Push(Kind kind, const TransferStatus& status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back({kind, status});
+    changed_.notify_all();
+}
+
+void CliRunner::OnProgress(const TransferStatus& status) { Push(Kind::Progress, status); }
+void CliRunner::OnInitialized(const TransferStatus& status) { Push(Kind::Initialized, status); }
+void CliRunner::OnError(const TransferStatus& status) { Push(Kind::Error, status); }
+void CliRunner::OnEnd(const TransferStatus& status) { Push(Kind::End, status); }
+
+void CliRunner::Interrupt() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    interrupted_ = true;
+    changed_.notify_all();
+}
+
+std::optional<CliRunner::Event> CliRunner::Next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return interrupted_ || !events_.empty(); });
+    if (interrupted_) return std::nullopt;
+    Event event = std::move(events_.front());
+    events_.pop_front();
+    return event;
+}
+
+bool CliRunner::SleepUnlessInterrupted(std::chrono::milliseconds delay) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return !changed_.wait_for(lock, delay, [this] { return interrupted_; });
+}
+
+int CliRunner::Interrupted(const std::string& transferId) {
+    const TransferStatus status = service_.Suspend(transferId);
+    printer_.Finish(status);
+    if (status.state == TransferState::Suspended) {
+        errors_ << "vrexa: interrupted; the transfer is kept. Go on with: vrexa resume " << transferId << "\n";
+    } else {
+        // A transfer that never started downloading is not stored: there is
+        // nothing to resume, a new download starts over.
+        errors_ << "vrexa: interrupted before the download started; nothing was kept\n";
+    }
+    return kExitInterrupted;
+}
+
+int CliRunner::Fail(const TransferStatus& status, Purpose purpose, const std::string& what) {
+    printer_.Finish(status);
+    errors_ << "vrexa: " << what << ": " << TransferErrorName(status.error);
+    if (!status.message.empty()) errors_ << ": " << status.message;
+    errors_ << "\n";
+    if (purpose == Purpose::Verify && status.error == TransferError::ChecksumMismatch) return kExitMismatch;
+    return kExitFailed;
+}
+
+int CliRunner::Follow(const TransferStatus& created, const std::string& dest, Purpose purpose) {
+    const std::string id = created.transferId;
+    if (id.empty()) return Fail(created, purpose, "the transfer could not be created");
+    if (!quiet_) errors_ << "vrexa: transfer " << id << "\n" << std::flush;
+    if (created.state == TransferState::None) return Fail(created, purpose, "no such transfer " + id);
+
+    monitor_.AddCallback(id, this);
+    int retried = 0;
+    for (;;) {
+        const std::optional<Event> event = Next();
+        if (!event) {
+            monitor_.RemoveCallback(id);
+            return Interrupted(id);
+        }
+        const TransferStatus& status = event->status;
+        switch (event->kind) {
+            case Kind::Progress:
+                printer_.Update(status);
+                break;
+            case Kind::Initialized: {
+                printer_.Update(status);
+                const std::string target = dest == "?" ? status.destPath : dest;
+                std::error_code error;
+                if (target != "?" && !target.empty()) std::filesystem::create_directories(target, error);
+                if (error) {
+                    TransferStatus failed = service_.Cancel(id, false);
+                    failed.error = TransferError::FileAccessError;
+                    failed.message = "cannot create " + target + ": " + error.message();
+                    return Fail(failed, purpose, "the destination cannot be used");
+                }
+                const TransferStatus started = service_.Start(id, target);
+                if (started.state != TransferState::Transferring) {
+                    if (started.IsFinal()) return Fail(started, purpose, "the transfer did not start");
+                    // A path the transfer refuses (no room, not a folder):
+                    // nothing was written; say so and end.
+                    TransferStatus refused = service_.Cancel(id, false);
+                    if (refused.error == TransferError::None) {
+                        refused.error = TransferError::InsufficientSpace;
+                        refused.message = "the transfer cannot go into " + target;
+                    }
+                    return Fail(refused, purpose, "the transfer did not start");
+                }
+                monitor_.AddCallback(id, this);
+                break;
+            }
+            case Kind::Error: {
+                printer_.Update(status);
+                if (retried >= retries_) {
+                    // Kept for later: the error may heal (a network back up,
+                    // space freed) and `vrexa resume` goes on from here.
+                    const TransferStatus kept = service_.Suspend(id);
+                    const int code = Fail(status, purpose, "the transfer stopped");
+                    if (kept.state == TransferState::Suspended && !quiet_) {
+                        errors_ << "vrexa: the transfer is kept. Go on with: vrexa resume " << id << "\n";
+                    }
+                    return code;
+                }
+                if (!SleepUnlessInterrupted(retryDelay_ * (1 << retried))) return Interrupted(id);
+                ++retried;
+                service_.Retry(id);
+                monitor_.AddCallback(id, this);
+                break;
+            }
+            case Kind::End:
+                if (status.state == TransferState::Complete) {
+                    printer_.Finish(status);
+                    return kExitComplete;
+                }
+                if (status.error != TransferError::None) return Fail(status, purpose, "the transfer failed");
+                return Fail(status, purpose, "the transfer ended " + TransferStateName(status.state));
+        }
+    }
+}
+
+}  // namespace vrexa::cli

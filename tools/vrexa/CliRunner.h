@@ -1,0 +1,88 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "service/TransferMonitorCallback.h"
+#include "tools/vrexa/StatusFormat.h"
+#include "transfer/TransferStatus.h"
+
+namespace vrexa {
+class TransferContract;
+class TransferMonitorImpl;
+}  // namespace vrexa
+
+namespace vrexa::cli {
+
+// Exit codes, as scripts read them.
+enum ExitCode : int {
+    kExitComplete = 0,
+    kExitFailed = 1,
+    kExitUsage = 2,
+    kExitMismatch = 3,
+    kExitInterrupted = 130,
+};
+
+// Follows one transfer from its creation to its end through the monitor:
+// starts it into its destination once initialized, retries a waiting error a
+// few times, and suspends it when interrupted, so that `vrexa resume` can go
+// on. The monitor's callbacks only queue what they saw; every service call is
+// made on the thread that runs Follow.
+class CliRunner : public TransferMonitorCallback {
+public:
+    enum class Purpose { Download, Verify };
+
+    CliRunner(TransferContract& service, TransferMonitorImpl& monitor, ProgressPrinter& printer, std::ostream& errors,
+              bool quiet);
+
+    // status: what creating or restoring the transfer returned. dest: where to
+    // start it ("?" keeps a restored transfer's own destination).
+    int Follow(const TransferStatus& created, const std::string& dest, Purpose purpose);
+
+    // From any thread (a signal): the transfer is suspended and Follow returns
+    // kExitInterrupted.
+    void Interrupt();
+
+    // Waits between retries of an error the transfer waits on.
+    void SetRetryDelays(std::chrono::milliseconds first, int retries);
+
+    void OnProgress(const TransferStatus& status) override;
+    void OnInitialized(const TransferStatus& status) override;
+    void OnError(const TransferStatus& status) override;
+    void OnEnd(const TransferStatus& status) override;
+
+private:
+    enum class Kind { Progress, Initialized, Error, End };
+    struct Event {
+        Kind kind;
+        TransferStatus status;
+    };
+
+    // The next event, or nullopt once interrupted.
+    std::optional<Event> Next();
+    // false when interrupted before the deadline.
+    bool SleepUnlessInterrupted(std::chrono::milliseconds delay);
+    void Push(Kind kind, const TransferStatus& status);
+    int Fail(const TransferStatus& status, Purpose purpose, const std::string& what);
+    int Interrupted(const std::string& transferId);
+
+    TransferContract& service_;
+    TransferMonitorImpl& monitor_;
+    ProgressPrinter& printer_;
+    std::ostream& errors_;
+    const bool quiet_;
+    std::chrono::milliseconds retryDelay_{2000};
+    int retries_ = 3;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Event> events_;
+    bool interrupted_ = false;
+};
+
+}  // namespace vrexa::cli

@@ -1,8 +1,6 @@
 #pragma once
 
 #include "service/StandardTransfer.h"
-#include "service/TransferFactory.h"
-#include "service/OfflineTransferManager.h"
 
 namespace vrexa {
 
@@ -13,7 +11,9 @@ using TransferManifestStore = ManifestStore<TransferManifest>;
 
 // A transfer that keeps its ids and destination in the store from its first
 // Start until it is cancelled, so a later process can rebuild and resume it.
-// Suspending keeps the entry; completing does not remove it.
+// Suspending keeps the entry; completing does not remove it. The store is
+// written and cleaned once the transfer's lock is released, in the order of
+// the operations.
 class StoredTransfer : public StandardTransfer {
 public:
     // store is not owned and must outlive the transfer.
@@ -24,34 +24,6 @@ public:
     using StandardTransfer::Start;
     TransferStatus Start(TransferLock& lock, const std::string& destPath) override;
     TransferStatus Cancel(TransferLock& lock, bool removeFiles) override;
-
-private:
-    TransferManifestStore* const store_;
-};
-
-// Makes stored transfers running the given workflows.
-class StoredTransferFactory : public TransferFactory {
-public:
-    // Neither owned.
-    StoredTransferFactory(TransferManifestStore* store, TransferWorkflowFactory* workflowFactory)
-        : store_(store), workflowFactory_(workflowFactory) {}
-
-    std::shared_ptr<Transfer> Create(const TransferParams& params, const TransferBehavior& behavior) override;
-
-private:
-    TransferManifestStore* const store_;
-    TransferWorkflowFactory* const workflowFactory_;
-};
-
-// The manager that also finds transfers of earlier processes in the store.
-class TempFileTransferManager : public OfflineTransferManager {
-public:
-    // Not owned.
-    explicit TempFileTransferManager(TransferManifestStore* store) : store_(store) {}
-
-    // A transfer the manager does not hold is rebuilt from the store
-    // (suspended, restored set) when its stored id is the one asked for.
-    std::shared_ptr<Transfer> Find(const std::string& transferId, const TransferBehavior& behavior) override;
 
 private:
     TransferManifestStore* const store_;

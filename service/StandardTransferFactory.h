@@ -14,6 +14,9 @@ public:
 
     std::shared_ptr<Transfer> Create(const TransferParams& params, const TransferBehavior& behavior) override;
 
+protected:
+    TransferWorkflowFactory* GetWorkflowFactory() const { return workflowFactory_; }
+
 private:
     TransferWorkflowFactory* const workflowFactory_;
 };

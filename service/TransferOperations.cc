@@ -30,19 +30,18 @@ TransferStatus TransferOperations::FailedCreation() {
     return status;
 }
 
-TransferStatus TransferOperations::Create(const std::string& partnerId, const std::string& packageId,
-                                          const std::string& versionId, const TransferBehavior& behavior) {
-    TransferParams params;
-    params.partnerId = partnerId;
-    params.packageId = packageId;
-    params.versionId = versionId;
+TransferStatus TransferOperations::Create(const TransferParams& params, const TransferBehavior& behavior) {
     std::shared_ptr<vrexa::Transfer> transfer = manager_.Create(params, behavior);
     return transfer ? transfer->Initialize() : FailedCreation();
 }
 
 TransferStatus TransferOperations::Transfer(const std::string& partnerId, const std::string& packageId,
                                             const std::string& versionId) {
-    return Create(partnerId, packageId, versionId, behavior_);
+    TransferParams params;
+    params.partnerId = partnerId;
+    params.packageId = packageId;
+    params.versionId = versionId;
+    return Create(params, behavior_);
 }
 
 bool TransferOperations::CanTransferTo(const std::string& transferId, const std::string& destPath) {

@@ -8,6 +8,7 @@
 namespace vrexa {
 
 class TransferManager;
+class TransferParams;
 
 // The service's operations over a manager: find the transfer by id, forward,
 // and answer with its status; the statuses the service makes itself for an
@@ -33,10 +34,10 @@ public:
     TransferStatus Restore(const std::string& transferId) override;
     TransferStatus Cancel(const std::string& transferId, bool removeFiles) override;
 
-    // A new transfer under the given behaviour (whose factory decides what
-    // kind of transfer it is), initializing.
-    TransferStatus Create(const std::string& partnerId, const std::string& packageId, const std::string& versionId,
-                          const TransferBehavior& behavior);
+    // A new transfer of params (the manager gives it its id) under the given
+    // behaviour, whose factory decides what kind of transfer it is;
+    // initializing.
+    TransferStatus Create(const TransferParams& params, const TransferBehavior& behavior);
 
     // What the service answers for an id it does not hold, and for a
     // creation that failed.

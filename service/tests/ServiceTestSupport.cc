@@ -12,6 +12,10 @@
 #include "manifest/StandardGeolocationManifest.h"
 #include "manifest/StandardNodeListManifest.h"
 #include "manifest/StandardPackageManifest.h"
+#include "transfer/TransferProgressUpdater.h"
+#include "workflow/GeolocationStatusData.h"
+#include "workflow/NodeListStatusData.h"
+#include "workflow/PackageStatusData.h"
 
 namespace vrexa::testing {
 
@@ -204,5 +208,23 @@ std::shared_ptr<GeolocationManifest> MakeGeolocation(const std::string& country)
 }
 
 WorkStatus Success(std::shared_ptr<WorkStatusData> data) { return WorkStatus(WorkResult::Success, std::move(data)); }
+
+void ReportInitialized(const std::shared_ptr<TransferWorkInterface>& door, std::shared_ptr<PackageManifest> package) {
+    door->GetPackageAcquireCallback().OnWorkComplete(nullptr,
+                                                     Success(std::make_shared<PackageStatusData>(std::move(package))));
+    door->GetNodeListAcquireCallback().OnWorkComplete(
+        nullptr, Success(std::make_shared<NodeListStatusData>(MakeNodeList({"a.test", "b.test"}))));
+    door->GetGeolocationCallback().OnWorkComplete(
+        nullptr, Success(std::make_shared<GeolocationStatusData>(MakeGeolocation("SE"))));
+    door->GetInitializeCallback().OnWorkComplete(nullptr, Success());
+}
+
+void ReportComplete(const std::shared_ptr<TransferWorkInterface>& door, std::uint64_t totalBytes) {
+    auto progress = door->GetProgress();
+    progress->AddDownloaded(totalBytes);
+    progress->AddCompleted(totalBytes);
+    progress->AddVerified(totalBytes);
+    door->GetWorkCompleteCallback().OnWorkComplete(nullptr, Success());
+}
 
 }  // namespace vrexa::testing

@@ -140,4 +140,10 @@ std::shared_ptr<GeolocationManifest> MakeGeolocation(const std::string& country)
 
 WorkStatus Success(std::shared_ptr<WorkStatusData> data = nullptr);
 
+// What a download workflow reports through a transfer's work interface: the
+// three manifests and the end of initialization; every byte of the package
+// downloaded and verified, then the root's success.
+void ReportInitialized(const std::shared_ptr<TransferWorkInterface>& door, std::shared_ptr<PackageManifest> package);
+void ReportComplete(const std::shared_ptr<TransferWorkInterface>& door, std::uint64_t totalBytes);
+
 }  // namespace vrexa::testing

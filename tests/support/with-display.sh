@@ -1,0 +1,9 @@
+#!/bin/sh
+# Runs a program on a virtual X display of its own. Without xvfb-run (Debian
+# package xvfb) the test is skipped: exit code 77, which CTest reports as a
+# skip.
+if ! command -v xvfb-run >/dev/null 2>&1; then
+  echo "skipped: xvfb-run is not installed (Debian package xvfb)"
+  exit 77
+fi
+exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$@"

@@ -22,22 +22,14 @@ namespace vrexa {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ErrorOf;
+using testing::Message;
 using testing::TestFile;
 using testing::TestTransfer;
 using testsupport::Fault;
 using testsupport::TestHttpServer;
 
 const std::vector<TestFile> kFiles = {{"setup", std::string(2500, 's')}, {"data/a.bin", std::string(1200, 'a')}};
-
-TransferError ErrorOf(const WorkStatus& status) {
-    auto data = std::dynamic_pointer_cast<TransferStatusData>(status.data);
-    return data ? data->ToTransferError() : TransferError::None;
-}
-
-std::string Message(const WorkStatus& status) {
-    auto data = std::dynamic_pointer_cast<WorkErrorData>(status.data);
-    return data ? data->GetErrorMessage() : "";
-}
 
 class InitializeWorkflowTest : public ::testing::Test {
 protected:

@@ -174,6 +174,7 @@ TEST_F(InitializeWorkflowTest, UnavailableGeolocationCountsAsNoCountry) {
         std::size_t requests;  // with the default limit of one retry
     } failures[] = {
         {"server error", 503, "", 2},
+        {"not found", 404, "", 1},
         {"unreadable answer", std::nullopt, "<html>", 1},
         {"answer without country", std::nullopt, R"({"ip": "192.0.2.7", "country_code": ""})", 1},
     };

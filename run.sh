@@ -6,7 +6,9 @@
 #   ./run.sh fuzz [SECONDS]  build the fuzz targets with clang, run each SECONDS (60)
 #   ./run.sh fuzz-ci         the same, a fixed number of inputs each (CI)
 # Environment: BUILD_DIR (default build), VREXA_SANITIZE (address|thread),
-# JOBS (parallel build jobs, default: all cores).
+# JOBS (parallel build jobs, default: all cores), CC/CXX (compiler, first
+# configure only), CMAKE_ARGS (more cmake options), FUZZ_BUILD_DIR (build-fuzz;
+# may name a clang build configured with -DVREXA_FUZZ=ON, whose targets are reused).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -31,6 +33,9 @@ install_packages() {
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+# A clang build (CXX=clang++) needs clang and its sanitizer runtimes.
+case "${CXX:-}" in *clang*) PACKAGES+=(clang libclang-rt-14-dev) ;; esac
 
 BUILD_DIR=${BUILD_DIR:-build}
 JOBS=${JOBS:-$(nproc)}

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <random>
@@ -621,6 +622,8 @@ TEST_F(EndToEndTest, KilledAtRandomMomentsAResumeEndsBitIdenticalFetchingOnlyWha
         for (const std::string& chunk : requestedThen)
             again += later.count(chunk);
         EXPECT_LE(again, threads) << "after kill " << run + 1;
+        std::cout << "run " << run + 1 << ": " << runs[run].size() << " chunk requests, " << again
+                  << " of them made again later\n";
     }
 }
 

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -124,6 +125,9 @@ public:
     Follower(TransferService& service, std::string id, std::string dest)
         : service_(service), id_(std::move(id)), dest_(std::move(dest)) {}
 
+    // Set before following: the download is paused as soon as it starts.
+    bool pauseAfterStart = false;
+
     void Follow(TransferMonitorImpl& monitor) {
         monitor_ = &monitor;
         monitor.AddCallback(id_, this);
@@ -140,7 +144,11 @@ public:
         }
         if (!dest_.empty() && dest_ != "?") fs::create_directories(dest_);
         service_.Start(id_, dest_);
+        if (pauseAfterStart) service_.Pause(id_);
         monitor_->AddCallback(id_, this);
+        std::lock_guard<std::mutex> guard(mutex_);
+        started_ = true;
+        changed_.notify_all();
     }
     void OnError(const TransferStatus& status) override { End(status); }
     void OnEnd(const TransferStatus& status) override { End(status); }
@@ -149,6 +157,10 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait_for(lock, std::chrono::seconds(120), [this] { return end_.has_value(); });
         return end_;
+    }
+    bool WaitForStart() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(60), [this] { return started_; });
     }
     int Initialized() {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -174,6 +186,7 @@ private:
     std::condition_variable changed_;
     std::optional<TransferStatus> end_;
     int initialized_ = 0;
+    bool started_ = false;
     std::vector<std::uint64_t> progress_;
 };
 
@@ -298,15 +311,19 @@ TEST_F(ServiceNetworkTest, ADownloadArrivesWholeWhileClientsPauseResumeAndPollIt
     TransferService service(settings_);
     const std::string id = service.Transfer("p1", "k1").transferId;
     Follower follower(service, id, dest_.string());
+    // Held from the start, so the clients surely meet a running download.
+    follower.pauseAfterStart = true;
     TransferMonitorImpl monitor(&service);
     follower.Follow(monitor);
     monitor.Start();
+    ASSERT_TRUE(follower.WaitForStart());
+    std::atomic<int> pausedDownloads{0};
     auto client = [&] {
         for (int round = 0; round < 2000; ++round) {
-            service.Pause(id);
+            const bool resumed = service.Resume(id).state == TS::Transferring;
             service.Update(id);
             std::this_thread::yield();
-            service.Resume(id);
+            if (resumed && service.Pause(id).state == TS::Paused) ++pausedDownloads;
             service.Update(id);
         }
     };
@@ -319,6 +336,8 @@ TEST_F(ServiceNetworkTest, ADownloadArrivesWholeWhileClientsPauseResumeAndPollIt
     ASSERT_TRUE(end.has_value());
     ASSERT_EQ(end->state, TS::Complete) << end->message;
     ExpectPackageIn(dest_);
+    // The clients did pause it while it was downloading.
+    EXPECT_GT(pausedDownloads.load(), 0);
 }
 
 TEST_F(ServiceNetworkTest, TheServiceBuiltFromSettingsAnswersForIdsItDoesNotHold) {

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -117,22 +118,21 @@ testsupport::LocalNetwork* ServiceNetworkTest::network_ = nullptr;
 
 // Follows one transfer through the monitor as the updater does: starts it
 // into its destination once initialized (registering again), and reports its
-// end. Declared before the monitor, so the monitor's thread has ended before
-// the follower goes.
+// end.
 class Follower : public TransferMonitorCallback {
 public:
     Follower(TransferService& service, std::string id, std::string dest)
         : service_(service), id_(std::move(id)), dest_(std::move(dest)) {}
+
+    // Set before following: the download is paused as soon as it starts.
+    bool pauseAfterStart = false;
 
     void Follow(TransferMonitorImpl& monitor) {
         monitor_ = &monitor;
         monitor.AddCallback(id_, this);
     }
 
-    void OnProgress(const TransferStatus& status) override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        progress_.push_back(status.completedBytes);
-    }
+    void OnProgress(const TransferStatus&) override {}
     void OnInitialized(const TransferStatus&) override {
         {
             std::lock_guard<std::mutex> guard(mutex_);
@@ -140,7 +140,11 @@ public:
         }
         if (!dest_.empty() && dest_ != "?") fs::create_directories(dest_);
         service_.Start(id_, dest_);
+        if (pauseAfterStart) service_.Pause(id_);
         monitor_->AddCallback(id_, this);
+        std::lock_guard<std::mutex> guard(mutex_);
+        started_ = true;
+        changed_.notify_all();
     }
     void OnError(const TransferStatus& status) override { End(status); }
     void OnEnd(const TransferStatus& status) override { End(status); }
@@ -150,13 +154,13 @@ public:
         changed_.wait_for(lock, std::chrono::seconds(120), [this] { return end_.has_value(); });
         return end_;
     }
+    bool WaitForStart() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(60), [this] { return started_; });
+    }
     int Initialized() {
         std::lock_guard<std::mutex> guard(mutex_);
         return initialized_;
-    }
-    std::vector<std::uint64_t> Progress() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return progress_;
     }
 
 private:
@@ -174,18 +178,29 @@ private:
     std::condition_variable changed_;
     std::optional<TransferStatus> end_;
     int initialized_ = 0;
-    std::vector<std::uint64_t> progress_;
+    bool started_ = false;
+};
+
+// One transfer followed by a monitor of its own, which ends before the
+// follower goes.
+struct Followed {
+    Followed(TransferService& service, const std::string& id, const std::string& dest, bool pauseAfterStart = false)
+        : follower(service, id, dest), monitor(&service) {
+        follower.pauseAfterStart = pauseAfterStart;
+        follower.Follow(monitor);
+        monitor.Start();
+    }
+
+    Follower follower;
+    TransferMonitorImpl monitor;
 };
 
 TEST_F(ServiceNetworkTest, APackageArrivesBitIdenticalAndStaysStoredOnceComplete) {
     TransferService service(settings_);
     const TransferStatus created = service.Transfer("p1", "k1");
     ASSERT_EQ(created.state, TS::Initializing);
-    Follower follower(service, created.transferId, dest_.string());
-    TransferMonitorImpl monitor(&service);
-    follower.Follow(monitor);
-    monitor.Start();
-    const std::optional<TransferStatus> end = follower.WaitForEnd();
+    Followed followed(service, created.transferId, dest_.string());
+    const std::optional<TransferStatus> end = followed.follower.WaitForEnd();
     ASSERT_TRUE(end.has_value());
     ASSERT_EQ(end->state, TS::Complete) << end->message;
     EXPECT_EQ(end->error, TE::None);
@@ -193,7 +208,7 @@ TEST_F(ServiceNetworkTest, APackageArrivesBitIdenticalAndStaysStoredOnceComplete
     EXPECT_EQ(end->run, "setup");
     EXPECT_EQ(end->totalBytes, 1579001u);
     EXPECT_EQ(end->verifiedBytes, end->totalBytes);
-    EXPECT_EQ(follower.Initialized(), 1);
+    EXPECT_EQ(followed.follower.Initialized(), 1);
     ExpectPackageIn(dest_);
     EXPECT_TRUE(HasEntry(created.transferId));
 
@@ -212,10 +227,7 @@ TEST_F(ServiceNetworkTest, ASuspendedTransferIsFoundByTheNextServiceAndFinishedT
     {
         TransferService service(settings_);
         id = service.Transfer("p1", "k1", "v1").transferId;
-        Follower follower(service, id, dest_.string());
-        TransferMonitorImpl monitor(&service);
-        follower.Follow(monitor);
-        monitor.Start();
+        Followed followed(service, id, dest_.string());
         // Suspended as soon as it has begun downloading.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (service.Update(id).state != TS::Transferring && std::chrono::steady_clock::now() < deadline)
@@ -232,11 +244,8 @@ TEST_F(ServiceNetworkTest, ASuspendedTransferIsFoundByTheNextServiceAndFinishedT
     EXPECT_EQ(found.state, TS::Suspended);
     EXPECT_EQ(found.destPath, dest_.string());
     EXPECT_EQ(service.Restore(id).state, TS::Initializing);
-    Follower follower(service, id, "?");
-    TransferMonitorImpl monitor(&service);
-    follower.Follow(monitor);
-    monitor.Start();
-    const std::optional<TransferStatus> end = follower.WaitForEnd();
+    Followed followed(service, id, "?");
+    const std::optional<TransferStatus> end = followed.follower.WaitForEnd();
     ASSERT_TRUE(end.has_value());
     ASSERT_EQ(end->state, TS::Complete) << end->message;
     ExpectPackageIn(dest_);
@@ -245,11 +254,8 @@ TEST_F(ServiceNetworkTest, ASuspendedTransferIsFoundByTheNextServiceAndFinishedT
 TEST_F(ServiceNetworkTest, AVerificationChecksThePackageOnDiskWithoutWritingAndIsFollowedLikeAnyTransfer) {
     {
         TransferService service(settings_);
-        Follower follower(service, service.Transfer("p1", "k1").transferId, dest_.string());
-        TransferMonitorImpl monitor(&service);
-        follower.Follow(monitor);
-        monitor.Start();
-        const std::optional<TransferStatus> end = follower.WaitForEnd();
+        Followed followed(service, service.Transfer("p1", "k1").transferId, dest_.string());
+        const std::optional<TransferStatus> end = followed.follower.WaitForEnd();
         ASSERT_TRUE(end.has_value());
         ASSERT_EQ(end->state, TS::Complete);
     }
@@ -257,12 +263,9 @@ TEST_F(ServiceNetworkTest, AVerificationChecksThePackageOnDiskWithoutWritingAndI
         TransferService service(settings_);
         const TransferStatus created = service.Verify("p1", "k1", "v1", dest);
         EXPECT_EQ(created.state, TS::Initializing);
-        Follower follower(service, created.transferId, "");
-        TransferMonitorImpl monitor(&service);
-        follower.Follow(monitor);
-        monitor.Start();
-        std::optional<TransferStatus> end = follower.WaitForEnd();
-        EXPECT_EQ(follower.Initialized(), 0) << "a verification starts itself";
+        Followed followed(service, created.transferId, "");
+        std::optional<TransferStatus> end = followed.follower.WaitForEnd();
+        EXPECT_EQ(followed.follower.Initialized(), 0) << "a verification starts itself";
         EXPECT_FALSE(HasEntry(created.transferId));
         return end.value_or(TransferStatus());
     };
@@ -297,16 +300,16 @@ TEST_F(ServiceNetworkTest, AVerificationChecksThePackageOnDiskWithoutWritingAndI
 TEST_F(ServiceNetworkTest, ADownloadArrivesWholeWhileClientsPauseResumeAndPollIt) {
     TransferService service(settings_);
     const std::string id = service.Transfer("p1", "k1").transferId;
-    Follower follower(service, id, dest_.string());
-    TransferMonitorImpl monitor(&service);
-    follower.Follow(monitor);
-    monitor.Start();
+    // Held from the start, so the clients surely meet a running download.
+    Followed followed(service, id, dest_.string(), true);
+    ASSERT_TRUE(followed.follower.WaitForStart());
+    std::atomic<int> pausedDownloads{0};
     auto client = [&] {
         for (int round = 0; round < 2000; ++round) {
-            service.Pause(id);
+            const bool resumed = service.Resume(id).state == TS::Transferring;
             service.Update(id);
             std::this_thread::yield();
-            service.Resume(id);
+            if (resumed && service.Pause(id).state == TS::Paused) ++pausedDownloads;
             service.Update(id);
         }
     };
@@ -315,10 +318,12 @@ TEST_F(ServiceNetworkTest, ADownloadArrivesWholeWhileClientsPauseResumeAndPollIt
     second.join();
     // A client's pause may be the last word: resume once they are done.
     service.Resume(id);
-    const std::optional<TransferStatus> end = follower.WaitForEnd();
+    const std::optional<TransferStatus> end = followed.follower.WaitForEnd();
     ASSERT_TRUE(end.has_value());
     ASSERT_EQ(end->state, TS::Complete) << end->message;
     ExpectPackageIn(dest_);
+    // The clients did pause it while it was downloading.
+    EXPECT_GT(pausedDownloads.load(), 0);
 }
 
 TEST_F(ServiceNetworkTest, TheServiceBuiltFromSettingsAnswersForIdsItDoesNotHold) {

@@ -138,6 +138,8 @@ void TransferServiceCore::WriteServiceInitialize() {
     }
 }
 
+TransferManager& TransferServiceCore::Manager() { return *manager_; }
+
 TransferStatus TransferServiceCore::Verify(const std::string& partnerId, const std::string& packageId,
                                            const std::string& versionId, const std::string& destPath) {
     TransferParams params;

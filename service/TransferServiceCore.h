@@ -31,6 +31,7 @@ class TransferWorkflowFactory;
 class StoredTransferFactory;
 class SelfStartingTransferFactory;
 class TempFileTransferManager;
+class TransferManager;
 class ProportionalGamblingTransferOptimizer;
 class JsonHttpAnalyticsManager;
 class NullAnalyticsManager;
@@ -65,6 +66,10 @@ public:
     // behaviour, in the same manager as every other.
     TransferStatus Verify(const std::string& partnerId, const std::string& packageId, const std::string& versionId,
                           const std::string& destPath);
+
+    // The manager holding every transfer, for tests and tools that reach a
+    // transfer itself.
+    TransferManager& Manager();
 
     const TransferBehavior& GetBehavior() const { return *mainBehavior_; }
     const TransferBehavior& GetVerifyBehavior() const { return *verifyBehavior_; }

@@ -28,17 +28,9 @@ WorkStatus GetGeolocationWork::ExecuteTask() {
     };
     try {
         GeolocationManifestFactory& factory = *GetTransfer()->GetBehavior().geolocationManifestFactory;
-        std::shared_ptr<ManifestSource> source;
-        if (auto* http = dynamic_cast<HttpGeolocationManifestFactory*>(&factory)) {
-            source = http->CreateSource(GetTransfer()->GetSession());
-        } else {
-            source = factory.CreateSource();
-        }
-        std::shared_ptr<GeolocationManifest> geolocation;
-        {
-            CurrentSource current(*this, source);
-            geolocation = factory.LoadManifest(source);
-        }
+        std::shared_ptr<GeolocationManifest> geolocation =
+            LoadCurrent(SourceFrom<HttpGeolocationManifestFactory>(factory),
+                        [&](const auto& source) { return factory.LoadManifest(source); });
         return WorkStatus(WorkResult::Success, std::make_shared<GeolocationStatusData>(std::move(geolocation)));
     } catch (const ManifestAbortedException&) {
         return WorkStatus(WorkResult::Cancelled, nullptr);

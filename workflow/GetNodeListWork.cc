@@ -22,17 +22,9 @@ WorkStatus GetNodeListWork::ExecuteTask() {
     try {
         const std::string partnerId = GetTransfer()->GetParams().partnerId;
         NodeListManifestFactory& factory = *GetTransfer()->GetBehavior().nodeListManifestFactory;
-        std::shared_ptr<ManifestSource> source;
-        if (auto* http = dynamic_cast<HttpNodeListManifestFactory*>(&factory)) {
-            source = http->CreateSource(partnerId, GetTransfer()->GetSession());
-        } else {
-            source = factory.CreateSource(partnerId);
-        }
-        std::shared_ptr<NodeListManifest> nodeList;
-        {
-            CurrentSource current(*this, source);
-            nodeList = factory.LoadManifest(source, partnerId);
-        }
+        std::shared_ptr<NodeListManifest> nodeList =
+            LoadCurrent(SourceFrom<HttpNodeListManifestFactory>(factory, partnerId),
+                        [&](const auto& source) { return factory.LoadManifest(source, partnerId); });
         return WorkStatus(WorkResult::Success, std::make_shared<NodeListStatusData>(std::move(nodeList)));
     } catch (...) {
         return FetchFailure(std::current_exception());

@@ -36,24 +36,16 @@ WorkStatus GetPackageManifestWork::ExecuteTask() {
         const TransferParams params = GetTransfer()->GetParams();
         const std::string id = ManifestId(params.packageId, params.versionId);
         PackageManifestFactory& factory = *GetTransfer()->GetBehavior().packageManifestFactory;
-        std::shared_ptr<ManifestSource> source;
-        if (auto* http = dynamic_cast<HttpPackageManifestFactory*>(&factory)) {
-            source = http->CreateSource(id, GetTransfer()->GetSession());
-        } else {
-            source = factory.CreateSource(id);
-        }
-        std::shared_ptr<PackageManifest> package;
-        {
-            CurrentSource current(*this, source);
-            package = factory.LoadManifest(source, id);
-        }
+        const std::shared_ptr<PackageManifest> package =
+            LoadCurrent(SourceFrom<HttpPackageManifestFactory>(factory, id),
+                        [&](const auto& source) { return factory.LoadManifest(source, id); });
         if (!package->IsActive()) {
             return WorkStatus(WorkResult::FatalError,
                               std::make_shared<TransferErrorData>(
                                   TransferError::RequestRejected,
                                   "GetPackageManifestWork::ExecuteTask acquired a disabled manifest"));
         }
-        return WorkStatus(WorkResult::Success, std::make_shared<PackageStatusData>(std::move(package)));
+        return WorkStatus(WorkResult::Success, std::make_shared<PackageStatusData>(package));
     } catch (...) {
         return FetchFailure(std::current_exception());
     }

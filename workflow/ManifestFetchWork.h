@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "transfer/TransferWorkInterface.h"
 #include "work/LimitedRetrySimpleWork.h"
 #include "work/TransferWork.h"
 
@@ -37,6 +38,23 @@ protected:
     private:
         ManifestFetchWork& work_;
     };
+
+    // A source from factory for id (none for the geolocation): over the
+    // transfer's HTTP session when the factory fetches over HTTP.
+    template <typename HttpFactory, typename Factory, typename... Id>
+    std::shared_ptr<ManifestSource> SourceFrom(Factory& factory, const Id&... id) {
+        if (auto* http = dynamic_cast<HttpFactory*>(&factory)) {
+            return http->CreateSource(id..., GetTransfer()->GetSession());
+        }
+        return factory.CreateSource(id...);
+    }
+
+    // load(source) with source as the current source.
+    template <typename Load>
+    auto LoadCurrent(const std::shared_ptr<ManifestSource>& source, Load load) {
+        CurrentSource current(*this, source);
+        return load(source);
+    }
 
     // The outcome of a failed fetch of the package manifest or the node list:
     // cancelled when aborted, retryable on a network failure, fatal otherwise.

@@ -23,7 +23,9 @@ enum class Valued {
     TransferAnalyticsUrl,
     Threads,
     Parallel,
-    LogMask
+    LogMask,
+    Retry,
+    RetryWait
 };
 
 const std::map<std::string, Valued>& ValuedOptions() {
@@ -38,11 +40,13 @@ const std::map<std::string, Valued>& ValuedOptions() {
         {"--threads", Valued::Threads},
         {"--parallel", Valued::Parallel},
         {"--log-mask", Valued::LogMask},
+        {"--retry", Valued::Retry},
+        {"--retry-wait", Valued::RetryWait},
     };
     return options;
 }
 
-int ParseCount(const std::string& option, const std::string& text) {
+int ParseNumber(const std::string& option, const std::string& text, long lowest, long highest) {
     std::size_t used = 0;
     long value = 0;
     try {
@@ -50,11 +54,14 @@ int ParseCount(const std::string& option, const std::string& text) {
     } catch (const std::exception&) {
         used = 0;
     }
-    if (used != text.size() || text.empty() || value < 1 || value > 1024) {
-        throw UsageError(option + " needs a whole number from 1 to 1024, not '" + text + "'");
+    if (used != text.size() || text.empty() || value < lowest || value > highest) {
+        throw UsageError(option + " needs a whole number from " + std::to_string(lowest) + " to " +
+                         std::to_string(highest) + ", not '" + text + "'");
     }
     return static_cast<int>(value);
 }
+
+int ParseCount(const std::string& option, const std::string& text) { return ParseNumber(option, text, 1, 1024); }
 
 // Decimal, or hexadecimal with "0x", as masks are usually written.
 std::uint32_t ParseMask(const std::string& text) {
@@ -199,6 +206,12 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
             case Valued::LogMask:
                 options.logMask = ParseMask(*value);
                 break;
+            case Valued::Retry:
+                options.retries = ParseNumber(name, *value, 0, 100);
+                break;
+            case Valued::RetryWait:
+                options.retryWaitSeconds = ParseNumber(name, *value, 0, 3600);
+                break;
         }
     }
     if (options.command == Command::Help) return options;
@@ -282,6 +295,10 @@ std::string HelpText() {
            "  --threads N                   transfer threads\n"
            "  --parallel N                  files and chunks worked on at once\n"
            "  --log-mask N                  which log records are written (decimal or 0x...)\n"
+           "  --retry N                     retries of a transfer waiting on an error that\n"
+           "                                may heal, such as a network failure (default 3)\n"
+           "  --retry-wait SECONDS          wait before the first retry, doubled each time\n"
+           "                                (default 2)\n"
            "  --no-analytics                send no analytics documents\n"
            "  -q, --quiet                   print nothing but errors\n"
            "  --json                        one status object per line on stdout\n"

@@ -30,6 +30,11 @@ struct CliOptions {
     std::optional<int> threads;
     std::optional<int> parallel;
     std::optional<std::uint32_t> logMask;
+    // How often a transfer waiting on an error that may heal (a network
+    // failure, a full disk) is retried before vrexa gives up and keeps it for
+    // `vrexa resume`, and the wait before the first retry (doubled each time).
+    int retries = 3;
+    int retryWaitSeconds = 2;
     bool noAnalytics = false;
     bool quiet = false;
     bool json = false;

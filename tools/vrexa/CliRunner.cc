@@ -37,6 +37,16 @@ void CliRunner::Interrupt() {
     changed_.notify_all();
 }
 
+// Doubles from the first wait, but a long run of retries waits at most ten
+// minutes between two of them (and never shifts past the integer's width).
+std::chrono::milliseconds CliRunner::RetryDelay(int retried) const {
+    constexpr std::chrono::milliseconds kLongest = std::chrono::minutes(10);
+    std::chrono::milliseconds delay = retryDelay_;
+    for (int i = 0; i < retried && delay < kLongest; ++i)
+        delay *= 2;
+    return delay < kLongest ? delay : kLongest;
+}
+
 std::optional<CliRunner::Event> CliRunner::Next() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return interrupted_ || !events_.empty(); });
@@ -130,7 +140,7 @@ int CliRunner::Follow(const TransferStatus& created, const std::string& dest, Pu
                     }
                     return code;
                 }
-                if (!SleepUnlessInterrupted(retryDelay_ * (1 << retried))) return Interrupted(id);
+                if (!SleepUnlessInterrupted(RetryDelay(retried))) return Interrupted(id);
                 ++retried;
                 service_.Retry(id);
                 monitor_.AddCallback(id, this);

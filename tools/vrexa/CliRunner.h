@@ -67,6 +67,7 @@ private:
     std::optional<Event> Next();
     // false when interrupted before the deadline.
     bool SleepUnlessInterrupted(std::chrono::milliseconds delay);
+    std::chrono::milliseconds RetryDelay(int retried) const;
     void Push(Kind kind, const TransferStatus& status);
     int Fail(const TransferStatus& status, Purpose purpose, const std::string& what);
     int Interrupted(const std::string& transferId);

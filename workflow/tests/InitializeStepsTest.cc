@@ -25,7 +25,9 @@ namespace vrexa {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ErrorOf;
 using testing::MakePackage;
+using testing::Message;
 using testing::TestPackageOptions;
 using testing::TestTransfer;
 
@@ -38,16 +40,6 @@ std::shared_ptr<GeolocationManifest> Country(const std::string& code) {
         manifest->Read(tree);
     }
     return manifest;
-}
-
-std::string Message(const WorkStatus& status) {
-    auto data = std::dynamic_pointer_cast<WorkErrorData>(status.data);
-    return data ? data->GetErrorMessage() : "";
-}
-
-TransferError ErrorOf(const WorkStatus& status) {
-    auto data = std::dynamic_pointer_cast<TransferStatusData>(status.data);
-    return data ? data->ToTransferError() : TransferError::None;
 }
 
 TEST(GeofenceWorkTest, PolicyDecidesByExactCountryCodeAndAnUnknownCountryIsTheEmptyCode) {

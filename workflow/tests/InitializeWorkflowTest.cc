@@ -22,22 +22,14 @@ namespace vrexa {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ErrorOf;
+using testing::Message;
 using testing::TestFile;
 using testing::TestTransfer;
 using testsupport::Fault;
 using testsupport::TestHttpServer;
 
 const std::vector<TestFile> kFiles = {{"setup", std::string(2500, 's')}, {"data/a.bin", std::string(1200, 'a')}};
-
-TransferError ErrorOf(const WorkStatus& status) {
-    auto data = std::dynamic_pointer_cast<TransferStatusData>(status.data);
-    return data ? data->ToTransferError() : TransferError::None;
-}
-
-std::string Message(const WorkStatus& status) {
-    auto data = std::dynamic_pointer_cast<WorkErrorData>(status.data);
-    return data ? data->GetErrorMessage() : "";
-}
 
 class InitializeWorkflowTest : public ::testing::Test {
 protected:
@@ -182,6 +174,7 @@ TEST_F(InitializeWorkflowTest, UnavailableGeolocationCountsAsNoCountry) {
         std::size_t requests;  // with the default limit of one retry
     } failures[] = {
         {"server error", 503, "", 2},
+        {"not found", 404, "", 1},
         {"unreadable answer", std::nullopt, "<html>", 1},
         {"answer without country", std::nullopt, R"({"ip": "192.0.2.7", "country_code": ""})", 1},
     };

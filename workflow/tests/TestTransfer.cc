@@ -1,11 +1,22 @@
 #include "workflow/tests/TestTransfer.h"
 
 #include "manifest/PackageManifest.h"
+#include "transfer/TransferStatusData.h"
 #include "workflow/GeolocationStatusData.h"
 #include "workflow/NodeListStatusData.h"
 #include "workflow/PackageStatusData.h"
 
 namespace vrexa::testing {
+
+TransferError ErrorOf(const WorkStatus& status) {
+    auto data = std::dynamic_pointer_cast<TransferStatusData>(status.data);
+    return data ? data->ToTransferError() : TransferError::None;
+}
+
+std::string Message(const WorkStatus& status) {
+    auto data = std::dynamic_pointer_cast<WorkErrorData>(status.data);
+    return data ? data->GetErrorMessage() : "";
+}
 
 TestTransfer::TestTransfer() {
     Params().transferId = "0123456789abcdef0123456789abcdef";

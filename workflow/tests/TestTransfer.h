@@ -5,13 +5,20 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "tests/support/transfer/FakeTransferWorkInterface.h"
+#include "transfer/TransferError.h"
 
 namespace vrexa::testing {
 
 using testsupport::CountingProgress;
+
+// The transfer error a status carries; None when its data carries none.
+TransferError ErrorOf(const WorkStatus& status);
+// The message of a status's error data; empty when it has none.
+std::string Message(const WorkStatus& status);
 
 // The recording transfer of the test support, keeping what the fetching
 // works acquire as the real transfer's handlers do (through the interface's

@@ -33,6 +33,8 @@ namespace vrexa {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ErrorOf;
+using testing::Message;
 using testing::TestFile;
 using testing::TestTransfer;
 using testsupport::TestHttpServer;
@@ -58,16 +60,6 @@ std::uint64_t TotalSize() {
     for (const auto& file : kFiles)
         total += file.bytes.size();
     return total;
-}
-
-TransferError ErrorOf(const WorkStatus& status) {
-    auto data = std::dynamic_pointer_cast<TransferStatusData>(status.data);
-    return data ? data->ToTransferError() : TransferError::None;
-}
-
-std::string Message(const WorkStatus& status) {
-    auto data = std::dynamic_pointer_cast<WorkErrorData>(status.data);
-    return data ? data->GetErrorMessage() : "";
 }
 
 // What a check must leave as it found it: contents, size, permissions and

@@ -1,7 +1,9 @@
 // Cost of what the updater's monitor does every 100 ms: a status poll of each
 // transfer through the service, and one monitor round over 100 registered
-// transfers. Work threads keep adding to the counters meanwhile, as a running
-// download does; a poll must not wait for them.
+// transfers. The service is the real one (store, manager, log, pools) in a
+// temporary folder; only its workflows are parked. Work threads keep adding to
+// the counters meanwhile, as a running download does; a poll must not wait
+// for them.
 #include <atomic>
 #include <memory>
 #include <string>
@@ -10,12 +12,15 @@
 
 #include <benchmark/benchmark.h>
 
-#include "service/OfflineTransferManager.h"
-#include "service/StandardTransferFactory.h"
+#include <boost/filesystem.hpp>
+
+#include "file/posix/FilesystemImpl.h"
 #include "service/Transfer.h"
+#include "service/TransferManager.h"
 #include "service/TransferMonitorCallback.h"
 #include "service/TransferMonitorImpl.h"
-#include "service/TransferOperations.h"
+#include "service/TransferService.h"
+#include "service/TransferServiceCore.h"
 #include "transfer/TransferProgressUpdater.h"
 #include "transfer/TransferWorkInterface.h"
 #include "work/AsioWorkManager.h"
@@ -42,17 +47,47 @@ private:
     AsioWorkManager pool_{0, false};
 };
 
+// The platform's file system with the temporary folder in a folder of the
+// benchmark's own.
+class BenchFilesystem : public file::posix::FilesystemImpl {
+public:
+    BenchFilesystem()
+        : folder_(boost::filesystem::temp_directory_path() / boost::filesystem::unique_path("vrexa-bench-%%%%%%%%")) {
+        boost::filesystem::create_directories(folder_);
+    }
+    ~BenchFilesystem() override {
+        boost::system::error_code ignored;
+        boost::filesystem::remove_all(folder_, ignored);
+    }
+    std::string GetTempFolder() override { return folder_.string(); }
+
+private:
+    boost::filesystem::path folder_;
+};
+
+TransferSettings BenchSettings() {
+    TransferSettings settings;
+    // Nothing listens there; the parked workflows never fetch, and the
+    // analytics posts of the initialize events fail at once.
+    settings.manifestHost = "127.0.0.1:1";
+    settings.geolocationUrl = "http://127.0.0.1:1/geo-location";
+    settings.transferAnalyticsUrl = "http://127.0.0.1:1";
+    settings.eventsAnalyticsUrl = "http://127.0.0.1:1";
+    settings.analyticsRetryLimit = 0;
+    return settings;
+}
+
 struct Service {
     explicit Service(int transfers) {
-        behavior.transferFactory = &factory;
         for (int i = 0; i < transfers; ++i)
-            ids.push_back(operations.Transfer("N7", "P1").transferId);
+            ids.push_back(service.Transfer("N7", "P1").transferId);
     }
-    ParkedWorkflowFactory workflows;
-    StandardTransferFactory factory{&workflows};
-    TransferBehavior behavior;
-    OfflineTransferManager manager;
-    TransferOperations operations{manager, behavior};
+    BenchFilesystem filesystem;
+    std::unique_ptr<TransferServiceCore> built =
+        std::make_unique<TransferServiceCore>(BenchSettings(), std::make_unique<ParkedWorkflowFactory>(),
+                                              std::make_unique<ParkedWorkflowFactory>(), &filesystem);
+    TransferServiceCore* core = built.get();
+    TransferService service{std::move(built)};
     std::vector<std::string> ids;
 };
 
@@ -61,7 +96,8 @@ class Downloads {
 public:
     explicit Downloads(Service& service) {
         for (const std::string& id : service.ids)
-            progress_.push_back(service.manager.Find(id, service.behavior)->GetWorkInterface()->GetProgress());
+            progress_.push_back(
+                service.core->Manager().Find(id, service.core->GetBehavior())->GetWorkInterface()->GetProgress());
         thread_ = std::thread([this] {
             while (!stop_.load(std::memory_order_relaxed))
                 for (const auto& progress : progress_)
@@ -84,7 +120,7 @@ void BM_ServiceStatusPoll(benchmark::State& state) {
     Downloads downloads(service);
     const std::string id = service.ids.front();
     for (auto _ : state)
-        benchmark::DoNotOptimize(service.operations.Update(id));
+        benchmark::DoNotOptimize(service.service.Update(id));
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ServiceStatusPoll);
@@ -105,7 +141,7 @@ void BM_MonitorRound(benchmark::State& state) {
     Service service(transfers);
     Downloads downloads(service);
     QuietCallback callback;
-    TransferMonitorImpl monitor(&service.operations);
+    TransferMonitorImpl monitor(&service.service);
     for (const std::string& id : service.ids)
         monitor.AddCallback(id, &callback);
     for (auto _ : state)

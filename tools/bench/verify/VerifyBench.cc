@@ -5,6 +5,7 @@
 // The file is read once before the first measurement, so both read it from
 // the page cache.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -103,6 +104,14 @@ open(out, 'w').write('<?xml version="1.0"?><metalink xmlns="urn:ietf:params:xml:
     fs::path metalink;
 };
 
+// CPU seconds (user + system) of this process or of its waited-for children.
+double CpuSeconds(int who) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 Setup& Shared() {
     static Setup setup;
     return setup;
@@ -111,6 +120,7 @@ Setup& Shared() {
 void VerifyWorkflow(benchmark::State& state) {
     Setup& setup = Shared();
     vrexa::VerifyTransferWorkflowFactory factory;
+    const double cpuBefore = CpuSeconds(RUSAGE_SELF);
     for (auto _ : state) {
         auto transfer = setup.harness->NewTransfer("v1", setup.dest.string());
         setup.harness->Run(factory, transfer);
@@ -121,12 +131,17 @@ void VerifyWorkflow(benchmark::State& state) {
         }
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.size));
+    // Every thread of the process, the work manager's included.
+    state.counters["cpu_s"] =
+        benchmark::Counter((CpuSeconds(RUSAGE_SELF) - cpuBefore) /
+                           static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations())));
     state.SetLabel("engine, verification workflow");
 }
 BENCHMARK(VerifyWorkflow)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void Aria2cCheckIntegrity(benchmark::State& state) {
     Setup& setup = Shared();
+    const double cpuBefore = CpuSeconds(RUSAGE_CHILDREN);
     for (auto _ : state) {
         const auto checked = vrexa::testsupport::RunProgram(
             {"aria2c", "--check-integrity=true", "--allow-overwrite=false", "--auto-file-renaming=false",
@@ -138,6 +153,9 @@ void Aria2cCheckIntegrity(benchmark::State& state) {
         }
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * setup.size));
+    state.counters["cpu_s"] =
+        benchmark::Counter((CpuSeconds(RUSAGE_CHILDREN) - cpuBefore) /
+                           static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations())));
     state.SetLabel("aria2c --check-integrity, SHA-1 of 1 MiB pieces");
 }
 BENCHMARK(Aria2cCheckIntegrity)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(3);

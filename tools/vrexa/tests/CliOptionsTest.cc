@@ -36,6 +36,18 @@ TEST(CliOptionsTest, DownloadTakesIdsOptionsAndMakesTheDestinationAbsolute) {
     EXPECT_TRUE(options.noAnalytics);
     EXPECT_TRUE(options.json);
     EXPECT_FALSE(options.quiet);
+    EXPECT_EQ(options.retries, 3);
+    EXPECT_EQ(options.retryWaitSeconds, 2);
+}
+
+TEST(CliOptionsTest, RetriesMayBeSwitchedOffOrSpacedOut) {
+    const CliOptions none = Parse({"resume", "--retry", "0", "--retry-wait=0", "0123456789abcdef0123456789abcdef"});
+    EXPECT_EQ(none.retries, 0);
+    EXPECT_EQ(none.retryWaitSeconds, 0);
+    const CliOptions many =
+        Parse({"resume", "--retry=100", "--retry-wait", "3600", "0123456789abcdef0123456789abcdef"});
+    EXPECT_EQ(many.retries, 100);
+    EXPECT_EQ(many.retryWaitSeconds, 3600);
 }
 
 TEST(CliOptionsTest, WithoutAVersionTheCurrentOneIsAskedFor) {
@@ -107,6 +119,9 @@ TEST(CliOptionsTest, UsageErrorsNameWhatIsWrong) {
         {{"download", "--partner", "p", "--package", "q", "--log-mask", "0x1FFFFFFFF", "d"}, "--log-mask"},
         {{"download", "--partner", "p", "--package", "q", "--log-mask", "-1", "d"}, "--log-mask"},
         {{"download", "--partner", "p", "--package", "q", "--quiet", "--json", "d"}, "cannot be used together"},
+        {{"download", "--partner", "p", "--package", "q", "--retry", "101", "d"}, "--retry needs a whole number"},
+        {{"download", "--partner", "p", "--package", "q", "--retry", "-1", "d"}, "--retry needs a whole number"},
+        {{"download", "--partner", "p", "--package", "q", "--retry-wait", "1.5", "d"}, "--retry-wait needs"},
         {{"resume"}, "one transfer id"},
         {{"resume", "../../etc/passwd"}, "is not a transfer id"},
         {{"resume", "0123456789ABCDEF0123456789ABCDEF"}, "is not a transfer id"},

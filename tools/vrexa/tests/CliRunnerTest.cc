@@ -129,6 +129,15 @@ TEST_F(CliRunnerTest, AWaitingErrorIsRetriedThenTheTransferIsKeptAndTheErrorName
     EXPECT_NE(errors_.str().find("vrexa resume " + kId), std::string::npos) << errors_.str();
 }
 
+TEST_F(CliRunnerTest, WithoutRetriesAWaitingErrorIsKeptAtOnce) {
+    runner_.SetRetryDelays(std::chrono::hours(1), 0);
+    service_.Script({Status(TransferState::Initialized),
+                     Status(TransferState::Transferring, TransferError::InsufficientSpace, true)});
+    EXPECT_EQ(Follow(), kExitFailed);
+    EXPECT_EQ(service_.Calls(), (std::vector<std::string>{"Transfer", "Start " + dest_.string(), "Suspend"}));
+    EXPECT_NE(errors_.str().find("InsufficientSpace"), std::string::npos) << errors_.str();
+}
+
 TEST_F(CliRunnerTest, EndingsMapToExitCodes) {
     struct Case {
         TransferStatus end;

@@ -1,0 +1,71 @@
+#include "tools/vrexa/CliSetup.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "file/Filesystem.h"
+#include "transfer/ManifestStore.h"
+#include "transfer/TransferManifest.h"
+
+namespace vrexa::cli {
+
+TransferSettings SettingsFor(const CliOptions& options) {
+    TransferSettings settings;
+    settings.manifestHost = options.manifestHost;
+    settings.geolocationUrl = options.geolocationUrl;
+    settings.eventsAnalyticsUrl = options.eventsUrl;
+    settings.transferAnalyticsUrl = options.transferAnalyticsUrl;
+    if (options.threads) {
+        // A workflow never runs more works at once than there are threads to
+        // run them; both follow the count asked for, as their defaults do.
+        settings.transferThreads = *options.threads;
+        settings.maxRunningWorks = *options.threads;
+    }
+    if (options.parallel) settings.parallelItems = *options.parallel;
+    if (options.logMask) settings.logMask = *options.logMask;
+    return settings;
+}
+
+std::vector<TransferParams> StoredTransfers(file::Filesystem& filesystem, const std::string& transfersFolder) {
+    const std::string temp = filesystem.GetTempFolder();
+    if (temp.empty()) throw std::runtime_error("there is no folder for temporary files ($XDG_CACHE_HOME, $HOME)");
+    const std::string suffix = ".json";
+    std::vector<std::string> ids;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(std::filesystem::path(temp) / transfersFolder, error), end;
+         !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+            continue;
+        }
+        const std::string id = name.substr(0, name.size() - suffix.size());
+        if (IsTransferId(id)) ids.push_back(id);
+    }
+    std::sort(ids.begin(), ids.end());
+
+    JsonTempFileManifestStore<TransferManifest> store(transfersFolder, filesystem);
+    std::vector<TransferParams> transfers;
+    for (const std::string& id : ids) {
+        TransferManifest manifest;
+        // The same test a resume makes: a record naming another id is not
+        // this transfer.
+        if (store.Read(id, manifest) && manifest.GetParams().transferId == id) {
+            transfers.push_back(manifest.GetParams());
+        }
+    }
+    return transfers;
+}
+
+std::string StoredTransferLine(const TransferParams& params) {
+    auto field = [](std::string text) {
+        std::replace_if(
+            text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+        return text;
+    };
+    return field(params.transferId) + '\t' + field(params.packageId) + '\t' + field(params.versionId) + '\t' +
+           field(params.destPath);
+}
+
+}  // namespace vrexa::cli

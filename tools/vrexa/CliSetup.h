@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/vrexa/CliOptions.h"
+#include "transfer/TransferBehavior.h"
+#include "transfer/TransferParams.h"
+
+namespace vrexa {
+namespace file {
+class Filesystem;
+}  // namespace file
+}  // namespace vrexa
+
+namespace vrexa::cli {
+
+// The engine settings for these options: the endpoints, threads,
+// parallelism and log mask given; everything else, the folders of stored
+// transfers and logs among them, keeps the engine's defaults.
+TransferSettings SettingsFor(const CliOptions& options);
+
+// The transfers stored under transfersFolder (relative to the file system's
+// temporary-files folder), read through the store as a resuming process would
+// read them, in id order. Files that are not a readable record of the
+// transfer their name gives are left out. Throws std::runtime_error when
+// there is no temporary-files folder.
+std::vector<TransferParams> StoredTransfers(file::Filesystem& filesystem, const std::string& transfersFolder);
+
+// "ID<TAB>PACKAGE<TAB>VERSION<TAB>DEST": one line of `vrexa list`, easy to cut
+// into fields. Tabs and line breaks inside a value are shown as spaces, so a
+// line is always one record.
+std::string StoredTransferLine(const TransferParams& params);
+
+}  // namespace vrexa::cli

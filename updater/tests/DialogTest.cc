@@ -101,16 +101,7 @@ struct Harness {
           service(std::move(ids)),
           monitor(&service) {
         orbiq::RegisterOrbiqCatalogs(catalog);
-        configuration.dataFolder = folder / "data";
-        configuration.dataFolderCopy = configuration.dataFolder;
-        configuration.packagePartnerId = "package-partner";
-        configuration.packageId = "package";
-        configuration.skinPartnerId = "skin-partner";
-        configuration.skinPackageId = "skin";
-        configuration.displayName = "Zazid";
-        configuration.folderName = "Zazid";
-        configuration.launchPackage = "Maps";
-        configuration.elevateLaunch = false;
+        configuration = testing::SampleConfiguration(folder / "data");
         if (configure) configure(configuration);
         if (!configuration.languages.empty()) locale.SetLocale(configuration.GetInitialLocale());
         dialog = std::make_unique<Dialog>(

@@ -83,7 +83,11 @@ TransferServiceCore::TransferServiceCore(const TransferSettings& settings,
 
     mainBehavior_.emplace(behavior);
     mainBehavior_->transferFactory = storedTransferFactory_.get();
-    mainBehavior_->eventManager = analyticsEventManager_.get();
+    // A client that switched analytics off gets the null manager: the log
+    // still records every event, but no document leaves the machine.
+    mainBehavior_->eventManager = settings.analyticsEnabled
+                                      ? static_cast<AnalyticsManager*>(analyticsEventManager_.get())
+                                      : nullEventManager_.get();
     verifyBehavior_.emplace(behavior);
     verifyBehavior_->transferFactory = standardTransferFactory_.get();
     verifyBehavior_->eventManager = nullEventManager_.get();

@@ -106,6 +106,10 @@ struct TransferSettings {
     // and tools can point them at local servers.
     std::string transferAnalyticsUrl;
     std::string eventsAnalyticsUrl;
+    // False: transfers report to the null analytics manager and no document
+    // leaves the machine (a user's or a test's choice; the log still records
+    // every event).
+    bool analyticsEnabled = true;
 
     // Hardware threads (a count below 2 taken as 1) plus 2: enough threads to
     // keep every core busy while two requests wait on the network.

@@ -111,6 +111,17 @@ protected:
     std::shared_ptr<PackageManifest> package = MakePackage("N7", "P1", "42", {{"run.exe", 100}});
 };
 
+TEST_F(CoreTest, TransfersReportToTheNullAnalyticsManagerWhenAnalyticsAreOff) {
+    {
+        auto core = MakeCore();
+        EXPECT_NE(core->GetBehavior().eventManager, core->GetVerifyBehavior().eventManager);
+    }
+    settings.analyticsEnabled = false;
+    auto core = MakeCore();
+    ASSERT_NE(core->GetBehavior().eventManager, nullptr);
+    EXPECT_EQ(core->GetBehavior().eventManager, core->GetVerifyBehavior().eventManager);
+}
+
 TEST_F(CoreTest, TheStartRecordIsWrittenOncePerServiceBeforeAnyTransferExists) {
     for (std::size_t service = 1; service <= 2; ++service) {
         auto core = MakeCore();

@@ -34,15 +34,17 @@ TEST(CliSetupTest, SettingsTakeTheGivenValuesAndKeepTheEngineDefaultsOtherwise) 
     EXPECT_EQ(plain.logMask, defaults.logMask);
     EXPECT_EQ(plain.transfersFolder, "Quenlar/Vrexa/transfers");
     EXPECT_EQ(plain.logsFolder, "Quenlar/Vrexa/logs");
+    EXPECT_TRUE(plain.analyticsEnabled);
 
     const TransferSettings tuned =
         SettingsFor(Parse({"download", "--partner", "p", "--package", "q", "--threads", "7", "--parallel", "2",
-                           "--log-mask", "5", "--transfer-analytics-url", "http://t", "d"}));
+                           "--log-mask", "5", "--transfer-analytics-url", "http://t", "--no-analytics", "d"}));
     EXPECT_EQ(tuned.transferThreads, 7);
     EXPECT_EQ(tuned.maxRunningWorks, 7);
     EXPECT_EQ(tuned.parallelItems, 2);
     EXPECT_EQ(tuned.logMask, 5u);
     EXPECT_EQ(tuned.transferAnalyticsUrl, "http://t");
+    EXPECT_FALSE(tuned.analyticsEnabled);
 }
 
 TransferParams Params(const std::string& id, const std::string& package, const std::string& dest) {

@@ -1,0 +1,854 @@
+// The real vrexa program against the local download network: nginx as the
+// manifest cache host and download nodes, the analytics receiver with the
+// geolocation answer, and fault-injecting nodes and hosts of the tests' own.
+// What is checked is what a user or an operator sees: the files, the exit
+// code, the messages, the requests in the servers' logs.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <random>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/property_tree/json_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/e2e/ChildProcess.h"
+#include "tests/e2e/EndToEndSupport.h"
+#include "tests/support/TestHttpServer.h"
+#include "tests/support/network/LocalNetwork.h"
+
+namespace vrexa {
+namespace {
+
+namespace fs = std::filesystem;
+using boost::property_tree::ptree;
+using testing::HasSubstr;
+using testsupport::AccessLine;
+using testsupport::ChildProcess;
+using testsupport::ChildResult;
+using testsupport::ClosedPort;
+using testsupport::Fault;
+using testsupport::LocalNetwork;
+using testsupport::NetworkNode;
+using testsupport::TestHttpServer;
+
+constexpr std::uint32_t kChunk = 16384;
+const std::string kPartner = "p1";
+const std::chrono::seconds kRunDeadline(120);
+
+struct Package {
+    std::string id;
+    std::string version;
+    std::string run;
+    std::uint32_t chunk = kChunk;
+    std::map<std::string, std::string> files;
+
+    std::uint64_t TotalBytes() const {
+        std::uint64_t total = 0;
+        for (const auto& [_, data] : files)
+            total += data.size();
+        return total;
+    }
+    // The path of a file as the nodes serve it.
+    std::string Target(const std::string& path) const {
+        return "/packages/" + kPartner + "/" + id + "/" + version + "/" + path;
+    }
+};
+
+std::string Bytes(std::size_t size, unsigned seed) {
+    std::mt19937_64 random(seed);
+    std::string data(size, '\0');
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        const std::uint64_t word = random();
+        std::memcpy(&data[i], &word, 8);
+    }
+    for (; i < size; ++i)
+        data[i] = static_cast<char>(random());
+    return data;
+}
+
+std::string FileText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+ptree ParseJson(const std::string& text) {
+    std::istringstream in(text);
+    ptree tree;
+    boost::property_tree::read_json(in, tree);
+    return tree;
+}
+
+std::vector<std::string> Keys(const ptree& tree) {
+    std::vector<std::string> keys;
+    for (const auto& [key, _] : tree)
+        keys.push_back(key);
+    return keys;
+}
+
+// The transfer id vrexa prints when it begins.
+std::string TransferIdIn(const std::string& text) {
+    static const std::regex id("transfer ([0-9a-f]{32})");
+    std::smatch match;
+    return std::regex_search(text, match, id) ? match[1].str() : std::string();
+}
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "vrexa-e2e-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        fs::create_directories(root_ / "dests");
+        // Something that is nobody's to touch, beside every destination.
+        std::ofstream(root_ / "dests" / "keep.txt") << "untouched";
+
+        // A run script, files whose last chunk is whole and partial, and an
+        // empty one; a second package whose run program has no extension and
+        // whose version is not for every country.
+        k1_ = {"k1", "v1", "setup/run.sh", kChunk, {}};
+        k1_.files = {{"setup/run.sh", "#!/bin/sh\necho installing\n" + Bytes(40000, 1)},
+                     {"data/full.bin", Bytes(4 * kChunk, 2)},
+                     {"data/partial.bin", Bytes(3 * kChunk + 1000, 3)},
+                     {"empty.txt", ""}};
+        k2_ = {"k2", "v7", "bin/installer", kChunk, {}};
+        k2_.files = {{"bin/installer", Bytes(20000, 4)}, {"notes", Bytes(5000, 5)}};
+        ASSERT_NO_FATAL_FAILURE(Publish(k1_));
+        ASSERT_NO_FATAL_FAILURE(Publish(k2_, {"--policy", "Blacklist", "--country", "DE"}));
+    }
+
+    void TearDown() override {
+        network_.reset();
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    void Publish(const Package& package, const std::vector<std::string>& extra = {}) {
+        const fs::path source = root_ / "source" / package.id;
+        for (const auto& [path, data] : package.files) {
+            fs::create_directories((source / path).parent_path());
+            std::ofstream(source / path, std::ios::binary) << data;
+        }
+        std::vector<std::string> args = {"--partner", kPartner,        "--package",    package.id,
+                                         "--version", package.version, "--name",       "Package " + package.id,
+                                         "--run",     package.run,     "--chunk-size", std::to_string(package.chunk)};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.insert(args.end(), {source.string(), (root_ / "tree").string()});
+        const auto published = testsupport::RunPublisher(args);
+        ASSERT_EQ(published.exitCode, 0) << published.err;
+        fs::remove_all(source);
+    }
+
+    LocalNetwork& Network() {
+        if (!network_) {
+            testsupport::LocalNetworkOptions options;
+            options.tree = root_ / "tree";
+            options.nodes = 2;
+            options.partners = {kPartner};
+            network_ = std::make_unique<LocalNetwork>(options);
+        }
+        return *network_;
+    }
+
+    std::map<std::string, std::string> Environment(const std::map<std::string, std::string>& extra = {}) {
+        LocalNetwork& network = Network();
+        std::map<std::string, std::string> environment = {
+            {"PATH", "/usr/local/bin:/usr/bin:/bin"},
+            {"HOME", (root_ / "home").string()},
+            // Stored transfers and logs stay inside the test.
+            {"XDG_CACHE_HOME", (root_ / "cache").string()},
+            {"VREXA_MANIFEST_HOST", network.ManifestHost()},
+            {"VREXA_GEOLOCATION_URL", network.GeolocationUrl()},
+            {"VREXA_EVENTS_ANALYTICS_URL", network.EventsAnalyticsUrl()},
+            {"VREXA_TRANSFER_ANALYTICS_URL", network.TransferAnalyticsUrl()},
+        };
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
+            if (const char* value = std::getenv(name)) environment[name] = value;
+        }
+        for (const auto& [name, value] : extra)
+            environment[name] = value;
+        return environment;
+    }
+
+    std::unique_ptr<ChildProcess> Start(std::vector<std::string> args,
+                                        const std::map<std::string, std::string>& extra = {}) {
+        args.insert(args.begin(), VREXA_PROGRAM);
+        return std::make_unique<ChildProcess>(args, Environment(extra));
+    }
+
+    ChildResult Vrexa(const std::vector<std::string>& args, const std::map<std::string, std::string>& extra = {}) {
+        ChildResult result = Start(args, extra)->Finish(kRunDeadline);
+        EXPECT_FALSE(result.timedOut) << "vrexa " << testing::PrintToString(args) << " did not end";
+        EXPECT_EQ(result.termSignal, 0) << "vrexa " << testing::PrintToString(args) << "\n" << result.err;
+        return result;
+    }
+
+    ChildResult Download(const Package& package, const fs::path& dest, std::vector<std::string> extra = {},
+                         const std::map<std::string, std::string>& environment = {}) {
+        std::vector<std::string> args = {"download", "--partner", kPartner, "--package", package.id};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(dest.string());
+        return Vrexa(args, environment);
+    }
+
+    ChildResult Verify(const Package& package, const fs::path& dest) {
+        return Vrexa({"verify", "--partner", kPartner, "--package", package.id, dest.string()});
+    }
+
+    fs::path Dest(const std::string& name) const { return root_ / "dests" / name; }
+
+    fs::path AccessLog() { return Network().Folder() / "logs" / "access.log"; }
+
+    // Requests to the download nodes logged since `from` (a byte offset of
+    // the access log, see LogSize).
+    std::vector<AccessLine> ChunkRequests(std::uint64_t from = 0) {
+        std::vector<AccessLine> chunks;
+        for (const AccessLine& line : testsupport::ReadAccessLog(AccessLog(), from)) {
+            if (line.target.rfind("/packages/", 0) == 0) chunks.push_back(line);
+        }
+        return chunks;
+    }
+    std::uint64_t LogSize() {
+        std::error_code error;
+        const auto size = fs::file_size(AccessLog(), error);
+        return error ? 0 : size;
+    }
+
+    void ExpectPackageIn(const fs::path& dest, const Package& package) {
+        ASSERT_TRUE(fs::is_directory(dest)) << dest;
+        const auto files = testsupport::ReadTree(dest);
+        ASSERT_EQ(files.size(), package.files.size()) << testing::PrintToString(testsupport::ListTree(dest));
+        for (const auto& [path, data] : package.files) {
+            const auto found = files.find(path);
+            ASSERT_NE(found, files.end()) << path;
+            EXPECT_TRUE(found->second == data)
+                << path << " differs (" << found->second.size() << " bytes, " << data.size() << " expected)";
+        }
+    }
+
+    // Everything under the destinations' folder except what lies in dest.
+    std::set<std::string> OutsideOf(const fs::path& dest) {
+        std::set<std::string> outside;
+        const std::string name = dest.filename().string();
+        for (const std::string& path : testsupport::ListTree(root_ / "dests")) {
+            if (path != name && path.rfind(name + "/", 0) != 0) outside.insert(path);
+        }
+        return outside;
+    }
+
+    // Serves the partner a node list of these nodes (the network's own by
+    // default).
+    void ServeNodes(const std::vector<NetworkNode>& nodes) { Network().ServeNodeList(kPartner, nodes); }
+
+    fs::path root_;
+    Package k1_;
+    Package k2_;
+    std::unique_ptr<LocalNetwork> network_;
+};
+
+TEST_F(EndToEndTest, DownloadIsBitIdenticalWithOneRangedRequestPerChunk) {
+    // k1 in its current version, k2 in the version asked for.
+    for (const auto& [package, version] : {std::pair(&k1_, std::string()), std::pair(&k2_, std::string("v7"))}) {
+        SCOPED_TRACE(package->id);
+        const std::uint64_t from = LogSize();
+        std::vector<std::string> extra;
+        if (!version.empty()) extra = {"--version", version};
+        const ChildResult run = Download(*package, Dest(package->id), extra);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        ExpectPackageIn(Dest(package->id), *package);
+        EXPECT_EQ(TransferIdIn(run.err).size(), 32u) << run.err;
+        // Not a terminal: no carriage returns or escape sequences.
+        EXPECT_EQ(run.out.find_first_of("\r\x1b"), std::string::npos) << run.out;
+        EXPECT_THAT(run.out, HasSubstr("Complete"));
+
+        std::map<std::string, std::vector<std::string>> ranges;
+        for (const AccessLine& line : ChunkRequests(from)) {
+            EXPECT_EQ(line.method, "GET") << line.target;
+            EXPECT_EQ(line.status, 206) << line.target << " " << line.range;
+            ranges[line.target].push_back(line.range);
+        }
+        std::size_t filesWithData = 0;
+        for (const auto& [path, data] : package->files) {
+            std::vector<std::string> expected = testsupport::ChunkRanges(data.size(), package->chunk);
+            const auto found = ranges.find(package->Target(path));
+            std::vector<std::string> got = found == ranges.end() ? std::vector<std::string>() : found->second;
+            std::sort(expected.begin(), expected.end());
+            std::sort(got.begin(), got.end());
+            EXPECT_EQ(got, expected) << path;
+            filesWithData += data.empty() ? 0 : 1;
+        }
+        EXPECT_EQ(ranges.size(), filesWithData) << "requests for files the package does not have";
+
+        // The run file may be started, whatever its name.
+        const fs::perms mode = fs::status(Dest(package->id) / package->run).permissions();
+        EXPECT_NE(mode & fs::perms::owner_exec, fs::perms::none) << package->run;
+    }
+}
+
+TEST_F(EndToEndTest, WhatIsOnDiskIsNeitherFetchedAgainNorByVerify) {
+    const ChildResult first = Download(k1_, Dest("k1"));
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    const std::uint64_t from = LogSize();
+
+    const ChildResult second = Download(k1_, Dest("k1"));
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    const ChildResult verified = Verify(k1_, Dest("k1"));
+    EXPECT_EQ(verified.exitCode, 0) << verified.err;
+    EXPECT_TRUE(ChunkRequests(from).empty()) << ChunkRequests(from).size() << " chunk requests";
+    ExpectPackageIn(Dest("k1"), k1_);
+
+    // Both downloads are kept for a later resume; the verification is not.
+    const ChildResult listed = Vrexa({"list"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    for (const ChildResult* run : {&first, &second}) {
+        EXPECT_THAT(listed.out, HasSubstr(TransferIdIn(run->err) + "\tk1\tv1\t" + Dest("k1").string() + "\n"));
+    }
+    EXPECT_THAT(listed.out, testing::Not(HasSubstr(TransferIdIn(verified.err))));
+}
+
+TEST_F(EndToEndTest, AFlippedByteIsNamedByVerifyAndOnlyItsChunkIsFetched) {
+    ASSERT_EQ(Download(k1_, Dest("k1")).exitCode, 0);
+    // A byte of the partial last chunk of data/partial.bin.
+    const std::uint64_t offset = 3 * kChunk + 500;
+    {
+        std::fstream file(Dest("k1") / "data/partial.bin", std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(static_cast<std::streamoff>(offset));
+        file.put(static_cast<char>(k1_.files["data/partial.bin"][offset] ^ 0x5a));
+    }
+    const ChildResult mismatch = Verify(k1_, Dest("k1"));
+    EXPECT_EQ(mismatch.exitCode, 3) << mismatch.err;
+    EXPECT_THAT(mismatch.err, HasSubstr("ChecksumMismatch"));
+    EXPECT_THAT(mismatch.err, HasSubstr("data/partial.bin"));
+    EXPECT_THAT(mismatch.err, HasSubstr(std::to_string(3 * kChunk) + "-" + std::to_string(3 * kChunk + 999)));
+
+    const std::uint64_t from = LogSize();
+    const ChildResult repaired = Download(k1_, Dest("k1"));
+    ASSERT_EQ(repaired.exitCode, 0) << repaired.err;
+    const std::vector<AccessLine> requests = ChunkRequests(from);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].target, k1_.Target("data/partial.bin"));
+    EXPECT_EQ(requests[0].range, testsupport::ChunkRanges(3 * kChunk + 1000, kChunk).back());
+    ExpectPackageIn(Dest("k1"), k1_);
+    EXPECT_EQ(Verify(k1_, Dest("k1")).exitCode, 0);
+}
+
+TEST_F(EndToEndTest, VerifyOfAMissingPackageIsAMismatchAndWritesNothing) {
+    const ChildResult run = Verify(k1_, Dest("nothing"));
+    EXPECT_EQ(run.exitCode, 3) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("ChecksumMismatch"));
+    EXPECT_FALSE(fs::exists(Dest("nothing") / "data"));
+}
+
+TEST_F(EndToEndTest, HelpUsageErrorsAndUnknownTransfers) {
+    const ChildResult help = Vrexa({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_THAT(help.out, HasSubstr("vrexa download"));
+    const ChildResult wrong = Vrexa({"download", "--partner", "p1", "--bogus", "x"});
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_THAT(wrong.err, HasSubstr("unknown option '--bogus'"));
+    EXPECT_THAT(wrong.err, HasSubstr("vrexa --help"));
+    const ChildResult unknown = Vrexa({"resume", "0123456789abcdef0123456789abcdef"});
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_THAT(unknown.err, HasSubstr("no stored transfer"));
+}
+
+// A node that answers badly, beside a healthy one.
+struct FaultCase {
+    std::string name;
+    // Arms a faulty node for one published file; null: the node is down.
+    std::function<void(TestHttpServer& node, const std::string& target, const std::string& data)> arm;
+    // With no healthy node left: the error vrexa must name ("": the case
+    // runs beside a healthy node only).
+    std::string aloneError;
+};
+
+void PrintTo(const FaultCase& fault, std::ostream* out) { *out << fault.name; }
+
+std::string Corrupted(std::string data) {
+    for (std::size_t i = 0; i < data.size(); i += 997)
+        data[i] = static_cast<char>(data[i] ^ 0x40);
+    return data;
+}
+
+const std::vector<FaultCase>& FaultCases() {
+    static const std::vector<FaultCase> cases = {
+        {"Status503",
+         [](TestHttpServer& n, const std::string& t, const std::string&) { n.SetFault(t, Fault().Status(503)); },
+         "NetworkError"},
+        {"Status404",
+         [](TestHttpServer& n, const std::string& t, const std::string&) { n.SetFault(t, Fault().Status(404)); },
+         "RequestRejected"},
+        {"ResetBeforeAnswer",
+         [](TestHttpServer& n, const std::string& t, const std::string&) { n.SetFault(t, Fault().Reset()); }, ""},
+        {"BodyCutShort",
+         [](TestHttpServer& n, const std::string& t, const std::string&) { n.SetFault(t, Fault().Cut(100)); }, ""},
+        {"BodyTooLong",
+         [](TestHttpServer& n, const std::string& t, const std::string&) { n.SetFault(t, Fault().ExtraBytes(64)); },
+         ""},
+        {"CorruptedBytes",
+         [](TestHttpServer& n, const std::string& t, const std::string& data) { n.SetBody(t, Corrupted(data)); },
+         "ChecksumMismatch"},
+        {"StallBelowTheSpeedFloor",
+         [](TestHttpServer& n, const std::string& t, const std::string&) { n.SetFault(t, Fault().Stall(100)); }, ""},
+        {"NodeDown", nullptr, "NetworkError"},
+    };
+    return cases;
+}
+
+class EndToEndFaultyNodeTest : public EndToEndTest, public testing::WithParamInterface<FaultCase> {
+protected:
+    // Two faulty nodes, so that the optimizer's choice meets them early.
+    std::vector<NetworkNode> FaultyNodes() {
+        const FaultCase& fault = GetParam();
+        std::vector<NetworkNode> nodes;
+        for (int i = 0; i < 2; ++i) {
+            const std::string id = "bad" + std::to_string(i + 1);
+            if (!fault.arm) {
+                down_.push_back(std::make_unique<ClosedPort>());
+                nodes.push_back({id, "127.0.0.1:" + std::to_string(down_.back()->Port()), "/packages/", true});
+                continue;
+            }
+            servers_.push_back(std::make_unique<TestHttpServer>((root_ / "tree").string()));
+            for (const auto& [path, data] : k1_.files)
+                fault.arm(*servers_.back(), k1_.Target(path), data);
+            nodes.push_back({id, servers_.back()->Address(), "/packages/", true});
+        }
+        return nodes;
+    }
+    std::size_t FaultyChunkRequests() {
+        std::size_t count = 0;
+        for (const auto& server : servers_) {
+            for (const auto& request : server->Requests())
+                count += request.path.rfind("/packages/", 0) == 0 ? 1 : 0;
+        }
+        return count;
+    }
+
+    std::vector<std::unique_ptr<TestHttpServer>> servers_;
+    std::vector<std::unique_ptr<ClosedPort>> down_;
+};
+
+TEST_P(EndToEndFaultyNodeTest, BesideAHealthyNodeThePackageArrivesWhole) {
+    std::vector<NetworkNode> nodes = FaultyNodes();
+    nodes.push_back(Network().Nodes().front());
+    ServeNodes(nodes);
+    const ChildResult run = Download(k1_, Dest("k1"), {"--retry", "5", "--retry-wait", "1"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ExpectPackageIn(Dest("k1"), k1_);
+    if (GetParam().arm) {
+        EXPECT_GT(FaultyChunkRequests(), 0u) << "the faulty nodes were never asked";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, EndToEndFaultyNodeTest, testing::ValuesIn(FaultCases()),
+                         [](const testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+class EndToEndNoHealthyNodeTest : public EndToEndFaultyNodeTest {};
+
+TEST_P(EndToEndNoHealthyNodeTest, TheDownloadFailsNamingTheError) {
+    ServeNodes(FaultyNodes());
+    const ChildResult run = Download(k1_, Dest("k1"), {"--retry", "0"});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_THAT(run.err, HasSubstr(GetParam().aloneError));
+    EXPECT_EQ(OutsideOf(Dest("k1")), std::set<std::string>{"keep.txt"});
+}
+
+std::vector<FaultCase> AloneFaultCases() {
+    std::vector<FaultCase> cases;
+    for (const FaultCase& fault : FaultCases()) {
+        if (!fault.aloneError.empty()) cases.push_back(fault);
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, EndToEndNoHealthyNodeTest, testing::ValuesIn(AloneFaultCases()),
+                         [](const testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+TEST_F(EndToEndTest, InterruptKeepsTheTransferForResume) {
+    // The only node answers so late that the download is still running
+    // when the interrupt comes.
+    TestHttpServer slow((root_ / "tree").string());
+    for (const auto& [path, _] : k1_.files)
+        slow.SetFault(k1_.Target(path), Fault().Delay(60));
+    ServeNodes({{"slow", slow.Address(), "/packages/", true}});
+
+    auto child = Start({"download", "--json", "--partner", kPartner, "--package", "k1", Dest("k1").string()});
+    ASSERT_TRUE(
+        child->WaitForLine([](const std::string& line) { return line.find("\"Transferring\"") != std::string::npos; },
+                           std::chrono::seconds(60)));
+    child->Signal(SIGINT);
+    const ChildResult interrupted = child->Finish(kRunDeadline);
+    EXPECT_EQ(interrupted.exitCode, 130) << interrupted.err;
+    const std::string id = TransferIdIn(interrupted.err);
+    ASSERT_EQ(id.size(), 32u) << interrupted.err;
+    EXPECT_THAT(interrupted.err, HasSubstr("vrexa resume " + id));
+    EXPECT_THAT(Vrexa({"list"}).out, HasSubstr(id + "\tk1\tv1\t" + Dest("k1").string()));
+
+    ServeNodes(Network().Nodes());
+    const ChildResult resumed = Vrexa({"resume", id});
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+    ExpectPackageIn(Dest("k1"), k1_);
+}
+
+TEST_F(EndToEndTest, KilledAtRandomMomentsAResumeEndsBitIdenticalFetchingOnlyWhatWasInFlight) {
+    // At least 64 MiB in chunks of 1 MiB, fetched by four threads: at most
+    // four chunks are in flight when the process dies.
+    Package big{"k3", "v1", "big.bin", 1024 * 1024, {}};
+    big.files = {{"big.bin", Bytes(48 * 1024 * 1024 + 12345, 6)}, {"second.bin", Bytes(16 * 1024 * 1024, 7)}};
+    ASSERT_NO_FATAL_FAILURE(Publish(big));
+    const std::size_t threads = 4;
+    const char* kills = std::getenv("VREXA_E2E_KILLS");
+    const int killCount = kills != nullptr ? std::max(1, std::atoi(kills)) : 5;
+    const char* seedText = std::getenv("VREXA_E2E_SEED");
+    const unsigned seed =
+        seedText != nullptr ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : std::random_device()();
+    SCOPED_TRACE("VREXA_E2E_SEED=" + std::to_string(seed));
+    std::mt19937 random(seed);
+    const std::uint64_t total = big.TotalBytes();
+
+    // Each run's requests: the access log from where the run began. A
+    // request the killed process left half-read is logged by nginx once it
+    // notices; a request of our own after the kill, seen in the log, marks
+    // the point by which everything before it is logged.
+    std::vector<std::vector<AccessLine>> runs;
+    std::uint64_t offset = LogSize();
+    auto closeRun = [&](int index) {
+        const std::string marker = "/end-of-run-" + std::to_string(index);
+        testsupport::RunProgram(
+            {"python3", "-c",
+             "import urllib.request,sys\ntry: urllib.request.urlopen(sys.argv[1])\nexcept Exception: pass",
+             "http://" + Network().Nodes().front().host + marker});
+        std::vector<AccessLine> lines;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        for (;;) {
+            std::uint64_t next = offset;
+            lines = testsupport::ReadAccessLog(AccessLog(), offset, &next);
+            const bool marked =
+                std::any_of(lines.begin(), lines.end(), [&](const AccessLine& l) { return l.target == marker; });
+            if (marked) {
+                offset = next;
+                break;
+            }
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "nginx never logged " << marker;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        std::vector<AccessLine> chunks;
+        for (const AccessLine& line : lines) {
+            if (line.target.rfind("/packages/", 0) == 0) chunks.push_back(line);
+        }
+        runs.push_back(chunks);
+    };
+
+    std::string id;
+    bool complete = false;
+    for (int kill = 0; kill < killCount && !complete; ++kill) {
+        // A stored transfer goes on by its id; one killed before it was
+        // started (and so stored) starts anew.
+        const bool stored = !id.empty() && Vrexa({"list"}).out.find(id) != std::string::npos;
+        std::vector<std::string> args = {"--json", "--threads", std::to_string(threads)};
+        if (stored) {
+            args.insert(args.begin(), {"resume", id});
+        } else {
+            id.clear();
+            args.insert(args.begin(), "download");
+            args.insert(args.end(), {"--partner", kPartner, "--package", "k3", Dest("k3").string()});
+        }
+        auto child = Start(args);
+        const std::uint64_t at = std::uniform_int_distribution<std::uint64_t>(0, total - 1)(random);
+        static const std::regex completed("\"completedBytes\":([0-9]+)");
+        static const std::regex transferId("\"transferId\":\"([0-9a-f]{32})\"");
+        const bool reached = child->WaitForLine(
+            [&](const std::string& line) {
+                std::smatch match;
+                if (id.empty() && std::regex_search(line, match, transferId)) id = match[1].str();
+                return std::regex_search(line, match, completed) && std::stoull(match[1].str()) >= at;
+            },
+            kRunDeadline);
+        child->Signal(SIGKILL);
+        const ChildResult result = child->Finish(kRunDeadline);
+        if (id.empty()) id = TransferIdIn(result.err);
+        ASSERT_NO_FATAL_FAILURE(closeRun(kill));
+        if (!reached) {
+            // It ended before the moment came: the kill found nothing to end.
+            ASSERT_EQ(result.exitCode, 0) << result.err;
+            complete = true;
+        } else {
+            EXPECT_EQ(result.termSignal, SIGKILL);
+        }
+    }
+    if (!complete) {
+        const bool stored = !id.empty() && Vrexa({"list"}).out.find(id) != std::string::npos;
+        const ChildResult last =
+            stored ? Vrexa({"resume", id})
+                   : Vrexa({"download", "--partner", kPartner, "--package", "k3", Dest("k3").string()});
+        ASSERT_EQ(last.exitCode, 0) << last.err;
+        ASSERT_NO_FATAL_FAILURE(closeRun(killCount));
+    }
+    ExpectPackageIn(Dest("k3"), big);
+
+    // A chunk fetched again after a kill was in flight in the run that was
+    // killed: requested then, and not yet safely on disk. At most as many
+    // as there are threads to fetch them.
+    auto key = [](const AccessLine& line) { return line.target + " " + line.range; };
+    ASSERT_FALSE(runs.empty());
+    for (std::size_t run = 0; run + 1 < runs.size(); ++run) {
+        std::set<std::string> requestedThen;
+        for (const AccessLine& line : runs[run])
+            requestedThen.insert(key(line));
+        std::set<std::string> later;
+        for (std::size_t after = run + 1; after < runs.size(); ++after) {
+            for (const AccessLine& line : runs[after])
+                later.insert(key(line));
+        }
+        std::size_t again = 0;
+        for (const std::string& chunk : requestedThen)
+            again += later.count(chunk);
+        EXPECT_LE(again, threads) << "after kill " << run + 1;
+        std::cout << "run " << run + 1 << ": " << runs[run].size() << " chunk requests, " << again
+                  << " of them made again later\n";
+    }
+}
+
+TEST_F(EndToEndTest, AFullDiskEndsWithInsufficientSpaceAndResumesOnceThereIsRoom) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs as the destination";
+    const fs::path dest = Dest("small");
+    fs::create_directories(dest);
+    const auto mounted = testsupport::RunProgram({"mount", "-t", "tmpfs", "-o", "size=32k", "tmpfs", dest.string()});
+    if (mounted.exitCode != 0) GTEST_SKIP() << "cannot mount a tmpfs here: " << mounted.err;
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { testsupport::RunProgram({"umount", "-l", path.string()}); }
+    } unmount{dest};
+    const std::set<std::string> before = OutsideOf(dest);
+
+    const ChildResult full = Download(k1_, dest, {"--retry", "0"});
+    EXPECT_EQ(full.exitCode, 1) << full.err;
+    EXPECT_THAT(full.err, HasSubstr("InsufficientSpace"));
+    EXPECT_EQ(OutsideOf(dest), before);
+    const std::string id = TransferIdIn(full.err);
+    ASSERT_EQ(id.size(), 32u) << full.err;
+
+    ASSERT_EQ(testsupport::RunProgram({"mount", "-o", "remount,size=4m", dest.string()}).exitCode, 0);
+    const ChildResult resumed = Vrexa({"resume", id});
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+    ExpectPackageIn(dest, k1_);
+}
+
+TEST_F(EndToEndTest, AProxyFromTheEnvironmentCarriesEveryRequestUnlessTheHostIsExempt) {
+    TestHttpServer proxy;
+    const std::string proxyUrl = "http://" + proxy.Address();
+    const std::uint64_t from = LogSize();
+    const ChildResult proxied = Download(k1_, Dest("proxied"), {}, {{"http_proxy", proxyUrl}});
+    ASSERT_EQ(proxied.exitCode, 0) << proxied.err;
+    ExpectPackageIn(Dest("proxied"), k1_);
+
+    const auto requests = proxy.Requests();
+    std::set<std::string> targets;
+    std::size_t chunks = 0;
+    for (const auto& request : requests) {
+        EXPECT_TRUE(request.proxied) << request.target;
+        targets.insert(request.target);
+        chunks += request.path.rfind("/packages/", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_TRUE(targets.count("http://" + Network().ManifestHost() + "/manifests/k1/current.xml"));
+    EXPECT_TRUE(targets.count("http://" + Network().ManifestHost() + "/nodes/p1.xml"));
+    EXPECT_TRUE(targets.count(Network().GeolocationUrl()));
+    EXPECT_EQ(chunks, ChunkRequests(from).size());
+    EXPECT_GT(chunks, 0u);
+
+    proxy.ClearRequests();
+    const ChildResult direct = Download(k1_, Dest("direct"), {}, {{"http_proxy", proxyUrl}, {"no_proxy", "127.0.0.1"}});
+    ASSERT_EQ(direct.exitCode, 0) << direct.err;
+    ExpectPackageIn(Dest("direct"), k1_);
+    EXPECT_TRUE(proxy.Requests().empty()) << proxy.Requests().size() << " requests through the proxy";
+}
+
+TEST_F(EndToEndTest, ACountryThePolicyBlocksEndsWithGeofenceBlocked) {
+    Network().SetCountry("DE");
+    const ChildResult blocked = Download(k2_, Dest("k2"), {"--retry", "0"});
+    EXPECT_EQ(blocked.exitCode, 1) << blocked.err;
+    EXPECT_THAT(blocked.err, HasSubstr("GeofenceBlocked"));
+    EXPECT_FALSE(fs::exists(Dest("k2") / "bin"));
+
+    Network().SetCountry("SE");
+    const ChildResult allowed = Download(k2_, Dest("k2"));
+    EXPECT_EQ(allowed.exitCode, 0) << allowed.err;
+}
+
+TEST_F(EndToEndTest, AnalyticsReceiveTheTransfersDocumentsInTheirShape) {
+    const ChildResult run = Download(k1_, Dest("k1"));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string id = TransferIdIn(run.err);
+    const std::vector<std::string> eventKeys = {"pid", "pkgid", "vid", "vrexav", "osv", "metrics", "dimensions"};
+    const std::vector<std::string> transferKeys = {"pid", "pkgid",  "vid",           "tid",     "vrexav",
+                                                   "osv", "status", "transferBytes", "duration"};
+    const std::vector<std::string> optimizerMetrics = {"bytes",
+                                                       "successBytes",
+                                                       "firstByteTime",
+                                                       "requestTime",
+                                                       "successTime",
+                                                       "numRequests",
+                                                       "numErrors",
+                                                       "numConnectFailures",
+                                                       "numHttpServerErrors",
+                                                       "numConnectionsReset",
+                                                       "numDataMismatches",
+                                                       "numRequestTimeouts"};
+
+    std::set<std::string> simpleMetrics;
+    std::vector<std::string> statuses;
+    std::uint64_t transferBytes = 0;
+    std::set<std::string> cdns;
+    for (const auto& record : Network().AnalyticsRecords()) {
+        EXPECT_EQ(record.contentType, "application/json");
+        const ptree body = ParseJson(record.body);
+        if (record.endpoint == "transfer") {
+            EXPECT_EQ(Keys(body), transferKeys) << record.body;
+            EXPECT_EQ(body.get<std::string>("tid"), id);
+            EXPECT_EQ(body.get<std::string>("pid"), kPartner);
+            EXPECT_EQ(body.get<std::string>("pkgid"), "k1");
+            EXPECT_EQ(body.get<std::string>("vrexav"), "1.3.4");
+            statuses.push_back(body.get<std::string>("status"));
+            transferBytes += body.get<std::uint64_t>("transferBytes");
+            continue;
+        }
+        ASSERT_EQ(record.endpoint, "events");
+        // One document, or a batch: the simple one first, then one per node.
+        const bool batch = !body.empty() && body.front().first.empty();
+        std::vector<const ptree*> documents;
+        if (batch) {
+            for (const auto& [_, element] : body)
+                documents.push_back(&element);
+        } else {
+            documents.push_back(&body);
+        }
+        for (std::size_t i = 0; i < documents.size(); ++i) {
+            const ptree& document = *documents[i];
+            EXPECT_EQ(Keys(document), eventKeys) << record.body;
+            EXPECT_EQ(document.get<std::string>("pkgid"), "k1");
+            const ptree& metrics = document.get_child("metrics");
+            if (i == 0) {
+                ASSERT_EQ(metrics.size(), 1u) << record.body;
+                EXPECT_EQ(metrics.front().second.data(), "1");
+                simpleMetrics.insert(metrics.front().first);
+            } else {
+                EXPECT_EQ(Keys(metrics), optimizerMetrics) << record.body;
+                cdns.insert(document.get<std::string>("dimensions.cdn"));
+            }
+        }
+    }
+    for (const char* metric : {"numInitializes", "numStarts", "numCompletes"})
+        EXPECT_TRUE(simpleMetrics.count(metric)) << metric;
+    EXPECT_THAT(statuses, testing::Contains("active"));
+    EXPECT_THAT(statuses, testing::Contains("completed"));
+    // What the transfer documents report adds up to what was downloaded.
+    EXPECT_EQ(transferBytes, k1_.TotalBytes());
+    std::set<std::string> hosts;
+    for (const NetworkNode& node : Network().Nodes())
+        hosts.insert(node.host);
+    EXPECT_EQ(cdns, hosts);
+
+    const std::size_t seen = Network().AnalyticsRecords().size();
+    const ChildResult quiet = Download(k1_, Dest("quiet"), {"--no-analytics"});
+    ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
+    EXPECT_EQ(Network().AnalyticsRecords().size(), seen);
+}
+
+struct HostileCase {
+    std::string name;
+    // Arms the hostile manifest host, given the real package manifest and
+    // node list.
+    std::function<void(testsupport::HostileHost& host, const std::string& manifest, const std::string& nodes)> arm;
+};
+
+void PrintTo(const HostileCase& hostile, std::ostream* out) { *out << hostile.name; }
+
+class EndToEndHostileHostTest : public EndToEndTest, public testing::WithParamInterface<HostileCase> {};
+
+TEST_P(EndToEndHostileHostTest, EndsWithAClearErrorAndWritesNothingOutsideTheDestination) {
+    const std::string manifest = FileText(root_ / "tree" / "manifests" / "k1" / "current.xml");
+    const std::string nodes = FileText(Network().Folder() / "overlay" / "nodes" / "p1.xml");
+    testsupport::HostileHost host;
+    GetParam().arm(host, manifest, nodes);
+    const std::set<std::string> before = OutsideOf(Dest("k1"));
+    const ChildResult run = Download(k1_, Dest("k1"), {"--host", host.Address(), "--retry", "0"});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("vrexa: the transfer"));
+    EXPECT_EQ(OutsideOf(Dest("k1")), before);
+    EXPECT_FALSE(fs::exists(root_ / "escape.bin"));
+    EXPECT_FALSE(fs::exists(root_ / "dests" / "escape.bin"));
+    // A client that kept reading an endless answer would still be at it;
+    // one that stops at the largest document it takes has read at most
+    // that (64 MiB) and what the socket buffers held.
+    EXPECT_LT(host.LargestAnswer(), 80u << 20);
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, EndToEndHostileHostTest,
+    testing::Values(
+        HostileCase{"EndlessNodeList",
+                    [](testsupport::HostileHost& host, const std::string& manifest, const std::string&) {
+                        host.Serve("/manifests/k1/current.xml", manifest);
+                        std::string filler;
+                        while (filler.size() < 65536)
+                            filler += "<NodeInfo><NodeId>n</NodeId><Host>127.0.0.1:9</Host></NodeInfo>";
+                        host.ServeEndless("/nodes/p1.xml", "<?xml version=\"1.0\"?><ArrayOfNodeInfo>", filler);
+                    }},
+        HostileCase{"EndlessPackageManifest",
+                    [](testsupport::HostileHost& host, const std::string&, const std::string& nodes) {
+                        host.Serve("/nodes/p1.xml", nodes);
+                        host.ServeEndless("/manifests/k1/current.xml", "<?xml version=\"1.0\"?><package><files>",
+                                          std::string(65536, ' '));
+                    }},
+        HostileCase{"DeeplyNestedManifest",
+                    [](testsupport::HostileHost& host, const std::string&, const std::string& nodes) {
+                        std::string nested;
+                        for (int i = 0; i < 100000; ++i)
+                            nested += "<a>";
+                        for (int i = 0; i < 100000; ++i)
+                            nested += "</a>";
+                        host.Serve("/nodes/p1.xml", nodes);
+                        host.Serve("/manifests/k1/current.xml",
+                                   "<?xml version=\"1.0\"?><package>" + nested + "</package>");
+                    }},
+        HostileCase{"NodePathClimbingOut",
+                    [](testsupport::HostileHost& host, const std::string& manifest, const std::string& nodes) {
+                        std::string climbing = nodes;
+                        for (std::size_t at; (at = climbing.find("<Path>/packages/</Path>")) != std::string::npos;)
+                            climbing.replace(at, 23, "<Path>/../../../../escape/</Path>");
+                        host.Serve("/manifests/k1/current.xml", manifest);
+                        host.Serve("/nodes/p1.xml", climbing);
+                    }},
+        HostileCase{"FilePathClimbingOut",
+                    [](testsupport::HostileHost& host, const std::string& manifest, const std::string& nodes) {
+                        host.Serve("/manifests/k1/current.xml", Replace(manifest, "data/full.bin", "../../escape.bin"));
+                        host.Serve("/nodes/p1.xml", nodes);
+                    }}),
+    [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace vrexa

@@ -1,0 +1,173 @@
+// vrexa: the download engine on the command line; see HelpText() for what it
+// takes and the exit codes it ends with.
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "file/posix/FilesystemImpl.h"
+#include "service/TransferMonitorImpl.h"
+#include "service/TransferService.h"
+#include "tools/vrexa/CliOptions.h"
+#include "tools/vrexa/CliRunner.h"
+#include "tools/vrexa/CliSetup.h"
+#include "tools/vrexa/SignalWatcher.h"
+#include "tools/vrexa/StatusFormat.h"
+
+namespace vrexa::cli {
+namespace {
+
+// Where the first Ctrl-C goes: to the runner once there is one; one that
+// arrives while the engine is still being built is kept for it.
+class Interruption {
+public:
+    void Attach(CliRunner* runner) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        runner_ = runner;
+        if (runner_ != nullptr && interrupted_) runner_->Interrupt();
+    }
+    void Interrupt() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        interrupted_ = true;
+        if (runner_ != nullptr) runner_->Interrupt();
+    }
+
+private:
+    std::mutex mutex_;
+    CliRunner* runner_ = nullptr;
+    bool interrupted_ = false;
+};
+
+ProgressPrinter::Mode PrinterMode(const CliOptions& options) {
+    if (options.quiet) return ProgressPrinter::Mode::Quiet;
+    if (options.json) return ProgressPrinter::Mode::Json;
+    return ::isatty(STDOUT_FILENO) ? ProgressPrinter::Mode::Terminal : ProgressPrinter::Mode::Plain;
+}
+
+int List() {
+    file::posix::FilesystemImpl filesystem;
+    try {
+        for (const TransferParams& params : StoredTransfers(filesystem, TransferSettings().transfersFolder)) {
+            std::cout << StoredTransferLine(params) << '\n';
+        }
+    } catch (const std::exception& error) {
+        std::cerr << "vrexa: " << error.what() << '\n';
+        return kExitFailed;
+    }
+    std::cout << std::flush;
+    return std::cout ? kExitComplete : kExitFailed;
+}
+
+// The engine keeps its stored transfers and logs under the temporary-files
+// folder and creates the folders below it, but not the folder itself: a fresh
+// $XDG_CACHE_HOME may not exist yet.
+void MakeTempFolder() {
+    const std::string temp = file::posix::FilesystemImpl().GetTempFolder();
+    if (temp.empty()) throw std::runtime_error("there is no folder for temporary files ($XDG_CACHE_HOME, $HOME)");
+    std::error_code error;
+    std::filesystem::create_directories(temp, error);
+    if (error) throw std::runtime_error("cannot create " + temp + ": " + error.message());
+}
+
+int Run(const CliOptions& options) {
+    MakeTempFolder();
+    Interruption interruption;
+    // Built first and destroyed last: a second Ctrl-C must end the process
+    // at once also while the engine shuts down.
+    SignalWatcher watcher([&interruption](int, int count) {
+        if (count == 1) {
+            interruption.Interrupt();
+            return;
+        }
+        static const char kMessage[] = "\nvrexa: interrupted again; stopping at once\n";
+        [[maybe_unused]] const auto written = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+        ::_exit(kExitInterrupted);
+    });
+
+    TransferService service(SettingsFor(options));
+    TransferMonitorImpl monitor(&service);
+    monitor.Start();
+    ProgressPrinter printer(std::cout, PrinterMode(options));
+    CliRunner runner(service, monitor, printer, std::cerr, options.quiet);
+    runner.SetRetryDelays(std::chrono::seconds(options.retryWaitSeconds), options.retries);
+    interruption.Attach(&runner);
+
+    int code = kExitFailed;
+    switch (options.command) {
+        case Command::Download:
+            code = runner.Follow(service.Transfer(options.partnerId, options.packageId, options.versionId),
+                                 options.dest, CliRunner::Purpose::Download);
+            break;
+        case Command::Verify:
+            code = runner.Follow(service.Verify(options.partnerId, options.packageId, options.versionId, options.dest),
+                                 options.dest, CliRunner::Purpose::Verify);
+            break;
+        case Command::Resume: {
+            const TransferStatus restored = service.Restore(options.transferId);
+            if (restored.state == TransferState::None) {
+                std::cerr << "vrexa: no stored transfer " << options.transferId << " (see 'vrexa list')\n";
+                break;
+            }
+            if (restored.state != TransferState::Initializing) {
+                std::cerr << "vrexa: transfer " << options.transferId
+                          << " cannot be resumed: " << TransferStateName(restored.state) << ' '
+                          << TransferErrorName(restored.error) << '\n';
+                break;
+            }
+            // "?": the destination the transfer was first started into.
+            code = runner.Follow(restored, "?", CliRunner::Purpose::Download);
+            break;
+        }
+        case Command::Help:
+        case Command::Version:
+        case Command::List:
+            break;
+    }
+    interruption.Attach(nullptr);
+    return code;
+}
+
+}  // namespace
+}  // namespace vrexa::cli
+
+int main(int argc, char** argv) {
+    using namespace vrexa::cli;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::error_code error;
+    const std::string workingDirectory = std::filesystem::current_path(error).string();
+    CliOptions options;
+    try {
+        options = ParseCommandLine(args, ProcessEnvironment(), workingDirectory);
+        if (!options.dest.empty() && options.dest[0] != '/') {
+            throw UsageError("the working directory is gone; give the destination as an absolute path");
+        }
+    } catch (const UsageError& usage) {
+        std::cerr << "vrexa: " << usage.what() << "\nTry 'vrexa --help' for more information.\n";
+        return kExitUsage;
+    }
+    try {
+        switch (options.command) {
+            case Command::Help:
+                std::cout << HelpText();
+                return kExitComplete;
+            case Command::Version:
+                std::cout << VersionText();
+                return kExitComplete;
+            case Command::List:
+                return List();
+            default:
+                return Run(options);
+        }
+    } catch (const std::exception& failure) {
+        // The engine answers every transfer operation with a status; what
+        // lands here failed around it (no thread, no memory).
+        std::cerr << "vrexa: " << failure.what() << '\n';
+        return kExitFailed;
+    }
+}

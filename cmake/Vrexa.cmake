@@ -18,3 +18,16 @@ function(vrexa_test name)
   target_compile_definitions(${name} PRIVATE VREXA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
 endfunction()
+
+# vrexa_display_test_environment(TEST): what a test on the virtual display
+# needs under the sanitizers. GTK and GLib are not built with them: the
+# thread sanitizer cannot see their own locking and reports races inside
+# them, so such tests are skipped there; the leak checker is told about the
+# caches they keep for the process's life.
+function(vrexa_display_test_environment test)
+  set(_environment "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/support/gtk-leaks.supp")
+  if(VREXA_SANITIZE STREQUAL "thread")
+    list(APPEND _environment "VREXA_SKIP_DISPLAY=GTK is not built with the thread sanitizer")
+  endif()
+  set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT ${_environment})
+endfunction()

@@ -234,6 +234,9 @@ class UpdaterFixture(unittest.TestCase):
             "VREXA_EVENTS_ANALYTICS_URL": self.network["eventsAnalyticsUrl"],
             "VREXA_TRANSFER_ANALYTICS_URL": self.network["transferAnalyticsUrl"],
         }
+        for name in ("ASAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"):
+            if name in os.environ:
+                env[name] = os.environ[name]
         if ui != "tty":
             for name in ("DISPLAY", "XAUTHORITY"):
                 if name in os.environ:

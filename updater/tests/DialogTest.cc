@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <boost/filesystem/operations.hpp>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -101,16 +103,7 @@ struct Harness {
           service(std::move(ids)),
           monitor(&service) {
         orbiq::RegisterOrbiqCatalogs(catalog);
-        configuration.dataFolder = folder / "data";
-        configuration.dataFolderCopy = configuration.dataFolder;
-        configuration.packagePartnerId = "package-partner";
-        configuration.packageId = "package";
-        configuration.skinPartnerId = "skin-partner";
-        configuration.skinPackageId = "skin";
-        configuration.displayName = "Zazid";
-        configuration.folderName = "Zazid";
-        configuration.launchPackage = "Maps";
-        configuration.elevateLaunch = false;
+        configuration = testing::SampleConfiguration(folder / "data");
         if (configure) configure(configuration);
         if (!configuration.languages.empty()) locale.SetLocale(configuration.GetInitialLocale());
         dialog = std::make_unique<Dialog>(
@@ -417,6 +410,79 @@ TEST(Dialog, ClosedBeforeItOpensStartsNothingAndRunsOnce) {
     h.dialog->Run();
     EXPECT_EQ(h.view.runs, 1);
     EXPECT_TRUE(h.service.creations.empty());
+}
+
+// A view whose loop waits for EndModal, as a window's does, while the
+// monitor reports on its own thread.
+class WaitingView : public DialogView {
+public:
+    void RunModal(DialogEvents& events) override {
+        events.OnInitialize();
+        std::unique_lock<std::mutex> guard(mutex_);
+        ended_.wait_for(guard, std::chrono::seconds(20), [this] { return ended; });
+    }
+    void EndModal() override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        ended = true;
+        ended_.notify_all();
+    }
+    void SetTitle(const std::string&) override {}
+    void ShowLanguageChoice(const std::vector<std::string>&) override {}
+    void ShowProgress() override {}
+    void SetProgress(int) override {}
+    void SetStatusText(const std::string&) override {}
+    void ShowLaunching(const std::string& text) override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        launching = text;
+    }
+    void ShowMessage(const std::string&, const std::string& text) override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        messages.push_back(text);
+    }
+
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    bool ended = false;
+    std::string launching;
+    std::vector<std::string> messages;
+};
+
+// Transfers initialized at once that complete as soon as they are started.
+class CompletingService : public FakeService {
+public:
+    using FakeService::FakeService;
+    using FakeService::Start;
+    using FakeService::Transfer;
+    TransferStatus Transfer(const std::string& partnerId, const std::string& packageId,
+                            const std::string& versionId) override {
+        TransferStatus created = FakeService::Transfer(partnerId, packageId, versionId);
+        Set(created.transferId, TransferState::Initialized);
+        return created;
+    }
+    TransferStatus Start(const std::string& transferId, const std::string& destPath) override {
+        FakeService::Start(transferId, destPath);
+        Set(transferId, TransferState::Complete, TransferError::None, 10, 10,
+            transferId == "package-id" ? "run.sh" : "");
+        return Update(transferId);
+    }
+};
+
+TEST(Dialog, RunsToTheLaunchOnTheMonitorsOwnThread) {
+    Harness h;
+    h.PutRunFile("run.sh");
+    CompletingService service({"package-id", "skin-id"});
+    TransferMonitorImpl monitor(&service, std::chrono::milliseconds(10));
+    WaitingView view;
+    std::vector<Started> started;
+    Dialog dialog(service, monitor, h.locale, h.configuration, h.messages, view,
+                  [&](const std::string& path) { return std::make_unique<FakeProcess>(path, true, started); });
+    monitor.Start();
+    dialog.Run();
+    std::lock_guard<std::mutex> guard(view.mutex_);
+    EXPECT_TRUE(view.ended) << "closed after the launch";
+    EXPECT_EQ(view.launching, "Launching Orbiq Update (Zazid)");
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(started.size(), 1u);
 }
 
 TEST(Dialog, SingletonIsCreatedOnceAndOnlyThenFound) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "service/TransferContract.h"
+#include "updater/UpdaterConfiguration.h"
 
 namespace vrexa::updater::testing {
 
@@ -85,5 +86,22 @@ private:
     std::vector<std::string> ids_;
     std::size_t next_ = 0;
 };
+
+// The dialog tests' configuration: two partners and packages, the display
+// name Zazid, no language list, downloads into dataFolder.
+inline UpdaterConfiguration SampleConfiguration(const std::string& dataFolder) {
+    UpdaterConfiguration configuration;
+    configuration.dataFolder = dataFolder;
+    configuration.dataFolderCopy = dataFolder;
+    configuration.packagePartnerId = "package-partner";
+    configuration.packageId = "package";
+    configuration.skinPartnerId = "skin-partner";
+    configuration.skinPackageId = "skin";
+    configuration.displayName = "Zazid";
+    configuration.folderName = "Zazid";
+    configuration.launchPackage = "Maps";
+    configuration.elevateLaunch = false;
+    return configuration;
+}
 
 }  // namespace vrexa::updater::testing

@@ -80,13 +80,7 @@ struct Harness {
           monitor(&service, std::chrono::milliseconds(20)),
           view(errors) {
         orbiq::RegisterOrbiqCatalogs(catalog);
-        configuration.dataFolder = folder / "data";
-        configuration.dataFolderCopy = configuration.dataFolder;
-        configuration.packagePartnerId = "package-partner";
-        configuration.packageId = "package";
-        configuration.skinPartnerId = "skin-partner";
-        configuration.skinPackageId = "skin";
-        configuration.displayName = "Zazid";
+        configuration = testing::SampleConfiguration(folder / "data");
         configuration.languages = {{"en_GB", "English"}, {"de", "Deutsch"}};
         configuration.defaultLocale = "en_GB";
         locale.SetLocale("en_GB");

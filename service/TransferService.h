@@ -23,7 +23,11 @@ class TransferServiceCore;
 //
 // Destroying the service first suspends every transfer (one never started is
 // cancelled instead; a started one stays stored and can be found again by a
-// later service under the same settings), then releases the components.
+// later service under the same settings), then releases the components. A
+// monitor polling the service must be destroyed before it. Transfers are
+// stored and logs written under the file system's temporary-files folder,
+// which must exist (the client makes sure of it, as it does of its own data
+// folder).
 class TransferService : public TransferContract {
 public:
     explicit TransferService(const TransferSettings& settings);

@@ -5,6 +5,7 @@
 #   ./run.sh demo   run the updater against a local demo network
 #   ./run.sh fuzz [SECONDS]  build the fuzz targets with clang, run each SECONDS (60)
 #   ./run.sh fuzz-ci         the same, a fixed number of inputs each (CI)
+#   ./run.sh bench-e2e [ARGS]  install aria2, build vrexa, run tools/bench/e2e/e2e_bench.py ARGS
 # Environment: BUILD_DIR (default build), VREXA_SANITIZE (address|thread),
 # JOBS (parallel build jobs, default: all cores), CC/CXX (compiler, first
 # configure only), CMAKE_ARGS (more cmake options), FUZZ_BUILD_DIR (build-fuzz;
@@ -76,8 +77,18 @@ case "${1:-test}" in
     fuzz_build
     exec fuzz/run.sh "${FUZZ_BUILD_DIR:-build-fuzz}" runs "${FUZZ_RUNS:-20000}"
     ;;
+  bench-e2e)
+    # aria2c is the yardstick of this benchmark only; the tests never need it.
+    PACKAGES+=(aria2 time util-linux)
+    install_packages
+    # Measured without sanitizers, whatever the build folder was configured with before.
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DVREXA_SANITIZE= ${CMAKE_ARGS:-} >/dev/null
+    cmake --build "$BUILD_DIR" -j "$JOBS" --target vrexa vrexa-publish
+    shift
+    exec python3 tools/bench/e2e/e2e_bench.py --build-dir "$BUILD_DIR" "$@"
+    ;;
   *)
-    echo "usage: $0 [test|build|demo|fuzz [SECONDS]|fuzz-ci]" >&2
+    echo "usage: $0 [test|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]]" >&2
     exit 2
     ;;
 esac

@@ -1,5 +1,6 @@
 #include "locale/SimpleLocale.h"
 
+#include <limits>
 #include <set>
 #include <sstream>
 
@@ -83,8 +84,10 @@ std::string SimpleLocale::FormatSize(std::uint64_t bytes) {
 std::string SimpleLocale::FormatTimeRemaining(std::int64_t seconds) {
     if (seconds < 0) return Translate("Calculating time remaining");
     // 64-bit arithmetic: the estimate saturates at the largest 32-bit value,
-    // to which the extra minute is still added.
-    if (seconds > 60) seconds += 60;
+    // to which the extra minute is still added. Any larger value a caller
+    // hands in saturates at the largest 64-bit value instead of wrapping.
+    constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
+    if (seconds > 60) seconds = seconds > kLargest - 60 ? kLargest : seconds + 60;
     return FormatRemaining(seconds / 3600, seconds % 3600 / 60, seconds % 60);
 }
 

@@ -85,14 +85,29 @@ def wait_for_exit(pid, seconds=None):
     return not process_alive(pid)
 
 
+def process_stat(pid):
+    """(state, process group) of a process from /proc, None when it is gone."""
+    try:
+        with open("/proc/%d/stat" % pid, "rb") as stat:
+            text = stat.read()
+    except OSError:
+        return None
+    # The command name is in parentheses and may itself contain them.
+    fields = text[text.rfind(b")") + 2:].split()
+    return fields[0].decode(), int(fields[2])
+
+
 def process_alive(pid):
+    """An ended process that its parent has not reaped yet counts as ended:
+    orphans go to an init that may take seconds to reap them."""
     try:
         os.kill(pid, 0)
-        return True
     except ProcessLookupError:
         return False
     except PermissionError:
         return True
+    stat = process_stat(pid)
+    return stat is None or stat[0] not in ("Z", "X")
 
 
 def owned_by_network(pid, network_dir):
@@ -404,13 +419,20 @@ def start(tree, nodes=2, faulty=0, faults=(), partners=(), publisher=None,
 
 
 def group_alive(group):
+    """True while a process of the group runs; unreaped ones do not count
+    (see process_alive)."""
     try:
         os.killpg(group, 0)
-        return True
     except ProcessLookupError:
         return False
     except PermissionError:
         return True
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            stat = process_stat(int(entry))
+            if stat is not None and stat[1] == group and stat[0] not in ("Z", "X"):
+                return True
+    return False
 
 
 def wait_for_group_exit(group, seconds):

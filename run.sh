@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # vrexa: one entry point for building, testing and the demo.
 #   ./run.sh test   install what is missing, build, run the whole suite
+#   ./run.sh install  install what is missing (with CXX=clang++: clang too)
 #   ./run.sh build  install what is missing and build
 #   ./run.sh demo   run the updater against a local demo network
 #   ./run.sh fuzz [SECONDS]  build the fuzz targets with clang, run each SECONDS (60)
@@ -56,6 +57,7 @@ fuzz_build() {
 }
 
 case "${1:-test}" in
+  install) install_packages ;;
   build) build ;;
   test)
     build
@@ -88,7 +90,7 @@ case "${1:-test}" in
     exec python3 tools/bench/e2e/e2e_bench.py --build-dir "$BUILD_DIR" "$@"
     ;;
   *)
-    echo "usage: $0 [test|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]]" >&2
+    echo "usage: $0 [test|install|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]]" >&2
     exit 2
     ;;
 esac

@@ -54,7 +54,22 @@ std::string SimpleLocale::Format(const std::string& format, const std::string& a
 
 std::string SimpleLocale::Format(const std::string& format, const std::string& argument1,
                                  const std::string& argument2) {
-    return ReplaceAll(FormatRaw(format, argument1), "{2}", argument2);
+    // One pass over the pattern: a first argument that holds "{2}" (a
+    // vendor's name, a path) is shown as it is, not filled in again.
+    const std::string pattern = TranslatePattern(format);
+    std::string text;
+    for (std::size_t i = 0; i < pattern.size();) {
+        if (pattern.compare(i, 3, "{1}") == 0) {
+            text += argument1;
+            i += 3;
+        } else if (pattern.compare(i, 3, "{2}") == 0) {
+            text += argument2;
+            i += 3;
+        } else {
+            text += pattern[i++];
+        }
+    }
+    return text;
 }
 
 std::string SimpleLocale::FormatRaw(const std::string& format, const std::string& argument) {

@@ -21,7 +21,8 @@ public:
     virtual std::string Translate(const std::string& text) = 0;
     // The translated format with every "{1}" replaced by the translated argument.
     virtual std::string Format(const std::string& format, const std::string& argument);
-    // FormatRaw(format, argument1) with every "{2}" replaced by argument2 as is.
+    // The translated format with every "{1}" replaced by argument1 and every
+    // "{2}" by argument2, both as they are (neither is searched for the other).
     virtual std::string Format(const std::string& format, const std::string& argument1, const std::string& argument2);
     // The translated format with every "{1}" replaced by argument as is.
     virtual std::string FormatRaw(const std::string& format, const std::string& argument);

@@ -95,6 +95,8 @@ TEST(SimpleLocale, FormatsTranslateArgumentsButNotRawOnes) {
     EXPECT_EQ(locale.Format("{1} of {2}", "Map", "Map"), "Map von Map");
     EXPECT_EQ(locale.FormatRaw("{1} and {1}", "x"), "x und x");
     EXPECT_EQ(locale.FormatRaw("{1}", "{1}"), "{1}") << "a value holding a placeholder is inserted once";
+    EXPECT_EQ(locale.Format("{1} of {2}", "{2}", "x"), "{2} von x") << "the first value is not filled in again";
+    EXPECT_EQ(locale.Format("{1} of {2}", "a", "{1}"), "a von {1}");
 }
 
 TEST(SimpleLocale, ATranslationWithBrokenPlaceholdersFallsBackToEnglish) {

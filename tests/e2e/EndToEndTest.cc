@@ -482,7 +482,17 @@ std::vector<FaultCase> AloneFaultCases() {
 INSTANTIATE_TEST_SUITE_P(Faults, EndToEndNoHealthyNodeTest, testing::ValuesIn(AloneFaultCases()),
                          [](const testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
 
-TEST_F(EndToEndTest, InterruptKeepsTheTransferForResume) {
+// Ctrl-C or SIGTERM suspends the transfer and keeps it for resume; a second
+// Ctrl-C while the first is being handled ends the program at once, and the
+// stored transfer still resumes to the whole package.
+struct InterruptCase {
+    std::string name;
+    std::vector<int> signals;
+};
+
+class EndToEndInterruptTest : public EndToEndTest, public testing::WithParamInterface<InterruptCase> {};
+
+TEST_P(EndToEndInterruptTest, KeepsTheTransferForResume) {
     // The only node answers so late that the download is still running
     // when the interrupt comes.
     TestHttpServer slow((root_ / "tree").string());
@@ -494,12 +504,15 @@ TEST_F(EndToEndTest, InterruptKeepsTheTransferForResume) {
     ASSERT_TRUE(
         child->WaitForLine([](const std::string& line) { return line.find("\"Transferring\"") != std::string::npos; },
                            std::chrono::seconds(60)));
-    child->Signal(SIGINT);
+    for (int signal : GetParam().signals)
+        child->Signal(signal);
     const ChildResult interrupted = child->Finish(kRunDeadline);
     EXPECT_EQ(interrupted.exitCode, 130) << interrupted.err;
     const std::string id = TransferIdIn(interrupted.err);
     ASSERT_EQ(id.size(), 32u) << interrupted.err;
-    EXPECT_THAT(interrupted.err, HasSubstr("vrexa resume " + id));
+    if (GetParam().signals.size() == 1) {
+        EXPECT_THAT(interrupted.err, HasSubstr("vrexa resume " + id));
+    }
     EXPECT_THAT(Vrexa({"list"}).out, HasSubstr(id + "\tk1\tv1\t" + Dest("k1").string()));
 
     ServeNodes(Network().Nodes());
@@ -507,6 +520,11 @@ TEST_F(EndToEndTest, InterruptKeepsTheTransferForResume) {
     EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
     ExpectPackageIn(Dest("k1"), k1_);
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, EndToEndInterruptTest,
+                         testing::Values(InterruptCase{"CtrlC", {SIGINT}}, InterruptCase{"Terminate", {SIGTERM}},
+                                         InterruptCase{"CtrlCTwice", {SIGINT, SIGINT}}),
+                         [](const testing::TestParamInfo<InterruptCase>& info) { return info.param.name; });
 
 TEST_F(EndToEndTest, KilledAtRandomMomentsAResumeEndsBitIdenticalFetchingOnlyWhatWasInFlight) {
     // At least 64 MiB in chunks of 1 MiB, fetched by four threads: at most

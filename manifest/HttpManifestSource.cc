@@ -15,13 +15,14 @@ namespace vrexa {
 namespace {
 
 // Passes the body on until it would exceed the cap, then refuses it, which
-// ends the exchange as a write failure.
+// ends the exchange as a write failure and marks the writer exceeded.
 class CappedWriter : public http::WriteCallback {
 public:
     CappedWriter(http::WriteCallback& next, std::uint64_t maxBytes) : next_(next), maxBytes_(maxBytes) {}
 
     http::RequestStatus Write(const char* data, std::size_t size) override {
         if (size > maxBytes_ - taken_) {
+            exceeded_ = true;
             http::RequestStatus refused;
             refused.state = http::State::WriteError;
             refused.errorMessage = "document larger than " + std::to_string(maxBytes_) + " bytes";
@@ -32,10 +33,13 @@ public:
         return result;
     }
 
+    bool Exceeded() const { return exceeded_; }
+
 private:
     http::WriteCallback& next_;
     const std::uint64_t maxBytes_;
     std::uint64_t taken_ = 0;
+    bool exceeded_ = false;
 };
 
 }  // namespace
@@ -81,6 +85,11 @@ void HttpManifestSource::Fetch(const std::string&, std::iostream& stream) {
     } clear{*this};
 
     const http::RequestStatus status = request->Perform();
+    // A document larger than any we take is refused like a missing one: the
+    // same answer would come again, and every retry would read the whole cap.
+    if (status.state == http::State::WriteError && writer.Exceeded()) {
+        throw HttpManifestLocatorException(status);
+    }
     switch (status.state) {
         case http::State::Aborted:
             throw ManifestAbortedException();

@@ -136,15 +136,18 @@ TEST_F(ManifestSourceTest, UnusableUrlIsALocatorFailureAndNoListenerAStreamFailu
     }
 }
 
-TEST_F(ManifestSourceTest, BodyBeyondTheCapEndsAsAStreamFailureWithoutBeingKept) {
+// A body over the cap is refused like a missing document, not retried: the
+// same answer would come again, and each attempt would read the whole cap.
+TEST_F(ManifestSourceTest, BodyBeyondTheCapIsALocatorFailureAndIsNotKept) {
     server_.SetBody("/big.xml", std::string(5000, 'x'));
     auto source = Source("/big.xml", 30, DocumentLimits{4096, kMaxDocumentDepth});
     std::stringstream stream;
     try {
         source->Fetch("", stream);
         ADD_FAILURE() << "a body over the cap was taken";
-    } catch (const HttpManifestStreamException& failure) {
+    } catch (const HttpManifestLocatorException& failure) {
         EXPECT_EQ(failure.GetStatus().state, http::State::WriteError);
+        EXPECT_EQ(failure.GetStatus().errorMessage, "document larger than 4096 bytes");
     }
     EXPECT_LE(stream.str().size(), 4096u);
 
@@ -218,7 +221,7 @@ TEST_F(ManifestSourceTest, DeeplyNestedDocumentsAreRefusedNotParsed) {
     server_.SetBody("/geo", testing::Nested(100000, "{\"a\":", "}"));
     JsonHttpGeolocationManifestFactory geolocation(server_.Url("/geo"), requestFactory_, 5, 10);
     // Larger than a geolocation answer may be: refused while it arrives.
-    EXPECT_THROW(geolocation.GetManifest(), HttpManifestStreamException);
+    EXPECT_THROW(geolocation.GetManifest(), HttpManifestLocatorException);
     server_.SetBody("/geo", testing::Nested(10000, "{\"a\":", "}"));
     EXPECT_THROW(geolocation.GetManifest(), ManifestParseException);
 }

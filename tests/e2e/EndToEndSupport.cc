@@ -156,6 +156,7 @@ void HostileHost::Respond(int connection) {
             if (put <= 0) return false;
             done += static_cast<std::size_t>(put);
             answered += static_cast<std::uint64_t>(put);
+            total_ += static_cast<std::uint64_t>(put);
             for (std::uint64_t seen = largest_; answered > seen && !largest_.compare_exchange_weak(seen, answered);) {
             }
         }

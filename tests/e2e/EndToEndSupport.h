@@ -51,8 +51,9 @@ public:
     void Serve(const std::string& path, const std::string& body);
     // `head` once, then `filler` over and over.
     void ServeEndless(const std::string& path, const std::string& head, const std::string& filler);
-    // The most sent in answer to one request.
+    // The most sent in answer to one request, and in answer to all of them.
     std::uint64_t LargestAnswer() const { return largest_; }
+    std::uint64_t TotalAnswered() const { return total_; }
 
 private:
     struct Answer {
@@ -67,6 +68,7 @@ private:
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> largest_{0};
+    std::atomic<std::uint64_t> total_{0};
     std::mutex mutex_;
     std::map<std::string, Answer> answers_;
     std::vector<std::thread> connections_;

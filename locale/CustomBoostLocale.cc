@@ -8,6 +8,28 @@
 
 namespace vrexa::locale {
 
+namespace {
+
+// Some well-formed names read as an encoding the catalogs cannot be converted
+// into ("ru_RUAUTF8"), and the library throws while loading them: such a
+// locale shows its catalog in UTF-8 and, should even that fail, the texts
+// themselves. A name is never a reason to fail.
+boost::locale::message_format<char>* CreateMessagesFacet(boost::locale::gnu_gettext::messages_info messages) {
+    try {
+        return boost::locale::gnu_gettext::create_messages_facet<char>(messages);
+    } catch (const std::exception&) {
+    }
+    messages.encoding = "UTF-8";
+    try {
+        return boost::locale::gnu_gettext::create_messages_facet<char>(messages);
+    } catch (const std::exception&) {
+    }
+    messages.domains.clear();
+    return boost::locale::gnu_gettext::create_messages_facet<char>(messages);
+}
+
+}  // namespace
+
 CustomBoostLocale::CustomBoostLocale(MessageCatalog& catalog, const std::string& name)
     : BoostLocale(catalog.GetDomain(), catalog.GetPath()), catalog_(catalog) {
     SetLocale(name);
@@ -37,7 +59,7 @@ void CustomBoostLocale::SetLocale(const std::string& name) {
         return catalog.Load(fileName, encoding);
     };
 
-    SetCurrent(name, std::locale(base, boost::locale::gnu_gettext::create_messages_facet<char>(messages)));
+    SetCurrent(name, std::locale(base, CreateMessagesFacet(messages)));
 }
 
 }  // namespace vrexa::locale

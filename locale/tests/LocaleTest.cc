@@ -80,6 +80,15 @@ TEST(CustomBoostLocale, UsesTheCountryCatalogThenTheLanguageOne) {
         EXPECT_EQ(locale.GetName(), name);
         EXPECT_EQ(locale.Translate("Yes"), "Yes") << name;
     }
+    // A well-formed name whose country the locale library reads as an
+    // encoding it cannot convert the catalog into: the catalog is still
+    // shown, in UTF-8.
+    fixture.Add("ru", 3, {{"Yes", "Да"}});
+    for (const char* name : {"ru_RUAUTF8@x", "ru_RUAUTF8", "ru_KOI8R"}) {
+        locale.SetLocale(name);
+        EXPECT_EQ(locale.GetName(), name);
+        EXPECT_EQ(locale.Translate("Yes"), "Да") << name;
+    }
 }
 
 TEST(SimpleLocale, FormatsTranslateArgumentsButNotRawOnes) {

@@ -30,9 +30,6 @@ public:
     // waits, now or later, stops waiting. May be called from any thread.
     // Nothing here waits by default.
     virtual void Cancel() {}
-    // A hint that the whole range is about to be written: a view may make its
-    // pages resident and writable up front. Never required for correctness.
-    virtual void PrepareWrite() {}
 };
 
 }  // namespace vrexa::file

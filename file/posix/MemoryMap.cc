@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,31 +50,42 @@ MemoryMapView::MemoryMapView(std::shared_ptr<MemoryMap> map, std::shared_ptr<Ope
                              std::uint64_t lower, std::uint64_t upper)
     : MemoryMappedData(lower, upper), map_(std::move(map)), context_(std::move(context)) {
     CheckOwnBounds();
-    const std::uint64_t start = lower - lower % PageSize();
-    CheckSize(start, upper);
-    headLength_ = static_cast<std::size_t>(lower - start);
-    mappedLength_ = static_cast<std::size_t>(upper - start + 1);
+    mapStart_ = lower - lower % PageSize();
+    CheckSize(mapStart_, upper);
+    headLength_ = static_cast<std::size_t>(lower - mapStart_);
+    mappedLength_ = static_cast<std::size_t>(upper - mapStart_ + 1);
     readOnly_ = map_->readOnly_;
-    void* address = ::mmap(nullptr, mappedLength_, readOnly_ ? PROT_READ : PROT_READ | PROT_WRITE, MAP_SHARED,
-                           map_->descriptor_.Get(), static_cast<off_t>(start));
-    if (address == MAP_FAILED) {
-        ThrowLastError();
-    }
-    address_ = static_cast<std::uint8_t*>(address);
-    try {
-        guardSlot_ = FaultGuard::Register(address_, mappedLength_);
-    } catch (...) {
-        ::munmap(address_, mappedLength_);
-        throw;
-    }
 }
 
 MemoryMapView::~MemoryMapView() {
-    FaultGuard::Unregister(guardSlot_);
-    ::munmap(address_, mappedLength_);
+    if (address_ != nullptr) {
+        FaultGuard::Unregister(guardSlot_);
+        ::munmap(address_, mappedLength_);
+    }
 }
 
-bool MemoryMapView::IsBroken() const { return FaultGuard::HasFaulted(guardSlot_); }
+std::uint8_t* MemoryMapView::Address() {
+    if (address_ != nullptr) {
+        return address_;
+    }
+    void* address = ::mmap(nullptr, mappedLength_, readOnly_ ? PROT_READ : PROT_READ | PROT_WRITE, MAP_SHARED,
+                           map_->descriptor_.Get(), static_cast<off_t>(mapStart_));
+    if (address == MAP_FAILED) {
+        ThrowLastError();
+    }
+    try {
+        guardSlot_ = FaultGuard::Register(address, mappedLength_);
+    } catch (...) {
+        ::munmap(address, mappedLength_);
+        throw;
+    }
+    address_ = static_cast<std::uint8_t*>(address);
+    return address_;
+}
+
+bool MemoryMapView::IsBroken() const {
+    return writeFailed_ || (address_ != nullptr && FaultGuard::HasFaulted(guardSlot_));
+}
 
 void MemoryMapView::ThrowIfBroken() const {
     if (IsBroken()) {
@@ -132,14 +144,39 @@ std::size_t MemoryMapView::Write(const void* buffer, std::size_t size) {
     }
     ThrowIfReadOnly();
     ThrowIfBroken();
-    CheckSpan(GetPosition(), size);
-    std::memcpy(Data() + offset_, buffer, size);
-    ThrowIfBroken();
+    const std::uint64_t position = GetPosition();
+    CheckSpan(position, size);
+    // Writing past the file's end would grow it where a store through the
+    // mapping faults: a file cut short underneath breaks the view instead.
+    struct stat status {};
+    if (::fstat(map_->descriptor_.Get(), &status) != 0) {
+        ThrowLastError();
+    }
+    if (static_cast<std::uint64_t>(status.st_size) < position + size) {
+        writeFailed_ = true;
+        throw InvalidMapException();
+    }
+    const auto* from = static_cast<const std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t written =
+            ::pwrite(map_->descriptor_.Get(), from + done, size - done, static_cast<off_t>(position + done));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ThrowLastError();
+        }
+        if (written == 0) {
+            throw UnknownException();
+        }
+        done += static_cast<std::size_t>(written);
+    }
     offset_ += static_cast<std::uint32_t>(size);
     return size;
 }
 
-std::uint8_t* MemoryMapView::Data() { return address_ + headLength_; }
+std::uint8_t* MemoryMapView::Data() { return Address() + headLength_; }
 
 void MemoryMapView::Visit(const Visitor& function) {
     ThrowIfBroken();
@@ -155,7 +192,7 @@ void MemoryMapView::Fetch() {
     // One call maps the whole range; it fails (EINVAL on kernels without it,
     // EFAULT past the end of a shortened file) without harm, and the page walk
     // below then does the work or meets the fault under the guard.
-    if (::madvise(address_, mappedLength_, MADV_POPULATE_READ) == 0) {
+    if (::madvise(Address(), mappedLength_, MADV_POPULATE_READ) == 0) {
         return;
     }
 #endif
@@ -174,28 +211,14 @@ void MemoryMapView::Fetch() {
     }
 }
 
-void MemoryMapView::PrepareWrite() {
-    if (readOnly_ || IsBroken()) {
-        return;
-    }
-#ifdef MADV_POPULATE_WRITE
-    // Each first write to a mapped page otherwise costs a fault; populating
-    // the range writable does them all in one call. Failure only loses the
-    // saving.
-    if (::madvise(address_, mappedLength_, MADV_POPULATE_WRITE) == 0) {
-        return;
-    }
-#endif
-    ::madvise(address_, mappedLength_, MADV_WILLNEED);
-}
-
 void MemoryMapView::Flush() {
     const auto lock = LockOperations(context_);
     ThrowIfBroken();
     if (readOnly_) {
         return;  // nothing can have changed
     }
-    if (::msync(address_, mappedLength_, MS_SYNC) != 0) {
+    // The range's pages reach the disk however they were written.
+    if (::msync(Address(), mappedLength_, MS_SYNC) != 0) {
         ThrowLastError();
     }
 }

@@ -36,10 +36,14 @@ private:
 };
 
 // A window [lower, upper] of a mapped file. The view starts on the page below
-// lower. An access fault on its memory (the file truncated underneath, the
-// disk gone) never kills the process: the faulting page is replaced with
-// scratch memory, the view is marked broken, and the guarded operations (and
-// every later one) raise InvalidMapException.
+// lower and is mapped the first time its memory is needed: Write goes to the
+// file at its offset instead (the page cache is the same either way), which
+// spares a download the fault and the zero-fill of every fresh page and the
+// unmapping of pages it only wrote. An access fault on its memory (the file
+// truncated underneath, the disk gone) never kills the process: the faulting
+// page is replaced with scratch memory, the view is marked broken, and the
+// guarded operations (and every later one) raise InvalidMapException. A
+// write meets a file that no longer reaches its end the same way.
 class MemoryMapView : public MemoryMappedData {
 public:
     MemoryMapView(std::shared_ptr<MemoryMap> map, std::shared_ptr<OperationContext> context, std::uint64_t lower,
@@ -56,7 +60,6 @@ public:
     void Visit(const Visitor& function) override;
     void Fetch() override;
     void Flush() override;
-    void PrepareWrite() override;
 
     // Whether an access fault has hit the view's memory.
     bool IsBroken() const;
@@ -66,6 +69,8 @@ private:
     // InaccessibleException for a read-only view.
     void ThrowIfReadOnly() const;
     std::uint8_t* TakeUnchecked(std::size_t size);
+    // The start of the mapping, made on first use.
+    std::uint8_t* Address();
 
     std::shared_ptr<MemoryMap> map_;
     std::shared_ptr<OperationContext> context_;
@@ -73,8 +78,10 @@ private:
     std::size_t mappedLength_ = 0;
     std::size_t headLength_ = 0;  // from the mapping's start to lower
     std::uint32_t offset_ = 0;    // from lower to the current position
+    std::uint64_t mapStart_ = 0;  // file offset of address_
     int guardSlot_ = -1;
     bool readOnly_ = false;
+    bool writeFailed_ = false;  // a write found the file shorter than the view
 };
 
 }  // namespace vrexa::file::posix

@@ -167,16 +167,27 @@ TEST_F(MemoryMapTest, FetchDoesNotWaitForTheFileOperationLock) {
     fetched.get();
 }
 
-TEST_F(MemoryMapTest, PrepareWriteKeepsTheBytesAndLetsThemBeWritten) {
+// Writes go to the file at their offset while reads see the mapping: both
+// must show the same bytes whichever comes first.
+TEST_F(MemoryMapTest, WrittenBytesAreSeenThroughTheViewAndInTheFile) {
     const auto file = Pattern(3 * 4096);
-    const auto view = file->Map(10, 3 * 4096 - 1);
-    view->PrepareWrite();
-    EXPECT_EQ(view->Data()[4096], static_cast<std::uint8_t>(PatternAt(4096 + 10)));
-    EXPECT_EQ(view->Write("xy", 2), 2u);
-    view->Flush();
+    const auto mappedFirst = file->Map(10, 3 * 4096 - 1);
+    EXPECT_EQ(mappedFirst->Data()[4096], static_cast<std::uint8_t>(PatternAt(4096 + 10)));
+    mappedFirst->Seek(4096 + 10);
+    EXPECT_EQ(mappedFirst->Write("xy", 2), 2u);
+    EXPECT_EQ(std::memcmp(mappedFirst->Data() + 4096, "xy", 2), 0);
+
+    const auto writtenFirst = file->Map(2 * 4096 + 1, 3 * 4096 - 1);
+    EXPECT_EQ(writtenFirst->Write("zw", 2), 2u);
+    EXPECT_EQ(std::memcmp(writtenFirst->Data(), "zw", 2), 0);
+    writtenFirst->Flush();
+
     const std::string content = TestFolder::Content(folder / "mapped.bin");
-    EXPECT_EQ(content.substr(10, 2), "xy");
-    EXPECT_EQ(content[12], static_cast<char>(PatternAt(12)));
+    EXPECT_EQ(content.size(), 3u * 4096);
+    EXPECT_EQ(content.substr(4096 + 10, 2), "xy");
+    EXPECT_EQ(content.substr(2 * 4096 + 1, 2), "zw");
+    EXPECT_EQ(content[4096 + 12], static_cast<char>(PatternAt(4096 + 12)));
+    EXPECT_EQ(content[2 * 4096], static_cast<char>(PatternAt(2 * 4096)));
 }
 
 // A file checked in place is opened for reading only: it may belong to
@@ -189,7 +200,6 @@ TEST_F(MemoryMapTest, ReadOnlyFilesGiveReadOnlyViews) {
         filesystem.OpenSharedFile(folder.Path(), "readonly.bin", OpenMode::OpenExistingReadOnly, true, 0, kWhole);
     const auto view = file->Map(5, 2 * 4096 - 1);
     view->Fetch();
-    view->PrepareWrite();
     std::uint8_t first = 0;
     view->Visit([&](const std::uint8_t* data, std::size_t) { first = data[0]; });
     EXPECT_EQ(first, static_cast<std::uint8_t>(PatternAt(5)));

@@ -111,7 +111,7 @@ WorkStatus VerifyChunkWork::Step() {
         // was taken on the way in.
         actual = *written;
     } else {
-        window->Visit([&](const std::uint8_t* data, std::size_t size) { actual = ChunkChecksum(data, size); });
+        window->Visit([&](const std::uint8_t* data, std::size_t size) { actual = ChunkChecksum(data, size, actual); });
     }
     if (actual == mapData_->expectedChecksum) {
         mapData_->SettleProgress();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -20,6 +21,9 @@
 namespace vrexa::file::posix {
 
 namespace {
+
+// Visit reads at most this much at a time.
+constexpr std::uint64_t kVisitPiece = 256 * 1024;
 
 std::uint64_t PageSize() {
     static const auto size = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
@@ -83,9 +87,7 @@ std::uint8_t* MemoryMapView::Address() {
     return address_;
 }
 
-bool MemoryMapView::IsBroken() const {
-    return writeFailed_ || (address_ != nullptr && FaultGuard::HasFaulted(guardSlot_));
-}
+bool MemoryMapView::IsBroken() const { return cut_ || (address_ != nullptr && FaultGuard::HasFaulted(guardSlot_)); }
 
 void MemoryMapView::ThrowIfBroken() const {
     if (IsBroken()) {
@@ -148,14 +150,7 @@ std::size_t MemoryMapView::Write(const void* buffer, std::size_t size) {
     CheckSpan(position, size);
     // Writing past the file's end would grow it where a store through the
     // mapping faults: a file cut short underneath breaks the view instead.
-    struct stat status {};
-    if (::fstat(map_->descriptor_.Get(), &status) != 0) {
-        ThrowLastError();
-    }
-    if (static_cast<std::uint64_t>(status.st_size) < position + size) {
-        writeFailed_ = true;
-        throw InvalidMapException();
-    }
+    ThrowIfCut();
     const auto* from = static_cast<const std::uint8_t*>(buffer);
     std::size_t done = 0;
     while (done < size) {
@@ -180,35 +175,60 @@ std::uint8_t* MemoryMapView::Data() { return Address() + headLength_; }
 
 void MemoryMapView::Visit(const Visitor& function) {
     ThrowIfBroken();
-    function(Data(), static_cast<std::size_t>(GetLength()));
-    ThrowIfBroken();
+    // Read from the file in pieces rather than through the mapping: copying
+    // a piece that stays in the processor's cache costs far less than making
+    // every page of the range present in this process, and mapping nothing
+    // leaves nothing to unmap.
+    const std::uint64_t length = GetLength();
+    const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(length, kVisitPiece));
+    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[piece]);
+    for (std::uint64_t at = 0; at < length;) {
+        const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(piece, length - at));
+        ReadAt(buffer.get(), size, GetLower() + at);
+        function(buffer.get(), size);
+        at += size;
+    }
+}
+
+void MemoryMapView::ReadAt(std::uint8_t* buffer, std::size_t size, std::uint64_t position) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got =
+            ::pread(map_->descriptor_.Get(), buffer + done, size - done, static_cast<off_t>(position + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            // The file no longer holds the range, or its storage failed: what
+            // an access through the mapping would have met as a fault.
+            cut_ = true;
+            throw InvalidMapException();
+        }
+        done += static_cast<std::size_t>(got);
+    }
+}
+
+void MemoryMapView::ThrowIfCut() {
+    struct stat status {};
+    if (::fstat(map_->descriptor_.Get(), &status) != 0) {
+        ThrowLastError();
+    }
+    if (static_cast<std::uint64_t>(status.st_size) <= GetUpper()) {
+        cut_ = true;
+        throw InvalidMapException();
+    }
 }
 
 void MemoryMapView::Fetch() {
     // Paging in is not a file operation of its own: it runs without the file
     // operation lock, so the chunks of every file can be brought in at once.
     ThrowIfBroken();
-#ifdef MADV_POPULATE_READ
-    // One call maps the whole range; it fails (EINVAL on kernels without it,
-    // EFAULT past the end of a shortened file) without harm, and the page walk
-    // below then does the work or meets the fault under the guard.
-    if (::madvise(Address(), mappedLength_, MADV_POPULATE_READ) == 0) {
-        return;
-    }
-#endif
-    // One read per page brings the whole range in before it is checksummed,
-    // rather than faulting page by page during the checksum. The AND keeps
-    // the reads from being optimized away; its result is always zero.
-    const volatile std::uint8_t* data = Data();
-    const std::uint64_t length = GetLength();
-    std::uint8_t accumulator = 0;
-    for (std::uint64_t at = 0; at < length; at += PageSize()) {
-        accumulator &= data[at];
-    }
-    ThrowIfBroken();
-    if (accumulator != 0) {
-        throw std::logic_error("MemoryMapView::Fetch: actual logic error, dummy result must be zero");
-    }
+    ThrowIfCut();
+    // Visit reads through the file, so the range is brought into the page
+    // cache, not into this process; the read is started here and completes
+    // in the background. Failure only loses the head start.
+    ::posix_fadvise(map_->descriptor_.Get(), static_cast<off_t>(GetLower()), static_cast<off_t>(GetLength()),
+                    POSIX_FADV_WILLNEED);
 }
 
 void MemoryMapView::Flush() {

@@ -36,10 +36,11 @@ private:
 };
 
 // A window [lower, upper] of a mapped file. The view starts on the page below
-// lower and is mapped the first time its memory is needed: Write goes to the
-// file at its offset instead (the page cache is the same either way), which
-// spares a download the fault and the zero-fill of every fresh page and the
-// unmapping of pages it only wrote. An access fault on its memory (the file
+// lower and is mapped the first time its memory is needed (Data, Take, Read,
+// Flush): Write, Visit and Fetch go through the file at the view's offsets
+// instead (the page cache is the same either way), which spares a download
+// the fault and the zero-fill of every fresh page, and a check the cost of
+// making every page present in the process and unmapping it again. An access fault on its memory (the file
 // truncated underneath, the disk gone) never kills the process: the faulting
 // page is replaced with scratch memory, the view is marked broken, and the
 // guarded operations (and every later one) raise InvalidMapException. A
@@ -71,6 +72,12 @@ private:
     std::uint8_t* TakeUnchecked(std::size_t size);
     // The start of the mapping, made on first use.
     std::uint8_t* Address();
+    // Reads [position, position + size) from the file; InvalidMapException
+    // (and the view broken) when the file cannot give all of it.
+    void ReadAt(std::uint8_t* buffer, std::size_t size, std::uint64_t position);
+    // InvalidMapException (and the view broken) when the file no longer
+    // reaches the view's upper bound.
+    void ThrowIfCut();
 
     std::shared_ptr<MemoryMap> map_;
     std::shared_ptr<OperationContext> context_;
@@ -81,7 +88,7 @@ private:
     std::uint64_t mapStart_ = 0;  // file offset of address_
     int guardSlot_ = -1;
     bool readOnly_ = false;
-    bool writeFailed_ = false;  // a write found the file shorter than the view
+    bool cut_ = false;  // the file was found shorter than the view
 };
 
 }  // namespace vrexa::file::posix

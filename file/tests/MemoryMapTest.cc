@@ -99,6 +99,26 @@ TEST_F(MemoryMapTest, ViewAtAnUnalignedOffsetSeesAndChangesTheFile) {
     EXPECT_EQ(content[lower + 16], PatternAt(lower + 16));
 }
 
+// Visit may hand out a long range in pieces: together they are the range,
+// in order, whatever its length and alignment.
+TEST_F(MemoryMapTest, VisitHandsOutTheWholeRangeInOrder) {
+    const std::uint64_t size = 3 * 256 * 1024 + 4096;
+    const auto file = Pattern(size);
+    for (const std::uint64_t length : {std::uint64_t{1}, std::uint64_t{256 * 1024}, std::uint64_t{256 * 1024 + 1},
+                                       std::uint64_t{3 * 256 * 1024 + 3}}) {
+        const std::uint64_t lower = 5;
+        const auto view = file->Map(lower, lower + length - 1);
+        std::string seen;
+        view->Visit([&](const std::uint8_t* data, std::size_t piece) {
+            seen.append(reinterpret_cast<const char*>(data), piece);
+        });
+        ASSERT_EQ(seen.size(), length);
+        for (std::uint64_t i = 0; i < length; ++i) {
+            ASSERT_EQ(seen[i], PatternAt(lower + i)) << length << " at " << i;
+        }
+    }
+}
+
 TEST_F(MemoryMapTest, TakeHandsOutTheCurrentPositionAndAdvances) {
     const auto file = Pattern(100);
     const auto view = file->Map(10, 59);

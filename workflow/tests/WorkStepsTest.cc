@@ -304,9 +304,9 @@ TEST_F(WorkStepsTest, VerifyChecksTheBytesTheLastAttemptWrote) {
         }
         const WorkStatus status = std::make_shared<VerifyChunkWork>(transfer_, map)->ExecuteTask();
         EXPECT_EQ(status.result, c.matches ? WorkResult::Success : WorkResult::Failure) << c.name;
-        std::string onDisk(4096, '\0');
+        std::string onDisk;
         map->GetWindow()->Visit([&](const std::uint8_t* data, std::size_t size) {
-            onDisk.assign(reinterpret_cast<const char*>(data), size);
+            onDisk.append(reinterpret_cast<const char*>(data), size);
         });
         if (c.matches) {
             EXPECT_EQ(onDisk, good) << c.name;

@@ -151,22 +151,7 @@ std::size_t MemoryMapView::Write(const void* buffer, std::size_t size) {
     // Writing past the file's end would grow it where a store through the
     // mapping faults: a file cut short underneath breaks the view instead.
     ThrowIfCut();
-    const auto* from = static_cast<const std::uint8_t*>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t written =
-            ::pwrite(map_->descriptor_.Get(), from + done, size - done, static_cast<off_t>(position + done));
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ThrowLastError();
-        }
-        if (written == 0) {
-            throw UnknownException();
-        }
-        done += static_cast<std::size_t>(written);
-    }
+    WriteAt(map_->descriptor_.Get(), buffer, size, position);
     offset_ += static_cast<std::uint32_t>(size);
     return size;
 }

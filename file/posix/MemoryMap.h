@@ -37,14 +37,17 @@ private:
 
 // A window [lower, upper] of a mapped file. The view starts on the page below
 // lower and is mapped the first time its memory is needed (Data, Take, Read,
-// Flush): Write, Visit and Fetch go through the file at the view's offsets
-// instead (the page cache is the same either way), which spares a download
-// the fault and the zero-fill of every fresh page, and a check the cost of
-// making every page present in the process and unmapping it again. An access fault on its memory (the file
-// truncated underneath, the disk gone) never kills the process: the faulting
-// page is replaced with scratch memory, the view is marked broken, and the
-// guarded operations (and every later one) raise InvalidMapException. A
-// write meets a file that no longer reaches its end the same way.
+// Flush). Write, Visit and Fetch go through the file at the view's offsets
+// instead (the page cache is the same either way): a download is spared the
+// fault and the zero-fill of every fresh page, and a check the cost of making
+// every page present in the process and unmapping it again.
+//
+// An access fault on the mapped memory (the file truncated underneath, the
+// disk gone) never kills the process: the faulting page is replaced with
+// scratch memory, the view is marked broken, and the guarded operations (and
+// every later one) raise InvalidMapException. A write, check or prefetch
+// that finds the file no longer holding the whole range breaks the view the
+// same way.
 class MemoryMapView : public MemoryMappedData {
 public:
     MemoryMapView(std::shared_ptr<MemoryMap> map, std::shared_ptr<OperationContext> context, std::uint64_t lower,
@@ -62,7 +65,8 @@ public:
     void Fetch() override;
     void Flush() override;
 
-    // Whether an access fault has hit the view's memory.
+    // Whether an access fault has hit the view's memory or the file was
+    // found cut short.
     bool IsBroken() const;
 
 private:

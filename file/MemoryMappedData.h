@@ -20,7 +20,8 @@ public:
     virtual std::uint8_t* Take(std::size_t size) = 0;
     // The address of the lower bound.
     virtual std::uint8_t* Data() = 0;
-    // Calls function(Data(), upper - lower + 1).
+    // Calls function with the range's bytes in order, in one or more
+    // consecutive pieces (a view reads them from the file piece by piece).
     virtual void Visit(const Visitor& function) = 0;
     // Makes the whole range resident (a view) or loads it from the file (a cache).
     virtual void Fetch() = 0;
@@ -30,9 +31,6 @@ public:
     // waits, now or later, stops waiting. May be called from any thread.
     // Nothing here waits by default.
     virtual void Cancel() {}
-    // A hint that the whole range is about to be written: a view may make its
-    // pages resident and writable up front. Never required for correctness.
-    virtual void PrepareWrite() {}
 };
 
 }  // namespace vrexa::file

@@ -1,6 +1,5 @@
 #include "manifest/XmlDocument.h"
 
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -117,14 +116,20 @@ bool XmlNestingWithin(std::string_view text, int maxDepth) {
 }
 
 void ReadXmlDocument(std::istream& stream, ptree& tree, const DocumentLimits& limits) {
-    const std::string text = ReadBoundedDocument(stream, limits.maxBytes);
+    std::string text = ReadBoundedDocument(stream, limits.maxBytes);
     if (!XmlNestingWithin(text, limits.maxDepth)) {
         throw ManifestParseException();
     }
     try {
-        std::istringstream document(text);
+        // The reader's own parse, run in place on the text: reading through a
+        // stream would copy a document of a hundred thousand files twice more.
+        namespace rapidxml = boost::property_tree::detail::rapidxml;
+        rapidxml::xml_document<char> document;
+        document.parse<rapidxml::parse_comment_nodes>(text.data());
         ptree read;
-        boost::property_tree::read_xml(document, read);
+        for (rapidxml::xml_node<char>* child = document.first_node(); child != nullptr; child = child->next_sibling()) {
+            boost::property_tree::xml_parser::read_xml_node(child, read, 0);
+        }
         LiftAttributes(read);
         tree.swap(read);
     } catch (...) {

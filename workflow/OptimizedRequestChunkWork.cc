@@ -113,8 +113,6 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
         if (mapData_->fileData) {
             mapData_->fileData->MarkChunkWritten(mapData_->lowerBound);
         }
-        // Populating the pages before the body arrives saves a fault per page.
-        window->PrepareWrite();
     } catch (...) {
         const std::lock_guard lock(mutex_);
         request_.reset();

@@ -12,7 +12,7 @@ TransferHttpWriter::TransferHttpWriter(std::shared_ptr<TransferSharedMapData> ma
 http::RequestStatus TransferHttpWriter::Write(const char* data, std::size_t size) {
     http::RequestStatus status = BoundedDataWriter::Write(data, size);
     if (status.bytes != 0) {
-        mapData_->AddWritten(status.bytes);
+        mapData_->AddWritten(data, status.bytes);
     }
     return status;
 }

@@ -3,6 +3,7 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include "file/MemoryMappedData.h"
+#include "manifest/ChunkChecksum.h"
 #include "transfer/TransferProgressUpdater.h"
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/WorkSupport.h"
@@ -44,7 +45,8 @@ std::shared_ptr<file::MemoryMappedData> TransferSharedMapData::TakeWindow() {
     return std::move(window_);
 }
 
-void TransferSharedMapData::AddWritten(std::uint64_t bytes) {
+void TransferSharedMapData::AddWritten(const void* data, std::uint64_t bytes) {
+    writtenChecksum_ = ChunkChecksum(data, static_cast<std::size_t>(bytes), writtenChecksum_);
     fileProgressBytes.fetch_add(bytes);
     if (progress) {
         progress->AddCompleted(bytes);
@@ -52,8 +54,16 @@ void TransferSharedMapData::AddWritten(std::uint64_t bytes) {
     }
 }
 
+std::optional<std::uint32_t> TransferSharedMapData::WrittenChecksum() const {
+    if (fileProgressBytes.load() != GetLength()) {
+        return std::nullopt;
+    }
+    return writtenChecksum_;
+}
+
 void TransferSharedMapData::ResetProgress(file::MemoryMappedData& window) {
     window.Seek(lowerBound);
+    writtenChecksum_ = 0;
     const std::uint64_t counted = fileProgressBytes.exchange(0);
     if (counted != 0 && progress) {
         progress->SubtractCompleted(counted);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "optimizer/ChunkRange.h"
@@ -42,9 +43,14 @@ public:
 
     std::uint64_t GetLength() const { return upperBound - lowerBound + 1; }
 
-    // Bytes a request wrote into the window: counted as completed and
-    // downloaded.
-    void AddWritten(std::uint64_t bytes);
+    // Bytes a request wrote into the window, in order from the chunk's first
+    // byte: counted as completed and downloaded, and added to the checksum of
+    // what was written.
+    void AddWritten(const void* data, std::uint64_t bytes);
+    // The checksum of the chunk as written since the last reset, once the
+    // writes cover exactly the whole chunk: the checksum of the window's
+    // bytes, without reading them back.
+    std::optional<std::uint32_t> WrittenChecksum() const;
     // Before every request attempt and after a mismatch: back to the chunk's
     // first byte, with nothing of it counted as completed.
     void ResetProgress(file::MemoryMappedData& window);
@@ -59,6 +65,8 @@ public:
     std::atomic<std::uint64_t> fileProgressBytes{0};
 
 private:
+    // Touched only by the chunk's own steps, which run one after another.
+    std::uint32_t writtenChecksum_ = 0;
     mutable std::mutex mutex_;
     std::shared_ptr<file::MemoryMappedData> window_;
 };

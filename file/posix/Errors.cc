@@ -1,5 +1,7 @@
 #include "file/posix/Errors.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "file/Exception.h"
@@ -47,5 +49,24 @@ void ThrowError(int error) {
 }
 
 void ThrowLastError() { ThrowError(errno); }
+
+void WriteAt(int descriptor, const void* buffer, std::size_t size, std::uint64_t position) {
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    std::size_t written = 0;
+    while (written < size) {
+        const ssize_t done =
+            ::pwrite(descriptor, bytes + written, size - written, static_cast<off_t>(position + written));
+        if (done < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ThrowLastError();
+        }
+        if (done == 0) {
+            throw UnknownException();
+        }
+        written += static_cast<std::size_t>(done);
+    }
+}
 
 }  // namespace vrexa::file::posix

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 namespace vrexa::file::posix {
 
 // The platform's error numbers mapped to the file exceptions: returns for 0,
@@ -11,5 +14,9 @@ void ThrowIfErrno(int error);
 // should errno say success.
 [[noreturn]] void ThrowLastError();
 [[noreturn]] void ThrowError(int error);
+
+// Writes all size bytes at position, taking interrupted and partial writes
+// as they come; a failure raises the exception its errno maps to.
+void WriteAt(int descriptor, const void* buffer, std::size_t size, std::uint64_t position);
 
 }  // namespace vrexa::file::posix

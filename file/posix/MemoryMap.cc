@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -19,6 +21,9 @@
 namespace vrexa::file::posix {
 
 namespace {
+
+// Visit reads at most this much at a time.
+constexpr std::uint64_t kVisitPiece = 256 * 1024;
 
 std::uint64_t PageSize() {
     static const auto size = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
@@ -49,31 +54,40 @@ MemoryMapView::MemoryMapView(std::shared_ptr<MemoryMap> map, std::shared_ptr<Ope
                              std::uint64_t lower, std::uint64_t upper)
     : MemoryMappedData(lower, upper), map_(std::move(map)), context_(std::move(context)) {
     CheckOwnBounds();
-    const std::uint64_t start = lower - lower % PageSize();
-    CheckSize(start, upper);
-    headLength_ = static_cast<std::size_t>(lower - start);
-    mappedLength_ = static_cast<std::size_t>(upper - start + 1);
+    mapStart_ = lower - lower % PageSize();
+    CheckSize(mapStart_, upper);
+    headLength_ = static_cast<std::size_t>(lower - mapStart_);
+    mappedLength_ = static_cast<std::size_t>(upper - mapStart_ + 1);
     readOnly_ = map_->readOnly_;
-    void* address = ::mmap(nullptr, mappedLength_, readOnly_ ? PROT_READ : PROT_READ | PROT_WRITE, MAP_SHARED,
-                           map_->descriptor_.Get(), static_cast<off_t>(start));
-    if (address == MAP_FAILED) {
-        ThrowLastError();
-    }
-    address_ = static_cast<std::uint8_t*>(address);
-    try {
-        guardSlot_ = FaultGuard::Register(address_, mappedLength_);
-    } catch (...) {
-        ::munmap(address_, mappedLength_);
-        throw;
-    }
 }
 
 MemoryMapView::~MemoryMapView() {
-    FaultGuard::Unregister(guardSlot_);
-    ::munmap(address_, mappedLength_);
+    if (address_ != nullptr) {
+        FaultGuard::Unregister(guardSlot_);
+        ::munmap(address_, mappedLength_);
+    }
 }
 
-bool MemoryMapView::IsBroken() const { return FaultGuard::HasFaulted(guardSlot_); }
+std::uint8_t* MemoryMapView::Address() {
+    if (address_ != nullptr) {
+        return address_;
+    }
+    void* address = ::mmap(nullptr, mappedLength_, readOnly_ ? PROT_READ : PROT_READ | PROT_WRITE, MAP_SHARED,
+                           map_->descriptor_.Get(), static_cast<off_t>(mapStart_));
+    if (address == MAP_FAILED) {
+        ThrowLastError();
+    }
+    try {
+        guardSlot_ = FaultGuard::Register(address, mappedLength_);
+    } catch (...) {
+        ::munmap(address, mappedLength_);
+        throw;
+    }
+    address_ = static_cast<std::uint8_t*>(address);
+    return address_;
+}
+
+bool MemoryMapView::IsBroken() const { return cut_ || (address_ != nullptr && FaultGuard::HasFaulted(guardSlot_)); }
 
 void MemoryMapView::ThrowIfBroken() const {
     if (IsBroken()) {
@@ -132,61 +146,74 @@ std::size_t MemoryMapView::Write(const void* buffer, std::size_t size) {
     }
     ThrowIfReadOnly();
     ThrowIfBroken();
-    CheckSpan(GetPosition(), size);
-    std::memcpy(Data() + offset_, buffer, size);
-    ThrowIfBroken();
+    const std::uint64_t position = GetPosition();
+    CheckSpan(position, size);
+    // Writing past the file's end would grow it where a store through the
+    // mapping faults: a file cut short underneath breaks the view instead.
+    ThrowIfCut();
+    WriteAt(map_->descriptor_.Get(), buffer, size, position);
     offset_ += static_cast<std::uint32_t>(size);
     return size;
 }
 
-std::uint8_t* MemoryMapView::Data() { return address_ + headLength_; }
+std::uint8_t* MemoryMapView::Data() { return Address() + headLength_; }
 
 void MemoryMapView::Visit(const Visitor& function) {
     ThrowIfBroken();
-    function(Data(), static_cast<std::size_t>(GetLength()));
-    ThrowIfBroken();
+    // Read from the file in pieces rather than through the mapping: copying
+    // a piece that stays in the processor's cache costs far less than making
+    // every page of the range present in this process, and mapping nothing
+    // leaves nothing to unmap.
+    const std::uint64_t length = GetLength();
+    const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(length, kVisitPiece));
+    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[piece]);
+    for (std::uint64_t at = 0; at < length;) {
+        const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(piece, length - at));
+        ReadAt(buffer.get(), size, GetLower() + at);
+        function(buffer.get(), size);
+        at += size;
+    }
+}
+
+void MemoryMapView::ReadAt(std::uint8_t* buffer, std::size_t size, std::uint64_t position) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got =
+            ::pread(map_->descriptor_.Get(), buffer + done, size - done, static_cast<off_t>(position + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            // The file no longer holds the range, or its storage failed: what
+            // an access through the mapping would have met as a fault.
+            cut_ = true;
+            throw InvalidMapException();
+        }
+        done += static_cast<std::size_t>(got);
+    }
+}
+
+void MemoryMapView::ThrowIfCut() {
+    struct stat status {};
+    if (::fstat(map_->descriptor_.Get(), &status) != 0) {
+        ThrowLastError();
+    }
+    if (static_cast<std::uint64_t>(status.st_size) <= GetUpper()) {
+        cut_ = true;
+        throw InvalidMapException();
+    }
 }
 
 void MemoryMapView::Fetch() {
     // Paging in is not a file operation of its own: it runs without the file
     // operation lock, so the chunks of every file can be brought in at once.
     ThrowIfBroken();
-#ifdef MADV_POPULATE_READ
-    // One call maps the whole range; it fails (EINVAL on kernels without it,
-    // EFAULT past the end of a shortened file) without harm, and the page walk
-    // below then does the work or meets the fault under the guard.
-    if (::madvise(address_, mappedLength_, MADV_POPULATE_READ) == 0) {
-        return;
-    }
-#endif
-    // One read per page brings the whole range in before it is checksummed,
-    // rather than faulting page by page during the checksum. The AND keeps
-    // the reads from being optimized away; its result is always zero.
-    const volatile std::uint8_t* data = Data();
-    const std::uint64_t length = GetLength();
-    std::uint8_t accumulator = 0;
-    for (std::uint64_t at = 0; at < length; at += PageSize()) {
-        accumulator &= data[at];
-    }
-    ThrowIfBroken();
-    if (accumulator != 0) {
-        throw std::logic_error("MemoryMapView::Fetch: actual logic error, dummy result must be zero");
-    }
-}
-
-void MemoryMapView::PrepareWrite() {
-    if (readOnly_ || IsBroken()) {
-        return;
-    }
-#ifdef MADV_POPULATE_WRITE
-    // Each first write to a mapped page otherwise costs a fault; populating
-    // the range writable does them all in one call. Failure only loses the
-    // saving.
-    if (::madvise(address_, mappedLength_, MADV_POPULATE_WRITE) == 0) {
-        return;
-    }
-#endif
-    ::madvise(address_, mappedLength_, MADV_WILLNEED);
+    ThrowIfCut();
+    // Visit reads through the file, so the range is brought into the page
+    // cache, not into this process; the read is started here and completes
+    // in the background. Failure only loses the head start.
+    ::posix_fadvise(map_->descriptor_.Get(), static_cast<off_t>(GetLower()), static_cast<off_t>(GetLength()),
+                    POSIX_FADV_WILLNEED);
 }
 
 void MemoryMapView::Flush() {
@@ -195,7 +222,8 @@ void MemoryMapView::Flush() {
     if (readOnly_) {
         return;  // nothing can have changed
     }
-    if (::msync(address_, mappedLength_, MS_SYNC) != 0) {
+    // The range's pages reach the disk however they were written.
+    if (::msync(Address(), mappedLength_, MS_SYNC) != 0) {
         ThrowLastError();
     }
 }

@@ -36,10 +36,18 @@ private:
 };
 
 // A window [lower, upper] of a mapped file. The view starts on the page below
-// lower. An access fault on its memory (the file truncated underneath, the
+// lower and is mapped the first time its memory is needed (Data, Take, Read,
+// Flush). Write, Visit and Fetch go through the file at the view's offsets
+// instead (the page cache is the same either way): a download is spared the
+// fault and the zero-fill of every fresh page, and a check the cost of making
+// every page present in the process and unmapping it again.
+//
+// An access fault on the mapped memory (the file truncated underneath, the
 // disk gone) never kills the process: the faulting page is replaced with
 // scratch memory, the view is marked broken, and the guarded operations (and
-// every later one) raise InvalidMapException.
+// every later one) raise InvalidMapException. A write, check or prefetch
+// that finds the file no longer holding the whole range breaks the view the
+// same way.
 class MemoryMapView : public MemoryMappedData {
 public:
     MemoryMapView(std::shared_ptr<MemoryMap> map, std::shared_ptr<OperationContext> context, std::uint64_t lower,
@@ -56,9 +64,9 @@ public:
     void Visit(const Visitor& function) override;
     void Fetch() override;
     void Flush() override;
-    void PrepareWrite() override;
 
-    // Whether an access fault has hit the view's memory.
+    // Whether an access fault has hit the view's memory or the file was
+    // found cut short.
     bool IsBroken() const;
 
 private:
@@ -66,6 +74,14 @@ private:
     // InaccessibleException for a read-only view.
     void ThrowIfReadOnly() const;
     std::uint8_t* TakeUnchecked(std::size_t size);
+    // The start of the mapping, made on first use.
+    std::uint8_t* Address();
+    // Reads [position, position + size) from the file; InvalidMapException
+    // (and the view broken) when the file cannot give all of it.
+    void ReadAt(std::uint8_t* buffer, std::size_t size, std::uint64_t position);
+    // InvalidMapException (and the view broken) when the file no longer
+    // reaches the view's upper bound.
+    void ThrowIfCut();
 
     std::shared_ptr<MemoryMap> map_;
     std::shared_ptr<OperationContext> context_;
@@ -73,8 +89,10 @@ private:
     std::size_t mappedLength_ = 0;
     std::size_t headLength_ = 0;  // from the mapping's start to lower
     std::uint32_t offset_ = 0;    // from lower to the current position
+    std::uint64_t mapStart_ = 0;  // file offset of address_
     int guardSlot_ = -1;
     bool readOnly_ = false;
+    bool cut_ = false;  // the file was found shorter than the view
 };
 
 }  // namespace vrexa::file::posix

@@ -115,24 +115,9 @@ std::size_t SharedFileImpl::Write(const void* buffer, std::size_t size) {
     CheckSpan(position, size);
     const auto lock = LockOperations(GetOperationContext());
     // One logical write; the kernel may take it in several pieces.
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    std::size_t written = 0;
-    while (written < size) {
-        const ssize_t done =
-            ::pwrite(descriptor_.Get(), bytes + written, size - written, static_cast<off_t>(position + written));
-        if (done < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ThrowLastError();
-        }
-        if (done == 0) {
-            throw UnknownException();
-        }
-        written += static_cast<std::size_t>(done);
-    }
-    position_.store(position + written);
-    return written;
+    WriteAt(descriptor_.Get(), buffer, size, position);
+    position_.store(position + size);
+    return size;
 }
 
 std::uint64_t SharedFileImpl::GetSize() {

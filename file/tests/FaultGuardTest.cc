@@ -119,7 +119,8 @@ TEST(FaultGuardTest, SentSigbusLeavesTheGuardArmed) {
                     FilesystemImpl filesystem;
                     const auto file = filesystem.OpenSharedFile(folder.Path(), "mapped.bin", OpenMode::OpenExisting,
                                                                 true, 0, UINT64_MAX);
-                    const auto view = file->Map(0, 2 * 4096 - 1);  // arms the guard
+                    const auto view = file->Map(0, 2 * 4096 - 1);
+                    view->Data();  // maps the view, which arms the guard
                     c.send();
                     if (::truncate((folder / "mapped.bin").c_str(), 0) != 0) {
                         return 2;

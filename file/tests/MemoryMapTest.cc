@@ -99,6 +99,26 @@ TEST_F(MemoryMapTest, ViewAtAnUnalignedOffsetSeesAndChangesTheFile) {
     EXPECT_EQ(content[lower + 16], PatternAt(lower + 16));
 }
 
+// Visit may hand out a long range in pieces: together they are the range,
+// in order, whatever its length and alignment.
+TEST_F(MemoryMapTest, VisitHandsOutTheWholeRangeInOrder) {
+    const std::uint64_t size = 3 * 256 * 1024 + 4096;
+    const auto file = Pattern(size);
+    for (const std::uint64_t length : {std::uint64_t{1}, std::uint64_t{256 * 1024}, std::uint64_t{256 * 1024 + 1},
+                                       std::uint64_t{3 * 256 * 1024 + 3}}) {
+        const std::uint64_t lower = 5;
+        const auto view = file->Map(lower, lower + length - 1);
+        std::string seen;
+        view->Visit([&](const std::uint8_t* data, std::size_t piece) {
+            seen.append(reinterpret_cast<const char*>(data), piece);
+        });
+        ASSERT_EQ(seen.size(), length);
+        for (std::uint64_t i = 0; i < length; ++i) {
+            ASSERT_EQ(seen[i], PatternAt(lower + i)) << length << " at " << i;
+        }
+    }
+}
+
 TEST_F(MemoryMapTest, TakeHandsOutTheCurrentPositionAndAdvances) {
     const auto file = Pattern(100);
     const auto view = file->Map(10, 59);
@@ -167,16 +187,27 @@ TEST_F(MemoryMapTest, FetchDoesNotWaitForTheFileOperationLock) {
     fetched.get();
 }
 
-TEST_F(MemoryMapTest, PrepareWriteKeepsTheBytesAndLetsThemBeWritten) {
+// Writes go to the file at their offset while reads see the mapping: both
+// must show the same bytes whichever comes first.
+TEST_F(MemoryMapTest, WrittenBytesAreSeenThroughTheViewAndInTheFile) {
     const auto file = Pattern(3 * 4096);
-    const auto view = file->Map(10, 3 * 4096 - 1);
-    view->PrepareWrite();
-    EXPECT_EQ(view->Data()[4096], static_cast<std::uint8_t>(PatternAt(4096 + 10)));
-    EXPECT_EQ(view->Write("xy", 2), 2u);
-    view->Flush();
+    const auto mappedFirst = file->Map(10, 3 * 4096 - 1);
+    EXPECT_EQ(mappedFirst->Data()[4096], static_cast<std::uint8_t>(PatternAt(4096 + 10)));
+    mappedFirst->Seek(4096 + 10);
+    EXPECT_EQ(mappedFirst->Write("xy", 2), 2u);
+    EXPECT_EQ(std::memcmp(mappedFirst->Data() + 4096, "xy", 2), 0);
+
+    const auto writtenFirst = file->Map(2 * 4096 + 1, 3 * 4096 - 1);
+    EXPECT_EQ(writtenFirst->Write("zw", 2), 2u);
+    EXPECT_EQ(std::memcmp(writtenFirst->Data(), "zw", 2), 0);
+    writtenFirst->Flush();
+
     const std::string content = TestFolder::Content(folder / "mapped.bin");
-    EXPECT_EQ(content.substr(10, 2), "xy");
-    EXPECT_EQ(content[12], static_cast<char>(PatternAt(12)));
+    EXPECT_EQ(content.size(), 3u * 4096);
+    EXPECT_EQ(content.substr(4096 + 10, 2), "xy");
+    EXPECT_EQ(content.substr(2 * 4096 + 1, 2), "zw");
+    EXPECT_EQ(content[4096 + 12], static_cast<char>(PatternAt(4096 + 12)));
+    EXPECT_EQ(content[2 * 4096], static_cast<char>(PatternAt(2 * 4096)));
 }
 
 // A file checked in place is opened for reading only: it may belong to
@@ -189,7 +220,6 @@ TEST_F(MemoryMapTest, ReadOnlyFilesGiveReadOnlyViews) {
         filesystem.OpenSharedFile(folder.Path(), "readonly.bin", OpenMode::OpenExistingReadOnly, true, 0, kWhole);
     const auto view = file->Map(5, 2 * 4096 - 1);
     view->Fetch();
-    view->PrepareWrite();
     std::uint8_t first = 0;
     view->Visit([&](const std::uint8_t* data, std::size_t) { first = data[0]; });
     EXPECT_EQ(first, static_cast<std::uint8_t>(PatternAt(5)));

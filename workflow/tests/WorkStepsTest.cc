@@ -5,6 +5,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <boost/property_tree/ptree.hpp>
 #include <gtest/gtest.h>
@@ -23,6 +24,7 @@
 #include "workflow/FileWorks.h"
 #include "workflow/HttpTransferStatusData.h"
 #include "workflow/OptimizedRequestChunkWork.h"
+#include "workflow/TransferHttpWriter.h"
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
 #include "workflow/WorkSupport.h"
@@ -241,7 +243,7 @@ TEST_F(WorkStepsTest, VerifySettlesOrResetsTheChunksProgress) {
     auto& progress = *transfer_->progress_;
     auto wrong = std::make_shared<TransferSharedMapData>(fileData, 0, 4095, 0x1234, transfer_->progress_);
     ASSERT_EQ(std::make_shared<CreateChunkMapWork>(transfer_, wrong)->ExecuteTask().result, WorkResult::Success);
-    wrong->AddWritten(3000);
+    wrong->AddWritten(content.data(), 3000);
     const WorkStatus mismatch = std::make_shared<VerifyChunkWork>(transfer_, wrong)->ExecuteTask();
     EXPECT_EQ(mismatch.result, WorkResult::Failure);
     EXPECT_EQ(progress.completed.load(), 0);
@@ -252,17 +254,67 @@ TEST_F(WorkStepsTest, VerifySettlesOrResetsTheChunksProgress) {
     EXPECT_EQ(checksum->ToString(), "error|6|0123456789abcdef0123456789abcdef|4096|0|1234|" +
                                         HexText(ChunkChecksum(content.data(), content.size())));
 
+    const std::string written5000(5000, 'v');
     for (const std::uint64_t written : {0u, 1000u, 5000u}) {
         progress.completed = 0;
         progress.verified = 0;
         auto right = std::make_shared<TransferSharedMapData>(
             fileData, 0, 4095, ChunkChecksum(content.data(), content.size()), transfer_->progress_);
         ASSERT_EQ(std::make_shared<CreateChunkMapWork>(transfer_, right)->ExecuteTask().result, WorkResult::Success);
-        right->AddWritten(written);
+        right->AddWritten(written5000.data(), written);
         ASSERT_EQ(std::make_shared<VerifyChunkWork>(transfer_, right)->ExecuteTask().result, WorkResult::Success);
         EXPECT_EQ(progress.completed.load(), 4096) << written;
         EXPECT_EQ(progress.verified.load(), 4096u) << written;
         EXPECT_EQ(right->fileProgressBytes.load(), 4096u) << written;
+    }
+}
+
+// A request's bytes are checked as they were written, in pieces and after a
+// restart from the chunk's first byte: only what the last attempt wrote
+// counts, and the file holds exactly those bytes.
+TEST_F(WorkStepsTest, VerifyChecksTheBytesTheLastAttemptWrote) {
+    downloadtest::WriteFile(root_ / "w.bin", std::string(4096, 'v'));
+    auto fileData = std::make_shared<TransferSharedFileData>("w.bin", 4096);
+    ASSERT_EQ(std::make_shared<OpenAndAllocateFileWork>(transfer_, fileData)->ExecuteTask().result,
+              WorkResult::Success);
+    const std::string good = std::string(1000, 'a') + std::string(3096, 'b');
+    const std::string bad = std::string(4095, 'a') + "c";
+    struct Case {
+        const char* name;
+        std::vector<std::string> attempts;  // each restarts at the first byte, written in two pieces
+        bool matches;
+    };
+    const Case cases[] = {
+        {"one attempt", {good}, true},
+        {"a cut attempt, then a whole one", {good.substr(0, 2500), good}, true},
+        {"a wrong last byte", {bad}, false},
+        {"a whole wrong attempt, then a cut good one", {bad, good.substr(0, 4000)}, false},
+    };
+    for (const Case& c : cases) {
+        auto map = std::make_shared<TransferSharedMapData>(fileData, 0, 4095, ChunkChecksum(good.data(), good.size()),
+                                                           transfer_->progress_);
+        ASSERT_EQ(std::make_shared<CreateChunkMapWork>(transfer_, map)->ExecuteTask().result, WorkResult::Success);
+        TransferHttpWriter writer(map, map->GetWindow());
+        for (const std::string& attempt : c.attempts) {
+            map->ResetProgress(*map->GetWindow());
+            const std::size_t half = attempt.size() / 2;
+            ASSERT_EQ(writer.Write(attempt.data(), half).state, http::State::Succeeded) << c.name;
+            ASSERT_EQ(writer.Write(attempt.data() + half, attempt.size() - half).state, http::State::Succeeded)
+                << c.name;
+        }
+        const WorkStatus status = std::make_shared<VerifyChunkWork>(transfer_, map)->ExecuteTask();
+        EXPECT_EQ(status.result, c.matches ? WorkResult::Success : WorkResult::Failure) << c.name;
+        std::string onDisk;
+        map->GetWindow()->Visit([&](const std::uint8_t* data, std::size_t size) {
+            onDisk.append(reinterpret_cast<const char*>(data), size);
+        });
+        if (c.matches) {
+            EXPECT_EQ(onDisk, good) << c.name;
+        } else {
+            const auto checksum = std::dynamic_pointer_cast<ChecksumStatusData>(status.data);
+            ASSERT_TRUE(checksum) << c.name;
+            EXPECT_EQ(checksum->actualChecksum, ChunkChecksum(onDisk.data(), onDisk.size())) << c.name;
+        }
     }
 }
 

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -92,6 +93,25 @@ protected:
         settings_.transfersFolder = "vrexa-test/transfers";
         settings_.logsFolder = "vrexa-test/logs";
         dest_ = *root_ / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    }
+
+    // The same package served slowly (every chunk request waits a tenth of a
+    // second on its node), for the tests that must act on a download while it
+    // runs: the suite's nodes deliver the package in a few milliseconds, less
+    // than a busy machine may take between two steps of a test.
+    std::unique_ptr<testsupport::LocalNetwork> UseSlowNetwork() {
+        testsupport::LocalNetworkOptions options;
+        options.tree = *root_ / "tree";
+        options.nodes = 0;
+        options.faulty = 1;
+        options.faults = {R"({"delay": 0.1})"};
+        options.partners = {"p1"};
+        auto slow = std::make_unique<testsupport::LocalNetwork>(options);
+        settings_.manifestHost = slow->ManifestHost();
+        settings_.geolocationUrl = slow->GeolocationUrl();
+        settings_.transferAnalyticsUrl = slow->TransferAnalyticsUrl();
+        settings_.eventsAnalyticsUrl = slow->EventsAnalyticsUrl();
+        return slow;
     }
 
     bool HasEntry(const std::string& id) const {
@@ -223,6 +243,7 @@ TEST_F(ServiceNetworkTest, APackageArrivesBitIdenticalAndStaysStoredOnceComplete
 }
 
 TEST_F(ServiceNetworkTest, ASuspendedTransferIsFoundByTheNextServiceAndFinishedThere) {
+    const auto slow = UseSlowNetwork();
     std::string id;
     {
         TransferService service(settings_);
@@ -298,6 +319,7 @@ TEST_F(ServiceNetworkTest, AVerificationChecksThePackageOnDiskWithoutWritingAndI
 // sanitizer this also checks the service, transfers and works share nothing
 // unguarded.
 TEST_F(ServiceNetworkTest, ADownloadArrivesWholeWhileClientsPauseResumeAndPollIt) {
+    const auto slow = UseSlowNetwork();
     TransferService service(settings_);
     const std::string id = service.Transfer("p1", "k1").transferId;
     // Held from the start, so the clients surely meet a running download.

@@ -16,7 +16,7 @@ void TransferErrorData::Describe(boost::property_tree::ptree& tree) const {
     WorkErrorData::Describe(tree);
 }
 
-std::string TransferErrorData::ToString() const { return "error|" + TransferErrorText(error_) + "|" + errorMessage; }
+std::string TransferErrorData::ToString() const { return "error|" + TransferErrorText(error_) + "|" + errorMessage_; }
 
 TransferExceptionData::TransferExceptionData(TransferError error, std::exception_ptr exception)
     : WorkExceptionData(std::move(exception)), error_(error) {}
@@ -29,9 +29,9 @@ void TransferExceptionData::Describe(boost::property_tree::ptree& tree) const {
 std::string TransferExceptionData::ToString() const {
     // Summaries run on log and analytics threads: never throw from here.
     std::string text = "Unknown exception type";
-    if (exception) {
+    if (exception_) {
         try {
-            std::rethrow_exception(exception);
+            std::rethrow_exception(exception_);
         } catch (const std::exception& e) {
             text = e.what();
         } catch (...) {

@@ -10,8 +10,8 @@ CompositeWork::Progress CompositeWork::ProgressFrom(const WorkStatus& status) {
 }
 
 void CompositeWork::Reset() {
-    std::lock_guard lock(mutex);
-    progress = Progress{};
+    std::lock_guard lock(mutex_);
+    progress_ = Progress{};
 }
 
 bool CompositeWork::ShouldRetry() { return false; }
@@ -21,13 +21,13 @@ std::shared_ptr<Work> CompositeWork::GetSharedPtr() { return shared_from_this();
 std::shared_ptr<const Work> CompositeWork::GetSharedPtr() const { return shared_from_this(); }
 
 bool CompositeWork::IsComplete() const {
-    std::lock_guard lock(mutex);
-    return progress.complete;
+    std::lock_guard lock(mutex_);
+    return progress_.complete;
 }
 
 void CompositeWork::AdoptChild(std::shared_ptr<Work> child) {
     child->SetParent(weak_from_this());
-    if (std::shared_ptr<Workflow> locked = workflow.lock()) {
+    if (std::shared_ptr<Workflow> locked = workflow_.lock()) {
         child->SetWorkflow(locked);
     }
 }
@@ -39,7 +39,7 @@ void CompositeWork::PassWorkflowTo(const std::shared_ptr<Work>& child, const std
 
 void CompositeWork::Restart() {
     Reset();
-    if (std::shared_ptr<Workflow> locked = workflow.lock()) {
+    if (std::shared_ptr<Workflow> locked = workflow_.lock()) {
         QueueAvailableWork(locked);
     }
 }
@@ -51,8 +51,8 @@ void CompositeWork::QueueChild(const std::shared_ptr<Work>& child, const std::sh
         return;
     }
     PriorityPath path;
-    path.reserve(priorityPath.size() + 1);
-    path = priorityPath;
+    path.reserve(priorityPath_.size() + 1);
+    path = priorityPath_;
     path.push_back(index);
     // A child queued again keeps its path; leaving it untouched then means the
     // path is never written while the workflow may be comparing it.
@@ -63,12 +63,12 @@ void CompositeWork::QueueChild(const std::shared_ptr<Work>& child, const std::sh
 }
 
 void CompositeWork::OnWorkComplete(std::shared_ptr<Work> child, const WorkStatus& status) {
-    std::unique_lock lock(mutex);
-    if (progress.complete) {
+    std::unique_lock lock(mutex_);
+    if (progress_.complete) {
         return;
     }
     if (!AcceptChild(child)) {
-        progress = ProgressFrom(
+        progress_ = ProgressFrom(
             WorkStatus(WorkResult::FatalError,
                        std::make_shared<WorkErrorData>("Invalid child progress for CompositeWork::OnWorkComplete")));
     } else {
@@ -79,30 +79,30 @@ void CompositeWork::OnWorkComplete(std::shared_ptr<Work> child, const WorkStatus
                 // child has already restarted itself.
                 break;
             case WorkResult::FatalError:
-                progress = ProgressFrom(status);
+                progress_ = ProgressFrom(status);
                 break;
             case WorkResult::Success:
             case WorkResult::Failure:
-                progress = ComputeProgress(child, status);
+                progress_ = ComputeProgress(child, status);
                 break;
         }
     }
 
-    if (progress.complete) {
-        if (progress.status.result == WorkResult::Success) {
-            progress.status.data.reset();
+    if (progress_.complete) {
+        if (progress_.status.result == WorkResult::Success) {
+            progress_.status.data.reset();
         }
-        const WorkStatus outcome = progress.status;
+        const WorkStatus outcome = progress_.status;
         lock.unlock();
         NotifyComplete(outcome);
         return;
     }
 
     // Only a limited-retry sequence makes a non-final outcome of its own.
-    if (progress.status.result == WorkResult::RetryableError) {
-        progress.status.retry = ShouldRetry();
-        if (!progress.status.retry) {
-            const WorkStatus outcome = progress.status;
+    if (progress_.status.result == WorkResult::RetryableError) {
+        progress_.status.retry = ShouldRetry();
+        if (!progress_.status.retry) {
+            const WorkStatus outcome = progress_.status;
             lock.unlock();
             NotifyComplete(outcome);
             lock.lock();

@@ -60,8 +60,8 @@ protected:
     // the workflow is handed down.
     void PassWorkflowTo(const std::shared_ptr<Work>& child, const std::weak_ptr<Workflow>& workflow);
 
-    mutable std::recursive_mutex mutex;
-    Progress progress;
+    mutable std::recursive_mutex mutex_;
+    Progress progress_;
 };
 
 }  // namespace vrexa

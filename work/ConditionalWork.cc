@@ -8,34 +8,34 @@ namespace vrexa {
 
 void ConditionalWork::SetCondition(std::shared_ptr<Work> child) {
     {
-        std::lock_guard lock(mutex);
-        condition = child;
-        current = child;
+        std::lock_guard lock(mutex_);
+        condition_ = child;
+        current_ = child;
     }
     AdoptChild(std::move(child));
 }
 
 void ConditionalWork::SetOnSuccess(std::shared_ptr<Work> child) {
     {
-        std::lock_guard lock(mutex);
-        onSuccess = child;
+        std::lock_guard lock(mutex_);
+        onSuccess_ = child;
     }
     AdoptChild(std::move(child));
 }
 
 void ConditionalWork::SetOnFailure(std::shared_ptr<Work> child) {
     {
-        std::lock_guard lock(mutex);
-        onFailure = child;
+        std::lock_guard lock(mutex_);
+        onFailure_ = child;
     }
     AdoptChild(std::move(child));
 }
 
 void ConditionalWork::Reset() {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(mutex_);
     CompositeWork::Reset();
-    current = condition;
-    for (const std::shared_ptr<Work>* child : {&condition, &onSuccess, &onFailure}) {
+    current_ = condition_;
+    for (const std::shared_ptr<Work>* child : {&condition_, &onSuccess_, &onFailure_}) {
         if (*child) {
             (*child)->Reset();
         }
@@ -45,10 +45,10 @@ void ConditionalWork::Reset() {
 void ConditionalWork::OnSetWorkflow(std::weak_ptr<Workflow> target) {
     std::shared_ptr<Work> children[3];
     {
-        std::lock_guard lock(mutex);
-        children[0] = condition;
-        children[1] = onFailure;
-        children[2] = onSuccess;
+        std::lock_guard lock(mutex_);
+        children[0] = condition_;
+        children[1] = onFailure_;
+        children[2] = onSuccess_;
     }
     for (const std::shared_ptr<Work>& child : children) {
         if (child) {
@@ -58,21 +58,23 @@ void ConditionalWork::OnSetWorkflow(std::weak_ptr<Workflow> target) {
 }
 
 void ConditionalWork::QueueAvailableWork(std::shared_ptr<Workflow> target) {
-    std::lock_guard lock(mutex);
-    if (!condition || !onSuccess || !onFailure) {
+    std::lock_guard lock(mutex_);
+    if (!condition_ || !onSuccess_ || !onFailure_) {
         throw std::logic_error("ConditionalWork::QueueAvailableWork called with incomplete children");
     }
-    QueueChild(condition, target, 0);
+    QueueChild(condition_, target, 0);
 }
 
-bool ConditionalWork::AcceptChild(const std::shared_ptr<Work>& child) { return !progress.complete && child == current; }
+bool ConditionalWork::AcceptChild(const std::shared_ptr<Work>& child) {
+    return !progress_.complete && child == current_;
+}
 
 CompositeWork::Progress ConditionalWork::ComputeProgress(const std::shared_ptr<Work>& child, const WorkStatus& status) {
-    if (child != condition) {
+    if (child != condition_) {
         return ProgressFrom(status);
     }
-    current = status.result == WorkResult::Success ? onSuccess : onFailure;
-    QueueChild(current, workflow.lock(), 0);
+    current_ = status.result == WorkResult::Success ? onSuccess_ : onFailure_;
+    QueueChild(current_, workflow_.lock(), 0);
     return Progress{};
 }
 

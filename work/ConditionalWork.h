@@ -27,10 +27,10 @@ public:
     Progress ComputeProgress(const std::shared_ptr<Work>& child, const WorkStatus& status) override;
 
 protected:
-    std::shared_ptr<Work> condition;
-    std::shared_ptr<Work> onSuccess;
-    std::shared_ptr<Work> onFailure;
-    std::shared_ptr<Work> current;
+    std::shared_ptr<Work> condition_;
+    std::shared_ptr<Work> onSuccess_;
+    std::shared_ptr<Work> onFailure_;
+    std::shared_ptr<Work> current_;
 };
 
 }  // namespace vrexa

@@ -6,22 +6,22 @@
 namespace vrexa {
 
 bool DeferredWork::Assign(std::shared_ptr<Work> newChild) {
-    std::lock_guard lock(childMutex);
-    if (child) {
+    std::lock_guard lock(childMutex_);
+    if (child_) {
         return false;
     }
-    child = newChild ? std::move(newChild) : std::make_shared<NoOpWork>();
-    AdoptChild(child);
+    child_ = newChild ? std::move(newChild) : std::make_shared<NoOpWork>();
+    AdoptChild(child_);
     return true;
 }
 
 std::shared_ptr<Work> DeferredWork::GetChild() const {
-    std::lock_guard lock(childMutex);
-    return child;
+    std::lock_guard lock(childMutex_);
+    return child_;
 }
 
 void DeferredWork::Reset() {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(mutex_);
     CompositeWork::Reset();
     if (std::shared_ptr<Work> assigned = GetChild()) {
         assigned->Reset();
@@ -35,7 +35,7 @@ void DeferredWork::OnSetWorkflow(std::weak_ptr<Workflow> target) {
 }
 
 void DeferredWork::QueueAvailableWork(std::shared_ptr<Workflow> target) {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(mutex_);
     // Queued before any child arrived: the slot runs a NoOpWork and refuses a
     // late child.
     Assign(nullptr);

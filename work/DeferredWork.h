@@ -27,8 +27,8 @@ public:
 
 protected:
     // Guards child alone: Assign comes from another work's task.
-    mutable std::mutex childMutex;
-    std::shared_ptr<Work> child;
+    mutable std::mutex childMutex_;
+    std::shared_ptr<Work> child_;
 };
 
 }  // namespace vrexa

@@ -34,14 +34,14 @@ public:
     bool AcceptChild(const std::shared_ptr<Work>& child) override;
     Progress ComputeProgress(const std::shared_ptr<Work>& child, const WorkStatus& status) override;
 
-    unsigned GetCapacity() const { return capacity; }
+    unsigned GetCapacity() const { return capacity_; }
     std::size_t GetInFlightCount() const;
 
 protected:
-    std::unordered_set<std::shared_ptr<Work>> inFlight;
-    const unsigned capacity;
+    std::unordered_set<std::shared_ptr<Work>> inFlight_;
+    const unsigned capacity_;
     // Children made since the last reset; the next child's path index.
-    unsigned nextIndex = 0;
+    unsigned nextIndex_ = 0;
 
 private:
     // Makes the next child and adopts it; empty when there are no more.

@@ -5,31 +5,31 @@
 namespace vrexa {
 
 LimitedRetrySequentialWork::LimitedRetrySequentialWork(WorkCompleteCallback* callback, unsigned maxRetries)
-    : SequentialWork(callback, 2), maxRetries(maxRetries) {}
+    : SequentialWork(callback, 2), maxRetries_(maxRetries) {}
 
 bool LimitedRetrySequentialWork::ShouldRetry() {
-    std::lock_guard lock(mutex);
-    if (retries < maxRetries) {
-        ++retries;
+    std::lock_guard lock(mutex_);
+    if (retries_ < maxRetries_) {
+        ++retries_;
         return true;
     }
     return false;
 }
 
 unsigned LimitedRetrySequentialWork::GetRetries() const {
-    std::lock_guard lock(mutex);
-    return retries;
+    std::lock_guard lock(mutex_);
+    return retries_;
 }
 
 void LimitedRetrySequentialWork::Reset() {
-    std::lock_guard lock(mutex);
-    retries = 0;
+    std::lock_guard lock(mutex_);
+    retries_ = 0;
     SequentialWork::Reset();
 }
 
 void LimitedRetrySequentialWork::Restart() {
     SequentialWork::Reset();
-    if (std::shared_ptr<Workflow> locked = workflow.lock()) {
+    if (std::shared_ptr<Workflow> locked = workflow_.lock()) {
         QueueAvailableWork(locked);
     }
 }

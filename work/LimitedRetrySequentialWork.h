@@ -23,8 +23,8 @@ public:
     unsigned GetRetries() const;
 
 protected:
-    const unsigned maxRetries;
-    unsigned retries = 0;
+    const unsigned maxRetries_;
+    unsigned retries_ = 0;
 };
 
 }  // namespace vrexa

@@ -3,9 +3,9 @@
 namespace vrexa {
 
 bool LimitedRetrySimpleWork::ShouldRetry() {
-    const unsigned done = retries.load();
-    if (done < maxRetries) {
-        retries.store(done + 1);
+    const unsigned done = retries_.load();
+    if (done < maxRetries_) {
+        retries_.store(done + 1);
         return true;
     }
     return false;
@@ -13,7 +13,7 @@ bool LimitedRetrySimpleWork::ShouldRetry() {
 
 void LimitedRetrySimpleWork::Reset() {
     SimpleWork::Reset();
-    retries.store(0);
+    retries_.store(0);
 }
 
 }  // namespace vrexa

@@ -10,21 +10,21 @@ namespace vrexa {
 // queueing while it keeps failing with RetryableError.
 class LimitedRetrySimpleWork : public SimpleWork {
 public:
-    explicit LimitedRetrySimpleWork(unsigned maxRetries) : maxRetries(maxRetries) {}
+    explicit LimitedRetrySimpleWork(unsigned maxRetries) : maxRetries_(maxRetries) {}
     LimitedRetrySimpleWork(WorkCompleteCallback* callback, unsigned maxRetries)
-        : SimpleWork(callback), maxRetries(maxRetries) {}
+        : SimpleWork(callback), maxRetries_(maxRetries) {}
 
     bool ShouldRetry() override;
     // Clears the cancel flag and the attempt count.
     void Reset() override;
 
-    unsigned GetMaxRetries() const { return maxRetries; }
-    unsigned GetRetries() const { return retries.load(); }
+    unsigned GetMaxRetries() const { return maxRetries_; }
+    unsigned GetRetries() const { return retries_.load(); }
 
 protected:
-    const unsigned maxRetries;
+    const unsigned maxRetries_;
     // Only the worker running the task counts, but descriptions may read it.
-    std::atomic<unsigned> retries{0};
+    std::atomic<unsigned> retries_{0};
 };
 
 }  // namespace vrexa

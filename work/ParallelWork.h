@@ -31,9 +31,9 @@ public:
     std::vector<std::shared_ptr<Work>> GetChildren() const;
 
 protected:
-    std::vector<std::shared_ptr<Work>> children;
+    std::vector<std::shared_ptr<Work>> children_;
     // Children that have not succeeded since the last reset.
-    std::unordered_set<std::shared_ptr<Work>> pending;
+    std::unordered_set<std::shared_ptr<Work>> pending_;
 };
 
 }  // namespace vrexa

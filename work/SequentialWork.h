@@ -31,8 +31,8 @@ public:
     std::vector<std::shared_ptr<Work>> GetChildren() const;
 
 protected:
-    std::vector<std::shared_ptr<Work>> children;
-    int index = 0;
+    std::vector<std::shared_ptr<Work>> children_;
+    int index_ = 0;
 };
 
 }  // namespace vrexa

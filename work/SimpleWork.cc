@@ -5,7 +5,7 @@
 
 namespace vrexa {
 
-void SimpleWork::Reset() { cancelled.store(false); }
+void SimpleWork::Reset() { cancelled_.store(false); }
 
 void SimpleWork::OnSetWorkflow(std::weak_ptr<Workflow>) {}
 
@@ -17,26 +17,26 @@ std::shared_ptr<const Work> SimpleWork::GetSharedPtr() const { return shared_fro
 
 void SimpleWork::AddRetryCallback(SimpleWorkRetryCallback* callback) {
     if (callback != nullptr) {
-        retryCallbacks.push_back(callback);
+        retryCallbacks_.push_back(callback);
     }
 }
 
 void SimpleWork::Cancel() {
-    cancelled.exchange(true);
+    cancelled_.exchange(true);
     OnCancel();
 }
 
 WorkStatus SimpleWork::Execute() {
     try {
-        while (!cancelled.load()) {
+        while (!cancelled_.load()) {
             WorkStatus status = ExecuteTask();
             status.retry = status.result == WorkResult::RetryableError && ShouldRetry();
             if (!status.retry) {
                 return status;
             }
-            if (!retryCallbacks.empty()) {
+            if (!retryCallbacks_.empty()) {
                 const std::shared_ptr<SimpleWork> self = shared_from_this();
-                for (SimpleWorkRetryCallback* callback : retryCallbacks) {
+                for (SimpleWorkRetryCallback* callback : retryCallbacks_) {
                     callback->OnSimpleWorkRetry(self, status);
                 }
             }

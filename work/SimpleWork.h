@@ -37,7 +37,7 @@ public:
     // running it when the cancel flag is already set.
     WorkStatus Execute();
     void Cancel();
-    bool IsCancelled() const { return cancelled.load(); }
+    bool IsCancelled() const { return cancelled_.load(); }
 
     // Not owned; the owner must outlive the work. Add before the work runs.
     void AddRetryCallback(SimpleWorkRetryCallback* callback);
@@ -45,8 +45,8 @@ public:
     std::shared_ptr<SimpleWork> GetSharedSimpleWork() { return shared_from_this(); }
 
 protected:
-    std::atomic<bool> cancelled{false};
-    std::vector<SimpleWorkRetryCallback*> retryCallbacks;
+    std::atomic<bool> cancelled_{false};
+    std::vector<SimpleWorkRetryCallback*> retryCallbacks_;
 };
 
 }  // namespace vrexa

@@ -10,7 +10,7 @@ namespace vrexa {
 
 Work::Work(WorkCompleteCallback* callback) {
     if (callback != nullptr) {
-        completeCallbacks.push_back(callback);
+        completeCallbacks_.push_back(callback);
     }
 }
 
@@ -25,28 +25,28 @@ void Work::Describe(const WorkStatus& status, boost::property_tree::ptree& tree)
     tree.add_child("workStatus", statusTree);
 }
 
-void Work::SetParent(std::weak_ptr<CompositeWork> newParent) { parent = std::move(newParent); }
+void Work::SetParent(std::weak_ptr<CompositeWork> newParent) { parent_ = std::move(newParent); }
 
 void Work::SetWorkflow(std::weak_ptr<Workflow> newWorkflow) {
-    workflow = newWorkflow;
+    workflow_ = newWorkflow;
     OnSetWorkflow(std::move(newWorkflow));
 }
 
 void Work::AddCompleteCallback(WorkCompleteCallback* callback) {
     if (callback != nullptr) {
-        completeCallbacks.push_back(callback);
+        completeCallbacks_.push_back(callback);
     }
 }
 
 void Work::NotifyComplete(const WorkStatus& status) {
     const std::shared_ptr<Work> self = GetSharedPtr();
-    if (const std::shared_ptr<Workflow> locked = workflow.lock()) {
+    if (const std::shared_ptr<Workflow> locked = workflow_.lock()) {
         locked->OnWorkComplete(self, status);
     }
-    for (WorkCompleteCallback* callback : completeCallbacks) {
+    for (WorkCompleteCallback* callback : completeCallbacks_) {
         callback->OnWorkComplete(self, status);
     }
-    if (const std::shared_ptr<CompositeWork> locked = parent.lock()) {
+    if (const std::shared_ptr<CompositeWork> locked = parent_.lock()) {
         locked->OnWorkComplete(self, status);
     }
 }

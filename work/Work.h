@@ -58,16 +58,16 @@ public:
     // Not owned; the owner must outlive the work. Add before the work runs.
     void AddCompleteCallback(WorkCompleteCallback* callback);
 
-    std::shared_ptr<Workflow> GetWorkflow() const { return workflow.lock(); }
-    std::shared_ptr<CompositeWork> GetParent() const { return parent.lock(); }
-    const PriorityPath& GetPriorityPath() const { return priorityPath; }
-    void SetPriorityPath(PriorityPath path) { priorityPath = std::move(path); }
+    std::shared_ptr<Workflow> GetWorkflow() const { return workflow_.lock(); }
+    std::shared_ptr<CompositeWork> GetParent() const { return parent_.lock(); }
+    const PriorityPath& GetPriorityPath() const { return priorityPath_; }
+    void SetPriorityPath(PriorityPath path) { priorityPath_ = std::move(path); }
 
 protected:
-    std::weak_ptr<Workflow> workflow;
-    std::vector<WorkCompleteCallback*> completeCallbacks;
-    std::weak_ptr<CompositeWork> parent;
-    PriorityPath priorityPath;
+    std::weak_ptr<Workflow> workflow_;
+    std::vector<WorkCompleteCallback*> completeCallbacks_;
+    std::weak_ptr<CompositeWork> parent_;
+    PriorityPath priorityPath_;
 };
 
 }  // namespace vrexa

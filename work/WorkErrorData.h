@@ -12,14 +12,14 @@ class WorkErrorData : public virtual WorkStatusData {
 public:
     explicit WorkErrorData(std::string errorMessage);
 
-    const std::string& GetErrorMessage() const { return errorMessage; }
+    const std::string& GetErrorMessage() const { return errorMessage_; }
 
     // "errorMessage" = the message.
     void Describe(boost::property_tree::ptree& tree) const override;
     std::string ToString() const override;
 
 protected:
-    std::string errorMessage;
+    std::string errorMessage_;
 };
 
 }  // namespace vrexa

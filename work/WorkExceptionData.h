@@ -12,7 +12,7 @@ class WorkExceptionData : public virtual WorkStatusData {
 public:
     explicit WorkExceptionData(std::exception_ptr exception);
 
-    const std::exception_ptr& GetException() const { return exception; }
+    const std::exception_ptr& GetException() const { return exception_; }
 
     // Throws the stored exception; std::logic_error when there is none.
     [[noreturn]] void Rethrow() const;
@@ -25,7 +25,7 @@ public:
     std::string ToString() const override;
 
 protected:
-    std::exception_ptr exception;
+    std::exception_ptr exception_;
 };
 
 // The readable run-time type name of an exception object.

@@ -21,7 +21,7 @@ namespace vrexa {
 ChunkStepWork::ChunkStepWork(std::shared_ptr<TransferWorkInterface> transfer,
                              std::shared_ptr<TransferSharedMapData> mapData, const char* name)
     : TransferWork(std::move(transfer)), mapData_(std::move(mapData)), name_(name) {
-    AddLogCompleteRoute(*this, this->transfer->GetBehavior(), false);
+    AddLogCompleteRoute(*this, this->transfer_->GetBehavior(), false);
 }
 
 void ChunkStepWork::Describe(boost::property_tree::ptree& tree) const {
@@ -78,7 +78,7 @@ WorkStatus CreateChunkMapWork::Step() {
     if (file->GetSize() > upper || mapData_->fileData->IsReadOnly()) {
         mapData_->SetWindow(file->Map(lower, upper));
     } else {
-        const TransferBehavior& behavior = transfer->GetBehavior();
+        const TransferBehavior& behavior = transfer_->GetBehavior();
         mapData_->SetWindow(file->CreateWriteCache(
             lower, upper, WriteCacheWait(behavior.transferThreads, lower, upper, behavior.expectedWriteRate)));
     }
@@ -119,7 +119,7 @@ WorkStatus VerifyChunkWork::Step() {
     }
     mapData_->ResetProgress(*window);
     return WorkStatus(WorkResult::Failure,
-                      std::make_shared<ChecksumStatusData>(transfer->GetParams().transferId, mapData_, actual));
+                      std::make_shared<ChecksumStatusData>(transfer_->GetParams().transferId, mapData_, actual));
 }
 
 WorkStatus ReleaseChunkMapWork::Step() {
@@ -129,7 +129,7 @@ WorkStatus ReleaseChunkMapWork::Step() {
     }
     const bool readOnly = mapData_->fileData && mapData_->fileData->IsReadOnly();
     const bool isCache = dynamic_cast<file::SequentialWriteCache*>(window.get()) != nullptr;
-    if (isCache || (!readOnly && !transfer->GetParams().preallocate)) {
+    if (isCache || (!readOnly && !transfer_->GetParams().preallocate)) {
         window->Flush();
     }
     mapData_->TakeWindow();

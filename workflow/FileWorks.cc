@@ -15,7 +15,7 @@ namespace vrexa {
 FileStepWork::FileStepWork(std::shared_ptr<TransferWorkInterface> transfer,
                            std::shared_ptr<TransferSharedFileData> fileData, const char* name, bool milestone)
     : TransferWork(std::move(transfer)), fileData_(std::move(fileData)), name_(name) {
-    AddLogCompleteRoute(*this, this->transfer->GetBehavior(), milestone);
+    AddLogCompleteRoute(*this, this->transfer_->GetBehavior(), milestone);
 }
 
 void FileStepWork::Describe(boost::property_tree::ptree& tree) const {
@@ -39,9 +39,9 @@ WorkStatus OpenAndAllocateFileWork::ExecuteTask() {
 
 void OpenAndAllocateFileWork::DenyExecute(file::SharedFile& file) {
     try {
-        TransferBehavior& behavior = transfer->GetBehavior();
+        TransferBehavior& behavior = transfer_->GetBehavior();
         if (behavior.allowExecute &&
-            behavior.filesystem->IsExecutable(transfer->GetParams().destPath, fileData_->filePath)) {
+            behavior.filesystem->IsExecutable(transfer_->GetParams().destPath, fileData_->filePath)) {
             file.DenyExecute();
         }
     } catch (...) {
@@ -50,8 +50,8 @@ void OpenAndAllocateFileWork::DenyExecute(file::SharedFile& file) {
 }
 
 std::shared_ptr<file::SharedFile> OpenAndAllocateFileWork::Open(bool mayRecreate) {
-    const TransferParams params = transfer->GetParams();
-    file::Filesystem& filesystem = *transfer->GetBehavior().filesystem;
+    const TransferParams params = transfer_->GetParams();
+    file::Filesystem& filesystem = *transfer_->GetBehavior().filesystem;
     const std::uint64_t size = fileData_->fileSize;
     const std::uint64_t upper = size == 0 ? 0 : size - 1;
     std::shared_ptr<file::SharedFile> file =
@@ -94,8 +94,8 @@ WorkStatus OpenExistingFileWork::ExecuteTask() {
     std::exception_ptr notMatching;
     try {
         const std::uint64_t size = fileData_->fileSize;
-        std::shared_ptr<file::SharedFile> file = transfer->GetBehavior().filesystem->OpenSharedFile(
-            transfer->GetParams().destPath, fileData_->filePath, file::OpenMode::OpenExistingReadOnly, true, 0,
+        std::shared_ptr<file::SharedFile> file = transfer_->GetBehavior().filesystem->OpenSharedFile(
+            transfer_->GetParams().destPath, fileData_->filePath, file::OpenMode::OpenExistingReadOnly, true, 0,
             size == 0 ? 0 : size - 1);
         if (file->GetSize() != size) {
             return TransferErrorStatus(WorkResult::FatalError, TransferError::ChecksumMismatch,
@@ -131,28 +131,28 @@ WorkStatus CloseFileWork::ExecuteTask() {
 
 CheckPreallocateWork::CheckPreallocateWork(std::shared_ptr<TransferWorkInterface> transfer)
     : TransferWork(std::move(transfer)) {
-    AddLogCompleteRoute(*this, this->transfer->GetBehavior(), true);
+    AddLogCompleteRoute(*this, this->transfer_->GetBehavior(), true);
 }
 
 void CheckPreallocateWork::Describe(boost::property_tree::ptree& tree) const {
     tree.put("name", "CheckPreallocateWork");
     DescribeTransfer(tree, true);
-    tree.put("preallocate", transfer->GetParams().preallocate ? "true" : "false");
+    tree.put("preallocate", transfer_->GetParams().preallocate ? "true" : "false");
 }
 
 WorkStatus CheckPreallocateWork::ExecuteTask() {
     try {
         const std::shared_ptr<file::Volume> volume =
-            transfer->GetBehavior().filesystem->GetVolume(transfer->GetParams().destPath);
+            transfer_->GetBehavior().filesystem->GetVolume(transfer_->GetParams().destPath);
         bool usb = false;
         try {
             usb = volume->IsUsb();
         } catch (const file::InaccessibleException&) {
             // Unknown bus: preallocate, as on any fixed disk, and note it.
-            transfer->SetPreallocate(true);
+            transfer_->SetPreallocate(true);
             return TransferErrorStatus(WorkResult::Success, TransferError::None, "Volume::IsUsb threw an exception");
         }
-        transfer->SetPreallocate(!usb);
+        transfer_->SetPreallocate(!usb);
         return WorkStatus(WorkResult::Success, nullptr);
     } catch (...) {
         return FileFailureStatus(std::current_exception());

@@ -38,16 +38,16 @@ void LazyParallelTransferMultipleChunksWork::Describe(boost::property_tree::ptre
 }
 
 std::shared_ptr<Work> LazyParallelTransferMultipleChunksWork::CreateNextChild() {
-    const std::optional<ChunkBounds> chunk = ChunkAt(*fileManifest_, fileData_->fileSize, nextIndex);
+    const std::optional<ChunkBounds> chunk = ChunkAt(*fileManifest_, fileData_->fileSize, nextIndex_);
     if (!chunk) {
         return nullptr;
     }
-    return std::make_shared<TransferSingleChunkWork>(transfer, fileData_, chunk->lower, chunk->upper, chunk->checksum);
+    return std::make_shared<TransferSingleChunkWork>(transfer_, fileData_, chunk->lower, chunk->upper, chunk->checksum);
 }
 
 void LazyParallelTransferMultipleChunksWork::DropWindows() {
-    const std::lock_guard lock(mutex);
-    for (const auto& child : inFlight) {
+    const std::lock_guard lock(mutex_);
+    for (const auto& child : inFlight_) {
         if (const auto chunk = std::dynamic_pointer_cast<TransferSingleChunkWork>(child)) {
             chunk->GetMapData()->TakeWindow();
         }

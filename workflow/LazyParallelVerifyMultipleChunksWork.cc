@@ -30,11 +30,11 @@ void LazyParallelVerifyMultipleChunksWork::Describe(boost::property_tree::ptree&
 }
 
 std::shared_ptr<Work> LazyParallelVerifyMultipleChunksWork::CreateNextChild() {
-    const std::optional<ChunkBounds> chunk = ChunkAt(*fileManifest_, fileData_->fileSize, nextIndex);
+    const std::optional<ChunkBounds> chunk = ChunkAt(*fileManifest_, fileData_->fileSize, nextIndex_);
     if (!chunk) {
         return nullptr;
     }
-    return std::make_shared<MapAndVerifyChunkWork>(transfer, fileData_, chunk->lower, chunk->upper, chunk->checksum);
+    return std::make_shared<MapAndVerifyChunkWork>(transfer_, fileData_, chunk->lower, chunk->upper, chunk->checksum);
 }
 
 }  // namespace vrexa

@@ -39,10 +39,10 @@ void LazyParallelVerifyMultipleFilesWork::Describe(boost::property_tree::ptree& 
 
 std::shared_ptr<Work> LazyParallelVerifyMultipleFilesWork::CreateNextChild() {
     const PackageManifest::Files& files = package_->GetFiles();
-    if (nextIndex >= files.size()) {
+    if (nextIndex_ >= files.size()) {
         return nullptr;
     }
-    return std::make_shared<VerifySingleFileWork>(transfer, files[nextIndex]);
+    return std::make_shared<VerifySingleFileWork>(transfer_, files[nextIndex_]);
 }
 
 }  // namespace vrexa

@@ -87,7 +87,7 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
         return TransferErrorStatus(WorkResult::FatalError, TransferError::Unknown,
                                    "OptimizedRequestChunkWork::ExecuteTask has no shared map");
     }
-    TransferBehavior& behavior = transfer->GetBehavior();
+    TransferBehavior& behavior = transfer_->GetBehavior();
     behavior.optimizer->GetNode(params_);
     const std::shared_ptr<NodeManifest> node = params_.SelectedNode;
 
@@ -101,7 +101,7 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
     requestParams.lowSpeedTime = params_.lowSpeedTime;
 
     std::shared_ptr<http::Request> request =
-        behavior.requestFactory->CreateRequest(requestParams, transfer->GetSession());
+        behavior.requestFactory->CreateRequest(requestParams, transfer_->GetSession());
     {
         const std::lock_guard lock(mutex_);
         request_ = request;

@@ -66,10 +66,10 @@ void LazyParallelTransferMultipleFilesWork::Describe(boost::property_tree::ptree
 
 std::shared_ptr<Work> LazyParallelTransferMultipleFilesWork::CreateNextChild() {
     const auto& files = package_->GetOtherFiles();
-    if (nextIndex >= files.size()) {
+    if (nextIndex_ >= files.size()) {
         return nullptr;
     }
-    return std::make_shared<TransferSingleFileWork>(transfer, files[nextIndex]);
+    return std::make_shared<TransferSingleFileWork>(transfer_, files[nextIndex_]);
 }
 
 TransferMultipleFilesWork::TransferMultipleFilesWork(std::shared_ptr<TransferWorkInterface> transfer)

@@ -38,7 +38,7 @@ TransferSingleFileWork::~TransferSingleFileWork() {
     } catch (...) {
     }
     try {
-        transfer->AddOutputFile(fileData_->filePath);
+        transfer_->AddOutputFile(fileData_->filePath);
     } catch (...) {
     }
 }

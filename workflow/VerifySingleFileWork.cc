@@ -16,12 +16,12 @@ VerifySingleFileWork::VerifySingleFileWork(std::shared_ptr<TransferWorkInterface
     : TransferWork(std::move(transfer)),
       SequentialWork(3),
       fileData_(std::make_shared<TransferSharedFileData>(fileManifest->GetPath(), fileManifest->GetSize())) {
-    AddLogCompleteRoute(*this, this->transfer->GetBehavior(), true);
-    AddChild(std::make_shared<OpenExistingFileWork>(this->transfer, fileData_));
+    AddLogCompleteRoute(*this, this->transfer_->GetBehavior(), true);
+    AddChild(std::make_shared<OpenExistingFileWork>(this->transfer_, fileData_));
     if (fileManifest->GetSize() != 0) {
-        AddChild(std::make_shared<LazyParallelVerifyMultipleChunksWork>(this->transfer, fileManifest, fileData_));
+        AddChild(std::make_shared<LazyParallelVerifyMultipleChunksWork>(this->transfer_, fileManifest, fileData_));
     }
-    AddChild(std::make_shared<CloseFileWork>(this->transfer, fileData_));
+    AddChild(std::make_shared<CloseFileWork>(this->transfer_, fileData_));
 }
 
 void VerifySingleFileWork::Describe(boost::property_tree::ptree& tree) const {

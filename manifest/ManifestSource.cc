@@ -13,8 +13,12 @@ void ManifestSource::Load(const std::string& id, InputManifest& manifest) {
     std::stringstream stream;
     Fetch(id, stream);
     boost::property_tree::ptree tree;
-    Parse(stream, tree);
+    ParseStreaming(stream, tree, manifest.GetStreamedEntries());
     manifest.Read(tree);
+}
+
+void ManifestSource::ParseStreaming(std::istream& stream, boost::property_tree::ptree& tree, StreamedEntries*) {
+    Parse(stream, tree);
 }
 
 void ManifestSink::Save(const std::string& id, OutputManifest& manifest) {

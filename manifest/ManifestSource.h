@@ -9,6 +9,7 @@ namespace vrexa {
 
 class InputManifest;
 class OutputManifest;
+class StreamedEntries;
 
 // Where a document comes from: Fetch writes the raw document named id into a
 // stream, Parse turns raw text into a property tree. Failures are manifest
@@ -19,8 +20,12 @@ public:
 
     virtual void Fetch(const std::string& id, std::iostream& stream) = 0;
     virtual void Parse(std::istream& stream, boost::property_tree::ptree& tree) = 0;
+    // Parse, handing the entries at entries' path to it one at a time where
+    // the format allows (entries may be null). By default, Parse.
+    virtual void ParseStreaming(std::istream& stream, boost::property_tree::ptree& tree, StreamedEntries* entries);
 
-    // Fetch, Parse, then manifest.Read.
+    // Fetch, ParseStreaming with the manifest's streamed entries, then
+    // manifest.Read.
     void Load(const std::string& id, InputManifest& manifest);
 };
 

@@ -1,9 +1,40 @@
 #include "manifest/StandardPackageManifest.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "manifest/ManifestReading.h"
 #include "manifest/StandardFileManifest.h"
 
 namespace vrexa {
+namespace {
+
+void ReadFileEntry(const std::string& key, const boost::property_tree::ptree& entry,
+                   PackageManifest::Files& files) {
+    // Only "file" entries belong in the list; a comment or an attribute is as
+    // wrong as a misspelt element.
+    if (key != "file") reading::Reject();
+    auto file = std::make_shared<StandardFileManifest>();
+    file->Read(entry);
+    files.push_back(std::move(file));
+}
+
+}  // namespace
+
+const std::vector<std::string>& StandardPackageManifest::EntriesPath() const {
+    static const std::vector<std::string> path{"package", "files"};
+    return path;
+}
+
+void StandardPackageManifest::BeginEntries() {
+    streamed_ = true;
+    streamedFiles_.clear();
+}
+
+void StandardPackageManifest::ReadEntry(const std::string& key, const boost::property_tree::ptree& entry) {
+    reading::Guarded([&] { ReadFileEntry(key, entry, streamedFiles_); });
+}
 
 void StandardPackageManifest::Read(const boost::property_tree::ptree& tree) {
     reading::Guarded([&] {
@@ -30,14 +61,16 @@ void StandardPackageManifest::ReadFields(const boost::property_tree::ptree& pack
 
     files_.clear();
     const ptree& files = RequiredChild(package, "files");
-    files_.reserve(files.size());
+    if (streamed_) {
+        // The entries came while parsing; what the tree still holds of the
+        // list (its attributes) is read below as before.
+        files_.swap(streamedFiles_);
+        streamedFiles_.clear();
+        streamed_ = false;
+    }
+    files_.reserve(files_.size() + files.size());
     for (const auto& [key, entry] : files) {
-        // Only "file" entries belong here; a comment or an attribute is as wrong
-        // as a misspelt element.
-        if (key != "file") Reject();
-        auto file = std::make_shared<StandardFileManifest>();
-        file->Read(entry);
-        files_.push_back(std::move(file));
+        ReadFileEntry(key, entry, files_);
     }
 }
 

@@ -10,9 +10,14 @@ namespace vrexa {
 // The package manifest document: a "package" element with "id", "name",
 // "partnerId", "versionId", optional "run", "isActive" and "version", and the
 // "files" list.
-class StandardPackageManifest : public PackageManifest {
+//
+// Sources that can hand over the "file" entries one at a time while they
+// parse do so; the files are then the same, in the same order, as when read
+// from the whole tree.
+class StandardPackageManifest : public PackageManifest, private StreamedEntries {
 public:
     void Read(const boost::property_tree::ptree& tree) override;
+    StreamedEntries* GetStreamedEntries() override { return this; }
 
     const std::string& GetId() const override { return id_; }
     const std::string& GetName() const override { return name_; }
@@ -30,6 +35,10 @@ public:
     const PackageVersionManifest* GetVersion() const { return version_.get(); }
 
 private:
+    const std::vector<std::string>& EntriesPath() const override;
+    void BeginEntries() override;
+    void ReadEntry(const std::string& key, const boost::property_tree::ptree& entry) override;
+
     void ReadFields(const boost::property_tree::ptree& package);
     void SplitFiles();
     void Validate() const;
@@ -45,6 +54,9 @@ private:
     Files runFiles_;
     Files otherFiles_;
     std::unique_ptr<PackageVersionManifest> version_;
+    // Files read while the document was parsed, taken by the next Read.
+    bool streamed_ = false;
+    Files streamedFiles_;
 };
 
 }  // namespace vrexa

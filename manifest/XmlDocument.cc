@@ -7,6 +7,7 @@
 #include <boost/property_tree/ptree.hpp>
 #include <boost/property_tree/xml_parser.hpp>
 
+#include "manifest/InputManifest.h"
 #include "manifest/ManifestException.h"
 
 namespace vrexa {
@@ -45,6 +46,69 @@ std::size_t AfterTag(std::string_view text, std::size_t from) {
         }
     }
     return std::string_view::npos;
+}
+
+namespace rapidxml = boost::property_tree::detail::rapidxml;
+using XmlNode = rapidxml::xml_node<char>;
+
+// The elements at path from the document down, one a step, when every step
+// names exactly one element among its siblings; empty otherwise (a reader of
+// the whole tree would pick one of several, and which is not ours to guess).
+std::vector<XmlNode*> UniqueElementsAt(XmlNode& document, const std::vector<std::string>& path) {
+    std::vector<XmlNode*> chain;
+    XmlNode* parent = &document;
+    for (const std::string& name : path) {
+        XmlNode* found = nullptr;
+        for (XmlNode* child = parent->first_node(); child != nullptr; child = child->next_sibling()) {
+            if (child->type() != rapidxml::node_element || std::string_view(child->name()) != name) {
+                continue;
+            }
+            if (found != nullptr) {
+                return {};
+            }
+            found = child;
+        }
+        if (found == nullptr) {
+            return {};
+        }
+        chain.push_back(found);
+        parent = found;
+    }
+    return chain;
+}
+
+// The reader's own conversion of node into parent, except along chain (the
+// element at depth and below): those elements are built here, and the
+// children of the last one go to entries one at a time instead.
+void ReadNodeStreaming(XmlNode* node, ptree& parent, const std::vector<XmlNode*>& chain, std::size_t depth,
+                       StreamedEntries* entries) {
+    if (depth >= chain.size() || node != chain[depth]) {
+        boost::property_tree::xml_parser::read_xml_node(node, parent, 0);
+        return;
+    }
+    ptree& element = parent.push_back(std::make_pair(node->name(), ptree()))->second;
+    if (node->first_attribute() != nullptr) {
+        ptree& attributes = element.push_back(std::make_pair("<xmlattr>", ptree()))->second;
+        for (auto* attribute = node->first_attribute(); attribute != nullptr; attribute = attribute->next_attribute()) {
+            attributes.push_back(std::make_pair(attribute->name(), ptree()))
+                ->second.data()
+                .assign(attribute->value(), attribute->value_size());
+        }
+    }
+    const bool streamed = depth + 1 == chain.size();
+    for (XmlNode* child = node->first_node(); child != nullptr; child = child->next_sibling()) {
+        const bool entry = child->type() == rapidxml::node_element || child->type() == rapidxml::node_comment;
+        if (!streamed || !entry) {
+            ReadNodeStreaming(child, element, chain, depth + 1, entries);
+            continue;
+        }
+        ptree single;
+        boost::property_tree::xml_parser::read_xml_node(child, single, 0);
+        LiftAttributes(single);
+        for (const auto& [key, value] : single) {
+            entries->ReadEntry(key, value);
+        }
+    }
 }
 
 }  // namespace
@@ -115,7 +179,7 @@ bool XmlNestingWithin(std::string_view text, int maxDepth) {
     return true;
 }
 
-void ReadXmlDocument(std::istream& stream, ptree& tree, const DocumentLimits& limits) {
+void ReadXmlDocument(std::istream& stream, ptree& tree, const DocumentLimits& limits, StreamedEntries* entries) {
     std::string text = ReadBoundedDocument(stream, limits.maxBytes);
     if (!XmlNestingWithin(text, limits.maxDepth)) {
         throw ManifestParseException();
@@ -123,12 +187,16 @@ void ReadXmlDocument(std::istream& stream, ptree& tree, const DocumentLimits& li
     try {
         // The reader's own parse, run in place on the text: reading through a
         // stream would copy a document of a hundred thousand files twice more.
-        namespace rapidxml = boost::property_tree::detail::rapidxml;
         rapidxml::xml_document<char> document;
         document.parse<rapidxml::parse_comment_nodes>(text.data());
+        const std::vector<XmlNode*> chain =
+            entries != nullptr ? UniqueElementsAt(document, entries->EntriesPath()) : std::vector<XmlNode*>();
+        if (!chain.empty()) {
+            entries->BeginEntries();
+        }
         ptree read;
-        for (rapidxml::xml_node<char>* child = document.first_node(); child != nullptr; child = child->next_sibling()) {
-            boost::property_tree::xml_parser::read_xml_node(child, read, 0);
+        for (XmlNode* child = document.first_node(); child != nullptr; child = child->next_sibling()) {
+            ReadNodeStreaming(child, read, chain, 0, entries);
         }
         LiftAttributes(read);
         tree.swap(read);

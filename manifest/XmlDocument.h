@@ -23,10 +23,18 @@ void LiftAttributes(boost::property_tree::ptree& tree);
 // refuses it afterwards.
 bool XmlNestingWithin(std::string_view text, int maxDepth);
 
+class StreamedEntries;
+
 // Reads an XML document into tree as the manifest sources do: at most
 // limits.maxBytes, nesting checked first, default reader flags (no trimming,
 // comments kept as "<xmlcomment>"), attributes lifted. Any failure is a
 // ManifestParseException.
-void ReadXmlDocument(std::istream& stream, boost::property_tree::ptree& tree, const DocumentLimits& limits);
+//
+// With entries, when each step of their path names exactly one element, the
+// children of the element at the path go to entries one at a time, each as
+// the tree would have held it, and the tree keeps that element without them.
+// Otherwise (or without entries) everything goes into the tree.
+void ReadXmlDocument(std::istream& stream, boost::property_tree::ptree& tree, const DocumentLimits& limits,
+                     StreamedEntries* entries = nullptr);
 
 }  // namespace vrexa

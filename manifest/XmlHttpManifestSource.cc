@@ -8,4 +8,9 @@ void XmlHttpManifestSource::Parse(std::istream& stream, boost::property_tree::pt
     ReadXmlDocument(stream, tree, GetLimits());
 }
 
+void XmlHttpManifestSource::ParseStreaming(std::istream& stream, boost::property_tree::ptree& tree,
+                                           StreamedEntries* entries) {
+    ReadXmlDocument(stream, tree, GetLimits(), entries);
+}
+
 }  // namespace vrexa

@@ -9,6 +9,7 @@ class XmlHttpManifestSource : public HttpManifestSource {
 public:
     using HttpManifestSource::HttpManifestSource;
     void Parse(std::istream& stream, boost::property_tree::ptree& tree) override;
+    void ParseStreaming(std::istream& stream, boost::property_tree::ptree& tree, StreamedEntries* entries) override;
 };
 
 }  // namespace vrexa

@@ -1,11 +1,13 @@
 #include <cstdint>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "manifest/DocumentLimits.h"
 #include "manifest/ManifestException.h"
 #include "manifest/NodeStatistics.h"
 #include "manifest/StandardFileManifest.h"
@@ -13,6 +15,7 @@
 #include "manifest/StandardNodeListManifest.h"
 #include "manifest/StandardNodeManifest.h"
 #include "manifest/StandardPackageManifest.h"
+#include "manifest/XmlDocument.h"
 #include "manifest/tests/TreeDocuments.h"
 
 namespace vrexa {
@@ -206,6 +209,44 @@ TEST_P(ManifestReadingCase, AcceptsValidDocumentsAndRejectsInvalidOnesWithParseE
 
 INSTANTIATE_TEST_SUITE_P(Documents, ManifestReadingCase, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Sources read a package's file entries one at a time while the document is
+// parsed: every document reads exactly as from the whole tree.
+TEST(PackageManifestReading, EntriesReadWhileParsingGiveTheSameResultAsTheWholeTree) {
+    std::vector<ReadingCase> packages;
+    for (const ReadingCase& c : kCases)
+        if (c.kind == Kind::Package) packages.push_back(c);
+    packages.push_back({"TwoFileLists", Kind::Package, PackageXml(kTenBytes) + "", true});
+    packages.back().document.insert(packages.back().document.rfind("</package>"), "<files>" + kRunFile + "</files>");
+    packages.push_back({"FilesWithText", Kind::Package, PackageXml("listed" + kTenBytes), true});
+    for (const ReadingCase& c : packages) {
+        SCOPED_TRACE(c.name);
+        const auto read = [&](bool streaming) {
+            StandardPackageManifest package;
+            std::istringstream stream(c.document);
+            boost::property_tree::ptree tree;
+            ReadXmlDocument(stream, tree, kPackageManifestLimits, streaming ? package.GetStreamedEntries() : nullptr);
+            package.Read(tree);
+            std::vector<std::string> files;
+            for (const auto& file : package.GetFiles()) {
+                std::string line = file->GetPath() + "|" + std::to_string(file->GetChunkSize()) + "|" +
+                                   std::to_string(file->GetSize());
+                for (std::uint32_t checksum : file->GetChecksums())
+                    line += "|" + std::to_string(checksum);
+                files.push_back(line);
+            }
+            files.push_back("run: " + (package.GetRunFile() ? package.GetRunFile()->GetPath() : "-"));
+            return files;
+        };
+        if (!c.valid) {
+            EXPECT_THROW(read(true), ManifestParseException);
+            continue;
+        }
+        const std::vector<std::string> whole = read(false);
+        EXPECT_EQ(read(true), whole);
+        EXPECT_GT(whole.size(), 0u);
+    }
+}
 
 // What the accepted documents read as.
 

@@ -1,8 +1,14 @@
 // The three documents a download reads from the network, through the reading
-// path the sources use (size and nesting limits, attributes lifted): whatever
-// arrives, reading ends in a manifest exception or in a manifest whose file
-// paths stay inside the destination and whose checksums match its chunks.
+// path the sources use (size and nesting limits, attributes lifted, a
+// package's file entries read while parsing): whatever arrives, reading ends
+// in a manifest exception or in a manifest whose file paths stay inside the
+// destination and whose checksums match its chunks, and a package reads the
+// same as from the whole tree.
+#include <optional>
 #include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <boost/property_tree/ptree.hpp>
 
@@ -41,6 +47,20 @@ void CheckPackage(const StandardPackageManifest& package) {
     }
 }
 
+// The files as one line each, in order, and the run file.
+std::vector<std::string> Summary(const StandardPackageManifest& package) {
+    std::vector<std::string> lines;
+    for (const auto& file : package.GetFiles()) {
+        std::string line = file->GetPath() + "|" + std::to_string(file->GetChunkSize()) + "|" +
+                           std::to_string(file->GetSize());
+        for (std::uint32_t checksum : file->GetChecksums())
+            line += "|" + std::to_string(checksum);
+        lines.push_back(std::move(line));
+    }
+    lines.push_back(package.GetRunFile() ? package.GetRunFile()->GetPath() : std::string());
+    return lines;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -51,10 +71,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         switch (kind) {
             case 0: {
-                ReadXmlDocument(stream, tree, kPackageManifestLimits);
-                StandardPackageManifest package;
-                package.Read(tree);
-                CheckPackage(package);
+                // Read as the sources read it, the file entries handed over
+                // while parsing, and again from the whole tree: the two agree.
+                const std::string text = stream.str();
+                const auto read = [&](bool streaming) -> std::optional<std::vector<std::string>> {
+                    std::istringstream in(text);
+                    boost::property_tree::ptree whole;
+                    StandardPackageManifest package;
+                    try {
+                        ReadXmlDocument(in, whole, kPackageManifestLimits,
+                                        streaming ? package.GetStreamedEntries() : nullptr);
+                        package.Read(whole);
+                    } catch (const ManifestException&) {
+                        return std::nullopt;
+                    }
+                    CheckPackage(package);
+                    return Summary(package);
+                };
+                VREXA_FUZZ_CHECK(read(true) == read(false));
                 break;
             }
             case 1: {

@@ -1,5 +1,7 @@
 #include "manifest/XmlDocument.h"
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -111,7 +113,157 @@ void ReadNodeStreaming(XmlNode* node, ptree& parent, const std::vector<XmlNode*>
     }
 }
 
+// Position just after the markup at from that is not an element's start or
+// end tag (a comment, CDATA section, processing instruction or declaration);
+// npos when it does not end.
+std::size_t AfterOtherMarkup(std::string_view text, std::size_t from) {
+    const std::string_view rest = text.substr(from);
+    if (rest.starts_with("<!--")) return After(text, from + 4, "-->");
+    if (rest.starts_with("<![CDATA[")) return After(text, from + 9, "]]>");
+    if (rest.starts_with("<?")) return After(text, from + 2, "?>");
+    return AfterTag(text, from + 2);
+}
+
+bool IsOtherMarkup(std::string_view text, std::size_t at) {
+    return text.substr(at).starts_with("<!") || text.substr(at).starts_with("<?");
+}
+
+// The element name of the start tag whose "<" is at at.
+std::string_view TagName(std::string_view text, std::size_t at) {
+    const std::size_t begin = at + 1;
+    const std::size_t end = std::min(text.find_first_of(" \t\r\n/>", begin), text.size());
+    return text.substr(begin, end - begin);
+}
+
+bool IsWhitespace(std::string_view text) { return text.find_first_not_of(" \t\r\n") == std::string_view::npos; }
+
+// The children of the element whose content starts at contentBegin.
+std::optional<XmlEntrySpans> SplitContent(std::string_view text, std::size_t nameAt, std::size_t contentBegin) {
+    XmlEntrySpans spans;
+    spans.nameAt = nameAt;
+    spans.contentBegin = contentBegin;
+    int depth = 0;  // below the element
+    std::size_t at = contentBegin;
+    for (;;) {
+        const std::size_t open = text.find('<', at);
+        if (open == std::string_view::npos) return std::nullopt;
+        if (depth == 0 && !IsWhitespace(text.substr(at, open - at))) return std::nullopt;
+        if (IsOtherMarkup(text, open)) {
+            if (depth == 0) return std::nullopt;
+            at = AfterOtherMarkup(text, open);
+        } else if (text.substr(open).starts_with("</")) {
+            if (depth == 0) {
+                spans.contentEnd = open;
+                return spans;
+            }
+            at = AfterTag(text, open + 2);
+            if (--depth == 0 && at != std::string_view::npos) spans.entries.back().second = at;
+        } else {
+            at = AfterTag(text, open + 1);
+            if (at == std::string_view::npos) return std::nullopt;
+            if (depth == 0) spans.entries.emplace_back(open, at);
+            if (text[at - 2] != '/') ++depth;
+        }
+        if (at == std::string_view::npos) return std::nullopt;
+    }
+}
+
 }  // namespace
+
+std::optional<XmlEntrySpans> FindXmlEntries(std::string_view text, const std::vector<std::string>& path) {
+    if (path.empty()) return std::nullopt;
+    int depth = 0;
+    std::size_t matched = 0;  // elements of the path open around the scan
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t open = text.find('<', at);
+        if (open == std::string_view::npos) break;
+        if (IsOtherMarkup(text, open)) {
+            at = AfterOtherMarkup(text, open);
+        } else if (text.substr(open).starts_with("</")) {
+            // An element of the path closed before the path was complete.
+            if (--depth < static_cast<int>(matched)) return std::nullopt;
+            at = AfterTag(text, open + 2);
+        } else {
+            at = AfterTag(text, open + 1);
+            if (at == std::string_view::npos) return std::nullopt;
+            const bool empty = text[at - 2] == '/';
+            if (depth == static_cast<int>(matched) && TagName(text, open) == path[matched]) {
+                if (matched + 1 == path.size()) {
+                    return empty ? std::nullopt : SplitContent(text, open + 1, at);
+                }
+                ++matched;
+            }
+            if (!empty) ++depth;
+        }
+        if (at == std::string_view::npos) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+bool ReadXmlEntriesApart(std::string_view text, StreamedEntries& entries, ptree& tree) {
+    const std::optional<XmlEntrySpans> found = FindXmlEntries(text, entries.EntriesPath());
+    if (!found) return false;
+    const XmlEntrySpans& spans = *found;
+    // The document without the entries' content, parsed as a whole.
+    std::string rest(text.substr(0, spans.contentBegin));
+    rest.append(text.substr(spans.contentEnd));
+    rapidxml::xml_document<char> document;
+    try {
+        document.parse<rapidxml::parse_comment_nodes>(rest.data());
+    } catch (const rapidxml::parse_error&) {
+        return false;
+    }
+    // The parser must see the same element there, and no other of its path.
+    const std::vector<XmlNode*> chain = UniqueElementsAt(document, entries.EntriesPath());
+    if (chain.empty() || chain.back()->name() != rest.data() + spans.nameAt || chain.back()->first_node() != nullptr) {
+        return false;
+    }
+    ptree read;
+    for (XmlNode* child = document.first_node(); child != nullptr; child = child->next_sibling()) {
+        boost::property_tree::xml_parser::read_xml_node(child, read, 0);
+    }
+    ptree* list = &read;
+    for (const std::string& name : entries.EntriesPath()) {
+        const auto found = list->find(name);
+        if (found == list->not_found()) return false;
+        list = &found->second;
+    }
+
+    entries.BeginEntries();
+    // The whitespace between entries is the list's text, as the parser would
+    // have joined it.
+    std::string whitespace;
+    std::string piece;
+    rapidxml::xml_document<char> entry;
+    std::size_t at = spans.contentBegin;
+    for (const auto& [begin, end] : spans.entries) {
+        whitespace.append(text.substr(at, begin - at));
+        at = end;
+        piece.assign(text.substr(begin, end - begin));
+        entry.clear();
+        try {
+            entry.parse<rapidxml::parse_comment_nodes>(piece.data());
+        } catch (const rapidxml::parse_error&) {
+            return false;
+        }
+        XmlNode* only = entry.first_node();
+        if (only == nullptr || only->type() != rapidxml::node_element || only->next_sibling() != nullptr) {
+            return false;
+        }
+        ptree single;
+        boost::property_tree::xml_parser::read_xml_node(only, single, 0);
+        LiftAttributes(single);
+        for (const auto& [key, value] : single) {
+            entries.ReadEntry(key, value);
+        }
+    }
+    whitespace.append(text.substr(at, spans.contentEnd - at));
+    list->data() = std::move(whitespace);
+    LiftAttributes(read);
+    tree.swap(read);
+    return true;
+}
 
 void LiftAttributes(ptree& tree) {
     // Post-order walk: a node is visited once to queue its children and once,
@@ -185,6 +337,9 @@ void ReadXmlDocument(std::istream& stream, ptree& tree, const DocumentLimits& li
         throw ManifestParseException();
     }
     try {
+        if (entries != nullptr && ReadXmlEntriesApart(text, *entries, tree)) {
+            return;
+        }
         // The reader's own parse, run in place on the text: reading through a
         // stream would copy a document of a hundred thousand files twice more.
         rapidxml::xml_document<char> document;

@@ -152,21 +152,32 @@ ptree ReadDocument(const std::string& document, StreamedEntries* entries) {
 // Streaming hands over exactly the elements and comments that reading the
 // whole tree puts under the element at the path, in order and attributes
 // lifted, and leaves the rest of the tree as it would be. Where the path is
-// ambiguous or missing, nothing is streamed.
+// ambiguous or missing, nothing is streamed. Where the list holds only
+// elements and whitespace, the entries are also read apart, to the same
+// result.
 TEST(XmlDocumentTest, StreamedEntriesAreTheChildrenTheWholeTreeWouldHold) {
     const struct {
         const char* name;
         std::string document;
         bool streamed;
+        bool apart;
     } cases[] = {
-        {"Ordinary", "<p a=\"1\"><x>1</x><l k=\"v\">t1<e q=\"2\"><f>1</f></e><!--c--><e/>t2</l><y/></p>", true},
-        {"CdataAndDeclaration", "<?xml version=\"1.0\"?><!--top--><p><l><![CDATA[<e/>]]><e>&amp;</e></l></p>", true},
-        {"EmptyList", "<p><l/></p>", true},
-        {"PathAfterOtherElements", "<p><m><l><e/></l></m><l><e>2</e></l></p>", true},
-        {"TwoLists", "<p><l><e/></l><l><e/></l></p>", false},
-        {"TwoDocumentElements", "<p><l><e/></l></p><p><l/></p>", false},
-        {"NoList", "<p><m><e/></m></p>", false},
-        {"ListAtTheTop", "<l><e/></l>", false},
+        {"TextAndComments", "<p a=\"1\"><x>1</x><l k=\"v\">t1<e q=\"2\"><f>1</f></e><!--c--><e/>t2</l><y/></p>", true,
+         false},
+        {"CdataAndDeclaration", "<?xml version=\"1.0\"?><!--top--><p><l><![CDATA[<e/>]]><e>&amp;</e></l></p>", true,
+         false},
+        {"EmptyElement", "<p><l/></p>", true, false},
+        {"EmptyContent", "<p><l></l></p>", true, true},
+        {"PrettyPrinted",
+         "<?xml version=\"1.0\"?>\n<!-- <p><l><e/></l></p> -->\n<p>\n  <x>1</x>\n  <l k=\"v\">\n    <e q=\"a>b\">\n"
+         "      <f>a &amp; b</f>\n      <!-- </e> -->\n    </e>\n    <e/>\r\n  </l>\n  <y z='2'/>\n</p>\n",
+         true, true},
+        {"EntriesWithCdataAndAttributesOnly", "<p><l><e><![CDATA[</e>]]></e><e a=\"1\" b='2'/></l></p>", true, true},
+        {"PathAfterOtherElements", "<p><m><l><e/></l></m><l><e>2</e></l></p>", true, true},
+        {"TwoLists", "<p><l><e/></l><l><e/></l></p>", false, false},
+        {"TwoDocumentElements", "<p><l><e/></l></p><p><l/></p>", false, false},
+        {"NoList", "<p><m><e/></m></p>", false, false},
+        {"ListAtTheTop", "<l><e/></l>", false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -174,6 +185,9 @@ TEST(XmlDocumentTest, StreamedEntriesAreTheChildrenTheWholeTreeWouldHold) {
         RecordedEntries entries;
         const ptree streamed = ReadDocument(c.document, &entries);
         EXPECT_EQ(entries.begun, c.streamed ? 1 : 0);
+        RecordedEntries apartEntries;
+        ptree apart;
+        EXPECT_EQ(ReadXmlEntriesApart(c.document, apartEntries, apart), c.apart);
         if (!c.streamed) {
             EXPECT_TRUE(entries.entries.empty());
             EXPECT_EQ(streamed, whole);
@@ -195,23 +209,71 @@ TEST(XmlDocumentTest, StreamedEntriesAreTheChildrenTheWholeTreeWouldHold) {
         }
         EXPECT_EQ(entries.entries, children);
         EXPECT_EQ(streamed, expected);
+        if (c.apart) {
+            EXPECT_EQ(apartEntries.begun, 1);
+            EXPECT_EQ(apartEntries.entries, children);
+            EXPECT_EQ(apart, expected);
+        }
     }
-    RecordedEntries ordinary;
-    ReadDocument(cases[0].document, &ordinary);
-    ASSERT_EQ(ordinary.entries.size(), 3u);
-    EXPECT_EQ(ordinary.entries[0].second.get<std::string>("q"), "2");
-    EXPECT_EQ(ordinary.entries[1].first, "<xmlcomment>");
+    RecordedEntries pretty;
+    ReadDocument(cases[4].document, &pretty);
+    ASSERT_EQ(pretty.entries.size(), 2u);
+    EXPECT_EQ(pretty.entries[0].second.get<std::string>("q"), "a>b");
+    EXPECT_EQ(pretty.entries[0].second.get<std::string>("f"), "a & b");
+}
+
+// Where the children of the element at a path lie: only in a list of
+// elements and whitespace, whatever markup lies around or inside them.
+TEST(XmlDocumentTest, EntriesAreFoundOnlyInAListOfElementsAndWhitespace) {
+    const struct {
+        const char* name;
+        std::string document;
+        std::vector<std::string> entries;  // empty with found false: none
+        bool found;
+    } cases[] = {
+        {"Pretty", "<p>\n <x/>\n <l a=\"1\">\n  <e>1</e>\n  <e q=\"a>b\"/>\n  <e><f><!-- </e> --></f></e>\n </l>\n</p>",
+         {"<e>1</e>", "<e q=\"a>b\"/>", "<e><f><!-- </e> --></f></e>"}, true},
+        {"CommentedOutListFirst", "<?xml version=\"1.0\"?>\n<!-- <p><l><x/></l></p> -->\n<p>\n<l><e/></l></p>", {"<e/>"},
+         true},
+        {"NamesEndAtWhitespace", "<p\n><l\tx='1'><e\n/></l ></p>", {"<e\n/>"}, true},
+        {"EmptyContent", "<p><l></l></p>", {}, true},
+        {"EmptyElement", "<p><l/></p>", {}, false},
+        {"TextBetween", "<p><l> text <e/></l></p>", {}, false},
+        {"CommentBetween", "<p><l><!--c--><e/></l></p>", {}, false},
+        {"CdataBetween", "<p><l><![CDATA[x]]></l></p>", {}, false},
+        {"ListNotDirectlyBelow", "<p><m><l><e/></l></m></p>", {}, false},
+        {"OtherDocumentElement", "<q><l><e/></l></q>", {}, false},
+        {"NameWithPrefix", "<pp><l><e/></l></pp>", {}, false},
+        {"FirstDocumentElementEnds", "<p></p><p><l><e/></l></p>", {}, false},
+        {"Unterminated", "<p><l><e>", {}, false},
+        {"UnterminatedTag", "<p><l><e a=\">", {}, false},
+        {"UnterminatedComment", "<p><l><e><!-- </e></l></p>", {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto spans = FindXmlEntries(c.document, {"p", "l"});
+        ASSERT_EQ(spans.has_value(), c.found);
+        if (!spans) continue;
+        std::vector<std::string> entries;
+        for (const auto& [begin, end] : spans->entries)
+            entries.push_back(c.document.substr(begin, end - begin));
+        EXPECT_EQ(entries, c.entries);
+        EXPECT_EQ(c.document.substr(spans->nameAt, 1), "l");
+        EXPECT_EQ(c.document.substr(spans->contentEnd, 2), "</");
+    }
 }
 
 TEST(XmlDocumentTest, AStreamedEntryThatIsRefusedOrABrokenDocumentIsAParseError) {
     RecordedEntries refusing;
     refusing.refused = "e";
     EXPECT_THROW(ReadDocument("<p><l><e/></l></p>", &refusing), ManifestParseException);
-    // The whole text is parsed before any entry is handed over.
-    RecordedEntries broken;
-    EXPECT_THROW(ReadDocument("<p><l><e/></l></p><", &broken), ManifestParseException);
-    EXPECT_EQ(broken.begun, 0);
-    EXPECT_TRUE(broken.entries.empty());
+    // A broken document is refused whichever part of it is broken, also when
+    // entries before the broken part were handed over.
+    for (const std::string broken : {"<p><l><e/></l></p><", "<p><l> <e/> <e a=></e> </l></p>",
+                                     "<p><l> <e/> <e><f></e> </l></p>", "<p><l><e/> </l><x></p>"}) {
+        RecordedEntries entries;
+        EXPECT_THROW(ReadDocument(broken, &entries), ManifestParseException) << broken;
+    }
 }
 
 }  // namespace

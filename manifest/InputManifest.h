@@ -18,11 +18,14 @@ public:
     // Element names from the document element down, such as
     // {"package", "files"}.
     virtual const std::vector<std::string>& EntriesPath() const = 0;
-    // Called before the first entry when a document is read this way, and
-    // again should the reader start over another way: the entries handed over
-    // before are then void. The tree then handed to Read holds the element at
-    // the path without the entries (its text and attributes stay).
+    // Called before the first entry when a document is read this way. The
+    // tree then handed to Read holds the element at the path without the
+    // entries (its text and attributes stay).
     virtual void BeginEntries() = 0;
+    // Called when the reader gives up this way after BeginEntries: the
+    // entries handed over are void, and the document is read again (perhaps
+    // streaming again, from a new BeginEntries).
+    virtual void DropEntries() = 0;
     // One child (an element or a comment) as the tree would hold it: its key
     // and its subtree, attributes lifted. Throws a manifest exception when the
     // entry is wrong.

@@ -32,6 +32,11 @@ void StandardPackageManifest::BeginEntries() {
     streamedFiles_.clear();
 }
 
+void StandardPackageManifest::DropEntries() {
+    streamed_ = false;
+    streamedFiles_.clear();
+}
+
 void StandardPackageManifest::ReadEntry(const std::string& key, const boost::property_tree::ptree& entry) {
     reading::Guarded([&] { ReadFileEntry(key, entry, streamedFiles_); });
 }

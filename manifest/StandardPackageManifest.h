@@ -37,6 +37,7 @@ public:
 private:
     const std::vector<std::string>& EntriesPath() const override;
     void BeginEntries() override;
+    void DropEntries() override;
     void ReadEntry(const std::string& key, const boost::property_tree::ptree& entry) override;
 
     void ReadFields(const boost::property_tree::ptree& package);

@@ -245,10 +245,12 @@ bool ReadXmlEntriesApart(std::string_view text, StreamedEntries& entries, ptree&
         try {
             entry.parse<rapidxml::parse_comment_nodes>(piece.data());
         } catch (const rapidxml::parse_error&) {
+            entries.DropEntries();
             return false;
         }
         XmlNode* only = entry.first_node();
         if (only == nullptr || only->type() != rapidxml::node_element || only->next_sibling() != nullptr) {
+            entries.DropEntries();
             return false;
         }
         ptree single;

@@ -50,8 +50,9 @@ std::optional<XmlEntrySpans> FindXmlEntries(std::string_view text, const std::ve
 // own, so the parser never holds every entry at once. False, with tree
 // untouched, when the text is not one this can read so (nothing found, the
 // parser sees another structure, or it refuses a part): the text must then
-// be parsed whole, and entries handed over before are void. The outcome is
-// otherwise the same as parsing the whole text. Throws what entries throw.
+// be parsed whole, and entries handed over before were dropped
+// (DropEntries). The outcome is otherwise the same as parsing the whole
+// text. Throws what entries throw.
 bool ReadXmlEntriesApart(std::string_view text, StreamedEntries& entries, boost::property_tree::ptree& tree);
 
 // Reads an XML document into tree as the manifest sources do: at most

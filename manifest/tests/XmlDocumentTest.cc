@@ -129,12 +129,17 @@ class RecordedEntries : public StreamedEntries {
 public:
     const std::vector<std::string>& EntriesPath() const override { return path_; }
     void BeginEntries() override { ++begun; }
+    void DropEntries() override {
+        ++dropped;
+        entries.clear();
+    }
     void ReadEntry(const std::string& key, const ptree& entry) override {
         if (key == refused) throw std::runtime_error("refused");
         entries.emplace_back(key, entry);
     }
 
     int begun = 0;
+    int dropped = 0;
     std::string refused = "-";
     std::vector<std::pair<std::string, ptree>> entries;
 
@@ -174,6 +179,9 @@ TEST(XmlDocumentTest, StreamedEntriesAreTheChildrenTheWholeTreeWouldHold) {
          true, true},
         {"EntriesWithCdataAndAttributesOnly", "<p><l><e><![CDATA[</e>]]></e><e a=\"1\" b='2'/></l></p>", true, true},
         {"PathAfterOtherElements", "<p><m><l><e/></l></m><l><e>2</e></l></p>", true, true},
+        // The parser ends a declaration at the first ">", quoted or not; the
+        // scan takes the quotes and so sees one entry where there are two.
+        {"DeclarationTheScanReadsOtherwise", "<p><l><e><!DOCTYPE x \"></e><e>\"></e></l></p>", true, false},
         {"TwoLists", "<p><l><e/></l><l><e/></l></p>", false, false},
         {"TwoDocumentElements", "<p><l><e/></l></p><p><l/></p>", false, false},
         {"NoList", "<p><m><e/></m></p>", false, false},
@@ -184,10 +192,15 @@ TEST(XmlDocumentTest, StreamedEntriesAreTheChildrenTheWholeTreeWouldHold) {
         const ptree whole = ReadDocument(c.document, nullptr);
         RecordedEntries entries;
         const ptree streamed = ReadDocument(c.document, &entries);
-        EXPECT_EQ(entries.begun, c.streamed ? 1 : 0);
+        EXPECT_EQ(entries.begun - entries.dropped, c.streamed ? 1 : 0);
         RecordedEntries apartEntries;
         ptree apart;
         EXPECT_EQ(ReadXmlEntriesApart(c.document, apartEntries, apart), c.apart);
+        // Given up after it began, the entries handed over are dropped.
+        EXPECT_EQ(apartEntries.dropped, c.apart ? 0 : apartEntries.begun);
+        if (!c.apart) {
+            EXPECT_TRUE(apartEntries.entries.empty());
+        }
         if (!c.streamed) {
             EXPECT_TRUE(entries.entries.empty());
             EXPECT_EQ(streamed, whole);
@@ -274,6 +287,15 @@ TEST(XmlDocumentTest, AStreamedEntryThatIsRefusedOrABrokenDocumentIsAParseError)
         RecordedEntries entries;
         EXPECT_THROW(ReadDocument(broken, &entries), ManifestParseException) << broken;
     }
+    // A broken entry after good ones: the good ones were handed over, then
+    // dropped.
+    RecordedEntries dropped;
+    ptree tree;
+    EXPECT_FALSE(ReadXmlEntriesApart("<p><l> <e/> <e a=></e> </l></p>", dropped, tree));
+    EXPECT_EQ(dropped.begun, 1);
+    EXPECT_EQ(dropped.dropped, 1);
+    EXPECT_TRUE(dropped.entries.empty());
+    EXPECT_TRUE(tree.empty());
 }
 
 }  // namespace

@@ -202,6 +202,9 @@ std::optional<XmlEntrySpans> FindXmlEntries(std::string_view text, const std::ve
 }
 
 bool ReadXmlEntriesApart(std::string_view text, StreamedEntries& entries, ptree& tree) {
+    // The parser takes a zero byte for the end of the text: in a part parsed
+    // on its own, what follows it would silently go unread.
+    if (text.find('\0') != std::string_view::npos) return false;
     const std::optional<XmlEntrySpans> found = FindXmlEntries(text, entries.EntriesPath());
     if (!found) return false;
     const XmlEntrySpans& spans = *found;

@@ -287,6 +287,18 @@ TEST(XmlDocumentTest, AStreamedEntryThatIsRefusedOrABrokenDocumentIsAParseError)
         RecordedEntries entries;
         EXPECT_THROW(ReadDocument(broken, &entries), ManifestParseException) << broken;
     }
+    // A zero byte ends the text for the parser. Here the scan takes the quote
+    // in the end tag for the start of a value and puts the zero byte inside
+    // the entry, where a parse of the entry alone would stop unnoticed.
+    const char withZero[] = "<p><l><e></e'>\0'></l></p>";
+    const std::string zero(withZero, sizeof withZero - 1);
+    RecordedEntries zeroEntries;
+    ptree zeroTree;
+    EXPECT_FALSE(ReadXmlEntriesApart(zero, zeroEntries, zeroTree));
+    EXPECT_EQ(zeroEntries.begun, 0);
+    RecordedEntries zeroWhole;
+    EXPECT_THROW(ReadDocument(zero, &zeroWhole), ManifestParseException);
+    EXPECT_THROW(ReadDocument(zero, nullptr), ManifestParseException);
     // A broken entry after good ones: the good ones were handed over, then
     // dropped.
     RecordedEntries dropped;

@@ -306,16 +306,9 @@ bool XmlNestingWithin(std::string_view text, int maxDepth) {
         if (i == std::string_view::npos) {
             break;
         }
-        const std::string_view rest = text.substr(i);
-        if (rest.starts_with("<!--")) {
-            i = After(text, i + 4, "-->");
-        } else if (rest.starts_with("<![CDATA[")) {
-            i = After(text, i + 9, "]]>");
-        } else if (rest.starts_with("<?")) {
-            i = After(text, i + 2, "?>");
-        } else if (rest.starts_with("<!")) {
-            i = AfterTag(text, i + 2);
-        } else if (rest.starts_with("</")) {
+        if (IsOtherMarkup(text, i)) {
+            i = AfterOtherMarkup(text, i);
+        } else if (text.substr(i).starts_with("</")) {
             // An unmatched closing tag never lowers the count below the top:
             // the count must stay at least the depth the parser would build.
             depth = depth > 0 ? depth - 1 : 0;

@@ -20,7 +20,8 @@ PACKAGES=(
   libboost-locale1.74-dev libboost-random1.74-dev libboost-system1.74-dev
   libcurl4-openssl-dev libpoco-dev libisal-dev libgtk-3-dev gettext desktop-file-utils
   libgtest-dev libgmock-dev libbenchmark-dev
-  nginx-light python3 curl xvfb
+  nginx-light python3 curl xvfb ccache
+  libsodium-dev libssl-dev minisign
 )
 
 install_packages() {

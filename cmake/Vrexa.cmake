@@ -16,6 +16,11 @@ function(vrexa_test name)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE VREXA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  # Test sources are half of the build's compile time; they need line tables,
+  # not the optimiser. What they test stays at the build's own level.
+  if(VREXA_SANITIZE STREQUAL "" AND NOT VREXA_FUZZ)
+    target_compile_options(${name} PRIVATE -O1 -g1)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
 endfunction()
 

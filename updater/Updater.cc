@@ -6,7 +6,7 @@
 #include "service/TransferMonitorImpl.h"
 #include "updater/Dialog.h"
 #include "updater/posix/InstanceLock.h"
-#include "updater/posix/SignalWatcher.h"
+#include "process/posix/SignalWatcher.h"
 
 namespace vrexa::updater {
 
@@ -36,7 +36,8 @@ int Updater::Run(const ResourceTable& resources, const UpdaterConfiguration& con
         monitor->Start();
         Dialog& dialog = Dialog::CreateSingleton(*service, *monitor, locale, configuration, messages, view);
         {
-            posix::SignalWatcher signals([&dialog] { dialog.OnCancel(); });
+            process::posix::SignalWatcher signals(process::posix::SignalWatcher::kCloseSignals,
+                                                  [&dialog](int, int) { dialog.OnCancel(); });
             if (folderReady) {
                 dialog.Run();
             } else {

@@ -17,7 +17,7 @@
 #include "tools/vrexa/CliOptions.h"
 #include "tools/vrexa/CliRunner.h"
 #include "tools/vrexa/CliSetup.h"
-#include "tools/vrexa/SignalWatcher.h"
+#include "process/posix/SignalWatcher.h"
 #include "tools/vrexa/StatusFormat.h"
 
 namespace vrexa::cli {
@@ -80,7 +80,7 @@ int Run(const CliOptions& options) {
     Interruption interruption;
     // Built first and destroyed last: a second Ctrl-C must end the process
     // at once also while the engine shuts down.
-    SignalWatcher watcher([&interruption](int, int count) {
+    process::posix::SignalWatcher watcher(process::posix::SignalWatcher::kCloseSignals, [&interruption](int, int count) {
         if (count == 1) {
             interruption.Interrupt();
             return;

@@ -7,6 +7,7 @@
 // Links planted in the destination lead neither the download nor the check
 // out of it, and a program kept from an earlier version is not runnable while
 // it is rewritten.
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -165,7 +167,15 @@ TEST_F(PackageWorkflowTest, EveryFileArrivesBitIdenticalAndOnlyProgramsAreRunnab
     EXPECT_EQ(transfer->progress->completed.load(), TotalSize());
     EXPECT_EQ(transfer->progress->verified.load(), TotalSize());
     EXPECT_GE(transfer->progress->downloaded.load(), TotalSize());
-    const std::vector<std::string> reported = transfer->OutputFiles();
+    // A file is reported when its work is released, which may come a moment
+    // after the root's outcome has been seen (another thread may still hold
+    // the work).
+    std::vector<std::string> reported = transfer->OutputFiles();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (reported.size() < Files().size() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        reported = transfer->OutputFiles();
+    }
     std::set<std::string> expected;
     for (const auto& file : Files()) {
         expected.insert(file.path);

@@ -78,13 +78,15 @@ std::shared_ptr<SharedFile> FilesystemImpl::OpenSharedFile(const std::string& ba
     if (lower > upper) {
         throw OutOfBoundsException();
     }
-    const UniqueDescriptor folder = OpenFolder(ToUtf8(ToPath(base)));
+    const std::string folderPath = ToUtf8(ToPath(base));
+    auto folder = std::make_shared<const UniqueDescriptor>(OpenFolder(folderPath));
     // Output paths come from downloaded manifests: a name that climbs out of
     // the folder, or a link on the way, is refused rather than written.
-    const std::vector<std::string> components = SplitBeneath(relative);
-    UniqueDescriptor descriptor = SharedFileImpl::OpenDescriptor(folder.Get(), components, mode);
-    return std::make_shared<SharedFileImpl>(std::move(descriptor), ToUtf8(ToPath(base)), components,
-                                            synchronized ? GetOperationContext() : nullptr, nullptr, lower, upper);
+    std::vector<std::string> components = SplitBeneath(relative);
+    UniqueDescriptor descriptor = SharedFileImpl::OpenDescriptor(folder->Get(), components, mode);
+    return std::make_shared<SharedFileImpl>(std::move(descriptor), std::move(folder), folderPath,
+                                            std::move(components), synchronized ? GetOperationContext() : nullptr,
+                                            nullptr, lower, upper);
 }
 
 bool FilesystemImpl::RemoveAndPrune(const std::string& base, const std::string& relative, bool synchronized) {

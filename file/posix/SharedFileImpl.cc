@@ -77,12 +77,14 @@ UniqueDescriptor SharedFileImpl::OpenDescriptor(int folder, const std::vector<st
     return descriptor;
 }
 
-SharedFileImpl::SharedFileImpl(UniqueDescriptor descriptor, std::string base, std::vector<std::string> components,
+SharedFileImpl::SharedFileImpl(UniqueDescriptor descriptor, std::shared_ptr<const UniqueDescriptor> folder,
+                               std::string base, std::vector<std::string> components,
                                std::shared_ptr<OperationContext> context, std::shared_ptr<FileSizeMonitor> monitor,
                                std::uint64_t lower, std::uint64_t upper)
     : SharedFile(std::move(context), std::move(monitor), lower, upper),
       descriptor_(std::move(descriptor)),
       position_(lower),
+      folder_(std::move(folder)),
       base_(std::move(base)),
       components_(std::move(components)),
       path_(base_) {
@@ -210,15 +212,15 @@ std::shared_ptr<SharedFile> SharedFileImpl::Clone(std::uint64_t lower, std::uint
     if (lower > upper) {
         throw OutOfBoundsException();
     }
-    // Opened again the way the file was: below its folder, never through a
-    // link that may have taken the name since. A clone of a file opened for
+    // Opened again the way the file was: below the folder it was opened in,
+    // never through a link that may have taken the name since. A clone of a file opened for
     // reading only is read-only too.
     const int flags = ::fcntl(descriptor_.Get(), F_GETFL);
     const bool readOnly = flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
-    const UniqueDescriptor folder = OpenFolder(base_);
-    return std::make_shared<SharedFileImpl>(
-        OpenDescriptor(folder.Get(), components_, readOnly ? OpenMode::OpenExistingReadOnly : OpenMode::OpenExisting),
-        base_, components_, GetOperationContext(), GetSizeMonitor(), lower, upper);
+    UniqueDescriptor descriptor =
+        OpenDescriptor(folder_->Get(), components_, readOnly ? OpenMode::OpenExistingReadOnly : OpenMode::OpenExisting);
+    return std::make_shared<SharedFileImpl>(std::move(descriptor), folder_, base_, components_, GetOperationContext(),
+                                            GetSizeMonitor(), lower, upper);
 }
 
 void SharedFileImpl::Flush() {

@@ -19,11 +19,13 @@ class MemoryMap;
 // already opened the descriptor.
 class SharedFileImpl : public SharedFile, public std::enable_shared_from_this<SharedFileImpl> {
 public:
-    // descriptor is the file at components below the folder base (absolute);
-    // clones open it there again, the same way. Seeks to lower.
-    SharedFileImpl(UniqueDescriptor descriptor, std::string base, std::vector<std::string> components,
-                   std::shared_ptr<OperationContext> context, std::shared_ptr<FileSizeMonitor> monitor,
-                   std::uint64_t lower, std::uint64_t upper);
+    // descriptor is the file at components below folder, the folder base
+    // (absolute) as it was opened; clones open the file again below that same
+    // folder, the same way, even should base name another folder by then.
+    // Seeks to lower.
+    SharedFileImpl(UniqueDescriptor descriptor, std::shared_ptr<const UniqueDescriptor> folder, std::string base,
+                   std::vector<std::string> components, std::shared_ptr<OperationContext> context,
+                   std::shared_ptr<FileSizeMonitor> monitor, std::uint64_t lower, std::uint64_t upper);
     ~SharedFileImpl() override;
 
     // Opens the file at components below folder by mode, never through a
@@ -54,6 +56,7 @@ private:
     std::atomic<std::uint64_t> position_;
     std::shared_ptr<MemoryMap> map_;
     std::mutex mapMutex_;
+    std::shared_ptr<const UniqueDescriptor> folder_;
     std::string base_;
     std::vector<std::string> components_;
     std::string path_;

@@ -178,6 +178,24 @@ TEST_P(OpenBeneathTest, CloneDoesNotFollowALinkThatTookTheName) {
     EXPECT_EQ(Snapshot(outside.Path()), before);
 }
 
+// The folder itself replaced by a link after the file was opened: clones
+// still open the file in the folder it was opened in.
+TEST_P(OpenBeneathTest, CloneStaysInTheFolderTheFileWasOpenedIn) {
+    dest.Put("bin/run.sh", "old");
+    outside.Put("bin/run.sh", "victim");
+    before = Snapshot(outside.Path());
+    const auto file = filesystem.OpenSharedFile(dest.Path(), "bin/run.sh", OpenMode::OpenExisting, true, 0, kWhole);
+    const std::string moved = dest.Path() + "-moved";
+    bfs::rename(dest.Path(), moved);
+    bfs::create_symlink(outside.Path(), dest.Path());
+    const auto clone = file->Clone(0, 2);
+    EXPECT_EQ(clone->Write("new", 3), 3u);
+    EXPECT_EQ(TestFolder::Content(moved + "/bin/run.sh"), "new");
+    EXPECT_EQ(Snapshot(outside.Path()), before);
+    bfs::remove(dest.Path());
+    bfs::rename(moved, dest.Path());
+}
+
 // Removing a package's file (a cancelled transfer, a re-created file) never
 // passes a link, and leaves a link at the name itself where it is.
 TEST_P(OpenBeneathTest, RemoveAndPruneNeitherPassesNorRemovesLinks) {

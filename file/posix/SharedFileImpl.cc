@@ -71,7 +71,9 @@ UniqueDescriptor SharedFileImpl::OpenDescriptor(int folder, const std::vector<st
     if (S_ISDIR(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) {
         throw BadPathException();
     }
-    if (::fcntl(descriptor.Get(), F_SETFL, flags & ~(O_NONBLOCK | O_CREAT | O_EXCL)) != 0) {
+    // The flag means nothing to a regular file; anything else gets blocking
+    // I/O back.
+    if (!S_ISREG(status.st_mode) && ::fcntl(descriptor.Get(), F_SETFL, flags & ~(O_NONBLOCK | O_CREAT | O_EXCL)) != 0) {
         ThrowLastError();
     }
     return descriptor;

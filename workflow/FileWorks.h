@@ -50,6 +50,9 @@ public:
 
 private:
     std::shared_ptr<file::SharedFile> Open(bool mayRecreate);
+    // Whether the file is a program whose execution this transfer grants at
+    // the end (and so may take away while writing it).
+    bool IsProgram();
     void DenyExecute(file::SharedFile& file);
 };
 

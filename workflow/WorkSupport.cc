@@ -6,7 +6,9 @@
 #include <mutex>
 
 #include "manifest/ChunkChecksum.h"
+#include "file/Filesystem.h"
 #include "manifest/FileManifest.h"
+#include "manifest/PackageManifest.h"
 #include "transfer/TransferFileExceptionData.h"
 #include "transfer/TransferStatusData.h"
 #include "transfer/TransferWorkInterface.h"
@@ -21,6 +23,14 @@ WorkStatus TransferErrorStatus(WorkResult result, TransferError error, std::stri
 WorkStatus FileFailureStatus(std::exception_ptr exception) {
     auto data = std::make_shared<TransferFileExceptionData>(std::move(exception));
     return WorkStatus(data->retryable ? WorkResult::RetryableError : WorkResult::FatalError, data);
+}
+
+bool IsProgramFile(TransferWorkInterface& transfer, const std::string& path) {
+    const std::shared_ptr<PackageManifest> package = transfer.GetPackage();
+    if (package && !package->GetRun().empty() && path == package->GetRun()) {
+        return true;
+    }
+    return transfer.GetBehavior().filesystem->IsExecutable(transfer.GetParams().destPath, path);
 }
 
 std::optional<ChunkBounds> ChunkAt(const FileManifest& manifest, std::uint64_t fileSize, std::uint64_t index) {

@@ -23,6 +23,11 @@ WorkStatus TransferErrorStatus(WorkResult result, TransferError error, std::stri
 // FatalError otherwise; the data is a TransferFileExceptionData.
 WorkStatus FileFailureStatus(std::exception_ptr exception);
 
+// Whether the package's file at path is one of its programs: its run file,
+// whatever its name, or a file whose own name says it is executable. Only
+// these lose execution while they are written and get it back at the end.
+bool IsProgramFile(TransferWorkInterface& transfer, const std::string& path);
+
 // Lower-case hexadecimal without prefix or leading zeros ("0" for zero).
 std::string HexText(std::uint32_t value);
 

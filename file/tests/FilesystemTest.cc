@@ -252,10 +252,15 @@ TEST_F(FilesystemTest, IsExecutableComparesTheExtensionCaseSensitively) {
         folder.Put("bin/" + name);
         EXPECT_EQ(filesystem.IsExecutable(folder.Path(), "bin/" + name), executable) << name;
     }
-    // The canonical path decides: a link named like a program to a data file is not one.
+    // The package's own name decides, never what a link at that name points
+    // to, nor whether the file is there yet.
     filesystem.CreateSymlink(folder / "bin/archive.zip", folder / "bin/fake.exe");
-    EXPECT_FALSE(filesystem.IsExecutable(folder.Path(), "/bin/fake.exe"));
-    EXPECT_THROW(filesystem.IsExecutable(folder.Path(), "bin/missing.exe"), NotFoundException);
+    filesystem.CreateSymlink(folder / "bin/setup.exe", folder / "bin/notes.txt");
+    EXPECT_TRUE(filesystem.IsExecutable(folder.Path(), "/bin/fake.exe"));
+    EXPECT_FALSE(filesystem.IsExecutable(folder.Path(), "bin/notes.txt"));
+    EXPECT_TRUE(filesystem.IsExecutable(folder.Path(), "bin/missing.exe"));
+    EXPECT_TRUE(filesystem.IsExecutable(folder.Path(), "bin/./tools/../run.sh"));
+    EXPECT_THROW(filesystem.IsExecutable(folder.Path(), "../run.sh"), BadPathException);
 }
 
 TEST_F(FilesystemTest, IsHiddenLooksAtTheCanonicalName) {

@@ -357,6 +357,57 @@ TEST_F(EndToEndTest, VerifyOfAMissingPackageIsAMismatchAndWritesNothing) {
     EXPECT_FALSE(fs::exists(Dest("nothing") / "data"));
 }
 
+// Links in the destination at a package's paths (a folder, a file, the run
+// file) leading out of it: the download fails on them, writes, replaces and
+// re-permissions nothing outside, and leaves the link; once the link is gone
+// the same download completes. The check does not take a link to a correct
+// copy for the file.
+TEST_F(EndToEndTest, LinksInTheDestinationLeadNothingOutOfIt) {
+    struct Case {
+        const char* name;
+        const char* link;    // in the destination
+        const char* target;  // in the folder outside; "" for that folder itself
+    };
+    const Case cases[] = {
+        {"folder", "data", ""},
+        {"file", "data/partial.bin", "victim.txt"},
+        {"run file", "setup/run.sh", "victim.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dest = Dest(std::string("linked-") + c.name);
+        const fs::path elsewhere = root_ / (std::string("elsewhere-") + c.name);
+        fs::create_directories(elsewhere);
+        std::ofstream(elsewhere / "victim.txt") << "the user's own file";
+        fs::permissions(elsewhere / "victim.txt", fs::perms::owner_read | fs::perms::owner_write |
+                                                      fs::perms::group_read | fs::perms::others_read);
+        fs::create_directories((dest / c.link).parent_path());
+        fs::create_symlink(elsewhere / c.target, dest / c.link);
+        const auto before = testsupport::ReadTree(elsewhere);
+        const fs::perms mode = fs::status(elsewhere / "victim.txt").permissions();
+
+        const ChildResult refused = Download(k1_, dest, {"--retry", "0"});
+        EXPECT_EQ(refused.exitCode, 1) << refused.err;
+        EXPECT_TRUE(testsupport::ReadTree(elsewhere) == before);
+        EXPECT_EQ(testsupport::ListTree(elsewhere), std::set<std::string>{"victim.txt"});
+        EXPECT_EQ(fs::status(elsewhere / "victim.txt").permissions(), mode);
+        EXPECT_TRUE(fs::is_symlink(dest / c.link));
+
+        fs::remove(dest / c.link);
+        const ChildResult clean = Download(k1_, dest);
+        EXPECT_EQ(clean.exitCode, 0) << clean.err;
+        ExpectPackageIn(dest, k1_);
+    }
+
+    const fs::path dest = Dest("linked-folder");
+    const fs::path copies = root_ / "copies";
+    fs::create_directories(copies);
+    fs::rename(dest / "data", copies / "data");
+    fs::create_symlink(copies / "data", dest / "data");
+    const ChildResult check = Verify(k1_, dest);
+    EXPECT_EQ(check.exitCode, 3) << check.err;
+}
+
 TEST_F(EndToEndTest, HelpUsageErrorsAndUnknownTransfers) {
     const ChildResult help = Vrexa({"--help"});
     EXPECT_EQ(help.exitCode, 0);

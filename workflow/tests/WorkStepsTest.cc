@@ -115,25 +115,41 @@ const OpenCase kOpenCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, OpenTableTest, ::testing::ValuesIn(kOpenCases),
                          [](const ::testing::TestParamInfo<OpenCase>& info) { return info.param.name; });
 
-// Program files the open step creates or extends lose their execute bits
-// until the package is complete; with execution not allowed at all, and for
-// files that are not programs, nothing changes.
-TEST_F(WorkStepsTest, DenyExecuteOnlyForProgramsItExtends) {
+// Program files lose their execute bits before anything is written into
+// them, until the package is complete: at once when the open step creates,
+// extends or resumes them; for one kept at its size, only when a chunk
+// request is about to write into it (a kept program whose chunks are all
+// right stays as it was). With execution not allowed at all, and for files
+// that are not programs, nothing changes.
+TEST_F(WorkStepsTest, ProgramsAreNotRunnableOnceTheyAreWritten) {
     struct Case {
         const char* path;
+        std::size_t found;  // bytes on disk before (the file's size is 100)
         bool allowExecute;
-        bool executableAfter;
+        bool executableAfterOpen;
+        bool executableAfterWrite;
     };
-    const Case cases[] = {{"run.sh", true, false}, {"run2.sh", false, true}, {"data.bin", true, true}};
+    const Case cases[] = {
+        {"created.sh", 0, true, false, false},      {"resumed.sh", 40, true, false, false},
+        {"kept.sh", 100, true, true, false},        {"kept-allowed.sh", 100, false, true, true},
+        {"created-allowed.sh", 0, false, true, true}, {"data.bin", 0, true, true, true},
+        {"kept-data.bin", 100, true, true, true},
+    };
+    transfer_->Params().preallocate = false;  // a shorter file is resumed
     for (const Case& c : cases) {
-        downloadtest::WriteFile(root_ / c.path, "");
+        downloadtest::WriteFile(root_ / c.path, std::string(c.found, 'x'));
         fs::permissions(root_ / c.path, fs::perms::owner_all);
         transfer_->GetBehavior().allowExecute = c.allowExecute;
         auto fileData = std::make_shared<TransferSharedFileData>(c.path, 100);
         ASSERT_EQ(std::make_shared<OpenAndAllocateFileWork>(transfer_, fileData)->ExecuteTask().result,
                   WorkResult::Success);
-        const bool executable = (fs::status(root_ / c.path).permissions() & fs::perms::owner_exec) != fs::perms::none;
-        EXPECT_EQ(executable, c.executableAfter) << c.path;
+        const auto executable = [&] {
+            return (fs::status(root_ / c.path).permissions() & fs::perms::owner_exec) != fs::perms::none;
+        };
+        EXPECT_EQ(executable(), c.executableAfterOpen) << c.path;
+        fileData->MarkChunkWritten(0);
+        EXPECT_EQ(executable(), c.executableAfterWrite) << c.path;
+        EXPECT_EQ(downloadtest::ReadFile(root_ / c.path).substr(0, c.found), std::string(c.found, 'x')) << c.path;
     }
 }
 

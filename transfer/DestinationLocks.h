@@ -52,6 +52,10 @@ public:
 
     // The destinations held at this moment, by whom.
     virtual std::vector<DestinationHolder> Holders() = 0;
+
+    // Forgets what holders that died left behind; a held lock stays. Returns
+    // how many were forgotten.
+    virtual std::size_t RemoveStale() = 0;
 };
 
 }  // namespace vrexa

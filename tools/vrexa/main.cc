@@ -88,6 +88,8 @@ int Housekeeping(const CliOptions& options) {
                                                               olderThan, std::chrono::system_clock::now())) {
                 if (!options.quiet) std::cout << "removed " << id << '\n';
             }
+            // And the locks of transfers whose process died.
+            locks.RemoveStale();
             break;
         }
         default:

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <utility>
 
@@ -154,16 +155,23 @@ std::unique_ptr<DestinationLock> FileDestinationLocks::Acquire(const std::string
     Fail("the lock file " + path + " keeps changing");
 }
 
-std::vector<DestinationHolder> FileDestinationLocks::Holders() {
-    std::vector<DestinationHolder> holders;
-    const std::string folder = Folder();
-    DIR* directory = ::opendir(folder.c_str());
-    if (directory == nullptr) return holders;
+void FileDestinationLocks::ForEachLockFile(const std::function<void(int folder, const std::string& name)>& visit) {
+    DIR* directory = ::opendir(Folder().c_str());
+    if (directory == nullptr) return;
+    const std::string suffix = kSuffix;
     while (const dirent* entry = ::readdir(directory)) {
         const std::string name = entry->d_name;
-        if (name.size() <= std::strlen(kSuffix) || name.compare(name.size() - 5, 5, kSuffix) != 0) continue;
-        const int fd = ::openat(::dirfd(directory), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) continue;
+        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            visit(::dirfd(directory), name);
+    }
+    ::closedir(directory);
+}
+
+std::vector<DestinationHolder> FileDestinationLocks::Holders() {
+    std::vector<DestinationHolder> holders;
+    ForEachLockFile([&holders](int folder, const std::string& name) {
+        const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) return;
         // Asks without taking: a listing must never make a transfer that
         // starts at this moment find its destination busy.
         struct flock region = WholeFile(F_WRLCK);
@@ -172,9 +180,29 @@ std::vector<DestinationHolder> FileDestinationLocks::Holders() {
             if (!holder.transferId.empty()) holders.push_back(std::move(holder));
         }
         ::close(fd);
-    }
-    ::closedir(directory);
+    });
     return holders;
+}
+
+std::size_t FileDestinationLocks::RemoveStale() {
+    std::size_t removed = 0;
+    ForEachLockFile([&removed](int folder, const std::string& name) {
+        const int fd = ::openat(folder, name.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) return;
+        // Taken the way a transfer takes it, so that one starting now either
+        // waits for nothing (it finds the name gone and makes a new file) or
+        // holds the lock and this leaves the file alone.
+        struct flock region = WholeFile(F_WRLCK);
+        struct stat opened {};
+        struct stat named {};
+        if (::fcntl(fd, F_OFD_SETLK, &region) == 0 && ::fstat(fd, &opened) == 0 &&
+            ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && opened.st_ino == named.st_ino &&
+            opened.st_dev == named.st_dev && ::unlinkat(folder, name.c_str(), 0) == 0) {
+            ++removed;
+        }
+        ::close(fd);
+    });
+    return removed;
 }
 
 }  // namespace vrexa::posix

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "transfer/DestinationLocks.h"
@@ -24,6 +25,7 @@ public:
 
     std::unique_ptr<DestinationLock> Acquire(const std::string& destPath, const std::string& transferId) override;
     std::vector<DestinationHolder> Holders() override;
+    std::size_t RemoveStale() override;
 
     // The lock file's name for a destination: the same for every spelling of
     // one existing folder.
@@ -32,6 +34,7 @@ public:
 
 private:
     std::string Folder();
+    void ForEachLockFile(const std::function<void(int folder, const std::string& name)>& visit);
 
     file::Filesystem& filesystem_;
     const std::string folder_;

@@ -61,8 +61,8 @@ std::shared_ptr<file::SharedFile> LogManager::OpenLogFile() {
         if (n > 0) name += "." + std::to_string(n);
         const std::string relative = file::Filesystem::ToUtf8(boost::filesystem::path(logsFolder_) / name);
         try {
-            auto file = filesystem_->OpenSharedFile(base, relative, file::OpenMode::CreateNew, false, 0,
-                                                    0xFFFFFFFFFFFFFFFFull);
+            auto file =
+                filesystem_->OpenSharedFile(base, relative, file::OpenMode::CreateNew, false, 0, 0xFFFFFFFFFFFFFFFFull);
             // The log names nodes, destinations and transfers: its owner's.
             file::posix::MakeFilePrivate(file::Filesystem::ToUtf8(file::Filesystem::ResolvePath(base, relative)));
             return file;

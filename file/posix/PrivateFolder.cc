@@ -100,8 +100,9 @@ std::string UserHome() {
 
 std::string EnsurePrivateFolder(const std::string& base, const std::string& relative) {
     if (base.empty() || base.front() != '/') {
-        throw PrivateFolderError("there is no folder for this user's data: $HOME is not set and the user has no "
-                                 "home in the password database");
+        throw PrivateFolderError(
+            "there is no folder for this user's data: $HOME is not set and the user has no "
+            "home in the password database");
     }
     boost::system::error_code error;
     boost::filesystem::create_directories(base, error);

@@ -70,27 +70,24 @@ TEST_P(PrivateFolderRefusalTest, IsRefusedAndNothingBeyondItIsTouched) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PrivateFolderRefusalTest,
-    ::testing::Values(
-        RefusedCase{"DataFolderIsALink",
-                    [](const TestFolder& folder) {
-                        boost::filesystem::create_directories(folder / "cache/Maker");
-                        boost::filesystem::create_directory_symlink(folder / "elsewhere", folder / "cache/Maker/Product");
-                    },
-                    "Maker/Product", "cache/Maker/Product is a symbolic link"},
-        RefusedCase{"AFolderOnTheWayIsALink",
-                    [](const TestFolder& folder) {
-                        boost::filesystem::create_directories(folder / "cache");
-                        boost::filesystem::create_directory_symlink(folder / "elsewhere", folder / "cache/Maker");
-                    },
-                    "Maker/Product", "cache/Maker is a symbolic link"},
-        RefusedCase{"AFileStandsThere",
-                    [](const TestFolder& folder) {
-                        folder.Put("cache/Maker/Product");
-                    },
-                    "Maker/Product", "cache/Maker/Product is not a folder"},
-        RefusedCase{"LeavesTheBase",
-                    [](const TestFolder&) {},
-                    "../elsewhere", "leaves"}),
+    ::testing::Values(RefusedCase{"DataFolderIsALink",
+                                  [](const TestFolder& folder) {
+                                      boost::filesystem::create_directories(folder / "cache/Maker");
+                                      boost::filesystem::create_directory_symlink(folder / "elsewhere",
+                                                                                  folder / "cache/Maker/Product");
+                                  },
+                                  "Maker/Product", "cache/Maker/Product is a symbolic link"},
+                      RefusedCase{"AFolderOnTheWayIsALink",
+                                  [](const TestFolder& folder) {
+                                      boost::filesystem::create_directories(folder / "cache");
+                                      boost::filesystem::create_directory_symlink(folder / "elsewhere",
+                                                                                  folder / "cache/Maker");
+                                  },
+                                  "Maker/Product", "cache/Maker is a symbolic link"},
+                      RefusedCase{"AFileStandsThere",
+                                  [](const TestFolder& folder) { folder.Put("cache/Maker/Product"); }, "Maker/Product",
+                                  "cache/Maker/Product is not a folder"},
+                      RefusedCase{"LeavesTheBase", [](const TestFolder&) {}, "../elsewhere", "leaves"}),
     [](const ::testing::TestParamInfo<RefusedCase>& info) { return info.param.name; });
 
 TEST(PrivateFolderTest, AFolderOfAnotherUserIsRefused) {

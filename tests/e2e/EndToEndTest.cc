@@ -537,7 +537,8 @@ TEST_F(EndToEndTest, TheDataFolderIsPrivateAndOneThatIsALinkOrSomeoneElsesIsRefu
     fs::rename(data, root_ / "planted");
     fs::create_directory_symlink(root_ / "planted", data);
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"list"}, {"prune"},
+         {std::vector<std::string>{"list"},
+          {"prune"},
           {"download", "--partner", kPartner, "--package", "k1", Dest("other").string()}}) {
         const ChildResult refused = Vrexa(args);
         EXPECT_EQ(refused.exitCode, 1) << refused.out;

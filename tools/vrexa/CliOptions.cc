@@ -88,7 +88,7 @@ std::string Fallback(const Environment& environment, const std::string& variable
 Command ParseCommand(const std::string& word) {
     static const std::map<std::string, Command> commands = {
         {"download", Command::Download}, {"verify", Command::Verify}, {"resume", Command::Resume},
-        {"list", Command::List},         {"help", Command::Help},         {"remove", Command::Remove},
+        {"list", Command::List},         {"help", Command::Help},     {"remove", Command::Remove},
         {"prune", Command::Prune},
     };
     const auto found = commands.find(word);

@@ -84,8 +84,8 @@ int Housekeeping(const CliOptions& options) {
         case Command::Prune: {
             std::optional<std::chrono::seconds> olderThan;
             if (options.olderThanDays) olderThan = std::chrono::hours(24) * *options.olderThanDays;
-            for (const std::string& id : PruneStoredTransfers(filesystem, settings.transfersFolder, holders,
-                                                              olderThan, std::chrono::system_clock::now())) {
+            for (const std::string& id : PruneStoredTransfers(filesystem, settings.transfersFolder, holders, olderThan,
+                                                              std::chrono::system_clock::now())) {
                 if (!options.quiet) std::cout << "removed " << id << '\n';
             }
             // And the locks of transfers whose process died.

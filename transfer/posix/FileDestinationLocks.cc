@@ -143,8 +143,7 @@ std::unique_ptr<DestinationLock> FileDestinationLocks::Acquire(const std::string
             continue;
         }
         const std::string text = transferId + "\n" + canonical + "\n";
-        if (::ftruncate(fd, 0) != 0 ||
-            ::pwrite(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
+        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
             ::unlink(path.c_str());
             ::close(fd);
             Fail("cannot write " + path);

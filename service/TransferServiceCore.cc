@@ -21,6 +21,7 @@
 #include "transfer/OsVersion.h"
 #include "transfer/TransferManifest.h"
 #include "transfer/TransferParams.h"
+#include "transfer/posix/FileDestinationLocks.h"
 #include "work/AsioWorkManager.h"
 #include "work/TransferWorkflowFactory.h"
 
@@ -61,6 +62,7 @@ TransferServiceCore::TransferServiceCore(const TransferSettings& settings,
       storedTransferFactory_(std::make_unique<StoredTransferFactory>(store_.get(), transferWorkflowFactory_.get())),
       standardTransferFactory_(std::make_unique<SelfStartingTransferFactory>(verifyWorkflowFactory_.get())),
       manager_(std::make_unique<TempFileTransferManager>(store_.get())),
+      destinationLocks_(std::make_unique<posix::FileDestinationLocks>(*filesystem_, settings.locksFolder)),
       optimizer_(std::make_unique<ProportionalGamblingTransferOptimizer>(settings)),
       analyticsEventManager_(std::make_unique<JsonHttpAnalyticsManager>(*requestFactory_, CreateSession(), settings)),
       nullEventManager_(std::make_unique<NullAnalyticsManager>()),
@@ -83,6 +85,7 @@ TransferServiceCore::TransferServiceCore(const TransferSettings& settings,
 
     mainBehavior_.emplace(behavior);
     mainBehavior_->transferFactory = storedTransferFactory_.get();
+    mainBehavior_->destinationLocks = destinationLocks_.get();
     // A client that switched analytics off gets the null manager: the log
     // still records every event, but no document leaves the machine.
     mainBehavior_->eventManager = settings.analyticsEnabled

@@ -22,6 +22,7 @@ class TransferOptimizer;
 class AnalyticsManager;
 class WorkLogManager;
 class WorkManager;
+class DestinationLocks;
 
 // The engine's tunable settings. The default constructor gives the built-in
 // defaults; a client changes the few it cares about and hands the record to
@@ -30,10 +31,11 @@ struct TransferSettings {
     TransferSettings();
 
     // Manifest cache host and the folders (relative to the temporary folder)
-    // of the persisted transfers and the run logs.
+    // of the persisted transfers, the run logs and the destination locks.
     std::string manifestHost;
     std::string transfersFolder = "Quenlar/Vrexa/transfers";
     std::string logsFolder = "Quenlar/Vrexa/logs";
+    std::string locksFolder = "Quenlar/Vrexa/locks";
     std::uint32_t logMask = 0xFFFFFFF7u;
 
     // Manifest fetches: attempts and timeouts in seconds.
@@ -144,6 +146,9 @@ public:
     // files); work manager B runs the transfer workflows.
     WorkManager* auxiliaryWorkManager = nullptr;
     WorkManager* transferWorkManager = nullptr;
+    // One writer per destination; null: transfers take no lock (the
+    // verification, which only reads).
+    DestinationLocks* destinationLocks = nullptr;
 };
 
 }  // namespace vrexa

@@ -68,6 +68,7 @@ TransferBehavior UpdaterConfiguration::MakeBehavior() const {
     behavior.estimateWindow = 1;
     behavior.transfersFolder = (boost::filesystem::path(dataFolderName) / "transfers").generic_string();
     behavior.logsFolder = (boost::filesystem::path(dataFolderName) / "logs").generic_string();
+    behavior.locksFolder = (boost::filesystem::path(dataFolderName) / "locks").generic_string();
     if (!eventsAnalyticsUrl.empty()) {
         behavior.eventsAnalyticsUrl = eventsAnalyticsUrl;
         // The geolocation service sits under the events endpoint unless it is

@@ -17,6 +17,7 @@
 #include "file/Exception.h"
 #include "file/posix/Errors.h"
 #include "file/posix/OpenBeneath.h"
+#include "file/posix/PrivateFolder.h"
 #include "file/posix/SharedFileImpl.h"
 #include "file/posix/VolumeImpl.h"
 
@@ -184,13 +185,11 @@ std::string FilesystemImpl::GetTempFolder() {
         if (!cache.empty() && cache.front() == '/') {
             return cache;
         }
-        const std::string home = Environment("HOME");
-        if (!home.empty() && home.front() == '/') {
-            return home + "/.cache";
-        }
-        boost::system::error_code error;
-        const fs::path temp = fs::temp_directory_path(error);
-        return error ? std::string() : ToUtf8(temp);
+        // Never the shared system temp folder: another local user could
+        // create our folders there first. Without $HOME the password
+        // database names the home; without either there is no folder.
+        const std::string home = UserHome();
+        return home.empty() ? std::string() : home + "/.cache";
     } catch (...) {
         return {};
     }

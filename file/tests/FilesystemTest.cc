@@ -1,5 +1,6 @@
 #include "file/Filesystem.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -305,7 +306,7 @@ private:
     std::vector<Saved> saved_;
 };
 
-TEST_F(FilesystemTest, TempFolderIsPerUserWheneverTheUserHasOne) {
+TEST_F(FilesystemTest, TempFolderIsPerUserAndNeverTheSharedTempFolder) {
     ScopedEnvironment environment;
     environment.Set("XDG_CACHE_HOME", "/somewhere/cache");
     environment.Set("HOME", "/home/someone");
@@ -315,7 +316,11 @@ TEST_F(FilesystemTest, TempFolderIsPerUserWheneverTheUserHasOne) {
     environment.Set("XDG_CACHE_HOME", nullptr);
     environment.Set("HOME", nullptr);
     environment.Set("TMPDIR", folder.Path().c_str());
-    EXPECT_EQ(filesystem.GetTempFolder(), folder.Path());
+    // Without $HOME the home comes from the password database, never the
+    // shared temp folder another user could prepare.
+    const passwd* entry = ::getpwuid(::geteuid());
+    ASSERT_NE(entry, nullptr) << "this user has no password database entry";
+    EXPECT_EQ(filesystem.GetTempFolder(), std::string(entry->pw_dir) + "/.cache");
 }
 
 TEST_F(FilesystemTest, DesktopFolderComesFromTheUserDirectoriesFile) {

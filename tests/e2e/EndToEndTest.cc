@@ -315,13 +315,12 @@ TEST_F(EndToEndTest, WhatIsOnDiskIsNeitherFetchedAgainNorByVerify) {
     EXPECT_TRUE(ChunkRequests(from).empty()) << ChunkRequests(from).size() << " chunk requests";
     ExpectPackageIn(Dest("k1"), k1_);
 
-    // Both downloads are kept for a later resume; the verification is not.
+    // Both downloads are complete, so neither is kept for a resume, and a
+    // verification never is.
     const ChildResult listed = Vrexa({"list"});
     EXPECT_EQ(listed.exitCode, 0) << listed.err;
-    for (const ChildResult* run : {&first, &second}) {
-        EXPECT_THAT(listed.out, HasSubstr(TransferIdIn(run->err) + "\tk1\tv1\t" + Dest("k1").string() + "\n"));
-    }
-    EXPECT_THAT(listed.out, testing::Not(HasSubstr(TransferIdIn(verified.err))));
+    EXPECT_EQ(listed.out, "");
+    EXPECT_TRUE(fs::is_empty(root_ / "cache/Quenlar/Vrexa/transfers"));
 }
 
 TEST_F(EndToEndTest, AFlippedByteIsNamedByVerifyAndOnlyItsChunkIsFetched) {
@@ -419,6 +418,212 @@ TEST_F(EndToEndTest, HelpUsageErrorsAndUnknownTransfers) {
     const ChildResult unknown = Vrexa({"resume", "0123456789abcdef0123456789abcdef"});
     EXPECT_EQ(unknown.exitCode, 1);
     EXPECT_THAT(unknown.err, HasSubstr("no stored transfer"));
+}
+
+// ---- the destination is one transfer's at a time -----------------------------
+
+class EndToEndLockTest : public EndToEndTest {
+protected:
+    // The only node holds every chunk request until the gate is released,
+    // so a download stays in progress for as long as the test needs.
+    void HoldTheNode() {
+        held_ = std::make_unique<TestHttpServer>((root_ / "tree").string());
+        for (const Package* package : {&k1_, &k2_})
+            for (const auto& [path, _] : package->files)
+                held_->SetFault(package->Target(path), Fault().Hold("chunks"));
+        ServeNodes({{"held", held_->Address(), "/packages/", true}});
+    }
+
+    // A download of k1 into dest, followed until it writes; its id.
+    std::unique_ptr<ChildProcess> DownloadingK1(const fs::path& dest, std::string& id) {
+        auto child = Start({"download", "--json", "--partner", kPartner, "--package", "k1", dest.string()});
+        EXPECT_TRUE(child->WaitForLine(
+            [&id](const std::string& line) {
+                if (id.empty()) id = TransferIdIn("transfer " + ParseJson(line).get<std::string>("transferId", ""));
+                return line.find("\"Transferring\"") != std::string::npos;
+            },
+            std::chrono::seconds(60)));
+        return child;
+    }
+
+    std::unique_ptr<TestHttpServer> held_;
+};
+
+TEST_F(EndToEndLockTest, ASecondDownloadIntoTheSameFolderFailsAtOnceNamingTheFirst) {
+    HoldTheNode();
+    std::string first;
+    auto running = DownloadingK1(Dest("shared"), first);
+    ASSERT_EQ(first.size(), 32u);
+
+    // Another package, and another spelling of the same folder.
+    for (const fs::path& spelling : {Dest("shared"), Dest("shared") / "sub" / ".."}) {
+        const ChildResult second = Download(k2_, spelling);
+        EXPECT_EQ(second.exitCode, 1) << second.err;
+        EXPECT_THAT(second.err, HasSubstr("FileAccessError"));
+        EXPECT_THAT(second.err, HasSubstr("in use by transfer " + first));
+    }
+    const ChildResult listed = Vrexa({"list"});
+    EXPECT_THAT(listed.out, HasSubstr(first + "\tk1\tv1\t" + Dest("shared").string() + "\trunning\n"));
+    // The refused ones never wrote and were never stored.
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 1) << listed.out;
+    const ChildResult removed = Vrexa({"remove", first});
+    EXPECT_EQ(removed.exitCode, 1);
+    EXPECT_THAT(removed.err, HasSubstr("is running"));
+
+    held_->Release("chunks");
+    const ChildResult finished = running->Finish(kRunDeadline);
+    EXPECT_EQ(finished.exitCode, 0) << finished.err;
+    ExpectPackageIn(Dest("shared"), k1_);
+    EXPECT_EQ(Verify(k1_, Dest("shared")).exitCode, 0);
+    // Complete: nothing left to resume, so nothing left listed.
+    EXPECT_EQ(Vrexa({"list"}).out, "");
+}
+
+TEST_F(EndToEndLockTest, AKilledHolderDoesNotBlockTheNextDownload) {
+    HoldTheNode();
+    std::string killed;
+    auto running = DownloadingK1(Dest("k1"), killed);
+    running->Signal(SIGKILL);
+    EXPECT_EQ(running->Finish(kRunDeadline).termSignal, SIGKILL);
+    // Its entry stays for resume, but nothing holds the folder any more.
+    EXPECT_EQ(Vrexa({"list"}).out, killed + "\tk1\tv1\t" + Dest("k1").string() + "\n");
+
+    held_->Release("chunks");
+    const ChildResult next = Download(k1_, Dest("k1"));
+    EXPECT_EQ(next.exitCode, 0) << next.err;
+    ExpectPackageIn(Dest("k1"), k1_);
+}
+
+// ---- stored transfers: kept only while there is something to resume ----------
+
+TEST_F(EndToEndTest, OnlyUnfinishedTransfersAreKeptAndRemoveAndPruneForgetThem) {
+    // Complete: no entry.
+    const ChildResult complete = Download(k1_, Dest("complete"));
+    ASSERT_EQ(complete.exitCode, 0) << complete.err;
+    EXPECT_EQ(Vrexa({"list"}).out, "");
+
+    // Failed: every node refuses the package.
+    TestHttpServer refusing((root_ / "tree").string());
+    for (const auto& [path, _] : k2_.files)
+        refusing.SetFault(k2_.Target(path), Fault().Status(404));
+    ServeNodes({{"refusing", refusing.Address(), "/packages/", true}});
+    const ChildResult failed = Download(k2_, Dest("failed"));
+    ASSERT_EQ(failed.exitCode, 1) << failed.err;
+    const std::string failedId = TransferIdIn(failed.err);
+
+    // Suspended: interrupted while a node holds its chunks.
+    TestHttpServer holding((root_ / "tree").string());
+    for (const auto& [path, _] : k1_.files)
+        holding.SetFault(k1_.Target(path), Fault().Hold("chunks"));
+    ServeNodes({{"holding", holding.Address(), "/packages/", true}});
+    auto child = Start({"download", "--json", "--partner", kPartner, "--package", "k1", Dest("suspended").string()});
+    ASSERT_TRUE(
+        child->WaitForLine([](const std::string& line) { return line.find("\"Transferring\"") != std::string::npos; },
+                           std::chrono::seconds(60)));
+    child->Signal(SIGINT);
+    const ChildResult interrupted = child->Finish(kRunDeadline);
+    ASSERT_EQ(interrupted.exitCode, 130) << interrupted.err;
+    const std::string suspendedId = TransferIdIn(interrupted.err);
+    holding.Release("chunks");
+
+    const std::string listed = Vrexa({"list"}).out;
+    EXPECT_THAT(listed, HasSubstr(failedId + "\tk2\tv7\t"));
+    EXPECT_THAT(listed, HasSubstr(suspendedId + "\tk1\tv1\t"));
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 2) << listed;
+
+    // The failed one was stored three days ago: only it is older than two.
+    const fs::path transfers = root_ / "cache/Quenlar/Vrexa/transfers";
+    fs::last_write_time(transfers / (failedId + ".json"),
+                        fs::file_time_type::clock::now() - std::chrono::hours(24 * 3));
+    const ChildResult pruned = Vrexa({"prune", "--older-than", "2"});
+    EXPECT_EQ(pruned.exitCode, 0) << pruned.err;
+    EXPECT_EQ(pruned.out, "removed " + failedId + "\n");
+    EXPECT_EQ(Vrexa({"list"}).out.find(failedId), std::string::npos);
+
+    const ChildResult removed = Vrexa({"remove", suspendedId});
+    EXPECT_EQ(removed.exitCode, 0) << removed.err;
+    EXPECT_EQ(Vrexa({"list"}).out, "");
+    const ChildResult again = Vrexa({"remove", suspendedId});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_THAT(again.err, HasSubstr("no stored transfer " + suspendedId));
+    // The files stay where the transfers left them.
+    ExpectPackageIn(Dest("complete"), k1_);
+}
+
+// ---- the data folder is the user's alone ------------------------------------
+
+mode_t ModeOf(const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+TEST_F(EndToEndTest, TheDataFolderIsPrivateAndOneThatIsALinkOrSomeoneElsesIsRefused) {
+    TestHttpServer holding((root_ / "tree").string());
+    for (const auto& [path, _] : k1_.files)
+        holding.SetFault(k1_.Target(path), Fault().Status(404));
+    ServeNodes({{"refusing", holding.Address(), "/packages/", true}});
+    // A failed download leaves an entry and a log behind.
+    ASSERT_EQ(Download(k1_, Dest("k1")).exitCode, 1);
+    const fs::path data = root_ / "cache/Quenlar/Vrexa";
+    for (const fs::path& folder : {data.parent_path(), data, data / "transfers", data / "logs", data / "locks"})
+        EXPECT_EQ(ModeOf(folder), 0700u) << folder;
+    std::size_t files = 0;
+    for (const fs::path& folder : {data / "transfers", data / "logs"}) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            EXPECT_EQ(ModeOf(entry.path()), 0600u) << entry.path();
+            ++files;
+        }
+    }
+    EXPECT_EQ(files, 2u);
+
+    // Someone else's folder, then a link to a folder holding a planted entry.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(data.c_str(), 65534, 65534), 0);
+        const ChildResult foreign = Vrexa({"list"});
+        EXPECT_EQ(foreign.exitCode, 1);
+        EXPECT_THAT(foreign.err, HasSubstr(data.string() + " belongs to another user"));
+        ASSERT_EQ(::chown(data.c_str(), 0, 0), 0);
+    }
+    fs::rename(data, root_ / "planted");
+    fs::create_directory_symlink(root_ / "planted", data);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"list"},
+          {"prune"},
+          {"download", "--partner", kPartner, "--package", "k1", Dest("other").string()}}) {
+        const ChildResult refused = Vrexa(args);
+        EXPECT_EQ(refused.exitCode, 1) << refused.out;
+        EXPECT_THAT(refused.err, HasSubstr(data.string() + " is a symbolic link")) << args[0];
+        EXPECT_EQ(refused.out, "") << args[0];
+    }
+    EXPECT_FALSE(fs::exists(Dest("other")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "planted/transfers"), fs::directory_iterator()), 1);
+}
+
+TEST_F(EndToEndTest, WithoutAnyHomeNothingIsWrittenAndTheReasonIsGiven) {
+    // A user with no password database entry and neither $HOME nor
+    // $XDG_CACHE_HOME: there is no folder of theirs, and a shared one is
+    // never used instead.
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run as a user without a password database entry";
+    if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs setpriv to change the user";
+    const std::string tmp = fs::temp_directory_path().string();
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"list"}, {"download", "--partner", kPartner, "--package", "k1", "/nonexistent/d"}}) {
+        std::vector<std::string> args = {"/usr/bin/setpriv", "--reuid=54321", "--regid=54321", "--clear-groups",
+                                         VREXA_PROGRAM};
+        args.insert(args.end(), command.begin(), command.end());
+        std::map<std::string, std::string> environment = Environment();
+        environment.erase("HOME");
+        environment.erase("XDG_CACHE_HOME");
+        ChildProcess child(args, environment);
+        const ChildResult run = child.Finish(kRunDeadline);
+        if (run.exitCode == 126 || run.err.find("Permission denied") != std::string::npos)
+            GTEST_SKIP() << "the program cannot be run by another user here: " << run.err;
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        EXPECT_THAT(run.err, HasSubstr("the user has no home in the password database")) << command[0];
+    }
+    EXPECT_FALSE(fs::exists(fs::path(tmp) / "Quenlar"));
+    EXPECT_FALSE(fs::exists("/Quenlar"));
 }
 
 // A node that answers badly, beside a healthy one.

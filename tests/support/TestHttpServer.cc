@@ -75,6 +75,7 @@ std::string FaultToJson(const Fault& fault) {
         separator = ",";
         return json;
     };
+    if (!fault.holdGate.empty()) field("hold") << Quote(fault.holdGate);
     if (fault.delaySeconds > 0) field("delay") << fault.delaySeconds;
     if (fault.resetBeforeResponse) field("reset") << "true";
     if (fault.statusCode != 0) field("status") << fault.statusCode;
@@ -269,6 +270,14 @@ void TestHttpServer::SetBody(const std::string& path, const std::string& content
 }
 
 void TestHttpServer::ClearFaults() { ParseAnswer(Command("{\"cmd\":\"clearFaults\"}")); }
+
+int TestHttpServer::Held(const std::string& gate) {
+    return ParseAnswer(Command("{\"cmd\":\"held\",\"gate\":" + Quote(gate) + "}")).get<int>("held");
+}
+
+void TestHttpServer::Release(const std::string& gate) {
+    ParseAnswer(Command("{\"cmd\":\"release\",\"gate\":" + Quote(gate) + "}"));
+}
 
 void TestHttpServer::ClearRequests() { ParseAnswer(Command("{\"cmd\":\"clearRequests\"}")); }
 

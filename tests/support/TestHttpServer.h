@@ -21,6 +21,7 @@ namespace vrexa::testsupport {
 // The parts combine in the order the fields are listed; an empty Fault serves
 // the resource normally.
 struct Fault {
+    std::string holdGate;              // wait at this gate until it is released
     double delaySeconds = 0;           // wait before sending anything
     bool resetBeforeResponse = false;  // reset the connection before any response byte
     int statusCode = 0;                // answer with this status code (0: normal)
@@ -36,6 +37,10 @@ struct Fault {
     std::set<std::string> removedHeaders;             // left out; without Content-Length the close ends the body
     int count = -1;                                   // requests it applies to; -1: all from now on
 
+    Fault& Hold(std::string gate) {
+        holdGate = std::move(gate);
+        return *this;
+    }
     Fault& Delay(double seconds) {
         delaySeconds = seconds;
         return *this;
@@ -159,6 +164,10 @@ public:
     void SetBody(const std::string& path, const std::string& content);
     // Drops every fault and every body given by SetBody.
     void ClearFaults();
+    // Requests waiting at a gate of Fault().Hold now, and opening it for good
+    // (those waiting and every later one pass).
+    int Held(const std::string& gate);
+    void Release(const std::string& gate);
     // Every request received so far, oldest first.
     std::vector<RecordedRequest> Requests();
     void ClearRequests();

@@ -23,6 +23,8 @@ Commands (with --control):
   {"cmd": "clearFaults"}                            drop every fault and body
   {"cmd": "requests"}                               -> {"ok": true, "requests": [...]}
   {"cmd": "clearRequests"}
+  {"cmd": "held", "gate": "g"}                      -> {"ok": true, "held": N}
+  {"cmd": "release", "gate": "g"}                   open the gate for good
   {"cmd": "stop"}
 Every answer has "ok"; a failed command answers {"ok": false, "error": "..."}.
 
@@ -30,6 +32,9 @@ A fault applies to requests whose path (without query) equals its "path".
 Faults of one path are used in the order they were queued; each applies to
 "times" requests (default: every request from then on) and is then dropped.
 Fields, all optional, combined in this order:
+  hold             a gate name: wait before sending anything until the gate is
+                   released (or the server stops); "held" tells how many
+                   requests wait at it now, so a test can line requests up
   delay            seconds to wait before sending anything
   reset            true: reset the connection (RST) before any response byte
   status           answer with this status code and a short text body
@@ -81,6 +86,31 @@ class Faults:
         self.lock = threading.Lock()
         self.faults = {}   # path -> list of [fault, remaining or None]
         self.bodies = {}   # path -> bytes
+        self.gates = {}    # name -> [threading.Event, requests waiting]
+
+    def gate(self, name):
+        with self.lock:
+            return self.gates.setdefault(name, [threading.Event(), 0])
+
+    def hold(self, name, stopping):
+        """Waits until the gate opens or the server stops."""
+        entry = self.gate(name)
+        with self.lock:
+            entry[1] += 1
+        try:
+            while not entry[0].wait(0.05) and not stopping.is_set():
+                pass
+        finally:
+            with self.lock:
+                entry[1] -= 1
+
+    def held(self, name):
+        entry = self.gate(name)
+        with self.lock:
+            return entry[1]
+
+    def release(self, name):
+        self.gate(name)[0].set()
 
     def add(self, path, fault):
         times = fault.get("times")
@@ -217,6 +247,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def respond(self, path):
         fault = self.server.faults.take(path)
+        if fault.get("hold"):
+            self.server.faults.hold(str(fault["hold"]), self.server.stopping)
         if fault.get("delay"):
             self.wait(float(fault["delay"]))
         if fault.get("reset"):
@@ -456,6 +488,10 @@ def execute(server, command):
         return {"ok": True, "requests": server.take_records()}
     elif name == "clearRequests":
         server.clear_records()
+    elif name == "held":
+        return {"ok": True, "held": server.faults.held(str(command["gate"]))}
+    elif name == "release":
+        server.faults.release(str(command["gate"]))
     elif name == "stop":
         return {"ok": True, "stopping": True}
     else:

@@ -36,6 +36,10 @@ struct TransferSettings {
     std::string logsFolder = "Quenlar/Vrexa/logs";
     std::uint32_t logMask = 0xFFFFFFF7u;
 
+    // The authorities HTTPS servers are verified against: a PEM file, or
+    // empty for SSL_CERT_FILE when set, else the system's trust store.
+    std::string caFile;
+
     // Manifest fetches: attempts and timeouts in seconds.
     int manifestRetryLimit = 4;
     int manifestConnectTimeout = 10;

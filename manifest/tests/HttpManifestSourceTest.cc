@@ -231,6 +231,8 @@ TEST(ManifestUrlTest, FactoriesBuildTheDocumentUrls) {
     http::CurlRequestFactory requests(proxies);
     XmlHttpPackageManifestFactory packages("manifests.example:8080", requests, 10, 30);
     XmlHttpNodeListManifestFactory nodes("manifests.example", requests, 10, 30);
+    XmlHttpPackageManifestFactory securePackages("https://manifests.example:8443", requests, 10, 30);
+    XmlHttpNodeListManifestFactory secureNodes("https://manifests.example", requests, 10, 30);
     const struct {
         std::string built;
         std::string expected;
@@ -239,11 +241,14 @@ TEST(ManifestUrlTest, FactoriesBuildTheDocumentUrls) {
         {packages.BuildUrl("P1/42"), "http://manifests.example:8080/manifests/P1/42.xml"},
         {packages.BuildUrl("P 1?x#y"), "http://manifests.example:8080/manifests/P%201%3Fx%23y/current.xml"},
         {nodes.BuildUrl("N7"), "http://manifests.example/nodes/N7.xml"},
+        {securePackages.BuildUrl("P1/42"), "https://manifests.example:8443/manifests/P1/42.xml"},
+        {secureNodes.BuildUrl("N7"), "https://manifests.example/nodes/N7.xml"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.built, c.expected);
     }
-    for (const std::string host : {"", "manifests.example:99999", "manifests.example:port"}) {
+    for (const std::string host :
+         {"", "manifests.example:99999", "manifests.example:port", "https://", "ftp://manifests.example"}) {
         XmlHttpPackageManifestFactory bad(host, requests, 10, 30);
         EXPECT_THROW(bad.BuildUrl("P1"), ManifestLocatorException) << host;
         EXPECT_THROW(bad.CreateSource("P1"), ManifestLocatorException) << host;

@@ -47,7 +47,8 @@ TransferServiceCore::TransferServiceCore(const TransferSettings& settings,
     : proxyFactory_(
           std::make_unique<http::posix::ProxyFactoryImpl>(settings.proxyResolveTimeout, settings.proxyConnectTimeout,
                                                           settings.proxySendTimeout, settings.proxyReceiveTimeout)),
-      requestFactory_(std::make_unique<http::CurlRequestFactory>(*proxyFactory_)),
+      requestFactory_(std::make_unique<http::CurlRequestFactory>(
+          *proxyFactory_, http::TlsSettings{http::ChooseCaFile(settings.caFile)})),
       ownFilesystem_(filesystem == nullptr ? std::make_unique<file::posix::FilesystemImpl>() : nullptr),
       filesystem_(filesystem == nullptr ? ownFilesystem_.get() : filesystem),
       packageManifestFactory_(std::make_unique<XmlHttpPackageManifestFactory>(

@@ -38,10 +38,21 @@ struct TransferSettings {
     std::string locksFolder = "Quenlar/Vrexa/locks";
     std::uint32_t logMask = 0xFFFFFFF7u;
 
+    // The authorities HTTPS servers are verified against: a PEM file, or
+    // empty for SSL_CERT_FILE when set, else the system's trust store.
+    std::string caFile;
+
     // Manifest fetches: attempts and timeouts in seconds.
     int manifestRetryLimit = 4;
     int manifestConnectTimeout = 10;
     int manifestTimeout = 30;
+    // Every attempt at one document together ends within this many seconds,
+    // so that a dead or trickling host is reported within a minute; and one
+    // attempt ends once the body comes slower than the floor (bytes a second
+    // for that many seconds).
+    int manifestDocumentTimeout = 60;
+    int manifestLowSpeedLimit = 1024;
+    int manifestLowSpeedTime = 10;
 
     // Retries of one chunk and of one chunk request; a transfer with many
     // nodes retries at least once per other node.

@@ -163,6 +163,7 @@ protected:
             options.tree = root_ / "tree";
             options.nodes = 2;
             options.partners = {kPartner};
+            options.tls = tls_;
             network_ = std::make_unique<LocalNetwork>(options);
         }
         return *network_;
@@ -262,6 +263,7 @@ protected:
     Package k1_;
     Package k2_;
     std::unique_ptr<LocalNetwork> network_;
+    bool tls_ = false;  // the network speaks HTTPS
 };
 
 TEST_F(EndToEndTest, DownloadIsBitIdenticalWithOneRangedRequestPerChunk) {
@@ -665,6 +667,23 @@ const std::vector<FaultCase>& FaultCases() {
         {"StallBelowTheSpeedFloor",
          [](TestHttpServer& n, const std::string& t, const std::string&) { n.SetFault(t, Fault().Stall(100)); }, ""},
         {"NodeDown", nullptr, "NetworkError"},
+        // A peer must not be able to end the transfer: an answer libcurl
+        // cannot hold is that node's failure alone.
+        {"HeaderOver100KB",
+         [](TestHttpServer& n, const std::string& t, const std::string&) {
+             n.SetFault(t, Fault().Header("X-Padding", std::string(200 * 1024, 'p')));
+         },
+         "NetworkError"},
+        {"RedirectToFtp",
+         [](TestHttpServer& n, const std::string& t, const std::string&) {
+             n.SetFault(t, Fault().Redirect("ftp://127.0.0.1:9" + t));
+         },
+         ""},
+        {"RedirectToALocalFile",
+         [](TestHttpServer& n, const std::string& t, const std::string&) {
+             n.SetFault(t, Fault().Redirect("file:///etc/hostname"));
+         },
+         ""},
     };
     return cases;
 }
@@ -1125,6 +1144,47 @@ INSTANTIATE_TEST_SUITE_P(
                         host.Serve("/nodes/p1.xml", nodes);
                     }}),
     [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+// Over HTTPS the servers' certificates are checked: the network's own
+// authority must be trusted, by --cacert or by SSL_CERT_FILE, and without it
+// nothing is fetched.
+class EndToEndTlsTest : public EndToEndTest {
+protected:
+    EndToEndTlsTest() { tls_ = true; }
+};
+
+TEST_F(EndToEndTlsTest, HttpsWorksWithTheAuthorityTrustedAndFailsOnTheCertificateWithout) {
+    ASSERT_FALSE(Network().CaFile().empty());
+    ASSERT_EQ(Network().ManifestHost().rfind("https://", 0), 0u) << Network().ManifestHost();
+    struct Case {
+        std::string name;
+        std::vector<std::string> args;
+        std::map<std::string, std::string> environment;
+        bool trusted;
+    };
+    const Case cases[] = {
+        {"cacert", {"--cacert", Network().CaFile()}, {}, true},
+        {"SSL_CERT_FILE", {}, {{"SSL_CERT_FILE", Network().CaFile()}}, true},
+        {"system authorities only", {}, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::uint64_t from = LogSize();
+        std::vector<std::string> args = {"--retry", "0"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ChildResult run = Download(k1_, Dest(c.name), args, c.environment);
+        if (c.trusted) {
+            ASSERT_EQ(run.exitCode, 0) << run.err;
+            ExpectPackageIn(Dest(c.name), k1_);
+            EXPECT_FALSE(ChunkRequests(from).empty());
+        } else {
+            EXPECT_EQ(run.exitCode, 1) << run.err;
+            // The TLS layer's refusal of the certificate (libcurl's code 60).
+            EXPECT_THAT(run.err, HasSubstr("|15|libcurl error 60 (HTTP 0)"));
+            EXPECT_TRUE(testsupport::ReadAccessLog(AccessLog(), from).empty());
+        }
+    }
+}
 
 }  // namespace
 }  // namespace vrexa

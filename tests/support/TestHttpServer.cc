@@ -14,7 +14,9 @@
 #include <boost/property_tree/ptree.hpp>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -159,7 +161,11 @@ std::optional<std::string> RecordedRequest::Header(const std::string& name) cons
 
 std::string TestHttpServer::ScriptPath() { return VREXA_TEST_HTTP_SERVER_SCRIPT; }
 
-TestHttpServer::TestHttpServer(const std::string& root) {
+TestHttpServer::TestHttpServer(const std::string& root) { Start(root, nullptr); }
+
+TestHttpServer::TestHttpServer(const std::string& root, const TestCertificates& tls) { Start(root, &tls); }
+
+void TestHttpServer::Start(const std::string& root, const TestCertificates* tls) {
     // A write to a server that died must fail with EPIPE, not kill the test.
     ::signal(SIGPIPE, SIG_IGN);
 
@@ -180,6 +186,10 @@ TestHttpServer::TestHttpServer(const std::string& root) {
     if (!root.empty()) {
         args.push_back("--root");
         args.push_back(root);
+    }
+    if (tls != nullptr) {
+        tls_ = true;
+        args.insert(args.end(), {"--tls-cert", tls->CertFile(), "--tls-key", tls->KeyFile()});
     }
     std::vector<char*> argv;
     for (std::string& arg : args)
@@ -218,7 +228,7 @@ TestHttpServer::~TestHttpServer() {
 }
 
 std::string TestHttpServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
 }
 
 std::string TestHttpServer::Address() const { return "127.0.0.1:" + std::to_string(port_); }
@@ -328,6 +338,52 @@ void TestHttpServer::Stop() {
         }
         pid_ = -1;
     }
+}
+
+}  // namespace vrexa::testsupport
+
+namespace vrexa::testsupport {
+
+TestCertificates::TestCertificates(const std::vector<std::string>& hosts) {
+    std::string folder = (std::filesystem::temp_directory_path() / "vrexa-tls-XXXXXX").string();
+    if (::mkdtemp(folder.data()) == nullptr) throw std::runtime_error("test certificates: no temporary folder");
+    folder_ = folder;
+    const std::string script =
+        std::filesystem::path(TestHttpServer::ScriptPath()).parent_path().append("test_ca.py").string();
+    // Both paths are ours (a temporary folder, the source tree), quoted for the shell.
+    auto quoted = [](const std::string& text) {
+        std::string out = "'";
+        for (const char c : text)
+            out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return out + "'";
+    };
+    std::string command = "python3 " + quoted(script) + " " + quoted(folder_);
+    for (const std::string& host : hosts)
+        command += " --host " + quoted(host);
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+            output += buffer;
+        if (::pclose(pipe) != 0) output.clear();
+    }
+    try {
+        boost::property_tree::ptree made;
+        std::istringstream line(output);
+        boost::property_tree::read_json(line, made);
+        caFile_ = made.get<std::string>("caFile");
+        certFile_ = made.get<std::string>("certFile");
+        keyFile_ = made.get<std::string>("keyFile");
+    } catch (...) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+        throw std::runtime_error("test certificates: test_ca.py failed");
+    }
+}
+
+TestCertificates::~TestCertificates() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
 }
 
 }  // namespace vrexa::testsupport

@@ -115,6 +115,28 @@ private:
     std::uint16_t port_ = 0;
 };
 
+// A throwaway certificate authority and one server certificate it signed for
+// hosts (127.0.0.1 and localhost when none are given), made in a folder of their own (test_ca.py). The
+// folder, and with it the authority's key, is removed with this object.
+class TestCertificates {
+public:
+    // Throws std::runtime_error when they cannot be made.
+    explicit TestCertificates(const std::vector<std::string>& hosts = {});
+    ~TestCertificates();
+    TestCertificates(const TestCertificates&) = delete;
+    TestCertificates& operator=(const TestCertificates&) = delete;
+
+    const std::string& CaFile() const { return caFile_; }      // what a client trusts
+    const std::string& CertFile() const { return certFile_; }  // the server's chain ...
+    const std::string& KeyFile() const { return keyFile_; }    // ... and its key
+
+private:
+    std::string folder_;
+    std::string caFile_;
+    std::string certFile_;
+    std::string keyFile_;
+};
+
 // One request as it reached the server.
 struct RecordedRequest {
     std::string method;
@@ -148,12 +170,14 @@ struct RecordedRequest {
 class TestHttpServer {
 public:
     explicit TestHttpServer(const std::string& root = std::string());
+    // The same server speaking HTTPS with the certificate (URLs then start "https://").
+    TestHttpServer(const std::string& root, const TestCertificates& tls);
     ~TestHttpServer();
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
     std::uint16_t Port() const { return port_; }
-    // "http://127.0.0.1:<port>" followed by path.
+    // "http://127.0.0.1:<port>" (https with TLS) followed by path.
     std::string Url(const std::string& path) const;
     // "127.0.0.1:<port>", to use the server as a proxy.
     std::string Address() const;
@@ -180,6 +204,7 @@ public:
 
 private:
     // Sends one command line and returns the answer line.
+    void Start(const std::string& root, const TestCertificates* tls);
     std::string Command(const std::string& json);
     std::string ReadLine(int timeoutMs);
 
@@ -189,6 +214,7 @@ private:
     int fromServer_ = -1;
     std::string pending_;
     std::uint16_t port_ = 0;
+    bool tls_ = false;
 };
 
 }  // namespace vrexa::testsupport

@@ -11,6 +11,9 @@ Command line:
   --port-file FILE  also write the port number into FILE once listening
   --faults FILE     faults to install at start: a JSON list of objects, each a
                     fault (below) with its "path"
+  --tls-cert FILE, --tls-key FILE
+                    speak HTTPS with this certificate chain and key (PEM; see
+                    test_ca.py for a throwaway authority that makes them)
   --control         read commands from stdin, one JSON object per line, and
                     answer each with one JSON line on stdout; end of stdin stops
                     the server (so it never outlives the process that started it)
@@ -70,6 +73,7 @@ import signal
 import socket
 import socketserver
 import struct
+import ssl
 import sys
 import threading
 import urllib.parse
@@ -154,18 +158,29 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     # Many clients connect at once in load tests.
     request_queue_size = 128
 
-    def __init__(self, address, root):
+    def __init__(self, address, root, tls=None):
         super().__init__(address, Handler)
+        # With TLS, each accepted connection is wrapped and its handshake runs
+        # on the handler's thread, so a client that never finishes one holds
+        # up nobody else.
+        self.tls = tls
         self.root = os.path.realpath(root) if root else None
         self.faults = Faults()
         self.records = []
         self.records_lock = threading.Lock()
         self.stopping = threading.Event()
 
+    def get_request(self):
+        connection, address = super().get_request()
+        if self.tls is not None:
+            connection = self.tls.wrap_socket(connection, server_side=True, do_handshake_on_connect=False)
+        return connection, address
+
     def handle_error(self, request, client_address):
         # A client that drops a kept-alive connection is ordinary here (aborted
         # requests, pools forgetting connections); anything else is reported.
-        if isinstance(sys.exc_info()[1], (BrokenPipeError, ConnectionResetError, ConnectionAbortedError)):
+        if isinstance(sys.exc_info()[1], (BrokenPipeError, ConnectionResetError, ConnectionAbortedError,
+                                          ssl.SSLError)):
             return
         super().handle_error(request, client_address)
 
@@ -506,9 +521,15 @@ def main():
     parser.add_argument("--port-file")
     parser.add_argument("--faults")
     parser.add_argument("--control", action="store_true")
+    parser.add_argument("--tls-cert", help="speak HTTPS with this certificate (PEM) ...")
+    parser.add_argument("--tls-key", help="... and its key")
     args = parser.parse_args()
 
-    server = Server(("127.0.0.1", args.port), args.root)
+    tls = None
+    if args.tls_cert:
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(args.tls_cert, args.tls_key)
+    server = Server(("127.0.0.1", args.port), args.root, tls)
     if args.faults:
         with open(args.faults) as f:
             for fault in json.load(f):

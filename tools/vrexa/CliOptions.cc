@@ -18,6 +18,7 @@ enum class Valued {
     Package,
     Version,
     Host,
+    CaFile,
     GeolocationUrl,
     EventsUrl,
     TransferAnalyticsUrl,
@@ -34,6 +35,7 @@ const std::map<std::string, Valued>& ValuedOptions() {
         {"--package", Valued::Package},
         {"--version", Valued::Version},
         {"--host", Valued::Host},
+        {"--cacert", Valued::CaFile},
         {"--geolocation-url", Valued::GeolocationUrl},
         {"--events-url", Valued::EventsUrl},
         {"--transfer-analytics-url", Valued::TransferAnalyticsUrl},
@@ -201,6 +203,9 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
             case Valued::Host:
                 options.manifestHost = *value;
                 break;
+            case Valued::CaFile:
+                options.caFile = *value;
+                break;
             case Valued::GeolocationUrl:
                 geolocationUrl = *value;
                 break;
@@ -313,7 +318,9 @@ std::string HelpText() {
            "  --partner ID                  partner id\n"
            "  --package ID                  package id\n"
            "  --version ID                  package version (default: current)\n"
-           "  --host HOST[:PORT]            manifest host        [$VREXA_MANIFEST_HOST]\n"
+           "  --host [https://]HOST[:PORT]  manifest host        [$VREXA_MANIFEST_HOST]\n"
+           "  --cacert FILE                 trust the authorities in FILE (PEM) for HTTPS\n"
+           "                                instead of the system's     [$SSL_CERT_FILE]\n"
            "  --geolocation-url URL         geolocation service  [$VREXA_GEOLOCATION_URL]\n"
            "  --events-url URL              events analytics     [$VREXA_EVENTS_ANALYTICS_URL]\n"
            "  --transfer-analytics-url URL  transfer analytics   [$VREXA_TRANSFER_ANALYTICS_URL]\n"

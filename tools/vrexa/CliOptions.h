@@ -23,6 +23,7 @@ struct CliOptions {
     std::string transferId;
 
     std::string manifestHost;
+    std::string caFile;  // empty: SSL_CERT_FILE, else the system's authorities
     std::string geolocationUrl;
     std::string eventsUrl;
     std::string transferAnalyticsUrl;

@@ -17,6 +17,7 @@ namespace vrexa::cli {
 TransferSettings SettingsFor(const CliOptions& options) {
     TransferSettings settings;
     settings.manifestHost = options.manifestHost;
+    settings.caFile = options.caFile;
     settings.geolocationUrl = options.geolocationUrl;
     settings.eventsAnalyticsUrl = options.eventsUrl;
     settings.transferAnalyticsUrl = options.transferAnalyticsUrl;

@@ -2,7 +2,7 @@
 """End-to-end benchmark: `vrexa download` and `vrexa verify` side by side with
 aria2c on the same package, served by the same local network.
 
-    tools/bench/e2e/e2e_bench.py [--pairs N] [--big] [--files N] [--build-dir DIR]
+    tools/bench/e2e/e2e_bench.py [--pairs N] [--big] [--files N] [--tls] [--build-dir DIR]
 
 What it does:
   1. writes a 1 GiB file (--size MiB) of random bytes and publishes it with
@@ -21,6 +21,10 @@ What it does:
      and measures the time from starting `vrexa download` to its first chunk
      request at a node, and the peak RSS up to then (the download is then
      interrupted).
+
+With --tls every server of the network speaks HTTPS (a throwaway authority of
+its own, which vrexa gets as --cacert and aria2c as --ca-certificate), so both
+tools pay for TLS on every connection.
 
 The source tree and every destination live under one working folder
 (--work-dir, default a new folder in $TMPDIR) that is removed at the end.
@@ -176,8 +180,10 @@ def write_metalink(path, payload, nodes, package):
             whole.update(block)
             pieces.append(hashlib.sha1(block).hexdigest())
     esc = xml.sax.saxutils.escape
-    urls = "".join("    <url>%s</url>\n" % esc("http://%s%s%s/%s/%s/%s" % (node["host"], node["path"], PARTNER, package,
-                                                                          VERSION, FILE_NAME)) for node in nodes)
+    def base(host):
+        return host if host.startswith("https://") else "http://" + host
+    urls = "".join("    <url>%s</url>\n" % esc("%s%s%s/%s/%s/%s" % (base(node["host"]), node["path"], PARTNER, package,
+                                                                    VERSION, FILE_NAME)) for node in nodes)
     with open(path, "w", encoding="utf-8") as out:
         out.write('<?xml version="1.0" encoding="UTF-8"?>\n'
                   '<metalink xmlns="urn:ietf:params:xml:ns:metalink">\n'
@@ -237,7 +243,8 @@ class Bench:
     def start_network(self):
         out = subprocess.run([os.path.join(NETWORK, "start"), "--tree", self.tree, "--partner", PARTNER,
                               "--publisher", self.publisher, "--nodes", "4", "--json", "--watch-pid",
-                              str(os.getpid())], check=True, stdout=subprocess.PIPE, text=True).stdout
+                              str(os.getpid())] + (["--tls"] if self.opts.tls else []),
+                             check=True, stdout=subprocess.PIPE, text=True).stdout
         self.network = json.loads(out)
         self.log = AccessLog(self.network["dir"])
         env = dict(os.environ)
@@ -267,7 +274,9 @@ class Bench:
         return env
 
     def vrexa_cmd(self, command, package, dest):
-        return [self.vrexa_program, command, "--no-analytics", "--quiet", "--partner", PARTNER, "--package", package, dest]
+        trust = ["--cacert", self.network["caFile"]] if self.network.get("caFile") else []
+        return [self.vrexa_program, command, "--no-analytics", "--quiet"] + trust + [
+            "--partner", PARTNER, "--package", package, dest]
 
     def vrexa(self, command, package, dest):
         return timed(self.vrexa_cmd(command, package, dest), self.vrexa_env(), self.log)
@@ -277,6 +286,8 @@ class Bench:
                 "--metalink-file=" + metalink, "--dir=" + dest, "--auto-file-renaming=false",
                 "--allow-overwrite=true", "--max-connection-per-server=8", "--split=8",
                 "--min-split-size=1M", "--piece-length=1M", "--file-allocation=falloc"]
+        if self.network.get("caFile"):
+            args.append("--ca-certificate=" + self.network["caFile"])
         if verify:
             args.append("--check-integrity=true")
         return timed(args, self.env, self.log)
@@ -402,8 +413,8 @@ class Bench:
 
     def report(self, p1, p2, memory, p4, cache_notes):
         opts = self.opts
-        lines = ["", "## End-to-end benchmark (%d pairs, %s, %d cores, load average %s)" %
-                 (opts.pairs, time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), os.cpu_count(),
+        lines = ["", "## End-to-end benchmark%s (%d pairs, %s, %d cores, load average %s)" %
+                 (" over HTTPS" if opts.tls else "", opts.pairs, time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), os.cpu_count(),
                   " ".join("%.2f" % x for x in os.getloadavg())), ""]
         lines.append("| measurement | tool | wall s min / med / max | CPU s min / med / max | peak RSS MiB med |"
                      " chunk requests med | wall ratio med | CPU ratio med |")
@@ -453,6 +464,7 @@ def main():
     parser.add_argument("--size", type=int, default=1024, help="package size in MiB (default 1024)")
     parser.add_argument("--files", type=int, default=100000,
                         help="files of the first-request package (default 100000; 0 skips it)")
+    parser.add_argument("--tls", action="store_true", help="every server speaks HTTPS (both tools verify it)")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build"), help="the build folder (default build)")
     parser.add_argument("--work-dir", help="an empty folder for the data (default: a new one in $TMPDIR)")
     opts = parser.parse_args()

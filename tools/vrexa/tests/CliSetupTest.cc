@@ -41,10 +41,13 @@ TEST(CliSetupTest, SettingsTakeTheGivenValuesAndKeepTheEngineDefaultsOtherwise) 
     EXPECT_EQ(plain.transfersFolder, "Quenlar/Vrexa/transfers");
     EXPECT_EQ(plain.logsFolder, "Quenlar/Vrexa/logs");
     EXPECT_TRUE(plain.analyticsEnabled);
+    EXPECT_EQ(plain.caFile, "");
 
     const TransferSettings tuned =
         SettingsFor(Parse({"download", "--partner", "p", "--package", "q", "--threads", "7", "--parallel", "2",
-                           "--log-mask", "5", "--transfer-analytics-url", "http://t", "--no-analytics", "d"}));
+                           "--log-mask", "5", "--transfer-analytics-url", "http://t", "--no-analytics",
+                           "--cacert", "/etc/our-ca.pem", "d"}));
+    EXPECT_EQ(tuned.caFile, "/etc/our-ca.pem");
     EXPECT_EQ(tuned.transferThreads, 7);
     EXPECT_EQ(tuned.maxRunningWorks, 7);
     EXPECT_EQ(tuned.parallelItems, 2);

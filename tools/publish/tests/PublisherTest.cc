@@ -18,12 +18,14 @@
 #include <boost/crc.hpp>
 #include <boost/property_tree/xml_parser.hpp>
 #include <gmock/gmock.h>
+#include <openssl/sha.h>
 #include <gtest/gtest.h>
 
 #include "manifest/PackageVersionManifest.h"
 #include "manifest/StandardNodeListManifest.h"
 #include "manifest/StandardPackageManifest.h"
 #include "tests/support/FinishesWithin.h"
+#include "tests/support/ForgedChunk.h"
 
 namespace vrexa::publish {
 namespace {
@@ -62,6 +64,18 @@ std::vector<std::uint32_t> ExpectedChecksums(const std::string& bytes, std::size
         sums.push_back(crc.checksum());
     }
     return sums;
+}
+
+// Also apart from the publisher's own routine: the one-shot library call.
+std::vector<Sha256Digest> ExpectedSha256s(const std::string& bytes, std::size_t chunkSize) {
+    std::vector<Sha256Digest> digests;
+    for (std::size_t at = 0; at < bytes.size(); at += chunkSize) {
+        Sha256Digest digest{};
+        SHA256(reinterpret_cast<const unsigned char*>(bytes.data()) + at, std::min(chunkSize, bytes.size() - at),
+               digest.data());
+        digests.push_back(digest);
+    }
+    return digests;
 }
 
 // Reads a published document through the engine's own manifest class.
@@ -175,6 +189,7 @@ TEST_F(PublisherTest, PublishesManifestFilesAndNodeListTheEngineReads) {
         const std::string published = ReadFile(output_ / "packages/p1/k1/v1" / file->GetPath());
         EXPECT_EQ(file->GetSize(), published.size());
         EXPECT_EQ(file->GetChecksums(), ExpectedChecksums(published, 4)) << file->GetPath();
+        EXPECT_EQ(file->GetSha256s(), ExpectedSha256s(published, 4)) << file->GetPath();
         auto source = contents.find(file->GetPath());
         EXPECT_EQ(published, source == contents.end() ? std::string() : *source->second);
     }
@@ -210,6 +225,7 @@ TEST_F(PublisherTest, ChecksumsSpanReadsWhenChunksAreLargerThanTheCopyBuffer) {
     StandardPackageManifest manifest = ReadPackage(output_ / "manifests/k1/v1.xml");
     ASSERT_EQ(manifest.GetFiles().size(), 1u);
     EXPECT_EQ(manifest.GetFiles()[0]->GetChecksums(), ExpectedChecksums(big, chunk));
+    EXPECT_EQ(manifest.GetFiles()[0]->GetSha256s(), ExpectedSha256s(big, chunk));
     EXPECT_EQ(ReadFile(output_ / "packages/p1/k1/v1/big.bin"), big);
 }
 
@@ -576,6 +592,12 @@ TEST_F(PublisherTest, SetCurrentRefusesAVersionThatIsNotWhollyPublished) {
              WriteFile(out / "packages/p1/k1/v1/a.txt", "onE");
          },
          "does not match the manifest"},
+        {"a file forged with its checksum kept",
+         [](auto& o, auto&, auto& out) {
+             o.setCurrent = "v1";
+             WriteFile(out / "packages/p1/k1/v1/a.txt", testing::CrcForgedChunk("one and more"));
+         },
+         "does not match the manifest"},
         {"a file missing",
          [](auto& o, auto&, auto& out) {
              o.setCurrent = "v1";
@@ -595,7 +617,7 @@ TEST_F(PublisherTest, SetCurrentRefusesAVersionThatIsNotWhollyPublished) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(root_);
-        WriteFile(source_ / "a.txt", "one");
+        WriteFile(source_ / "a.txt", "one and more");
         Publish(Options("v1"));
         WriteFile(source_ / "a.txt", "two");
         Publish(Options("v2"));

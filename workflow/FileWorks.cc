@@ -4,6 +4,7 @@
 
 #include "file/Exception.h"
 #include "file/Filesystem.h"
+#include "manifest/PackageManifest.h"
 #include "transfer/TransferFileExceptionData.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/TransferSharedFileData.h"
@@ -40,8 +41,10 @@ WorkStatus OpenAndAllocateFileWork::ExecuteTask() {
 void OpenAndAllocateFileWork::DenyExecute(file::SharedFile& file) {
     try {
         TransferBehavior& behavior = transfer_->GetBehavior();
+        const auto package = transfer_->GetPackage();
+        const bool runFile = package && !package->GetRun().empty() && package->GetRun() == fileData_->filePath;
         if (behavior.allowExecute &&
-            behavior.filesystem->IsExecutable(transfer_->GetParams().destPath, fileData_->filePath)) {
+            (runFile || behavior.filesystem->IsExecutable(transfer_->GetParams().destPath, fileData_->filePath))) {
             file.DenyExecute();
         }
     } catch (...) {
@@ -58,7 +61,11 @@ std::shared_ptr<file::SharedFile> OpenAndAllocateFileWork::Open(bool mayRecreate
         filesystem.OpenSharedFile(params.destPath, fileData_->filePath, file::OpenMode::OpenOrCreate, true, 0, upper);
     const std::uint64_t current = file->GetSize();
     if (current == size) {
+        // Its chunks are checked and may be rewritten in place: until every
+        // one has passed, the program must not be startable, so a transfer
+        // that fails halfway never leaves unverified content executable.
         fileData_->SetZeroFilled(false);
+        DenyExecute(*file);
         return file;
     }
     if (params.preallocate) {

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace vrexa::testing {
+namespace vrexa::testsupport {
 
 // Bytes of the same size as `original` that differ from it yet have the same
 // CRC-32: the first byte is changed and the last four are chosen to bring the
@@ -51,4 +51,13 @@ inline std::string CrcForgedChunk(const std::string& original) {
     return forged;
 }
 
-}  // namespace vrexa::testing
+// A whole file served that way: every chunk of chunkSize bytes forged.
+inline std::string CrcForgedChunks(const std::string& content, std::size_t chunkSize) {
+    std::string forged;
+    forged.reserve(content.size());
+    for (std::size_t at = 0; at < content.size(); at += chunkSize)
+        forged += CrcForgedChunk(content.substr(at, chunkSize));
+    return forged;
+}
+
+}  // namespace vrexa::testsupport

@@ -595,7 +595,7 @@ TEST_F(PublisherTest, SetCurrentRefusesAVersionThatIsNotWhollyPublished) {
         {"a file forged with its checksum kept",
          [](auto& o, auto&, auto& out) {
              o.setCurrent = "v1";
-             WriteFile(out / "packages/p1/k1/v1/a.txt", testing::CrcForgedChunk("one and more"));
+             WriteFile(out / "packages/p1/k1/v1/a.txt", testsupport::CrcForgedChunk("one and more"));
          },
          "does not match the manifest"},
         {"a file missing",

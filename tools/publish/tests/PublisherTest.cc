@@ -17,6 +17,7 @@
 
 #include <boost/crc.hpp>
 #include <boost/property_tree/xml_parser.hpp>
+#include <boost/property_tree/json_parser.hpp>
 #include <gmock/gmock.h>
 #include <openssl/sha.h>
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@
 #include "manifest/StandardNodeListManifest.h"
 #include "manifest/StandardPackageManifest.h"
 #include "tests/support/FinishesWithin.h"
+#include "tools/publish/ManifestDocuments.h"
 #include "tests/support/ForgedChunk.h"
 
 namespace vrexa::publish {
@@ -227,6 +229,29 @@ TEST_F(PublisherTest, ChecksumsSpanReadsWhenChunksAreLargerThanTheCopyBuffer) {
     EXPECT_EQ(manifest.GetFiles()[0]->GetChecksums(), ExpectedChecksums(big, chunk));
     EXPECT_EQ(manifest.GetFiles()[0]->GetSha256s(), ExpectedSha256s(big, chunk));
     EXPECT_EQ(ReadFile(output_ / "packages/p1/k1/v1/big.bin"), big);
+}
+
+// The manifest's JSON form carries the same text under the same keys: the
+// engine reads the strong hashes back from it exactly, and a file of size 0
+// has an empty list.
+TEST_F(PublisherTest, StrongHashesRoundTripThroughTheJsonForm) {
+    const std::string data = Bytes(10, 4);
+    PublishedFile file{"a.bin", data.size(), ExpectedChecksums(data, 4), ExpectedSha256s(data, 4)};
+    PublishedFile empty{"empty", 0, {}, {}};
+    PublishOptions options = Options();
+    options.chunkSize = 4;
+    std::ostringstream json;
+    boost::property_tree::write_json(json, PackageManifestTree(options, {file, empty}));
+    EXPECT_THAT(json.str(), HasSubstr("\"sha256\": \"" + Sha256ListText(file.sha256s) + "\""));
+    std::istringstream in(json.str());
+    boost::property_tree::ptree tree;
+    boost::property_tree::read_json(in, tree);
+    StandardPackageManifest manifest;
+    manifest.Read(tree);
+    ASSERT_EQ(manifest.GetFiles().size(), 2u);
+    EXPECT_EQ(manifest.GetFiles()[0]->GetSha256s(), file.sha256s);
+    EXPECT_EQ(manifest.GetFiles()[0]->GetSha256s().size(), 3u);
+    EXPECT_TRUE(manifest.GetFiles()[1]->GetSha256s().empty());
 }
 
 TEST_F(PublisherTest, WritesPolicyCountriesAndActiveFlag) {

@@ -65,7 +65,13 @@ http::RequestStatus OptimizedRequestChunkWork::Sample(file::MemoryMappedData& wi
     // fallback for a writer that did not cover the chunk.
     std::optional<ChunkDigests> digests = mapData_->WrittenDigests();
     if (!digests) {
-        digests = mapData_->ReadDigests(window);
+        try {
+            digests = mapData_->ReadDigests(window);
+        } catch (...) {
+            // A window that cannot be read is the file's failure, not the
+            // node's; the chunk's check reports it.
+            return sample;
+        }
     }
     if (!mapData_->Matches(*digests)) {
         sample.state = http::State::RangeError;

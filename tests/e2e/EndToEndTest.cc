@@ -523,6 +523,35 @@ std::map<std::string, std::uint64_t> DataMismatchesByHost(const std::vector<test
     return counts;
 }
 
+// An installed program whose bytes on disk were changed, updated from
+// nodes that only forge: the download fails, and the program is left
+// unstartable rather than executable with content no check has passed.
+TEST_F(EndToEndTest, AFailedRepairLeavesNoExecutableProgramWithUncheckedContent) {
+    ASSERT_EQ(Download(k1_, Dest("k1")).exitCode, 0);
+    const fs::path run = Dest("k1") / k1_.run;
+    ASSERT_NE(fs::status(run).permissions() & fs::perms::owner_exec, fs::perms::none);
+    {
+        std::fstream file(run, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(100);
+        file.put(static_cast<char>(k1_.files[k1_.run][100] ^ 0x5a));
+    }
+    TestHttpServer forging((root_ / "tree").string());
+    for (const auto& [path, data] : k1_.files)
+        forging.SetBody(k1_.Target(path), testsupport::CrcForgedChunks(data, kChunk));
+    ServeNodes({{"forging", forging.Address(), "/packages/", true}});
+    const ChildResult failed = Download(k1_, Dest("k1"), {"--retry", "0"});
+    EXPECT_EQ(failed.exitCode, 1) << failed.err;
+    EXPECT_THAT(failed.err, HasSubstr("ChecksumMismatch"));
+    EXPECT_EQ(fs::status(run).permissions() & fs::perms::owner_exec, fs::perms::none);
+
+    // Repaired from a healthy node, it may be started again.
+    ServeNodes(Network().Nodes());
+    const ChildResult repaired = Download(k1_, Dest("k1"));
+    ASSERT_EQ(repaired.exitCode, 0) << repaired.err;
+    ExpectPackageIn(Dest("k1"), k1_);
+    EXPECT_NE(fs::status(run).permissions() & fs::perms::owner_exec, fs::perms::none);
+}
+
 // Every chunk request to a forging node is counted as a data mismatch of
 // that node, so the optimizer turns away from it; the healthy node has none.
 TEST_F(EndToEndTest, ACrcForgingNodeIsCountedAsDataMismatchesAndTheHealthyOneServes) {

@@ -4,6 +4,7 @@
 
 #include "file/Exception.h"
 #include "file/Filesystem.h"
+#include "manifest/PackageManifest.h"
 #include "transfer/TransferFileExceptionData.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/TransferSharedFileData.h"

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "manifest/Sha256Digest.h"
 #include "transfer/TransferError.h"
 #include "work/WorkStatus.h"
 
@@ -31,11 +32,13 @@ bool IsProgramFile(TransferWorkInterface& transfer, const std::string& path);
 // Lower-case hexadecimal without prefix or leading zeros ("0" for zero).
 std::string HexText(std::uint32_t value);
 
-// Chunk index of a file: its inclusive byte range and its expected CRC-32.
+// Chunk index of a file: its inclusive byte range, its expected CRC-32 and,
+// when the manifest carries one, its expected SHA-256.
 struct ChunkBounds {
     std::uint64_t lower = 0;
     std::uint64_t upper = 0;
     std::uint32_t checksum = 0;
+    std::optional<Sha256Digest> sha256;
 };
 
 // The chunk at index of a file of fileSize bytes described by manifest, or
@@ -44,5 +47,7 @@ std::optional<ChunkBounds> ChunkAt(const FileManifest& manifest, std::uint64_t f
 
 // The checksum of length zero bytes, computed once per length and kept.
 std::uint32_t ZeroChecksum(std::uint64_t length);
+// The SHA-256 of length zero bytes, computed once per length and kept.
+Sha256Digest ZeroSha256(std::uint64_t length);
 
 }  // namespace vrexa

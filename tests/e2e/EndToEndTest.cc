@@ -31,6 +31,7 @@
 
 #include "tests/e2e/ChildProcess.h"
 #include "tests/e2e/EndToEndSupport.h"
+#include "tests/support/ForgedChunk.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/network/LocalNetwork.h"
 
@@ -216,6 +217,11 @@ protected:
 
     fs::path Dest(const std::string& name) const { return root_ / "dests" / name; }
 
+    // data/partial.bin of k1, downloaded into Dest("k1"), has a damaged last
+    // chunk: verify ends with a mismatch naming it, and a download fetches
+    // that chunk alone and ends with the whole package.
+    void ExpectNamedByVerifyAndFetchedAlone();
+
     fs::path AccessLog() { return Network().Folder() / "logs" / "access.log"; }
 
     // Requests to the download nodes logged since `from` (a byte offset of
@@ -325,15 +331,31 @@ TEST_F(EndToEndTest, WhatIsOnDiskIsNeitherFetchedAgainNorByVerify) {
     EXPECT_TRUE(fs::is_empty(root_ / "cache/Quenlar/Vrexa/transfers"));
 }
 
-TEST_F(EndToEndTest, AFlippedByteIsNamedByVerifyAndOnlyItsChunkIsFetched) {
+// The partial last chunk of data/partial.bin damaged on disk, by a flipped
+// byte or by other bytes that keep its CRC-32: verify names it, and a
+// download fetches that chunk alone.
+TEST_F(EndToEndTest, ADamagedChunkIsNamedByVerifyAndOnlyItsChunkIsFetched) {
+    const std::uint64_t lower = 3 * kChunk;
+    const std::string original = k1_.files["data/partial.bin"].substr(lower);
+    std::string flipped = original;
+    flipped[500] = static_cast<char>(flipped[500] ^ 0x5a);
+    const struct {
+        const char* name;
+        std::string bytes;
+    } damages[] = {{"a flipped byte", flipped}, {"CRC-forged bytes", testsupport::CrcForgedChunk(original)}};
     ASSERT_EQ(Download(k1_, Dest("k1")).exitCode, 0);
-    // A byte of the partial last chunk of data/partial.bin.
-    const std::uint64_t offset = 3 * kChunk + 500;
-    {
-        std::fstream file(Dest("k1") / "data/partial.bin", std::ios::in | std::ios::out | std::ios::binary);
-        file.seekp(static_cast<std::streamoff>(offset));
-        file.put(static_cast<char>(k1_.files["data/partial.bin"][offset] ^ 0x5a));
+    for (const auto& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        {
+            std::fstream file(Dest("k1") / "data/partial.bin", std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp(static_cast<std::streamoff>(lower));
+            file.write(damage.bytes.data(), static_cast<std::streamsize>(damage.bytes.size()));
+        }
+        ASSERT_NO_FATAL_FAILURE(ExpectNamedByVerifyAndFetchedAlone());
     }
+}
+
+void EndToEndTest::ExpectNamedByVerifyAndFetchedAlone() {
     const ChildResult mismatch = Verify(k1_, Dest("k1"));
     EXPECT_EQ(mismatch.exitCode, 3) << mismatch.err;
     EXPECT_THAT(mismatch.err, HasSubstr("ChecksumMismatch"));
@@ -664,6 +686,13 @@ const std::vector<FaultCase>& FaultCases() {
         {"CorruptedBytes",
          [](TestHttpServer& n, const std::string& t, const std::string& data) { n.SetBody(t, Corrupted(data)); },
          "ChecksumMismatch"},
+        // Other bytes with the CRC-32 of every chunk kept: only the SHA-256
+        // the publisher writes tells them apart.
+        {"CrcForgedBytes",
+         [](TestHttpServer& n, const std::string& t, const std::string& data) {
+             n.SetBody(t, testsupport::CrcForgedChunks(data, kChunk));
+         },
+         "ChecksumMismatch"},
         {"StallBelowTheSpeedFloor",
          [](TestHttpServer& n, const std::string& t, const std::string&) { n.SetFault(t, Fault().Stall(100)); }, ""},
         {"NodeDown", nullptr, "NetworkError"},
@@ -744,6 +773,79 @@ TEST_P(EndToEndNoHealthyNodeTest, TheDownloadFailsNamingTheError) {
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_THAT(run.err, HasSubstr(GetParam().aloneError));
     EXPECT_EQ(OutsideOf(Dest("k1")), std::set<std::string>{"keep.txt"});
+    // A failed transfer leaves no program that may be started.
+    std::error_code missing;
+    const fs::perms mode = fs::status(Dest("k1") / k1_.run, missing).permissions();
+    if (!missing) {
+        EXPECT_EQ(mode & fs::perms::owner_exec, fs::perms::none) << k1_.run;
+    }
+}
+
+// The numDataMismatches an analytics events document reports for each node
+// host, summed over the documents received so far.
+std::map<std::string, std::uint64_t> DataMismatchesByHost(const std::vector<testsupport::AnalyticsRecord>& records) {
+    std::map<std::string, std::uint64_t> counts;
+    for (const auto& record : records) {
+        if (record.endpoint != "events") continue;
+        const ptree body = ParseJson(record.body);
+        if (body.empty() || !body.front().first.empty()) continue;  // not a batch with nodes
+        for (const auto& [_, document] : body) {
+            if (const auto cdn = document.get_optional<std::string>("dimensions.cdn")) {
+                counts[*cdn] += document.get<std::uint64_t>("metrics.numDataMismatches");
+            }
+        }
+    }
+    return counts;
+}
+
+// An installed program whose bytes on disk were changed, updated from
+// nodes that only forge: the download fails, and the program is left
+// unstartable rather than executable with content no check has passed.
+TEST_F(EndToEndTest, AFailedRepairLeavesNoExecutableProgramWithUncheckedContent) {
+    ASSERT_EQ(Download(k1_, Dest("k1")).exitCode, 0);
+    const fs::path run = Dest("k1") / k1_.run;
+    ASSERT_NE(fs::status(run).permissions() & fs::perms::owner_exec, fs::perms::none);
+    {
+        std::fstream file(run, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(100);
+        file.put(static_cast<char>(k1_.files[k1_.run][100] ^ 0x5a));
+    }
+    TestHttpServer forging((root_ / "tree").string());
+    for (const auto& [path, data] : k1_.files)
+        forging.SetBody(k1_.Target(path), testsupport::CrcForgedChunks(data, kChunk));
+    ServeNodes({{"forging", forging.Address(), "/packages/", true}});
+    const ChildResult failed = Download(k1_, Dest("k1"), {"--retry", "0"});
+    EXPECT_EQ(failed.exitCode, 1) << failed.err;
+    EXPECT_THAT(failed.err, HasSubstr("ChecksumMismatch"));
+    EXPECT_EQ(fs::status(run).permissions() & fs::perms::owner_exec, fs::perms::none);
+
+    // Repaired from a healthy node, it may be started again.
+    ServeNodes(Network().Nodes());
+    const ChildResult repaired = Download(k1_, Dest("k1"));
+    ASSERT_EQ(repaired.exitCode, 0) << repaired.err;
+    ExpectPackageIn(Dest("k1"), k1_);
+    EXPECT_NE(fs::status(run).permissions() & fs::perms::owner_exec, fs::perms::none);
+}
+
+// Every chunk request to a forging node is counted as a data mismatch of
+// that node, so the optimizer turns away from it; the healthy node has none.
+TEST_F(EndToEndTest, ACrcForgingNodeIsCountedAsDataMismatchesAndTheHealthyOneServes) {
+    TestHttpServer forging((root_ / "tree").string());
+    for (const auto& [path, data] : k1_.files)
+        forging.SetBody(k1_.Target(path), testsupport::CrcForgedChunks(data, kChunk));
+    const NetworkNode healthy = Network().Nodes().front();
+    ServeNodes({{"forging", forging.Address(), "/packages/", true}, healthy});
+    const ChildResult run = Download(k1_, Dest("k1"), {"--retry", "5", "--retry-wait", "1"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ExpectPackageIn(Dest("k1"), k1_);
+    std::uint64_t asked = 0;
+    for (const auto& request : forging.Requests())
+        asked += request.path.rfind("/packages/", 0) == 0 ? 1 : 0;
+    ASSERT_GT(asked, 0u) << "the forging node was never asked";
+    const auto mismatches = DataMismatchesByHost(Network().AnalyticsRecords());
+    ASSERT_TRUE(mismatches.count(forging.Address())) << "no node statistics for the forging node";
+    EXPECT_EQ(mismatches.at(forging.Address()), asked);
+    EXPECT_EQ(mismatches.count(healthy.host) ? mismatches.at(healthy.host) : 0u, 0u);
 }
 
 std::vector<FaultCase> AloneFaultCases() {

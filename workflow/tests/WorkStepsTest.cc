@@ -16,6 +16,7 @@
 #include "file/posix/FilesystemImpl.h"
 #include "http/State.h"
 #include "manifest/ChunkChecksum.h"
+#include "manifest/ChunkSha256.h"
 #include "manifest/StandardNodeManifest.h"
 #include "transfer/TransferFileExceptionData.h"
 #include "transfer/RequestStateError.h"
@@ -28,6 +29,7 @@
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
 #include "workflow/WorkSupport.h"
+#include "tests/support/ForgedChunk.h"
 #include "workflow/tests/DownloadHarness.h"
 
 namespace vrexa {
@@ -334,6 +336,70 @@ TEST_F(WorkStepsTest, VerifyChecksTheBytesTheLastAttemptWrote) {
     }
 }
 
+// Bytes with the right CRC-32 but other content pass only where the chunk
+// has no SHA-256; wherever the digests come from (taken as a request wrote,
+// read back from the file, or known for a chunk still zero), a chunk that
+// has one must match it.
+TEST_F(WorkStepsTest, VerifyRequiresTheSha256WhereTheChunkHasOne) {
+    std::string genuine(4096, '\0');
+    for (std::size_t i = 0; i < genuine.size(); ++i)
+        genuine[i] = static_cast<char>(i * 7 + 1);
+    const std::string forged = testsupport::CrcForgedChunk(genuine);
+    ASSERT_EQ(ChunkChecksum(forged.data(), forged.size()), ChunkChecksum(genuine.data(), genuine.size()));
+    const std::string zeros(4096, '\0');
+    const std::string zeroForged = testsupport::CrcForgedChunk(zeros);
+    enum class Source { Written, OnDisk, Zero };
+    struct Case {
+        const char* name;
+        Source source;
+        const std::string* expected;  // the chunk the manifest describes
+        const std::string* actual;    // the bytes there
+        bool withSha256;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"written genuine", Source::Written, &genuine, &genuine, true, true},
+        {"written forged", Source::Written, &genuine, &forged, true, false},
+        {"written forged, CRC only", Source::Written, &genuine, &forged, false, true},
+        {"on disk genuine", Source::OnDisk, &genuine, &genuine, true, true},
+        {"on disk forged", Source::OnDisk, &genuine, &forged, true, false},
+        {"on disk forged, CRC only", Source::OnDisk, &genuine, &forged, false, true},
+        {"zero chunk of zeros", Source::Zero, &zeros, &zeros, true, true},
+        {"zero chunk where forged zeros were expected", Source::Zero, &zeroForged, &zeros, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(root_ / "s.bin");
+        if (c.source == Source::OnDisk) downloadtest::WriteFile(root_ / "s.bin", *c.actual);
+        auto fileData = std::make_shared<TransferSharedFileData>("s.bin", 4096);
+        ASSERT_EQ(std::make_shared<OpenAndAllocateFileWork>(transfer_, fileData)->ExecuteTask().result,
+                  WorkResult::Success);
+        if (c.source == Source::Written) fileData->MarkChunkWritten(0);
+        ASSERT_EQ(fileData->IsChunkZero(0), c.source == Source::Zero);
+        std::optional<Sha256Digest> sha256;
+        if (c.withSha256) sha256 = ChunkSha256Of(c.expected->data(), c.expected->size());
+        auto map = std::make_shared<TransferSharedMapData>(
+            fileData, 0, 4095, ChunkChecksum(c.expected->data(), c.expected->size()), transfer_->progress_, sha256);
+        ASSERT_EQ(std::make_shared<CreateChunkMapWork>(transfer_, map)->ExecuteTask().result, WorkResult::Success);
+        if (c.source == Source::Written) {
+            TransferHttpWriter writer(map, map->GetWindow());
+            map->ResetProgress(*map->GetWindow());
+            ASSERT_EQ(writer.Write(c.actual->data(), 1000).state, http::State::Succeeded);
+            ASSERT_EQ(writer.Write(c.actual->data() + 1000, 3096).state, http::State::Succeeded);
+        }
+        const WorkStatus status = std::make_shared<VerifyChunkWork>(transfer_, map)->ExecuteTask();
+        ASSERT_EQ(status.result, c.matches ? WorkResult::Success : WorkResult::Failure);
+        if (!c.matches) {
+            const auto checksum = std::dynamic_pointer_cast<ChecksumStatusData>(status.data);
+            ASSERT_TRUE(checksum);
+            EXPECT_EQ(checksum->Explain(), "s.bin: chunk at bytes 0-4095 has SHA-256 " +
+                                               Sha256Text(ChunkSha256Of(c.actual->data(), c.actual->size())) +
+                                               ", expected " + Sha256Text(*sha256));
+        }
+        ASSERT_EQ(std::make_shared<ReleaseChunkMapWork>(transfer_, map)->ExecuteTask().result, WorkResult::Success);
+    }
+}
+
 // Zeros are checked without reading: the checksum of zeros of each length
 // is the real one, and a chunk a request has written is read again.
 TEST_F(WorkStepsTest, ZeroChecksumIsTheChecksumOfZeros) {
@@ -341,6 +407,8 @@ TEST_F(WorkStepsTest, ZeroChecksumIsTheChecksumOfZeros) {
         const std::string zeros(length, '\0');
         EXPECT_EQ(ZeroChecksum(length), ChunkChecksum(zeros.data(), zeros.size())) << length;
         EXPECT_EQ(ZeroChecksum(length), ChunkChecksum(zeros.data(), zeros.size())) << length;
+        EXPECT_EQ(ZeroSha256(length), ChunkSha256Of(zeros.data(), zeros.size())) << length;
+        EXPECT_EQ(ZeroSha256(length), ChunkSha256Of(zeros.data(), zeros.size())) << length;
     }
     auto fileData = std::make_shared<TransferSharedFileData>("z.bin", 10);
     fileData->SetZeroFilled(true);

@@ -11,8 +11,13 @@ What it does:
   2. starts the local network with four nginx download nodes;
   3. runs pairs, alternating the tools (A B A B ...):
        P1  `vrexa download` into an empty folder   vs  aria2c, 8 connections,
-           1 MiB pieces, --file-allocation=falloc, the metalink
+           1 MiB pieces, --file-allocation=falloc, the metalink;
+           `vrexa download` once with the SHA-256 of every chunk in the
+           manifest (as the publisher writes it) and once of the same file
+           published with the CRC-32s alone (package k1c), for the cost of
+           the strong check
        P2  `vrexa download` of the complete package and `vrexa verify`
+           (with SHA-256s, and verify of k1c with CRC-32s alone)
                                                    vs  aria2c -V, the metalink
      recording wall time, CPU time (user + system) and peak RSS of each, and
      how many chunk requests reached the nodes;
@@ -38,6 +43,7 @@ import argparse
 import hashlib
 import json
 import os
+import re
 import shutil
 import signal
 import statistics
@@ -165,6 +171,21 @@ def publish(publisher, source, tree, package, chunk=MIB):
     subprocess.run([publisher, "--partner", PARTNER, "--package", package, "--version", VERSION, "--name",
                     "Benchmark " + package, "--chunk-size", str(chunk), source, tree], check=True,
                    stdout=subprocess.DEVNULL)
+
+
+def strip_sha256(tree, package):
+    """The package's manifests as a publisher that knew only CRC-32s wrote
+    them: every sha256 element taken out."""
+    folder = os.path.join(tree, "manifests", package)
+    for name in os.listdir(folder):
+        path = os.path.join(folder, name)
+        with open(path, encoding="utf-8") as document:
+            text = document.read()
+        stripped = re.sub(r"\s*<sha256>[0-9a-f]*</sha256>|\s*<sha256/>", "", text)
+        if stripped == text:
+            raise SystemExit("e2e_bench: no sha256 element in %s" % path)
+        with open(path, "w", encoding="utf-8") as document:
+            document.write(stripped)
 
 
 def write_metalink(path, payload, nodes, package):
@@ -320,6 +341,9 @@ class Bench:
         os.makedirs(self.tree)
         print("e2e_bench: writing and publishing a %d MiB package (1 MiB chunks)..." % opts.size, flush=True)
         payload, published = self.prepare_package("k1", opts.size * MIB)
+        # The same bytes as a package whose manifest has no SHA-256s.
+        publish(self.publisher, os.path.dirname(payload), self.tree, "k1c")
+        strip_sha256(self.tree, "k1c")
         big = self.prepare_package("k4", 4 * opts.size * MIB) if opts.big else None
         metalink = os.path.join(self.work, "k1.metalink")
         self.start_network()
@@ -329,11 +353,14 @@ class Bench:
         # Untimed warm-up of both tools; also checks what each writes, and
         # leaves the complete copies P2 works on.
         vrexa_done = os.path.join(self.work, "complete-vrexa")
+        crc_done = os.path.join(self.work, "complete-vrexa-crc")
         aria_done = os.path.join(self.work, "complete-aria2")
-        for dest in (vrexa_done, aria_done):
+        for dest in (vrexa_done, crc_done, aria_done):
             self.fresh(dest)
         self.vrexa("download", "k1", vrexa_done)
         self.check_same(os.path.join(vrexa_done, FILE_NAME), expected, "vrexa download")
+        self.vrexa("download", "k1c", crc_done)
+        self.check_same(os.path.join(crc_done, FILE_NAME), expected, "vrexa download (CRC-32 only)")
         self.aria2(metalink, aria_done)
         self.check_same(os.path.join(aria_done, FILE_NAME), expected, "aria2c")
 
@@ -342,18 +369,22 @@ class Bench:
             "complete destination (vrexa) before the pairs": cached_percent(os.path.join(vrexa_done, FILE_NAME)),
             "complete destination (aria2c) before the pairs": cached_percent(os.path.join(aria_done, FILE_NAME)),
         }
-        p1 = {"vrexa download": [], "aria2c": []}
-        p2 = {"vrexa download (complete)": [], "vrexa verify": [], "aria2c -V": []}
+        p1 = {"vrexa download": [], "vrexa download (CRC-32 only)": [], "aria2c": []}
+        p2 = {"vrexa download (complete)": [], "vrexa verify": [], "vrexa verify (CRC-32 only)": [],
+              "aria2c -V": []}
         dest = os.path.join(self.work, "dest")
         for pair in range(opts.pairs):
             print("e2e_bench: pair %d of %d" % (pair + 1, opts.pairs), flush=True)
             self.fresh(dest)
             p1["vrexa download"].append(self.vrexa("download", "k1", dest))
             self.fresh(dest)
+            p1["vrexa download (CRC-32 only)"].append(self.vrexa("download", "k1c", dest))
+            self.fresh(dest)
             p1["aria2c"].append(self.aria2(metalink, dest))
             os.sync()
             p2["vrexa download (complete)"].append(self.vrexa("download", "k1", vrexa_done))
             p2["vrexa verify"].append(self.vrexa("verify", "k1", vrexa_done))
+            p2["vrexa verify (CRC-32 only)"].append(self.vrexa("verify", "k1c", crc_done))
             p2["aria2c -V"].append(self.aria2(metalink, aria_done, verify=True))
         shutil.rmtree(dest, ignore_errors=True)
         cache_notes["published file after the pairs"] = cached_percent(published)

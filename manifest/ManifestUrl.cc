@@ -3,17 +3,27 @@
 #include <Poco/URI.h>
 
 #include "manifest/ManifestException.h"
+#include "manifest/UrlParts.h"
 
 namespace vrexa {
 
-std::string ComposeManifestUrl(const std::string& host, const std::string& path) {
+namespace {
+
+constexpr std::string_view kExtension = ".xml";
+
+std::string_view PlainSegment(std::string_view id) {
+    if (!IsPlainSegment(id)) throw ManifestLocatorException();
+    return id;
+}
+
+}  // namespace
+
+std::string ComposeManifestUrl(const std::string& host, std::initializer_list<std::string_view> segments) {
     std::string url;
     try {
         Poco::URI uri;
         uri.setScheme("http");
         uri.setAuthority(host);
-        // Set as a path, never parsed: a "?" or "#" in an id stays part of it.
-        uri.setPath(path);
         if (uri.getHost().empty()) {
             throw ManifestLocatorException();
         }
@@ -23,7 +33,25 @@ std::string ComposeManifestUrl(const std::string& host, const std::string& path)
     } catch (...) {
         throw ManifestLocatorException();
     }
+    for (const std::string_view segment : segments) {
+        url += '/';
+        url += EncodePathSegment(segment);
+    }
     return url;
+}
+
+std::string PackageManifestUrl(const std::string& host, const std::string& id) {
+    const std::string_view text = id;
+    const std::size_t slash = text.find('/');
+    if (slash == std::string_view::npos) {
+        return ComposeManifestUrl(host, {"manifests", PlainSegment(text), "current.xml"});
+    }
+    const std::string version = std::string(PlainSegment(text.substr(slash + 1))) + std::string(kExtension);
+    return ComposeManifestUrl(host, {"manifests", PlainSegment(text.substr(0, slash)), version});
+}
+
+std::string NodeListUrl(const std::string& host, const std::string& id) {
+    return ComposeManifestUrl(host, {"nodes", std::string(PlainSegment(id)) + std::string(kExtension)});
 }
 
 }  // namespace vrexa

@@ -1,13 +1,21 @@
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace vrexa {
 
-// "http://" + host + path, composed as a URI with host as the authority (so
-// it may carry a port) and rendered as text; characters a path cannot hold
-// are percent-encoded. ManifestLocatorException when host is empty or the
-// two cannot form a valid URI.
-std::string ComposeManifestUrl(const std::string& host, const std::string& path);
+// "http://" + host, then "/" and each segment percent-encoded on its own, so
+// that no identifier can add a folder, climb out of one or end the path. The
+// host is the URL's authority (so it may carry a port).
+// ManifestLocatorException when host is empty or cannot be an authority.
+std::string ComposeManifestUrl(const std::string& host, std::initializer_list<std::string_view> segments);
+
+// The manifest of the package `id` ("PACKAGE" for the current version,
+// "PACKAGE/VERSION" for a fixed one) and the node list of partner `id`.
+// ManifestLocatorException when an id is not one plain path segment each.
+std::string PackageManifestUrl(const std::string& host, const std::string& id);
+std::string NodeListUrl(const std::string& host, const std::string& id);
 
 }  // namespace vrexa

@@ -18,7 +18,7 @@ What it does:
      recording wall time, CPU time (user + system) and peak RSS of each, and
      how many chunk requests reached the nodes;
   4. peak RSS of `vrexa download` for 1 GiB (from P1) and, with --big, 4 GiB;
-  5. P4: publishes a package of --files files (100 000; 0 skips it), all empty
+  5. P4: serves a package of --files files (100 000; 0 skips it), all empty
      but the last, which is one chunk, and measures the time from starting `vrexa download` to its first chunk
      request at a node, and the peak RSS up to then (the download is then
      interrupted).
@@ -367,22 +367,46 @@ class Bench:
         self.report(p1, p2, memory, p4, cache_notes)
 
     def first_request(self, count):
-        """Publishes `count` files (the last one chunk, the others empty), starts a download and waits for the
-        first chunk request at a node; then interrupts the download."""
-        print("e2e_bench: publishing %d files for the first-request measurement..." % count, flush=True)
+        """Serves a package of `count` files (the last one chunk, the others
+        empty), starts a download and waits for the first chunk request at a
+        node; then interrupts the download."""
+        print("e2e_bench: writing a manifest of %d files for the first-request measurement..." % count, flush=True)
+        # Only the last file has content, so only it is published; the manifest
+        # is then rewritten with the empty files before it, in the compact form
+        # (attributes, no indentation) that keeps a million entries under the
+        # manifest's size cap.
         source = os.path.join(self.work, "source-many")
-        for i in range(count):
-            folder = os.path.join(source, "d%03d" % (i // 1000))
-            if i % 1000 == 0:
-                os.makedirs(folder)
-            # Empty files keep a million of them under the manifest's size cap;
-            # the last one in the manifest's order has a chunk to request, so
-            # the first request waits for everything set up before it.
-            with open(os.path.join(folder, "f%07d.bin" % i), "wb") as out:
-                if i == count - 1:
-                    out.write(b"%08d" % i)
+        # The file with content comes last (every file before it is set up
+        # first) or, with --content-first, first (the set-up of the package
+        # alone).
+        with_content = 0 if self.opts.content_first else count - 1
+        last = "%d/%d" % (with_content // 1000, with_content % 1000)
+        os.makedirs(os.path.dirname(os.path.join(source, last)))
+        with open(os.path.join(source, last), "wb") as out:
+            out.write(b"%08d" % with_content)
         start = time.monotonic()
         publish(self.publisher, source, self.tree, "many")
+        manifests = os.path.join(self.tree, "manifests", "many")
+        with open(os.path.join(manifests, VERSION + ".xml"), encoding="utf-8") as published:
+            text = published.read()
+        files_at = text.index("<files>") + len("<files>")
+        files_end = text.index("</files>")
+        with open(os.path.join(manifests, "compact.xml"), "w", encoding="utf-8") as out:
+            out.write(text[:files_at])
+            if self.opts.content_first:
+                out.write(text[files_at:files_end])
+            for i in range(count):
+                if i != with_content:
+                    out.write('<file path="%d/%d" chunksize="4096" size="0" checksums=""/>' % (i // 1000, i % 1000))
+            if not self.opts.content_first:
+                out.write(text[files_at:files_end])
+            out.write(text[files_end:])
+        for name in (VERSION + ".xml", "current.xml"):
+            os.replace(os.path.join(manifests, "compact.xml"), os.path.join(manifests, name))
+            if name == VERSION + ".xml":
+                shutil.copyfile(os.path.join(manifests, name), os.path.join(manifests, "compact.xml"))
+        print("e2e_bench: manifest of %.1f MB" % (os.path.getsize(os.path.join(manifests, "current.xml")) / 1e6),
+              flush=True)
         published_s = time.monotonic() - start
         dest = os.path.join(self.work, "dest-many")
         self.fresh(dest)
@@ -472,6 +496,8 @@ def main():
                         help="files of the first-request package (default 100000; 0 skips it)")
     parser.add_argument("--only-first-request", action="store_true",
                         help="run P4 alone (no 1 GiB package, no aria2c pairs)")
+    parser.add_argument("--content-first", action="store_true",
+                        help="P4: the file with content is the first of the package, not the last")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build"), help="the build folder (default build)")
     parser.add_argument("--work-dir", help="an empty folder for the data (default: a new one in $TMPDIR)")
     opts = parser.parse_args()

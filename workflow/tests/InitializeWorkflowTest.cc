@@ -253,6 +253,37 @@ TEST_F(InitializeWorkflowTest, PackageNamingOneFileTwiceIsRefusedBeforeAnyFileIs
     EXPECT_TRUE(DestinationEmpty());
 }
 
+TEST_F(InitializeWorkflowTest, AnUnusableNodeIsLeftOutAndTheHealthyOneBesideItServesThePackage) {
+    Publish();
+    const std::string published = testing::ReadFile(tree_ / "nodes" / "p1.xml");
+    const std::size_t firstNode = published.find("<NodeInfo");
+    ASSERT_NE(firstNode, std::string::npos);
+    const std::string address = server_->Address();
+    const struct {
+        std::string host;
+        std::string path;
+    } unusable[] = {
+        {"user@" + address, "/packages/"}, {address + "/x", "/packages/"}, {address + "?x", "/packages/"},
+        {address + "#x", "/packages/"},    {address + "\\x", "/packages/"}, {address, "/x/../packages/"},
+    };
+    for (const auto& node : unusable) {
+        fs::remove_all(dest_);
+        fs::create_directories(dest_);
+        std::string list = published;
+        list.insert(firstNode, "<NodeInfo><NodeId>bad</NodeId><Host>" + node.host + "</Host><Path>" + node.path +
+                                   "</Path><Weight>1000</Weight></NodeInfo>");
+        server_->SetBody("/nodes/p1.xml", list);
+        const auto transfer = Run();
+        ASSERT_TRUE(transfer->Outcome()) << node.host;
+        EXPECT_EQ(transfer->Outcome()->result, WorkResult::Success)
+            << node.host << " " << node.path << ": "
+            << (transfer->Outcome()->data ? transfer->Outcome()->data->ToString() : "");
+        for (const auto& file : kFiles) {
+            EXPECT_EQ(testing::ReadFile(dest_ / file.path), file.bytes) << node.host << " " << file.path;
+        }
+    }
+}
+
 TEST_F(InitializeWorkflowTest, CancelAbortsAManifestFetchUnderWay) {
     Publish();
     server_->SetFault("/manifests/k1/current.xml", Fault().Delay(120));

@@ -367,12 +367,12 @@ class Bench:
         self.report(p1, p2, memory, p4, cache_notes)
 
     def first_request(self, count):
-        """Serves a package of `count` files (the last one chunk, the others
+        """Serves a package of `count` files (one of them one chunk, the others
         empty), starts a download and waits for the first chunk request at a
         node; then interrupts the download."""
         print("e2e_bench: writing a manifest of %d files for the first-request measurement..." % count, flush=True)
-        # Only the last file has content, so only it is published; the manifest
-        # is then rewritten with the empty files before it, in the compact form
+        # Only the file with content is published; the manifest is then
+        # rewritten with the empty files around it, in the compact form
         # (attributes, no indentation) that keeps a million entries under the
         # manifest's size cap.
         source = os.path.join(self.work, "source-many")
@@ -380,9 +380,9 @@ class Bench:
         # first) or, with --content-first, first (the set-up of the package
         # alone).
         with_content = 0 if self.opts.content_first else count - 1
-        last = "%d/%d" % (with_content // 1000, with_content % 1000)
-        os.makedirs(os.path.dirname(os.path.join(source, last)))
-        with open(os.path.join(source, last), "wb") as out:
+        name = "%d/%d" % (with_content // 1000, with_content % 1000)
+        os.makedirs(os.path.dirname(os.path.join(source, name)))
+        with open(os.path.join(source, name), "wb") as out:
             out.write(b"%08d" % with_content)
         start = time.monotonic()
         publish(self.publisher, source, self.tree, "many")
@@ -391,7 +391,8 @@ class Bench:
             text = published.read()
         files_at = text.index("<files>") + len("<files>")
         files_end = text.index("</files>")
-        with open(os.path.join(manifests, "compact.xml"), "w", encoding="utf-8") as out:
+        compact = os.path.join(manifests, "compact.xml")
+        with open(compact, "w", encoding="utf-8") as out:
             out.write(text[:files_at])
             if self.opts.content_first:
                 out.write(text[files_at:files_end])
@@ -401,10 +402,8 @@ class Bench:
             if not self.opts.content_first:
                 out.write(text[files_at:files_end])
             out.write(text[files_end:])
-        for name in (VERSION + ".xml", "current.xml"):
-            os.replace(os.path.join(manifests, "compact.xml"), os.path.join(manifests, name))
-            if name == VERSION + ".xml":
-                shutil.copyfile(os.path.join(manifests, name), os.path.join(manifests, "compact.xml"))
+        shutil.copyfile(compact, os.path.join(manifests, "current.xml"))
+        os.replace(compact, os.path.join(manifests, VERSION + ".xml"))
         print("e2e_bench: manifest of %.1f MB" % (os.path.getsize(os.path.join(manifests, "current.xml")) / 1e6),
               flush=True)
         published_s = time.monotonic() - start
@@ -436,7 +435,7 @@ class Bench:
     @staticmethod
     def p4_line(p4):
         first = p4["first_request_s"]
-        return ("P4: %d files (published in %.1f s): first chunk request after %s, peak RSS up to then %.0f MiB" %
+        return ("P4: %d files (prepared in %.1f s): first chunk request after %s, peak RSS up to then %.0f MiB" %
                 (p4["files"], p4["publish_s"], "%.3f s" % first if first is not None else "never (300 s)",
                  p4["rss_mib"]))
 

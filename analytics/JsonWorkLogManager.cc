@@ -8,8 +8,8 @@
 namespace vrexa {
 
 JsonWorkLogManager::JsonWorkLogManager(std::uint32_t logMask, std::string logsFolder, file::Filesystem* filesystem,
-                                       Clock clock)
-    : WorkLogManager(logMask, std::move(logsFolder), filesystem, std::move(clock)) {}
+                                       Clock clock, std::size_t maxBacklog)
+    : WorkLogManager(logMask, std::move(logsFolder), filesystem, std::move(clock), maxBacklog) {}
 
 JsonWorkLogManager::~JsonWorkLogManager() {
     // Records in the queue use the routes, the file and the mutex: write them

@@ -15,7 +15,7 @@ namespace vrexa {
 class JsonWorkLogManager : public WorkLogManager {
 public:
     JsonWorkLogManager(std::uint32_t logMask, std::string logsFolder, file::Filesystem* filesystem,
-                       Clock clock = Clock());
+                       Clock clock = Clock(), std::size_t maxBacklog = kMaxBacklog);
     ~JsonWorkLogManager() override;
 
     std::shared_ptr<TrackEventWork> CreateEventWork(int kind) override;

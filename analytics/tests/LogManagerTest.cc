@@ -1,6 +1,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -446,6 +448,66 @@ TEST_F(LogManagerTest, EveryQueuedRecordIsWrittenBeforeTheManagerIsGone) {
         }
     }
     EXPECT_EQ(LogRecords().size(), static_cast<std::size_t>(kRecords));
+}
+
+// A work whose description waits until the test lets it go: it holds a log
+// thread, so records queue up behind it.
+class HeldWork : public SimpleWork {
+public:
+    void Describe(ptree& tree) const override {
+        std::unique_lock lock(mutex_);
+        ++describing_;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return released_; });
+        tree.put("name", "HeldWork");
+    }
+    WorkStatus ExecuteTask() override { return WorkStatus(WorkResult::Success, nullptr); }
+    void OnCancel() override {}
+
+    bool WaitDescribing(int count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return describing_ >= count; });
+    }
+    void Release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    mutable int describing_ = 0;
+    bool released_ = false;
+};
+
+// Queued records hold the finished works they describe: the queue is bounded,
+// and a reporter that finds it full waits for a place, yet never longer than
+// the bound's wait, so a log pool that is stuck cannot hang the transfer.
+TEST_F(LogManagerTest, TheBacklogOfRecordsIsBoundedWithoutHangingAReporter) {
+    auto held = std::make_shared<HeldWork>();
+    auto probe = std::make_shared<ProbeWork>();
+    const WorkStatus done(WorkResult::Success, nullptr);
+    {
+        auto manager = std::make_unique<JsonWorkLogManager>(kDefault | kLogCompleteKind, "logs", &filesystem_,
+                                                            [] { return kMoment; }, 3);
+        // Both log threads are held, each by one record; one more waits.
+        for (int i = 0; i < 3; ++i) manager->GetCompleteCallback(false).OnWorkComplete(held, done);
+        ASSERT_TRUE(held->WaitDescribing(2));
+        EXPECT_EQ(manager->GetBacklog(), 3u);
+
+        // Full: this reporter waits for a place and, none coming, posts anyway.
+        const auto before = std::chrono::steady_clock::now();
+        testsupport::FinishesWithin(std::chrono::seconds(10),
+                                    [&] { manager->GetCompleteCallback(false).OnWorkComplete(probe, done); });
+        EXPECT_GE(std::chrono::steady_clock::now() - before, WorkLogManager::kBacklogWait);
+        EXPECT_EQ(manager->GetBacklog(), 4u);
+
+        held->Release();
+        // Places come back as records are built, and then reporters wait no more.
+        for (int i = 0; i < 20; ++i) manager->GetCompleteCallback(false).OnWorkComplete(probe, done);
+    }
+    EXPECT_EQ(LogRecords().size(), 24u);
 }
 
 TEST_F(LogManagerTest, LinesOfConcurrentRecordsNeverInterleave) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vrexa {
 
@@ -22,6 +23,7 @@ class TransferOptimizer;
 class AnalyticsManager;
 class WorkLogManager;
 class WorkManager;
+class ManifestTrust;
 
 // The engine's tunable settings. The default constructor gives the built-in
 // defaults; a client changes the few it cares about and hands the record to
@@ -35,6 +37,14 @@ struct TransferSettings {
     std::string transfersFolder = "Quenlar/Vrexa/transfers";
     std::string logsFolder = "Quenlar/Vrexa/logs";
     std::uint32_t logMask = 0xFFFFFFF7u;
+
+    // Public key files (their text) whose signatures are trusted on package
+    // manifests and node lists; the keys built into this build come first.
+    // With none, documents are taken without signatures.
+    std::vector<std::string> trustedKeys;
+    // Where the highest accepted signature serials are kept (relative to the
+    // temporary folder), so that an older signed document is refused.
+    std::string signatureSerialsFile = "Quenlar/Vrexa/signature-serials";
 
     // Manifest fetches: attempts and timeouts in seconds.
     int manifestRetryLimit = 4;
@@ -137,6 +147,8 @@ public:
     GeolocationManifestFactory* geolocationManifestFactory = nullptr;
     TransferFactory* transferFactory = nullptr;
     TransferOptimizer* optimizer = nullptr;
+    // Which signatures documents must carry; null or without keys: none.
+    ManifestTrust* manifestTrust = nullptr;
     // The analytics event manager.
     AnalyticsManager* eventManager = nullptr;
     WorkLogManager* logManager = nullptr;

@@ -21,6 +21,15 @@ void AbortSource(const std::shared_ptr<ManifestSource>& source) {
     }
 }
 
+// A document refused for its signature: the reason is the whole story, and
+// it is what the user reads.
+class SignatureRefusedData : public TransferErrorData {
+public:
+    explicit SignatureRefusedData(std::string reason)
+        : TransferErrorData(TransferError::RequestRejected, std::move(reason)) {}
+    std::string Explain() const override { return GetErrorMessage(); }
+};
+
 }  // namespace
 
 ManifestFetchWork::ManifestFetchWork(std::shared_ptr<TransferWorkInterface> transfer, int maxRetries,
@@ -70,8 +79,7 @@ WorkStatus ManifestFetchWork::FetchFailure(const std::exception_ptr& failure) {
     } catch (const ManifestSignatureException& refused) {
         // Refused for what it says, not for how it travelled: the same
         // answer would come again, so it is not retried.
-        return WorkStatus(WorkResult::FatalError,
-                          std::make_shared<TransferErrorData>(TransferError::RequestRejected, refused.what()));
+        return WorkStatus(WorkResult::FatalError, std::make_shared<SignatureRefusedData>(refused.what()));
     } catch (const ManifestAbortedException&) {
         return WorkStatus(WorkResult::Cancelled, nullptr);
     } catch (const HttpManifestStreamException& e) {

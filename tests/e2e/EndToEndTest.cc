@@ -1057,5 +1057,50 @@ TEST_F(SignedEndToEndTest, ThePublishersSignaturesVerifyWithTheStockTool) {
     }
 }
 
+
+TEST_F(SignedEndToEndTest, ThePublisherOpensAnEncryptedKeyWithThePasswordFromItsEnvironment) {
+    // The stock tool asks for the password twice on its input.
+    const std::string made = "printf 'open sesame\\nopen sesame\\n' | " + kMinisign + " -G -f -p '" +
+                             KeyPath("sealed", ".pub") + "' -s '" + KeyPath("sealed", ".key") + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(made.c_str()), 0);
+    const Package k4{"k4", "v1", "bin/installer", kChunk, k2_.files};
+    const fs::path source = root_ / "source" / "k4";
+    for (const auto& [path, data] : k4.files) {
+        fs::create_directories((source / path).parent_path());
+        std::ofstream(source / path, std::ios::binary) << data;
+    }
+    struct Case {
+        const char* name;
+        const char* password;  // null: not set
+        int exitCode;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"no password", nullptr, 1, "is encrypted: give its password in VREXA_SIGN_PASSWORD"},
+        {"wrong password", "open barley", 1, "wrong password for the secret key"},
+        {"its password", "open sesame", 0, ""},
+    };
+    const fs::path manifest = root_ / "tree" / "manifests" / "k4" / "v1.xml";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.password) {
+            ::setenv("VREXA_SIGN_PASSWORD", c.password, 1);
+        } else {
+            ::unsetenv("VREXA_SIGN_PASSWORD");
+        }
+        const auto published = testsupport::RunPublisher({"--partner", kPartner, "--package", "k4", "--version", "v1",
+                                                          "--name", "K4", "--sign-key", KeyPath("sealed", ".key"),
+                                                          source.string(), (root_ / "tree").string()});
+        ::unsetenv("VREXA_SIGN_PASSWORD");
+        EXPECT_EQ(published.exitCode, c.exitCode) << published.err;
+        if (c.exitCode != 0) {
+            EXPECT_THAT(published.err, HasSubstr(c.message));
+            EXPECT_FALSE(fs::exists(manifest)) << "published with a key it could not open";
+        }
+    }
+    const ChildResult checked = Tool({kMinisign, "-V", "-p", KeyPath("sealed", ".pub"), "-m", manifest.string()});
+    EXPECT_EQ(checked.exitCode, 0) << checked.err;
+}
+
 }  // namespace
 }  // namespace vrexa

@@ -74,6 +74,10 @@ void HttpManifestSource::Fetch(const std::string&, std::iostream& stream) {
             FetchUrl(signatureUrl, signature, kMaxMinisignFileBytes);
         } catch (const HttpManifestLocatorException& missing) {
             const std::int32_t code = missing.GetStatus().responseCode;
+            if (code >= 200 && code < 300) {
+                throw ManifestSignatureException("the signature at " + signatureUrl + " is larger than " +
+                                                 std::to_string(kMaxMinisignFileBytes) + " bytes");
+            }
             throw ManifestSignatureException("no signature at " + signatureUrl +
                                              (code != 0 ? " (HTTP " + std::to_string(code) + ")" : std::string()));
         }

@@ -178,8 +178,10 @@ TrustedComment ManifestTrust::Check(const std::string& kind, const std::string& 
     const std::string what = kind == "nodes" ? "node list" : "manifest";
     TrustedComment comment;
     try {
-        VerifyMinisign(keys_, document, ParseMinisignSignature(signatureText));
-        comment = ParseTrustedComment(ParseMinisignSignature(signatureText).trustedComment);
+        const MinisignSignature signature = ParseMinisignSignature(signatureText);
+        VerifyMinisign(keys_, document, signature);
+        // Read only once it is known to be the signer's own words.
+        comment = ParseTrustedComment(signature.trustedComment);
     } catch (const MinisignFormatError& e) {
         throw ManifestSignatureException(std::string("malformed signature: ") + e.what());
     } catch (const MinisignVerifyError& e) {

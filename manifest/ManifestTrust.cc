@@ -154,6 +154,8 @@ std::uint64_t SignatureSerialStore::Raise(const std::string& kind, const std::st
     } else {
         entries.emplace_back(key, serial);
     }
+    // In a fixed order, so the file reads the same whoever raised first.
+    std::sort(entries.begin(), entries.end());
     WriteEntries(entries);
     return serial;
 }

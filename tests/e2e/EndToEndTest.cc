@@ -983,7 +983,9 @@ TEST_F(SignedEndToEndTest, EveryFlawIsRefusedBeforeAnyChunkIsRequested) {
     };
     const std::string nodesUrl = "http://" + Network().ManifestHost() + "/nodes/" + kPartner + ".xml.minisig";
     const std::vector<Flaw> flaws = {
-        {"untrusted key", [&] { SignCurrent("stranger", PackageComment("10", Expires(1))); },
+        // Serials of refused documents are never kept: each row after a
+        // refusal with a higher serial is still accepted at serial 10.
+        {"untrusted key", [&] { SignCurrent("stranger", PackageComment("30", Expires(1))); },
          "signature by an untrusted key"},
         {"missing signature", [&] { fs::remove(SignatureOf(Current())); },
          "no signature at http://" + Network().ManifestHost() + "/manifests/s1/current.xml.minisig (HTTP 404)"},
@@ -998,7 +1000,7 @@ TEST_F(SignedEndToEndTest, EveryFlawIsRefusedBeforeAnyChunkIsRequested) {
          [&] { SignCurrent("vendor", "kind=package id=k1 version=v1 serial=10 expires=" + Expires(1)); },
          "signature is for \"k1\", not \"s1\""},
         {"comment for another version", [&] {
-             SignCurrent("vendor", "kind=package id=s1 version=v0 serial=10 expires=" + Expires(1)); },
+             SignCurrent("vendor", "kind=package id=s1 version=v0 serial=20 expires=" + Expires(1)); },
          "signature is for version \"v0\", not \"v1\""},
         {"node list comment on a manifest",
          [&] { SignCurrent("vendor", "kind=nodes id=s1 serial=10 expires=" + Expires(1)); },
@@ -1023,6 +1025,8 @@ TEST_F(SignedEndToEndTest, EveryFlawIsRefusedBeforeAnyChunkIsRequested) {
         EXPECT_THAT(run.err, HasSubstr("RequestRejected: " + flaw.message));
         EXPECT_TRUE(ChunkRequests(from).empty()) << ChunkRequests(from).size() << " chunk requests";
         EXPECT_FALSE(fs::exists(dest / s1_.run)) << "a refused package left its run file";
+        EXPECT_EQ(FileText(root_ / "cache" / "Quenlar/Vrexa/signature-serials"),
+                  "nodes p1 10\npackage s1 10\n");
 
         // Back to the genuine documents, signed as the vendor did.
         std::ofstream(Current(), std::ios::binary | std::ios::trunc) << genuineCurrent;

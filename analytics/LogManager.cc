@@ -8,6 +8,7 @@
 #include "file/Exception.h"
 #include "file/Filesystem.h"
 #include "file/SharedFile.h"
+#include "file/posix/PrivateFolder.h"
 
 namespace vrexa {
 
@@ -60,8 +61,11 @@ std::shared_ptr<file::SharedFile> LogManager::OpenLogFile() {
         if (n > 0) name += "." + std::to_string(n);
         const std::string relative = file::Filesystem::ToUtf8(boost::filesystem::path(logsFolder_) / name);
         try {
-            return filesystem_->OpenSharedFile(base, relative, file::OpenMode::CreateNew, false, 0,
-                                               0xFFFFFFFFFFFFFFFFull);
+            auto file =
+                filesystem_->OpenSharedFile(base, relative, file::OpenMode::CreateNew, false, 0, 0xFFFFFFFFFFFFFFFFull);
+            // The log names nodes, destinations and transfers: its owner's.
+            file::posix::MakeFilePrivate(file::Filesystem::ToUtf8(file::Filesystem::ResolvePath(base, relative)));
+            return file;
         } catch (const file::InUseException&) {
             // "In use" also comes from the folders on the way (a file or a
             // dangling link where the log folder belongs): only a name that is

@@ -37,7 +37,8 @@ public:
 
     // Opens or creates relative under the existing folder base, bounded to
     // [lower, upper]; the file shares this instance's operation context only
-    // when synchronized is true.
+    // when synchronized is true. Nothing below base is reached through a link
+    // (BadPathException), so a name can never lead outside base.
     virtual std::shared_ptr<SharedFile> OpenSharedFile(const std::string& base, const std::string& relative,
                                                        OpenMode mode, bool synchronized, std::uint64_t lower,
                                                        std::uint64_t upper) = 0;
@@ -65,8 +66,9 @@ public:
     // "" on any failure.
     virtual std::string GetTempFolder() = 0;
     virtual RecursiveDirectoryIterator IterateRecursive(const std::string& path);
-    // Whether the canonical path of the resolved file has an executable
-    // extension (compared case-sensitively).
+    // Whether the last component of relative, the package's own name, has an
+    // executable extension (compared case-sensitively); what a link at that
+    // name points to does not count, nor whether the file exists yet.
     virtual bool IsExecutable(const std::string& base, const std::string& relative) = 0;
     // Whether the object (its canonical path) is hidden or a system object.
     virtual bool IsHidden(const std::string& path) = 0;

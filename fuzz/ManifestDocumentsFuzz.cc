@@ -2,8 +2,8 @@
 // path the sources use (size and nesting limits, attributes lifted, a
 // package's file entries read while parsing): whatever arrives, reading ends
 // in a manifest exception or in a manifest whose file paths stay inside the
-// destination and whose checksums match its chunks, and a package reads the
-// same as from the whole tree.
+// destination and whose checksums (and SHA-256s, where present) match its
+// chunks, and a package reads the same as from the whole tree.
 #include <optional>
 #include <sstream>
 #include <string>
@@ -17,6 +17,7 @@
 #include "manifest/DocumentLimits.h"
 #include "manifest/JsonDocument.h"
 #include "manifest/ManifestException.h"
+#include "manifest/Sha256Digest.h"
 #include "manifest/StandardGeolocationManifest.h"
 #include "manifest/StandardNodeListManifest.h"
 #include "manifest/StandardPackageManifest.h"
@@ -39,6 +40,7 @@ void CheckPackage(const StandardPackageManifest& package) {
             continue;
         }
         VREXA_FUZZ_CHECK(file->GetChecksums().size() == count);
+        VREXA_FUZZ_CHECK(file->GetSha256s().empty() || file->GetSha256s().size() == count);
     }
     if (package.GetRun().empty()) {
         VREXA_FUZZ_CHECK(package.GetRunFile() == nullptr);
@@ -55,6 +57,7 @@ std::vector<std::string> Summary(const StandardPackageManifest& package) {
                            std::to_string(file->GetSize());
         for (std::uint32_t checksum : file->GetChecksums())
             line += "|" + std::to_string(checksum);
+        line += "|" + Sha256ListText(file->GetSha256s());
         lines.push_back(std::move(line));
     }
     lines.push_back(package.GetRunFile() ? package.GetRunFile()->GetPath() : std::string());

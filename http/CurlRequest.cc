@@ -1,6 +1,7 @@
 #include "http/CurlRequest.h"
 
 #include <algorithm>
+#include <cctype>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -33,6 +34,16 @@ const CurlGlobal curlGlobal;
 
 constexpr int kAbortProgress = 42;
 
+// The scheme compared without regard to case, as URLs allow.
+bool IsHttpsUrl(const std::string& url) {
+    static constexpr char kScheme[] = "https:";
+    if (url.size() < sizeof kScheme - 1) return false;
+    for (std::size_t i = 0; i + 1 < sizeof kScheme; ++i) {
+        if (std::tolower(static_cast<unsigned char>(url[i])) != kScheme[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 State StateForCurlCode(int code, std::int32_t responseCode) {
@@ -57,7 +68,9 @@ State StateForCurlCode(int code, std::int32_t responseCode) {
         case 23:
             return State::WriteError;
         case 27:
-            return State::OutOfMemory;
+            // Past a response code the memory was asked for by the peer (a
+            // header line of 100 KB and more): that node's fault, not ours.
+            return responseCode != 0 ? State::TransmitError : State::OutOfMemory;
         case 28:
             return State::Timeout;
         case 55:
@@ -94,8 +107,8 @@ std::uint32_t CappedMilliseconds(bool queryOk, double seconds, std::int32_t conn
     return std::min(ms, ceiling);
 }
 
-CurlRequest::CurlRequest(const RequestParams& params, std::shared_ptr<Proxy> proxy)
-    : Request(params, std::move(proxy)) {
+CurlRequest::CurlRequest(const RequestParams& params, std::shared_ptr<Proxy> proxy, TlsSettings tls)
+    : Request(params, std::move(proxy)), tls_(std::move(tls)) {
     if (!curlGlobal.Ok()) {
         throw std::runtime_error("libcurl could not be initialized");
     }
@@ -163,6 +176,15 @@ void CurlRequest::Arm(ProxyChoice proxy) {
     // An abort while a name is being resolved must not wait for the lookup to end.
     set(CURLOPT_QUICK_EXIT, "QUICK_EXIT", 1L);
     set(CURLOPT_URL, "URL", params_.url.c_str());
+    // Only the web's two protocols, for the URL and for every redirect: a
+    // server must not send us to a local file or to any other protocol the
+    // library happens to know. A secure exchange stays secure when redirected.
+    set(CURLOPT_PROTOCOLS_STR, "PROTOCOLS_STR", "http,https");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "REDIR_PROTOCOLS_STR", IsHttpsUrl(params_.url) ? "https" : "http,https");
+    // The defaults already, stated so that no later change can loosen them.
+    set(CURLOPT_SSL_VERIFYPEER, "SSL_VERIFYPEER", 1L);
+    set(CURLOPT_SSL_VERIFYHOST, "SSL_VERIFYHOST", 2L);
+    if (!tls_.caFile.empty()) set(CURLOPT_CAINFO, "CAINFO", tls_.caFile.c_str());
     set(CURLOPT_USERAGENT, "USERAGENT", params_.userAgent.c_str());
     if (params_.method == RequestMethod::Post) {
         set(CURLOPT_POST, "POST", 1L);
@@ -178,8 +200,11 @@ void CurlRequest::Arm(ProxyChoice proxy) {
         const std::string range = std::to_string(params_.rangeFirst) + "-" + std::to_string(params_.rangeLast);
         set(CURLOPT_RANGE, "RANGE", range.c_str());
         // A range is a file's chunk, often a large one: bigger reads mean fewer
-        // receive calls and fewer, larger writes into the file.
-        set(CURLOPT_BUFFERSIZE, "BUFFERSIZE", kRangeBufferSize);
+        // receive calls and fewer, larger writes into the file. Only a hint:
+        // libcurl refuses a new size while the handle still holds the buffer of
+        // an exchange that ended in an error (a refused redirect), and the
+        // request then reads with the buffer it has rather than not at all.
+        curl_easy_setopt(handle_, CURLOPT_BUFFERSIZE, kRangeBufferSize);
     } else if (!params_.acceptEncoding.empty()) {
         // A ranged request never asks for an encoding: the range is of the raw bytes.
         set(CURLOPT_ACCEPT_ENCODING, "ACCEPT_ENCODING", params_.acceptEncoding.c_str());

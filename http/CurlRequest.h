@@ -8,11 +8,14 @@
 
 #include "http/Request.h"
 #include "http/ResponseEvaluation.h"
+#include "http/TlsSettings.h"
 
 namespace vrexa::http {
 
 // The state for a failed libcurl result code; responseCode separates a refused
-// resource into ClientError (below 500, including none) and ServerError.
+// resource into ClientError (below 500, including none) and ServerError, and
+// tells a peer's oversized answer (libcurl reports it as out of memory once a
+// response has begun) from memory really running out.
 State StateForCurlCode(int code, std::int32_t responseCode);
 
 // A libcurl time (seconds; queryOk false when the query failed) in milliseconds,
@@ -29,7 +32,7 @@ public:
     // Throws std::runtime_error "libcurl could not be initialized" when the
     // process-wide initialisation failed, "curl_easy_init failed" when no handle
     // can be made, and whatever the proxy throws while the request is armed.
-    CurlRequest(const RequestParams& params, std::shared_ptr<Proxy> proxy);
+    CurlRequest(const RequestParams& params, std::shared_ptr<Proxy> proxy, TlsSettings tls = {});
     ~CurlRequest() override;
 
     RequestStatus Perform() override;
@@ -62,6 +65,8 @@ private:
     static size_t OnWrite(char* data, size_t size, size_t count, void* self);
     static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
+    // Kept across resets: whom this request trusts does not change with its URL.
+    const TlsSettings tls_;
     CURL* handle_ = nullptr;
     // Drives handle_ so that Abort can wake the wait for the network at once; it
     // also holds the connection cache that survives resets.

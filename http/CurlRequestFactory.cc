@@ -5,7 +5,7 @@
 namespace vrexa::http {
 
 std::shared_ptr<Request> CurlRequestFactory::Create(const RequestParams& params, std::shared_ptr<Proxy> proxy) {
-    return std::make_shared<CurlRequest>(params, std::move(proxy));
+    return std::make_shared<CurlRequest>(params, std::move(proxy), tls_);
 }
 
 }  // namespace vrexa::http

@@ -5,11 +5,13 @@
 #include <vector>
 
 #include "manifest/InputManifest.h"
+#include "manifest/Sha256Digest.h"
 
 namespace vrexa {
 
 // One file of a package. Chunk i covers the bytes [i * chunk size,
-// min((i + 1) * chunk size, size)) and its CRC-32 is GetChecksums()[i].
+// min((i + 1) * chunk size, size)) and its CRC-32 is GetChecksums()[i]; when
+// the entry carries strong hashes, its SHA-256 is GetSha256s()[i] as well.
 class FileManifest : public InputManifest {
 public:
     // Files never have more chunks than this; anything larger is an overflow.
@@ -19,6 +21,9 @@ public:
     virtual std::uint32_t GetChunkSize() const = 0;
     virtual std::uint64_t GetSize() const = 0;
     virtual const std::vector<std::uint32_t>& GetChecksums() const = 0;
+    // Empty when the entry has no "sha256" element; otherwise exactly
+    // GetChunkCount() digests, one per chunk in order.
+    virtual const std::vector<Sha256Digest>& GetSha256s() const = 0;
 
     // ceil(size / chunk size); 0 when the chunk size is 0. Throws
     // ManifestOverflowException when the count exceeds kMaxChunkCount, which is

@@ -1,5 +1,7 @@
 #include "manifest/HttpManifestSource.h"
 
+#include <algorithm>
+#include <climits>
 #include <new>
 #include <sstream>
 #include <utility>
@@ -57,6 +59,13 @@ HttpManifestSource::HttpManifestSource(std::string url, http::RequestFactory& re
       timeout_(timeout),
       limits_(limits) {}
 
+void HttpManifestSource::Bound(std::chrono::steady_clock::time_point deadline, std::int32_t lowSpeedLimit,
+                               std::int32_t lowSpeedTime) {
+    deadline_ = deadline;
+    lowSpeedLimit_ = lowSpeedLimit;
+    lowSpeedTime_ = lowSpeedTime;
+}
+
 void HttpManifestSource::Fetch(const std::string&, std::iostream& stream) {
     if (!signatureCheck_) {
         FetchUrl(url_, stream, limits_.maxBytes);
@@ -99,6 +108,21 @@ void HttpManifestSource::FetchUrl(const std::string& url, std::iostream& stream,
     http::RequestParams params(url, &writer);
     params.connectTimeout = connectTimeout_;
     params.timeout = timeout_;
+    params.lowSpeedLimit = lowSpeedLimit_;
+    params.lowSpeedTime = lowSpeedTime_;
+    if (deadline_) {
+        // Whole seconds, rounded up: what is left may not be cut to nothing.
+        const auto left = std::chrono::ceil<std::chrono::seconds>(*deadline_ - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            http::RequestStatus spent;
+            spent.state = http::State::Timeout;
+            spent.errorMessage = "time for the document spent";
+            throw HttpManifestStreamException(spent);
+        }
+        const auto seconds = static_cast<std::int32_t>(std::min<std::int64_t>(left.count(), INT32_MAX));
+        params.timeout = params.timeout > 0 ? std::min(params.timeout, seconds) : seconds;
+        if (params.connectTimeout <= 0 || params.connectTimeout > seconds) params.connectTimeout = seconds;
+    }
 
     {
         std::lock_guard lock(mutex_);

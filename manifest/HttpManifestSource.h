@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -45,6 +47,12 @@ public:
     // Receives a fetched document and its signature file; throws to refuse
     // the document.
     using SignatureCheck = std::function<void(const std::string& document, const std::string& signature)>;
+    // Limits every later fetch beyond the source's own timeouts: it ends by
+    // deadline at the latest (a deadline already passed fails it at once,
+    // without a request), and as a timeout once the body comes slower than
+    // lowSpeedLimit bytes a second for lowSpeedTime seconds (either 0: no floor).
+    void Bound(std::chrono::steady_clock::time_point deadline, std::int32_t lowSpeedLimit,
+               std::int32_t lowSpeedTime);
 
     // id is ignored: the URL is fixed.
     void Fetch(const std::string& id, std::iostream& stream) override;
@@ -74,6 +82,9 @@ private:
     const std::int32_t connectTimeout_;
     const std::int32_t timeout_;
     const DocumentLimits limits_;
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
+    std::int32_t lowSpeedLimit_ = 0;
+    std::int32_t lowSpeedTime_ = 0;
 
     std::mutex mutex_;  // guards the two below
     std::shared_ptr<http::Request> request_;

@@ -2,6 +2,7 @@
 
 #include <Poco/URI.h>
 
+#include "http/HostAddress.h"
 #include "manifest/ManifestException.h"
 
 namespace vrexa {
@@ -9,9 +10,15 @@ namespace vrexa {
 std::string ComposeManifestUrl(const std::string& host, const std::string& path) {
     std::string url;
     try {
+        const http::HostAddress address = http::SplitHostAddress(host);
+        // Only a host and a port: another scheme ("ftp://H"), a user or a path
+        // would otherwise be taken apart into a different server.
+        if (address.authority.find_first_of("/?#@\\") != std::string_view::npos) {
+            throw ManifestLocatorException();
+        }
         Poco::URI uri;
-        uri.setScheme("http");
-        uri.setAuthority(host);
+        uri.setScheme(address.scheme);
+        uri.setAuthority(std::string(address.authority));
         // Set as a path, never parsed: a "?" or "#" in an id stays part of it.
         uri.setPath(path);
         if (uri.getHost().empty()) {

@@ -16,8 +16,12 @@ constexpr std::size_t kGroupLength = 8;
 }  // namespace
 
 StandardFileManifest::StandardFileManifest(std::string path, std::uint32_t chunkSize, std::uint64_t size,
-                                           std::vector<std::uint32_t> checksums)
-    : path_(std::move(path)), chunkSize_(chunkSize), size_(size), checksums_(std::move(checksums)) {}
+                                           std::vector<std::uint32_t> checksums, std::vector<Sha256Digest> sha256s)
+    : path_(std::move(path)),
+      chunkSize_(chunkSize),
+      size_(size),
+      checksums_(std::move(checksums)),
+      sha256s_(std::move(sha256s)) {}
 
 void StandardFileManifest::Read(const boost::property_tree::ptree& tree) {
     using namespace reading;
@@ -38,6 +42,20 @@ void StandardFileManifest::Read(const boost::property_tree::ptree& tree) {
             const auto value = ParseHexGroup(text.substr(at, kGroupLength));
             if (!value) Reject();
             checksums_.push_back(*value);
+        }
+        // Strong hashes are optional, but once present they must describe
+        // every chunk: a short or garbled list would leave chunks with only
+        // the forgeable check while the entry looks protected.
+        sha256s_.clear();
+        if (const ptree* strong = FindChild(tree, "sha256")) {
+            const std::string_view hashes = strong->data();
+            if (hashes.size() != kSha256TextLength * static_cast<std::size_t>(count)) Reject();
+            sha256s_.reserve(count);
+            for (std::size_t at = 0; at < hashes.size(); at += kSha256TextLength) {
+                const auto digest = ParseSha256Text(hashes.substr(at, kSha256TextLength));
+                if (!digest) Reject();
+                sha256s_.push_back(*digest);
+            }
         }
         if (path_.empty() || chunkSize_ == 0) Reject();
         // The path decides where the file is written: it must stay inside the

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "http/HostAddress.h"
+
 namespace vrexa {
 namespace {
 
@@ -77,9 +79,10 @@ std::string EncodePathSegment(std::string_view text) {
 
 std::string BuildChunkUrl(std::string_view host, std::string_view nodePath, std::string_view partnerId,
                           std::string_view packageId, std::string_view versionId, std::string_view filePath) {
-    CheckHost(host);
-    std::string url = "http://";
-    url += host;
+    const http::HostAddress address = http::SplitHostAddress(host);
+    CheckHost(address.authority);
+    std::string url = address.scheme + "://";
+    url += address.authority;
     url += '/';
     // The node's own folder: its segments are encoded like the others, but
     // empty ones (a path of "/" alone, or "//") are simply skipped.

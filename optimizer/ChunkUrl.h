@@ -5,7 +5,8 @@
 
 namespace vrexa {
 
-// The URL of a file on a download node: "http://" + host, the node's path,
+// The URL of a file on a download node: "http://" + host ("https://" for a
+// host given as "https://HOST[:PORT]"), the node's path,
 // then partner, package and version as one path segment each, then the
 // file's path (leading "/" dropped, split at "/"). Every segment is
 // percent-encoded, so no identifier or file name coming from a manifest can

@@ -20,6 +20,7 @@
 #include "optimizer/TransferOptimizer.h"
 #include "service/StandardTransferData.h"
 #include "service/StandardTransferWorkInterface.h"
+#include "transfer/DestinationLocks.h"
 #include "transfer/TransferStatusData.h"
 #include "work/TransferWorkflowFactory.h"
 #include "work/WorkManager.h"
@@ -94,6 +95,21 @@ bool StandardTransfer::IsInitializing() const {
 void StandardTransfer::PauseAndReleaseWorkflow() {
     std::shared_ptr<Workflow> workflow = std::move(workflow_);
     if (workflow) workflow->Pause();
+    destinationLock_.reset();
+}
+
+bool StandardTransfer::LockDestination(TransferLock& lock, const std::string& destPath) {
+    DestinationLocks* locks = data_->behavior.destinationLocks;
+    if (locks == nullptr || destinationLock_) return true;
+    try {
+        destinationLock_ = locks->Acquire(destPath, data_->params.transferId);
+        return true;
+    } catch (const DestinationInUse& busy) {
+        Fail(lock, std::string("Transfer::Start found ") + busy.what(), TransferError::FileAccessError);
+    } catch (const std::exception& error) {
+        Fail(lock, std::string("Transfer::Start: ") + error.what(), TransferError::FileAccessError);
+    }
+    return false;
 }
 
 void StandardTransfer::SetFinalState(TransferState state) {
@@ -113,6 +129,7 @@ void StandardTransfer::Fail(TransferLock& lock, const std::string& message, Tran
     // back here and must find the status final and no workflow.
     std::shared_ptr<Workflow> workflow = std::move(workflow_);
     if (workflow) workflow->Cancel(WorkStatus(WorkResult::FatalError, errorData));
+    destinationLock_.reset();
 }
 
 void StandardTransfer::EnsureWorkflow(TransferLock& lock) {
@@ -158,6 +175,11 @@ std::string StandardTransfer::NormalizeDestination(const std::string& destPath) 
     while (path.filename() == "." && path.has_parent_path() && path.parent_path() != path)
         path = path.parent_path();
     return file::Filesystem::ToUtf8(path);
+}
+
+std::size_t StandardTransfer::RetiredRuns() {
+    TransferLock lock(mutex_);
+    return retired_.size();
 }
 
 // ---- public operations: take the lock, run the locked variant -------------
@@ -227,6 +249,8 @@ TransferStatus StandardTransfer::Start(TransferLock& lock, const std::string& de
                                 : !IsPlaceholder(current) && current == requested;
     if (!acceptable || State() != TransferState::Initialized || Error() != TransferError::None || !workflow_)
         return GetStatus(lock);
+    // Nothing is written before the destination is ours alone.
+    if (!LockDestination(lock, IsPlaceholder(current) ? requested : current)) return GetStatus(lock);
     if (IsPlaceholder(current)) interface_->ChangeParams([&](TransferParams& params) { params.destPath = requested; });
     SetState(TransferState::Transferring);
     workflow_->Resume();
@@ -290,6 +314,9 @@ TransferStatus StandardTransfer::Suspend(TransferLock& lock) {
     TransferParams params = interface_->GetParams();
     params.restored = true;
     interface_->Deactivate();
+    // Suspend and Restore may alternate for as long as a client likes: keep
+    // only the interfaces that late works still hold.
+    std::erase_if(retired_, [](const auto& retired) { return retired.expired(); });
     retired_.push_back(interface_);
     data_ = std::make_shared<StandardTransferData>(params, data_->behavior);
     interface_ = std::make_shared<StandardTransferWorkInterface>(this, data_);
@@ -344,7 +371,7 @@ void StandardTransfer::RemoveOutputFiles(TransferLock& lock) {
     file::Filesystem* filesystem = data_->behavior.filesystem;
     const std::string destPath = data_->params.destPath;
     if (filesystem == nullptr || IsPlaceholder(destPath)) return;
-    auto removal = [filesystem, destPath, files = std::move(files)] {
+    auto removal = [filesystem, destPath, files = std::move(files), held = destinationLock_] {
         for (const std::string& path : files) {
             try {
                 filesystem->RemoveAndPrune(destPath, path, true);

@@ -14,6 +14,7 @@
 
 namespace vrexa {
 
+class DestinationLock;
 class StandardTransferData;
 class StandardTransferWorkInterface;
 class TransferEvent;
@@ -87,6 +88,9 @@ public:
 
     TransferMutex& GetMutex() override { return mutex_; }
 
+    // Runs ended by Suspend that this transfer still keeps track of.
+    std::size_t RetiredRuns();
+
     // A destination as it is stored: absolute and lexically normal (a
     // relative path would mean another folder to a later process); "?" and
     // "" stay as they are.
@@ -110,6 +114,9 @@ private:
     // transfer with Unknown.
     void EnsureWorkflow(TransferLock& lock);
     void PauseAndReleaseWorkflow();
+    // Takes the destination's lock for this transfer; false (and the transfer
+    // failed) when another transfer holds it or it cannot be taken.
+    bool LockDestination(TransferLock& lock, const std::string& destPath);
     bool IsInitializing() const;
     void RemoveOutputFiles(TransferLock& lock);
     // Defers the removal of one output file past the lock.
@@ -127,6 +134,10 @@ private:
     // Interfaces of runs ended by Suspend: their works may still report.
     std::vector<std::weak_ptr<StandardTransferWorkInterface>> retired_;
     std::shared_ptr<Workflow> workflow_;
+    // Held from Start until the transfer ends or is suspended; shared with a
+    // pending removal of output files, which must finish before another
+    // transfer may write into the destination.
+    std::shared_ptr<DestinationLock> destinationLock_;
 };
 
 }  // namespace vrexa

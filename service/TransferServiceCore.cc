@@ -22,6 +22,7 @@
 #include "transfer/OsVersion.h"
 #include "transfer/TransferManifest.h"
 #include "transfer/TransferParams.h"
+#include "transfer/posix/FileDestinationLocks.h"
 #include "work/AsioWorkManager.h"
 #include "work/TransferWorkflowFactory.h"
 
@@ -54,7 +55,8 @@ TransferServiceCore::TransferServiceCore(const TransferSettings& settings,
     : proxyFactory_(
           std::make_unique<http::posix::ProxyFactoryImpl>(settings.proxyResolveTimeout, settings.proxyConnectTimeout,
                                                           settings.proxySendTimeout, settings.proxyReceiveTimeout)),
-      requestFactory_(std::make_unique<http::CurlRequestFactory>(*proxyFactory_)),
+      requestFactory_(std::make_unique<http::CurlRequestFactory>(
+          *proxyFactory_, http::TlsSettings{http::ChooseCaFile(settings.caFile)})),
       ownFilesystem_(filesystem == nullptr ? std::make_unique<file::posix::FilesystemImpl>() : nullptr),
       filesystem_(filesystem == nullptr ? ownFilesystem_.get() : filesystem),
       packageManifestFactory_(std::make_unique<XmlHttpPackageManifestFactory>(
@@ -71,6 +73,7 @@ TransferServiceCore::TransferServiceCore(const TransferSettings& settings,
       storedTransferFactory_(std::make_unique<StoredTransferFactory>(store_.get(), transferWorkflowFactory_.get())),
       standardTransferFactory_(std::make_unique<SelfStartingTransferFactory>(verifyWorkflowFactory_.get())),
       manager_(std::make_unique<TempFileTransferManager>(store_.get())),
+      destinationLocks_(std::make_unique<posix::FileDestinationLocks>(*filesystem_, settings.locksFolder)),
       optimizer_(std::make_unique<ProportionalGamblingTransferOptimizer>(settings)),
       analyticsEventManager_(std::make_unique<JsonHttpAnalyticsManager>(*requestFactory_, CreateSession(), settings)),
       nullEventManager_(std::make_unique<NullAnalyticsManager>()),
@@ -94,6 +97,7 @@ TransferServiceCore::TransferServiceCore(const TransferSettings& settings,
 
     mainBehavior_.emplace(behavior);
     mainBehavior_->transferFactory = storedTransferFactory_.get();
+    mainBehavior_->destinationLocks = destinationLocks_.get();
     // A client that switched analytics off gets the null manager: the log
     // still records every event, but no document leaves the machine.
     mainBehavior_->eventManager = settings.analyticsEnabled

@@ -39,6 +39,9 @@ class NullAnalyticsManager;
 class JsonWorkLogManager;
 class AsioWorkManager;
 class TransferOperations;
+namespace posix {
+class FileDestinationLocks;
+}  // namespace posix
 
 // Builds every engine component exactly once, in the order of the members
 // below (each may use those before it), hands them to every transfer through
@@ -92,6 +95,7 @@ private:
     std::unique_ptr<StoredTransferFactory> storedTransferFactory_;
     std::unique_ptr<SelfStartingTransferFactory> standardTransferFactory_;
     std::unique_ptr<TempFileTransferManager> manager_;
+    std::unique_ptr<posix::FileDestinationLocks> destinationLocks_;
     std::unique_ptr<ProportionalGamblingTransferOptimizer> optimizer_;
     std::unique_ptr<JsonHttpAnalyticsManager> analyticsEventManager_;
     std::unique_ptr<NullAnalyticsManager> nullEventManager_;

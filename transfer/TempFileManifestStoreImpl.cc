@@ -10,6 +10,7 @@
 #include "file/Exception.h"
 #include "file/Filesystem.h"
 #include "file/SharedFile.h"
+#include "file/posix/PrivateFolder.h"
 #include "manifest/DocumentLimits.h"
 #include "manifest/ManifestException.h"
 #include "transfer/TransferId.h"
@@ -98,6 +99,9 @@ void TempFileManifestStoreImpl::Store(std::iostream& stream, const std::string& 
     try {
         // Also creates the folders on the way.
         WriteNewFile(temp, temporary, content);
+        // An entry names a destination: for its owner's eyes only, from
+        // the moment it has its final name.
+        file::posix::MakeFilePrivate(temporaryPath.string());
         boost::filesystem::create_hard_link(temporaryPath, finalPath, linkError);
     } catch (...) {
         linkError = make_error_code(boost::system::errc::io_error);
@@ -115,6 +119,7 @@ void TempFileManifestStoreImpl::Store(std::iostream& stream, const std::string& 
     // when it does not exist yet, and take back a file left half-written.
     try {
         WriteNewFile(temp, relative, content);
+        file::posix::MakeFilePrivate(finalPath.string());
     } catch (const file::InUseException&) {
         throw ManifestStreamException();
     } catch (...) {

@@ -24,6 +24,7 @@ class AnalyticsManager;
 class WorkLogManager;
 class WorkManager;
 class ManifestTrust;
+class DestinationLocks;
 
 // The engine's tunable settings. The default constructor gives the built-in
 // defaults; a client changes the few it cares about and hands the record to
@@ -32,10 +33,11 @@ struct TransferSettings {
     TransferSettings();
 
     // Manifest cache host and the folders (relative to the temporary folder)
-    // of the persisted transfers and the run logs.
+    // of the persisted transfers, the run logs and the destination locks.
     std::string manifestHost;
     std::string transfersFolder = "Quenlar/Vrexa/transfers";
     std::string logsFolder = "Quenlar/Vrexa/logs";
+    std::string locksFolder = "Quenlar/Vrexa/locks";
     std::uint32_t logMask = 0xFFFFFFF7u;
 
     // Public key files (their text) whose signatures are trusted on package
@@ -45,11 +47,21 @@ struct TransferSettings {
     // Where the highest accepted signature serials are kept (relative to the
     // temporary folder), so that an older signed document is refused.
     std::string signatureSerialsFile = "Quenlar/Vrexa/signature-serials";
+    // The authorities HTTPS servers are verified against: a PEM file, or
+    // empty for SSL_CERT_FILE when set, else the system's trust store.
+    std::string caFile;
 
     // Manifest fetches: attempts and timeouts in seconds.
     int manifestRetryLimit = 4;
     int manifestConnectTimeout = 10;
     int manifestTimeout = 30;
+    // Every attempt at one document together ends within this many seconds,
+    // so that a dead or trickling host is reported within a minute; and one
+    // attempt ends once the body comes slower than the floor (bytes a second
+    // for that many seconds).
+    int manifestDocumentTimeout = 60;
+    int manifestLowSpeedLimit = 1024;
+    int manifestLowSpeedTime = 10;
 
     // Retries of one chunk and of one chunk request; a transfer with many
     // nodes retries at least once per other node.
@@ -156,6 +168,9 @@ public:
     // files); work manager B runs the transfer workflows.
     WorkManager* auxiliaryWorkManager = nullptr;
     WorkManager* transferWorkManager = nullptr;
+    // One writer per destination; null: transfers take no lock (the
+    // verification, which only reads).
+    DestinationLocks* destinationLocks = nullptr;
 };
 
 }  // namespace vrexa

@@ -223,6 +223,9 @@ void Dialog::OnEnd(const TransferStatus& status) {
         if (IsOpen()) ShowError(TransferError::Unknown);
         return;
     }
+    // Nothing is left to resume: the stored entry goes, the files stay (a
+    // cancel of a complete transfer removes only the entry).
+    service_.Cancel(status.transferId, false);
     if (isPackage) {
         packageComplete_ = true;
         packageRun_ = status.run;

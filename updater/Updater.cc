@@ -1,14 +1,42 @@
 #include "updater/Updater.h"
 
+#include <boost/filesystem/path.hpp>
+
 #include "file/posix/FilesystemImpl.h"
+#include "file/posix/PrivateFolder.h"
 #include "locale/CustomBoostLocale.h"
 #include "service/TransferContract.h"
 #include "service/TransferMonitorImpl.h"
 #include "updater/Dialog.h"
 #include "updater/posix/InstanceLock.h"
-#include "updater/posix/SignalWatcher.h"
+#include "process/posix/SignalWatcher.h"
 
 namespace vrexa::updater {
+
+namespace {
+
+// The data folder holds stored transfers with their destinations, logs and
+// the package itself: it is made this user's alone, and one that is a link or
+// someone else's is a storage problem, never used. The folders from the
+// user's cache folder down are checked, not just the last.
+bool EnsurePrivateDataFolder(file::Filesystem& filesystem, const std::string& dataFolder) {
+    try {
+        const boost::filesystem::path folder(dataFolder);
+        if (!folder.is_absolute()) return false;
+        const std::string temp = filesystem.GetTempFolder();
+        if (!temp.empty() && dataFolder.size() > temp.size() + 1 && dataFolder.compare(0, temp.size(), temp) == 0 &&
+            dataFolder[temp.size()] == '/') {
+            file::posix::EnsurePrivateFolder(temp, dataFolder.substr(temp.size() + 1));
+        } else {
+            file::posix::EnsurePrivateFolder(folder.parent_path().string(), folder.filename().string());
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace
 
 int Updater::Run(const ResourceTable& resources, const UpdaterConfiguration& configuration, DialogView& view,
                  const ServiceFactory& makeService, std::ostream& notes) {
@@ -23,20 +51,30 @@ int Updater::Run(const ResourceTable& resources, const UpdaterConfiguration& con
         // The lock comes before the service, whose start already writes into
         // the data folder (its log, its stored transfers at the end).
         file::posix::FilesystemImpl fileSystem;
-        const bool folderReady = fileSystem.SafeEnsureDirectories(configuration.GetDataFolder());
+        bool folderReady = EnsurePrivateDataFolder(fileSystem, configuration.GetDataFolder());
         posix::InstanceLock lock;
-        if (folderReady && !lock.Acquire(configuration.GetDataFolder())) {
+        const posix::InstanceLock::Result locked =
+            folderReady ? lock.Acquire(configuration.GetDataFolder()) : posix::InstanceLock::Result::Unavailable;
+        if (locked == posix::InstanceLock::Result::HeldElsewhere) {
             notes << "orbiq-update: another updater is already running for " << configuration.GetDataFolder()
                   << "; this one ends.\n";
             return 0;
         }
+        // A lock file that cannot be used is a storage problem like a data
+        // folder that cannot be made.
+        folderReady = locked == posix::InstanceLock::Result::Acquired;
 
-        std::unique_ptr<TransferContract> service = makeService(configuration.MakeBehavior());
+        TransferBehavior behavior = configuration.MakeBehavior();
+        // A data folder that is not ours (a link, another user's) gets no
+        // log written into it either: only the message is shown.
+        if (!folderReady) behavior.logMask = 0;
+        std::unique_ptr<TransferContract> service = makeService(behavior);
         auto monitor = std::make_unique<TransferMonitorImpl>(service.get());
         monitor->Start();
         Dialog& dialog = Dialog::CreateSingleton(*service, *monitor, locale, configuration, messages, view);
         {
-            posix::SignalWatcher signals([&dialog] { dialog.OnCancel(); });
+            process::posix::SignalWatcher signals(process::posix::SignalWatcher::kCloseSignals,
+                                                  [&dialog](int, int) { dialog.OnCancel(); });
             if (folderReady) {
                 dialog.Run();
             } else {

@@ -70,6 +70,7 @@ TransferBehavior UpdaterConfiguration::MakeBehavior() const {
     behavior.logsFolder = (boost::filesystem::path(dataFolderName) / "logs").generic_string();
     behavior.signatureSerialsFile = (boost::filesystem::path(dataFolderName) / "signature-serials").generic_string();
     behavior.trustedKeys.insert(behavior.trustedKeys.end(), trustedKeys.begin(), trustedKeys.end());
+    behavior.locksFolder = (boost::filesystem::path(dataFolderName) / "locks").generic_string();
     if (!eventsAnalyticsUrl.empty()) {
         behavior.eventsAnalyticsUrl = eventsAnalyticsUrl;
         // The geolocation service sits under the events endpoint unless it is

@@ -16,7 +16,7 @@
 #include "updater/gtk/GtkView.h"
 #include "updater/orbiq/OrbiqUpdater.h"
 #include "updater/posix/FileRegistry.h"
-#include "updater/posix/SignalWatcher.h"
+#include "process/posix/SignalWatcher.h"
 #include "updater/tty/TerminalView.h"
 
 namespace {
@@ -58,7 +58,7 @@ int RunUpdater(int argc, char** argv) {
 int main(int argc, char** argv) {
     // Before any thread exists, so that every thread inherits it and an
     // interrupt reaches only the watcher, which closes the window.
-    vrexa::updater::posix::SignalWatcher::BlockCloseSignals();
+    vrexa::process::posix::SignalWatcher::Block(vrexa::process::posix::SignalWatcher::kCloseSignals);
     try {
         RunUpdater(argc, argv);
     } catch (const std::exception& error) {

@@ -8,6 +8,7 @@
 #include "transfer/TransferFileExceptionData.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/LogRoutes.h"
+#include "workflow/WorkSupport.h"
 
 namespace vrexa {
 
@@ -32,8 +33,7 @@ WorkStatus AllowExecuteWork::ExecuteTask() {
         const std::string destPath = GetTransfer()->GetParams().destPath;
         file::Filesystem& filesystem = *GetTransfer()->GetBehavior().filesystem;
         for (const auto& file : package->GetFiles()) {
-            const bool runFile = !package->GetRun().empty() && file->GetPath() == package->GetRun();
-            if (!runFile && !filesystem.IsExecutable(destPath, file->GetPath())) {
+            if (!IsProgramFile(*GetTransfer(), file->GetPath())) {
                 continue;
             }
             const std::uint64_t upper = file->GetSize() == 0 ? 0 : file->GetSize() - 1;

@@ -9,11 +9,17 @@
 namespace vrexa {
 
 ChecksumStatusData::ChecksumStatusData(std::string transferId, std::shared_ptr<TransferSharedMapData> mapData,
-                                       std::uint32_t actualChecksum)
-    : transferId(std::move(transferId)), mapData(std::move(mapData)), actualChecksum(actualChecksum) {}
+                                       std::uint32_t actualChecksum, std::optional<Sha256Digest> actualSha256)
+    : transferId(std::move(transferId)),
+      mapData(std::move(mapData)),
+      actualChecksum(actualChecksum),
+      actualSha256(actualSha256) {}
 
 void ChecksumStatusData::Describe(boost::property_tree::ptree& tree) const {
     tree.put("actualChecksum", HexText(actualChecksum));
+    if (actualSha256) {
+        tree.put("actualSha256", Sha256Text(*actualSha256));
+    }
 }
 
 std::string ChecksumStatusData::ToString() const {
@@ -29,6 +35,11 @@ std::string ChecksumStatusData::ToString() const {
 
 std::string ChecksumStatusData::Explain() const {
     if (!mapData) return ToString();
+    if (actualChecksum == mapData->expectedChecksum && actualSha256 && mapData->expectedSha256) {
+        return mapData->GetFilePath() + ": chunk at bytes " + std::to_string(mapData->lowerBound) + "-" +
+               std::to_string(mapData->upperBound) + " has SHA-256 " + Sha256Text(*actualSha256) + ", expected " +
+               Sha256Text(*mapData->expectedSha256);
+    }
     return mapData->GetFilePath() + ": chunk at bytes " + std::to_string(mapData->lowerBound) + "-" +
            std::to_string(mapData->upperBound) + " has checksum " + HexText(actualChecksum) + ", expected " +
            HexText(mapData->expectedChecksum);

@@ -8,7 +8,6 @@
 #include "file/Exception.h"
 #include "file/SequentialWriteCache.h"
 #include "file/SharedFile.h"
-#include "manifest/ChunkChecksum.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/ChecksumStatusData.h"
 #include "workflow/TransferSharedFileData.h"
@@ -101,25 +100,26 @@ WorkStatus VerifyChunkWork::Step() {
     if (!window) {
         return Missing("shared map");
     }
-    std::uint32_t actual = 0;
+    ChunkDigests actual;
     if (mapData_->fileData && mapData_->fileData->IsChunkZero(mapData_->lowerBound)) {
         // Nothing has been written here since the open step zeroed the file:
         // the same answer as reading the pages, without touching them.
-        actual = ZeroChecksum(mapData_->GetLength());
-    } else if (const auto written = mapData_->WrittenChecksum()) {
-        // A request has just written every byte of the chunk: their checksum
-        // was taken on the way in.
+        actual = mapData_->ZeroDigests();
+    } else if (const auto written = mapData_->WrittenDigests()) {
+        // A request has just written every byte of the chunk: their digests
+        // were taken on the way in.
         actual = *written;
     } else {
-        window->Visit([&](const std::uint8_t* data, std::size_t size) { actual = ChunkChecksum(data, size, actual); });
+        actual = mapData_->ReadDigests(*window);
     }
-    if (actual == mapData_->expectedChecksum) {
+    if (mapData_->Matches(actual)) {
         mapData_->SettleProgress();
         return WorkStatus(WorkResult::Success, nullptr);
     }
     mapData_->ResetProgress(*window);
     return WorkStatus(WorkResult::Failure,
-                      std::make_shared<ChecksumStatusData>(transfer_->GetParams().transferId, mapData_, actual));
+                      std::make_shared<ChecksumStatusData>(transfer_->GetParams().transferId, mapData_, actual.checksum,
+                                                           actual.sha256));
 }
 
 WorkStatus ReleaseChunkMapWork::Step() {

@@ -4,6 +4,7 @@
 
 #include "file/Exception.h"
 #include "file/Filesystem.h"
+#include "manifest/PackageManifest.h"
 #include "transfer/TransferFileExceptionData.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/TransferSharedFileData.h"
@@ -37,11 +38,17 @@ WorkStatus OpenAndAllocateFileWork::ExecuteTask() {
     }
 }
 
+bool OpenAndAllocateFileWork::IsProgram() {
+    try {
+        return transfer_->GetBehavior().allowExecute && IsProgramFile(*transfer_, fileData_->filePath);
+    } catch (...) {
+        return false;
+    }
+}
+
 void OpenAndAllocateFileWork::DenyExecute(file::SharedFile& file) {
     try {
-        TransferBehavior& behavior = transfer_->GetBehavior();
-        if (behavior.allowExecute &&
-            behavior.filesystem->IsExecutable(transfer_->GetParams().destPath, fileData_->filePath)) {
+        if (IsProgram()) {
             file.DenyExecute();
         }
     } catch (...) {
@@ -59,6 +66,12 @@ std::shared_ptr<file::SharedFile> OpenAndAllocateFileWork::Open(bool mayRecreate
     const std::uint64_t current = file->GetSize();
     if (current == size) {
         fileData_->SetZeroFilled(false);
+        // Kept as found, and untouched if every chunk is right; but a
+        // program that is about to be rewritten must not run half old, half
+        // new: execution goes before the first chunk request writes into it.
+        if (IsProgram()) {
+            fileData_->DenyExecuteBeforeWriting();
+        }
         return file;
     }
     if (params.preallocate) {
@@ -73,7 +86,9 @@ std::shared_ptr<file::SharedFile> OpenAndAllocateFileWork::Open(bool mayRecreate
         DenyExecute(*file);
         return file;
     } else if (current < size) {
+        // Resumed: it grows from here, so a program stops being runnable now.
         fileData_->SetZeroFilled(false);
+        DenyExecute(*file);
         return file;
     }
     file.reset();

@@ -40,8 +40,9 @@ private:
 //   shorter, not empty       re-created, extended    kept (resumed)
 //   longer                   re-created, extended    re-created empty
 //
-// A file this step creates or extends is marked as not executable (when the
-// settings allow execution at all) until the package is complete.
+// A program this step opens for writing (the run file, or a file the platform
+// takes for a program) is marked as not executable, when the settings allow
+// execution at all, until every chunk of the package has passed its check.
 class OpenAndAllocateFileWork : public FileStepWork {
 public:
     OpenAndAllocateFileWork(std::shared_ptr<TransferWorkInterface> transfer,
@@ -50,6 +51,9 @@ public:
 
 private:
     std::shared_ptr<file::SharedFile> Open(bool mayRecreate);
+    // Whether the file is a program whose execution this transfer grants at
+    // the end (and so may take away while writing it).
+    bool IsProgram();
     void DenyExecute(file::SharedFile& file);
 };
 

@@ -42,7 +42,8 @@ std::shared_ptr<Work> LazyParallelTransferMultipleChunksWork::CreateNextChild() 
     if (!chunk) {
         return nullptr;
     }
-    return std::make_shared<TransferSingleChunkWork>(transfer_, fileData_, chunk->lower, chunk->upper, chunk->checksum);
+    return std::make_shared<TransferSingleChunkWork>(transfer_, fileData_, chunk->lower, chunk->upper, chunk->checksum,
+                                                     chunk->sha256);
 }
 
 void LazyParallelTransferMultipleChunksWork::DropWindows() {

@@ -34,7 +34,8 @@ std::shared_ptr<Work> LazyParallelVerifyMultipleChunksWork::CreateNextChild() {
     if (!chunk) {
         return nullptr;
     }
-    return std::make_shared<MapAndVerifyChunkWork>(transfer_, fileData_, chunk->lower, chunk->upper, chunk->checksum);
+    return std::make_shared<MapAndVerifyChunkWork>(transfer_, fileData_, chunk->lower, chunk->upper, chunk->checksum,
+                                                   chunk->sha256);
 }
 
 }  // namespace vrexa

@@ -73,6 +73,36 @@ void ManifestFetchWork::RequireSignature(const std::shared_ptr<ManifestSource>& 
     });
 }
 
+std::shared_ptr<ManifestSource> ManifestFetchWork::Bounded(std::shared_ptr<ManifestSource> source) {
+    const TransferBehavior& behavior = GetTransfer()->GetBehavior();
+    std::chrono::steady_clock::time_point deadline;
+    {
+        std::lock_guard lock(sourceMutex_);
+        if (!deadline_) {
+            deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(behavior.manifestDocumentTimeout);
+        }
+        deadline = *deadline_;
+    }
+    if (auto http = std::dynamic_pointer_cast<HttpManifestSource>(source)) {
+        http->Bound(deadline, behavior.manifestLowSpeedLimit, behavior.manifestLowSpeedTime);
+    }
+    return source;
+}
+
+bool ManifestFetchWork::ShouldRetry() {
+    {
+        std::lock_guard lock(sourceMutex_);
+        if (deadline_ && std::chrono::steady_clock::now() >= *deadline_) return false;
+    }
+    return LimitedRetrySimpleWork::ShouldRetry();
+}
+
+void ManifestFetchWork::Reset() {
+    LimitedRetrySimpleWork::Reset();
+    std::lock_guard lock(sourceMutex_);
+    deadline_.reset();
+}
+
 WorkStatus ManifestFetchWork::FetchFailure(const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);

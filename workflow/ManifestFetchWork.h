@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -27,6 +28,10 @@ public:
 
     // Aborts the source being read, if any.
     void OnCancel() override;
+    // No further attempt once the time for the document is spent.
+    bool ShouldRetry() override;
+    // Also gives the next run a whole document time again.
+    void Reset() override;
 
 protected:
     // Holds the source as current while a load runs, so that OnCancel reaches
@@ -47,7 +52,7 @@ protected:
     template <typename HttpFactory, typename Factory, typename... Id>
     std::shared_ptr<ManifestSource> SourceFrom(Factory& factory, const Id&... id) {
         if (auto* http = dynamic_cast<HttpFactory*>(&factory)) {
-            return http->CreateSource(id..., GetTransfer()->GetSession());
+            return Bounded(http->CreateSource(id..., GetTransfer()->GetSession()));
         }
         return factory.CreateSource(id...);
     }
@@ -71,8 +76,14 @@ protected:
     static WorkStatus FetchFailure(const std::exception_ptr& failure);
 
 private:
+    // source, held to the document's deadline (which the first attempt sets)
+    // and to the behaviour's speed floor.
+    std::shared_ptr<ManifestSource> Bounded(std::shared_ptr<ManifestSource> source);
+
     std::mutex sourceMutex_;
     std::shared_ptr<ManifestSource> currentSource_;
+    // When every attempt at the document must have ended; guarded by sourceMutex_.
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
 };
 
 }  // namespace vrexa

@@ -11,11 +11,12 @@ namespace vrexa {
 
 MapAndVerifyChunkWork::MapAndVerifyChunkWork(std::shared_ptr<TransferWorkInterface> transfer,
                                              std::shared_ptr<TransferSharedFileData> fileData, std::uint64_t lowerBound,
-                                             std::uint64_t upperBound, std::uint32_t expectedChecksum)
+                                             std::uint64_t upperBound, std::uint32_t expectedChecksum,
+                                             std::optional<Sha256Digest> expectedSha256)
     : TransferWork(std::move(transfer)),
       SequentialWork(4),
       mapData_(std::make_shared<TransferSharedMapData>(std::move(fileData), lowerBound, upperBound, expectedChecksum,
-                                                       GetTransfer()->GetProgress())) {
+                                                       GetTransfer()->GetProgress(), expectedSha256)) {
     AddLogCompleteRoute(*this, GetTransfer()->GetBehavior(), false);
     AddChild(std::make_shared<CreateChunkMapWork>(GetTransfer(), mapData_));
     AddChild(std::make_shared<PrefetchChunkWork>(GetTransfer(), mapData_));

@@ -50,6 +50,37 @@ WorkResult ResultOfState(http::State state) {
 
 }  // namespace
 
+http::RequestStatus OptimizedRequestChunkWork::Sample(file::MemoryMappedData& window,
+                                                  const http::RequestStatus& status) {
+    http::RequestStatus sample = status;
+    if (status.state != http::State::Succeeded) {
+        return sample;
+    }
+    // Bytes that are not the chunk are the node's fault, whatever the HTTP
+    // exchange said: the node's statistics and the optimizer hear a data
+    // mismatch, so that the optimizer turns away from the node. The chunk's
+    // own check follows as a step of its own and fails it; the retry goes to
+    // another node, as this one has been taken off the chunk's candidates.
+    // The digests were taken as the bytes arrived; reading the window is the
+    // fallback for a writer that did not cover the chunk.
+    std::optional<ChunkDigests> digests = mapData_->WrittenDigests();
+    if (!digests) {
+        try {
+            digests = mapData_->ReadDigests(window);
+        } catch (...) {
+            // A window that cannot be read is the file's failure, not the
+            // node's; the chunk's check reports it.
+            return sample;
+        }
+    }
+    if (!mapData_->Matches(*digests)) {
+        sample.state = http::State::RangeError;
+        sample.errorMessage = digests->checksum != mapData_->expectedChecksum ? "the chunk's CRC-32 does not match"
+                                                                              : "the chunk's SHA-256 does not match";
+    }
+    return sample;
+}
+
 unsigned OptimizedRequestChunkWork::RetryLimit(int requestRetryLimit, std::size_t nodes) {
     const std::size_t others = nodes > 0 ? nodes - 1 : 0;
     const std::size_t setting = requestRetryLimit > 0 ? static_cast<std::size_t>(requestRetryLimit) : 0;
@@ -125,11 +156,12 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
 
     auto data = std::make_shared<HttpTransferStatusData>(node->GetHost(), status);
     const WorkResult result = ResultOfState(status.state);
+    const http::RequestStatus sample = Sample(*window, status);
     if (const auto statistics = node->GetStatistics()) {
-        statistics->AddSample(status);
+        statistics->AddSample(sample);
     }
     if (result == WorkResult::Success || result == WorkResult::RetryableError) {
-        behavior.optimizer->ReportResult(params_, status);
+        behavior.optimizer->ReportResult(params_, sample);
     }
     if (result != WorkResult::Cancelled) {
         params_.RemoveSelectedNode();

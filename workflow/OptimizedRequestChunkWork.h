@@ -9,15 +9,21 @@
 
 namespace vrexa {
 
+namespace file {
+class MemoryMappedData;
+}  // namespace file
+
 namespace http {
 class Request;
+struct RequestStatus;
 }  // namespace http
 
 class TransferSharedMapData;
 
 // One attempt to download one chunk into its window: a node and timeouts
 // from the optimizer, one ranged GET, and the outcome fed back to the node's
-// statistics and the optimizer. A retryable failure is retried in place, each
+// statistics and the optimizer; bytes that do not match the chunk's checksum
+// and hash count there as a data mismatch. A retryable failure is retried in place, each
 // attempt on a node not yet tried for this chunk while there is one.
 class OptimizedRequestChunkWork : public TransferWork, public LimitedRetrySimpleWork {
 public:
@@ -39,6 +45,10 @@ public:
     const OptimizedRequestParams& GetParams() const { return params_; }
 
 private:
+    // The status as the node's statistics and the optimizer take it: a
+    // successful exchange whose bytes are not the chunk is a data mismatch.
+    http::RequestStatus Sample(file::MemoryMappedData& window, const http::RequestStatus& status);
+
     std::shared_ptr<TransferSharedMapData> mapData_;
     OptimizedRequestParams params_;
     std::mutex mutex_;

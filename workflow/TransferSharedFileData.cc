@@ -49,6 +49,20 @@ void TransferSharedFileData::MarkChunkWritten(std::uint64_t lowerBound) {
     if (zeroFilled_) {
         written_.insert(lowerBound);
     }
+    if (denyExecuteBeforeWriting_ && file_) {
+        // Under the lock: no chunk of this file is written before it is done.
+        denyExecuteBeforeWriting_ = false;
+        try {
+            file_->DenyExecute();
+        } catch (...) {
+            // A precaution, as when the file was created.
+        }
+    }
+}
+
+void TransferSharedFileData::DenyExecuteBeforeWriting() {
+    const std::lock_guard lock(mutex_);
+    denyExecuteBeforeWriting_ = true;
 }
 
 }  // namespace vrexa

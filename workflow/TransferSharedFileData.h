@@ -38,8 +38,13 @@ public:
     // Whether the chunk starting at lowerBound still holds only the zeros the
     // open step left.
     bool IsChunkZero(std::uint64_t lowerBound) const;
-    // A request is about to write the chunk starting at lowerBound.
+    // A request is about to write the chunk starting at lowerBound. The
+    // first such call denies execution when DenyExecuteBeforeWriting asked
+    // for it; the others wait until that is done.
     void MarkChunkWritten(std::uint64_t lowerBound);
+    // Set by the open step for a program it kept as found: nothing changes
+    // if every chunk is right, but it is not runnable while it is rewritten.
+    void DenyExecuteBeforeWriting();
 
     // Verification opens files read-only; its windows are read-only views.
     bool IsReadOnly() const { return readOnly_; }
@@ -54,6 +59,7 @@ private:
     bool zeroFilled_ = false;
     std::unordered_set<std::uint64_t> written_;
     bool readOnly_ = false;
+    bool denyExecuteBeforeWriting_ = false;
 };
 
 }  // namespace vrexa

@@ -12,10 +12,17 @@ namespace vrexa {
 
 TransferSharedMapData::TransferSharedMapData(std::shared_ptr<TransferSharedFileData> fileData, std::uint64_t lowerBound,
                                              std::uint64_t upperBound, std::uint32_t expectedChecksum,
-                                             std::shared_ptr<TransferProgressUpdater> progress)
-    : fileData(std::move(fileData)), expectedChecksum(expectedChecksum), progress(std::move(progress)) {
+                                             std::shared_ptr<TransferProgressUpdater> progress,
+                                             std::optional<Sha256Digest> expectedSha256)
+    : fileData(std::move(fileData)),
+      expectedChecksum(expectedChecksum),
+      expectedSha256(expectedSha256),
+      progress(std::move(progress)) {
     this->lowerBound = lowerBound;
     this->upperBound = upperBound;
+    if (this->expectedSha256) {
+        writtenHash_.emplace();
+    }
 }
 
 void TransferSharedMapData::Describe(boost::property_tree::ptree& tree) const {
@@ -25,6 +32,9 @@ void TransferSharedMapData::Describe(boost::property_tree::ptree& tree) const {
     tree.put("lowerBound", std::to_string(lowerBound));
     tree.put("upperBound", std::to_string(upperBound));
     tree.put("expectedChecksum", HexText(expectedChecksum));
+    if (expectedSha256) {
+        tree.put("expectedSha256", Sha256Text(*expectedSha256));
+    }
     tree.put("fileProgressBytes", std::to_string(fileProgressBytes.load()));
 }
 
@@ -47,6 +57,9 @@ std::shared_ptr<file::MemoryMappedData> TransferSharedMapData::TakeWindow() {
 
 void TransferSharedMapData::AddWritten(const void* data, std::uint64_t bytes) {
     writtenChecksum_ = ChunkChecksum(data, static_cast<std::size_t>(bytes), writtenChecksum_);
+    if (writtenHash_) {
+        writtenHash_->Update(data, static_cast<std::size_t>(bytes));
+    }
     fileProgressBytes.fetch_add(bytes);
     if (progress) {
         progress->AddCompleted(bytes);
@@ -54,16 +67,53 @@ void TransferSharedMapData::AddWritten(const void* data, std::uint64_t bytes) {
     }
 }
 
-std::optional<std::uint32_t> TransferSharedMapData::WrittenChecksum() const {
+std::optional<ChunkDigests> TransferSharedMapData::WrittenDigests() {
     if (fileProgressBytes.load() != GetLength()) {
         return std::nullopt;
     }
-    return writtenChecksum_;
+    if (writtenHash_ && !writtenSha256_) {
+        writtenSha256_ = writtenHash_->Finish();
+    }
+    return ChunkDigests{writtenChecksum_, writtenSha256_};
+}
+
+ChunkDigests TransferSharedMapData::ReadDigests(file::MemoryMappedData& window) const {
+    ChunkDigests digests;
+    std::optional<ChunkSha256> hash;
+    if (expectedSha256) {
+        hash.emplace();
+    }
+    window.Visit([&](const std::uint8_t* data, std::size_t size) {
+        digests.checksum = ChunkChecksum(data, size, digests.checksum);
+        if (hash) {
+            hash->Update(data, size);
+        }
+    });
+    if (hash) {
+        digests.sha256 = hash->Finish();
+    }
+    return digests;
+}
+
+ChunkDigests TransferSharedMapData::ZeroDigests() const {
+    ChunkDigests digests{ZeroChecksum(GetLength()), std::nullopt};
+    if (expectedSha256) {
+        digests.sha256 = ZeroSha256(GetLength());
+    }
+    return digests;
+}
+
+bool TransferSharedMapData::Matches(const ChunkDigests& actual) const {
+    return actual.checksum == expectedChecksum && (!expectedSha256 || actual.sha256 == expectedSha256);
 }
 
 void TransferSharedMapData::ResetProgress(file::MemoryMappedData& window) {
     window.Seek(lowerBound);
     writtenChecksum_ = 0;
+    if (writtenHash_) {
+        writtenHash_->Reset();
+    }
+    writtenSha256_.reset();
     const std::uint64_t counted = fileProgressBytes.exchange(0);
     if (counted != 0 && progress) {
         progress->SubtractCompleted(counted);

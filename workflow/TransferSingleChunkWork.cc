@@ -59,11 +59,12 @@ void ConditionalTransferChunkWork::Describe(boost::property_tree::ptree& tree) c
 TransferSingleChunkWork::TransferSingleChunkWork(std::shared_ptr<TransferWorkInterface> transfer,
                                                  std::shared_ptr<TransferSharedFileData> fileData,
                                                  std::uint64_t lowerBound, std::uint64_t upperBound,
-                                                 std::uint32_t expectedChecksum)
+                                                 std::uint32_t expectedChecksum,
+                                                 std::optional<Sha256Digest> expectedSha256)
     : TransferWork(transfer),
       SequentialWork(4),
       mapData_(std::make_shared<TransferSharedMapData>(std::move(fileData), lowerBound, upperBound, expectedChecksum,
-                                                       transfer->GetProgress())) {
+                                                       transfer->GetProgress(), expectedSha256)) {
     AddLogCompleteRoute(*this, transfer->GetBehavior(), false);
     AddChild(std::make_shared<CreateChunkMapWork>(transfer, mapData_));
     AddChild(std::make_shared<PrefetchChunkWork>(transfer, mapData_));

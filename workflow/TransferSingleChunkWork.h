@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
+#include "manifest/Sha256Digest.h"
 #include "work/ConditionalWork.h"
 #include "work/LimitedRetrySequentialWork.h"
 #include "work/SequentialWork.h"
@@ -43,7 +45,8 @@ class TransferSingleChunkWork : public TransferWork, public SequentialWork {
 public:
     TransferSingleChunkWork(std::shared_ptr<TransferWorkInterface> transfer,
                             std::shared_ptr<TransferSharedFileData> fileData, std::uint64_t lowerBound,
-                            std::uint64_t upperBound, std::uint32_t expectedChecksum);
+                            std::uint64_t upperBound, std::uint32_t expectedChecksum,
+                            std::optional<Sha256Digest> expectedSha256 = std::nullopt);
     void Describe(boost::property_tree::ptree& tree) const override;
 
     const std::shared_ptr<TransferSharedMapData>& GetMapData() const { return mapData_; }

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -210,6 +212,10 @@ TEST_F(LogManagerTest, LinesBeginWithUtcTimeStampWhateverTheLocalZone) {
     tzset();
 
     EXPECT_EQ(FileNames(temp_ / "logs"), std::vector<std::string>{"Log.2024.03.05.07.08.09.txt"});
+    // The log names nodes and destinations: its owner's alone.
+    struct stat status {};
+    ASSERT_EQ(::stat((temp_ / "logs/Log.2024.03.05.07.08.09.txt").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
     const std::string content = TestFolder::Content(temp_ / "logs/Log.2024.03.05.07.08.09.txt");
     // Two jobs per record on two threads: the lines may come in either order.
     const std::string a = "[2024-03-05 07:08:09] {\"event\":\"first\"}\n";

@@ -1,15 +1,23 @@
 #include "file/posix/FilesystemImpl.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/system/error_code.hpp>
 
 #include "file/Exception.h"
 #include "file/posix/Errors.h"
+#include "file/posix/OpenBeneath.h"
+#include "file/posix/PrivateFolder.h"
 #include "file/posix/SharedFileImpl.h"
 #include "file/posix/VolumeImpl.h"
 
@@ -71,22 +79,64 @@ std::shared_ptr<SharedFile> FilesystemImpl::OpenSharedFile(const std::string& ba
     if (lower > upper) {
         throw OutOfBoundsException();
     }
-    if (!Exists(base)) {
-        throw NotFoundException();
-    }
+    const std::string folderPath = ToUtf8(ToPath(base));
+    auto folder = std::make_shared<const UniqueDescriptor>(OpenFolder(folderPath));
     // Output paths come from downloaded manifests: a name that climbs out of
-    // the destination folder is refused rather than written.
-    if (EscapesBase(relative)) {
+    // the folder, or a link on the way, is refused rather than written.
+    std::vector<std::string> components = SplitBeneath(relative);
+    UniqueDescriptor descriptor = SharedFileImpl::OpenDescriptor(folder->Get(), components, mode);
+    return std::make_shared<SharedFileImpl>(std::move(descriptor), std::move(folder), folderPath,
+                                            std::move(components), synchronized ? GetOperationContext() : nullptr,
+                                            nullptr, lower, upper);
+}
+
+bool FilesystemImpl::RemoveAndPrune(const std::string& base, const std::string& relative, bool synchronized) {
+    // Names from a manifest again: nothing outside base is removed on their
+    // word, and a link planted at one is not ours to remove or to pass.
+    const std::vector<std::string> components = SplitBeneath(relative);
+    UniqueDescriptor root;
+    try {
+        root = OpenFolder(ToUtf8(ToPath(base)));
+    } catch (const NotFoundException&) {
+        return false;
+    }
+    // folders[i] holds components[i]; folders[0] is base.
+    std::vector<UniqueDescriptor> folders;
+    folders.push_back(std::move(root));
+    for (std::size_t i = 0; i + 1 < components.size(); ++i) {
+        try {
+            folders.push_back(OpenBeneath(folders.back().Get(), {components[i]}, O_PATH | O_DIRECTORY, 0, false));
+        } catch (const NotFoundException&) {
+            return false;
+        }
+    }
+    const auto lock = LockOperations(synchronized ? GetOperationContext() : nullptr);
+    const int holder = folders.back().Get();
+    const char* name = components.back().c_str();
+    struct stat status {};
+    if (::fstatat(holder, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) {
+            return false;
+        }
+        ThrowLastError();
+    }
+    if (S_ISLNK(status.st_mode)) {
         throw BadPathException();
     }
-    const fs::path path = ResolvePath(base, relative);
-    if (mode != OpenMode::OpenExisting && mode != OpenMode::OpenExistingReadOnly && path.has_parent_path()) {
-        CreateDirectories(ToUtf8(path.parent_path()));
+    if (::unlinkat(holder, name, S_ISDIR(status.st_mode) ? AT_REMOVEDIR : 0) != 0) {
+        if (errno == ENOENT) {
+            return false;
+        }
+        ThrowLastError();
     }
-    const std::string resolved = ToUtf8(path);
-    UniqueDescriptor descriptor = SharedFileImpl::OpenDescriptor(resolved, mode);
-    return std::make_shared<SharedFileImpl>(std::move(descriptor), resolved,
-                                            synchronized ? GetOperationContext() : nullptr, nullptr, lower, upper);
+    // Tidying only: the first folder that still holds something, or cannot be
+    // removed, ends it. base itself is never removed.
+    for (std::size_t i = components.size() - 1; i > 0; --i) {
+        if (::unlinkat(folders[i - 1].Get(), components[i - 1].c_str(), AT_REMOVEDIR) != 0) {
+            break;
+        }
+    }
+    return true;
 }
 
 std::shared_ptr<Volume> FilesystemImpl::GetVolume(const std::string& path) {
@@ -135,21 +185,20 @@ std::string FilesystemImpl::GetTempFolder() {
         if (!cache.empty() && cache.front() == '/') {
             return cache;
         }
-        const std::string home = Environment("HOME");
-        if (!home.empty() && home.front() == '/') {
-            return home + "/.cache";
-        }
-        boost::system::error_code error;
-        const fs::path temp = fs::temp_directory_path(error);
-        return error ? std::string() : ToUtf8(temp);
+        // Never the shared system temp folder: another local user could
+        // create our folders there first. Without $HOME the password
+        // database names the home; without either there is no folder.
+        const std::string home = UserHome();
+        return home.empty() ? std::string() : home + "/.cache";
     } catch (...) {
         return {};
     }
 }
 
-bool FilesystemImpl::IsExecutable(const std::string& base, const std::string& relative) {
-    const std::string canonical = Canonical(ToUtf8(ResolvePath(base, relative)));
-    const std::string name = fs::path(canonical).filename().string();
+bool FilesystemImpl::IsExecutable(const std::string& /*base*/, const std::string& relative) {
+    // The package's own name decides, never what a link at that name points
+    // to: the disk is not asked at all.
+    const std::string name = SplitBeneath(relative).back();
     const auto dot = name.rfind('.');
     if (dot == std::string::npos) {
         return false;

@@ -20,11 +20,16 @@ public:
 
     std::shared_ptr<SharedFile> OpenSharedFile(const std::string& base, const std::string& relative, OpenMode mode,
                                                bool synchronized, std::uint64_t lower, std::uint64_t upper) override;
+    // Removes the file (or empty folder) without following a link on the way,
+    // then prunes emptied folders up to base; a link at the name itself is
+    // BadPathException and stays.
+    bool RemoveAndPrune(const std::string& base, const std::string& relative, bool synchronized) override;
     std::shared_ptr<Volume> GetVolume(const std::string& path) override;
     std::string GetDesktopFolder() override;
     std::string GetTempFolder() override;
-    // Executable extensions: ".exe", ".bat", ".com", ".cmd", ".msi", ".vbs",
-    // ".sh", ".run", ".AppImage", compared byte for byte.
+    // Whether the last component of relative has an executable extension:
+    // ".exe", ".bat", ".com", ".cmd", ".msi", ".vbs", ".sh", ".run",
+    // ".AppImage", compared byte for byte. The name alone decides.
     bool IsExecutable(const std::string& base, const std::string& relative) override;
     // Hidden: the name begins with ".".
     bool IsHidden(const std::string& path) override;

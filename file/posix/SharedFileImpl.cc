@@ -12,6 +12,7 @@
 #include "file/Exception.h"
 #include "file/posix/Errors.h"
 #include "file/posix/MemoryMap.h"
+#include "file/posix/OpenBeneath.h"
 
 namespace vrexa::file::posix {
 
@@ -39,37 +40,59 @@ int Reserve(int descriptor, std::uint64_t size) {
 
 }  // namespace
 
-UniqueDescriptor SharedFileImpl::OpenDescriptor(const std::string& path, OpenMode mode) {
-    int flags = O_RDWR | O_CLOEXEC;
+UniqueDescriptor SharedFileImpl::OpenDescriptor(int folder, const std::vector<std::string>& components,
+                                                OpenMode mode) {
+    // Non-blocking only while opening: a pipe planted at the name must not
+    // hold the open until someone writes to it.
+    int flags = O_RDWR | O_NONBLOCK;
+    bool creating = false;
     switch (mode) {
         case OpenMode::OpenOrCreate:
             flags |= O_CREAT;
+            creating = true;
             break;
         case OpenMode::CreateNew:
             flags |= O_CREAT | O_EXCL;
+            creating = true;
             break;
         case OpenMode::OpenExisting:
             break;
         case OpenMode::OpenExistingReadOnly:
-            flags = O_RDONLY | O_CLOEXEC;
+            flags = O_RDONLY | O_NONBLOCK;
             break;
     }
-    int descriptor;
-    do {
-        descriptor = ::open(path.c_str(), flags, 0644);
-    } while (descriptor < 0 && errno == EINTR);
-    if (descriptor < 0) {
+    UniqueDescriptor descriptor = OpenBeneath(folder, components, flags, 0644, creating);
+    struct stat status {};
+    if (::fstat(descriptor.Get(), &status) != 0) {
         ThrowLastError();
     }
-    return UniqueDescriptor(descriptor);
+    // Not file data: a folder, or a pipe or socket, whose reads would wait
+    // for a writer. (Devices can only be made by the administrator.)
+    if (S_ISDIR(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) {
+        throw BadPathException();
+    }
+    // The flag means nothing to a regular file; anything else gets blocking
+    // I/O back.
+    if (!S_ISREG(status.st_mode) && ::fcntl(descriptor.Get(), F_SETFL, flags & ~(O_NONBLOCK | O_CREAT | O_EXCL)) != 0) {
+        ThrowLastError();
+    }
+    return descriptor;
 }
 
-SharedFileImpl::SharedFileImpl(UniqueDescriptor descriptor, std::string path, std::shared_ptr<OperationContext> context,
-                               std::shared_ptr<FileSizeMonitor> monitor, std::uint64_t lower, std::uint64_t upper)
+SharedFileImpl::SharedFileImpl(UniqueDescriptor descriptor, std::shared_ptr<const UniqueDescriptor> folder,
+                               std::string base, std::vector<std::string> components,
+                               std::shared_ptr<OperationContext> context, std::shared_ptr<FileSizeMonitor> monitor,
+                               std::uint64_t lower, std::uint64_t upper)
     : SharedFile(std::move(context), std::move(monitor), lower, upper),
       descriptor_(std::move(descriptor)),
       position_(lower),
-      path_(std::move(path)) {
+      folder_(std::move(folder)),
+      base_(std::move(base)),
+      components_(std::move(components)),
+      path_(base_) {
+    for (const std::string& component : components_) {
+        path_ += "/" + component;
+    }
     if (lower > upper) {
         throw OutOfBoundsException();
     }
@@ -191,12 +214,15 @@ std::shared_ptr<SharedFile> SharedFileImpl::Clone(std::uint64_t lower, std::uint
     if (lower > upper) {
         throw OutOfBoundsException();
     }
-    // A clone of a file opened for reading only is read-only too.
+    // Opened again the way the file was: below the folder it was opened in,
+    // never through a link that may have taken the name since. A clone of a file opened for
+    // reading only is read-only too.
     const int flags = ::fcntl(descriptor_.Get(), F_GETFL);
     const bool readOnly = flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
-    return std::make_shared<SharedFileImpl>(
-        OpenDescriptor(path_, readOnly ? OpenMode::OpenExistingReadOnly : OpenMode::OpenExisting), path_,
-        GetOperationContext(), GetSizeMonitor(), lower, upper);
+    UniqueDescriptor descriptor =
+        OpenDescriptor(folder_->Get(), components_, readOnly ? OpenMode::OpenExistingReadOnly : OpenMode::OpenExisting);
+    return std::make_shared<SharedFileImpl>(std::move(descriptor), folder_, base_, components_, GetOperationContext(),
+                                            GetSizeMonitor(), lower, upper);
 }
 
 void SharedFileImpl::Flush() {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "file/SharedFile.h"
 #include "file/posix/UniqueDescriptor.h"
@@ -15,17 +16,23 @@ class MemoryMap;
 
 // A shared output file on one file descriptor, written with positional I/O.
 // Constructed only by FilesystemImpl::OpenSharedFile and Clone, which have
-// already resolved the path.
+// already opened the descriptor.
 class SharedFileImpl : public SharedFile, public std::enable_shared_from_this<SharedFileImpl> {
 public:
+    // descriptor is the file at components below folder, the folder base
+    // (absolute) as it was opened; clones open the file again below that same
+    // folder, the same way, even should base name another folder by then.
     // Seeks to lower.
-    SharedFileImpl(UniqueDescriptor descriptor, std::string path, std::shared_ptr<OperationContext> context,
+    SharedFileImpl(UniqueDescriptor descriptor, std::shared_ptr<const UniqueDescriptor> folder, std::string base,
+                   std::vector<std::string> components, std::shared_ptr<OperationContext> context,
                    std::shared_ptr<FileSizeMonitor> monitor, std::uint64_t lower, std::uint64_t upper);
     ~SharedFileImpl() override;
 
-    // Opens path (already resolved, absolute) by mode; new files get mode 0644
-    // before the umask. Folders are not created here.
-    static UniqueDescriptor OpenDescriptor(const std::string& path, OpenMode mode);
+    // Opens the file at components below folder by mode, never through a
+    // link (see OpenBeneath); the creating modes make missing folders on the
+    // way, and new files get mode 0644 before the umask. A folder, pipe or
+    // socket there is BadPathException.
+    static UniqueDescriptor OpenDescriptor(int folder, const std::vector<std::string>& components, OpenMode mode);
 
     std::uint64_t GetPosition() override;
     void Seek(std::uint64_t position) override;
@@ -49,6 +56,9 @@ private:
     std::atomic<std::uint64_t> position_;
     std::shared_ptr<MemoryMap> map_;
     std::mutex mapMutex_;
+    std::shared_ptr<const UniqueDescriptor> folder_;
+    std::string base_;
+    std::vector<std::string> components_;
     std::string path_;
 };
 

@@ -1,5 +1,6 @@
 #include "file/Filesystem.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -252,10 +253,15 @@ TEST_F(FilesystemTest, IsExecutableComparesTheExtensionCaseSensitively) {
         folder.Put("bin/" + name);
         EXPECT_EQ(filesystem.IsExecutable(folder.Path(), "bin/" + name), executable) << name;
     }
-    // The canonical path decides: a link named like a program to a data file is not one.
+    // The package's own name decides, never what a link at that name points
+    // to, nor whether the file is there yet.
     filesystem.CreateSymlink(folder / "bin/archive.zip", folder / "bin/fake.exe");
-    EXPECT_FALSE(filesystem.IsExecutable(folder.Path(), "/bin/fake.exe"));
-    EXPECT_THROW(filesystem.IsExecutable(folder.Path(), "bin/missing.exe"), NotFoundException);
+    filesystem.CreateSymlink(folder / "bin/setup.exe", folder / "bin/notes.txt");
+    EXPECT_TRUE(filesystem.IsExecutable(folder.Path(), "/bin/fake.exe"));
+    EXPECT_FALSE(filesystem.IsExecutable(folder.Path(), "bin/notes.txt"));
+    EXPECT_TRUE(filesystem.IsExecutable(folder.Path(), "bin/missing.exe"));
+    EXPECT_TRUE(filesystem.IsExecutable(folder.Path(), "bin/./tools/../run.sh"));
+    EXPECT_THROW(filesystem.IsExecutable(folder.Path(), "../run.sh"), BadPathException);
 }
 
 TEST_F(FilesystemTest, IsHiddenLooksAtTheCanonicalName) {
@@ -300,7 +306,7 @@ private:
     std::vector<Saved> saved_;
 };
 
-TEST_F(FilesystemTest, TempFolderIsPerUserWheneverTheUserHasOne) {
+TEST_F(FilesystemTest, TempFolderIsPerUserAndNeverTheSharedTempFolder) {
     ScopedEnvironment environment;
     environment.Set("XDG_CACHE_HOME", "/somewhere/cache");
     environment.Set("HOME", "/home/someone");
@@ -310,7 +316,11 @@ TEST_F(FilesystemTest, TempFolderIsPerUserWheneverTheUserHasOne) {
     environment.Set("XDG_CACHE_HOME", nullptr);
     environment.Set("HOME", nullptr);
     environment.Set("TMPDIR", folder.Path().c_str());
-    EXPECT_EQ(filesystem.GetTempFolder(), folder.Path());
+    // Without $HOME the home comes from the password database, never the
+    // shared temp folder another user could prepare.
+    const passwd* entry = ::getpwuid(::geteuid());
+    ASSERT_NE(entry, nullptr) << "this user has no password database entry";
+    EXPECT_EQ(filesystem.GetTempFolder(), std::string(entry->pw_dir) + "/.cache");
 }
 
 TEST_F(FilesystemTest, DesktopFolderComesFromTheUserDirectoriesFile) {

@@ -1,17 +1,22 @@
 #include "file/tests/Injection.h"
 
 #include <dlfcn.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
+
+#include <cstdarg>
 
 #include <cerrno>
 #include <cstdlib>
 #include <new>
 
-// Deliberately without <fcntl.h>: its declarations may rename fallocate.
+// Deliberately without <fcntl.h>: its declarations may rename fallocate; and
+// without <unistd.h>, whose declaration of syscall this file replaces.
 
 namespace vrexa::file::testing {
 
 FallocateInjection fallocateInjection;
+Openat2Injection openat2Injection;
 
 namespace {
 
@@ -57,6 +62,33 @@ extern "C" int fallocate(int descriptor, int mode, off_t offset, off_t length) {
 
 extern "C" int fallocate64(int descriptor, int mode, off_t offset, off_t length) {
     return vrexa::file::testing::Intercept("fallocate64", descriptor, mode, offset, length);
+}
+
+// Every system call made through the library's syscall passes here; all but
+// an injected one reach the real function with the six argument registers.
+extern "C" long syscall(long number, ...) {
+    using namespace vrexa::file::testing;
+    if (number == SYS_openat2) {
+        openat2Injection.calls.fetch_add(1);
+        if (openat2Injection.missing.load()) {
+            errno = ENOSYS;
+            return -1;
+        }
+    }
+    va_list arguments;
+    va_start(arguments, number);
+    long a[6];
+    for (long& argument : a) {
+        argument = va_arg(arguments, long);
+    }
+    va_end(arguments);
+    using Syscall = long (*)(long, ...);
+    static const auto real = reinterpret_cast<Syscall>(::dlsym(RTLD_NEXT, "syscall"));
+    if (real == nullptr) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return real(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }
 
 void* operator new(std::size_t size) {

@@ -22,6 +22,20 @@ struct FallocateInjection {
 };
 extern FallocateInjection fallocateInjection;
 
+// The kernel's call that resolves a whole path beneath a folder: while
+// `missing` is set it fails with ENOSYS, as on a kernel that predates it;
+// `calls` counts every attempt.
+struct Openat2Injection {
+    std::atomic<bool> missing{false};
+    std::atomic<int> calls{0};
+
+    void Reset() {
+        missing = false;
+        calls = 0;
+    }
+};
+extern Openat2Injection openat2Injection;
+
 // operator new: once armed with n, the allocation after n more succeed throws
 // std::bad_alloc, once; Disarm says whether it was thrown.
 void ArmAllocationFailure(long n);

@@ -31,6 +31,7 @@ TEST(StateForCurlCodeTest, MapsEveryFamilyOfCodes) {
         {33, 0, State::RangeError},
         {23, 200, State::WriteError},
         {27, 0, State::OutOfMemory},
+        {27, 200, State::TransmitError},
         {28, 0, State::Timeout},
         {55, 0, State::TransmitError},
         {56, 200, State::TransmitError},

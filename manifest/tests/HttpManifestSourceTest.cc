@@ -24,6 +24,7 @@
 #include "manifest/XmlHttpNodeListManifestFactory.h"
 #include "manifest/XmlHttpPackageManifestFactory.h"
 #include "manifest/tests/TreeDocuments.h"
+#include "tests/support/FinishesWithin.h"
 #include "tests/support/TestHttpServer.h"
 
 namespace vrexa {
@@ -95,6 +96,10 @@ TEST_F(ManifestSourceTest, EveryFetchOutcomeEndsAsItsManifestFailure) {
         {"cut short", Fault().Cut(20), 30, Outcome::Stream, 200, http::State::RangeError},
         {"time-out", Fault().Stall(10), 1, Outcome::Stream, 200, http::State::Timeout},
         {"reset", Fault().Reset(), 30, Outcome::Stream, 0, std::nullopt},
+        // A host's answer too large for libcurl is that host's fault, never an
+        // out-of-memory of ours.
+        {"header over 100 KB", Fault().Header("X-Padding", std::string(200 * 1024, 'p')), 30, Outcome::Stream, 200,
+         http::State::TransmitError},
     };
     for (const auto& c : cases) {
         server_.ClearFaults();
@@ -140,6 +145,47 @@ TEST_F(ManifestSourceTest, UnusableUrlIsALocatorFailureAndNoListenerAStreamFailu
 
 // A body over the cap is refused like a missing document, not retried: the
 // same answer would come again, and each attempt would read the whole cap.
+// A dead or trickling host is given up on within the document's time, and a
+// slow body ends by the speed floor long before the per-attempt limit.
+TEST_F(ManifestSourceTest, BoundsEndAFetchByTheDeadlineOrTheSpeedFloor) {
+    using std::chrono::seconds;
+    using std::chrono::steady_clock;
+    const struct {
+        const char* name;
+        Fault fault;
+        steady_clock::duration deadlineIn;
+        std::int32_t lowSpeedLimit;
+        std::int32_t lowSpeedTime;
+        std::string message;
+        std::size_t requests;
+    } cases[] = {
+        {"deadline passed", Fault(), -seconds(1), 0, 0, "time for the document spent", 0},
+        {"stalled until the deadline", Fault().Stall(10), seconds(1), 0, 0, "libcurl error 28 (HTTP 200)", 1},
+        {"below the speed floor", Fault().Stall(10), seconds(600), 1024, 1, "libcurl error 28 (HTTP 200)", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        server_.ClearFaults();
+        server_.ClearRequests();
+        server_.SetBody("/doc.xml", kPackage);
+        server_.SetFault("/doc.xml", c.fault);
+        // The per-attempt limit alone would hold the fetch for ten minutes.
+        auto source = Source("/doc.xml", 600);
+        source->Bound(steady_clock::now() + c.deadlineIn, c.lowSpeedLimit, c.lowSpeedTime);
+        testsupport::FinishesWithin(seconds(60), [&] {
+            std::stringstream stream;
+            try {
+                source->Fetch("ignored", stream);
+                ADD_FAILURE() << "fetched";
+            } catch (const HttpManifestStreamException& failure) {
+                EXPECT_EQ(failure.GetStatus().state, http::State::Timeout);
+                EXPECT_EQ(failure.GetStatus().errorMessage, c.message);
+            }
+        });
+        EXPECT_EQ(server_.Requests().size(), c.requests);
+    }
+}
+
 TEST_F(ManifestSourceTest, BodyBeyondTheCapIsALocatorFailureAndIsNotKept) {
     server_.SetBody("/big.xml", std::string(5000, 'x'));
     auto source = Source("/big.xml", 30, DocumentLimits{4096, kMaxDocumentDepth});
@@ -287,6 +333,8 @@ TEST(ManifestUrlTest, FactoriesBuildTheDocumentUrls) {
     http::CurlRequestFactory requests(proxies);
     XmlHttpPackageManifestFactory packages("manifests.example:8080", requests, 10, 30);
     XmlHttpNodeListManifestFactory nodes("manifests.example", requests, 10, 30);
+    XmlHttpPackageManifestFactory securePackages("https://manifests.example:8443", requests, 10, 30);
+    XmlHttpNodeListManifestFactory secureNodes("https://manifests.example", requests, 10, 30);
     const struct {
         std::string built;
         std::string expected;
@@ -295,11 +343,14 @@ TEST(ManifestUrlTest, FactoriesBuildTheDocumentUrls) {
         {packages.BuildUrl("P1/42"), "http://manifests.example:8080/manifests/P1/42.xml"},
         {packages.BuildUrl("P 1?x#y"), "http://manifests.example:8080/manifests/P%201%3Fx%23y/current.xml"},
         {nodes.BuildUrl("N7"), "http://manifests.example/nodes/N7.xml"},
+        {securePackages.BuildUrl("P1/42"), "https://manifests.example:8443/manifests/P1/42.xml"},
+        {secureNodes.BuildUrl("N7"), "https://manifests.example/nodes/N7.xml"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.built, c.expected);
     }
-    for (const std::string host : {"", "manifests.example:99999", "manifests.example:port"}) {
+    for (const std::string host :
+         {"", "manifests.example:99999", "manifests.example:port", "https://", "ftp://manifests.example"}) {
         XmlHttpPackageManifestFactory bad(host, requests, 10, 30);
         EXPECT_THROW(bad.BuildUrl("P1"), ManifestLocatorException) << host;
         EXPECT_THROW(bad.CreateSource("P1"), ManifestLocatorException) << host;

@@ -49,6 +49,18 @@ void ReadDocument(Kind kind, const std::string& document) {
     }
 }
 
+// The SHA-256 of "abc", of nothing, and one with upper-case digits.
+const std::string kAbcSha = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+const std::string kEmptySha = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+const std::string kUpperSha = "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
+
+// A file entry of size 10 in chunks of 4 (three chunks) with these strong hashes.
+std::string TenBytesWithSha(const std::string& sha256) {
+    return "<file><path>a</path><chunksize>4</chunksize><size>10</size><checksums>000000010000000200000003"
+           "</checksums><sha256>" +
+           sha256 + "</sha256></file>";
+}
+
 // A file of size 10 in chunks of 4: three chunks, 24 checksum characters.
 const std::string kChecksums24 = "00000001aBcDeF0100000003";
 const std::string kTenBytes = FileXml("data/a.bin", "4", "10", kChecksums24);
@@ -156,6 +168,32 @@ const ReadingCase kCases[] = {
     {"SizeBeyond64Bits", Kind::Package, PackageXml(FileXml("a", "4", "18446744073709551616", "")), false},
     {"ChunkCountBeyondLimit", Kind::Package, PackageXml(FileXml("a", "1", "536870912", "")), false},
     {"ChunkCountRoundingOverflows", Kind::Package, PackageXml(FileXml("a", "2", "18446744073709551615", "")), false},
+
+    // Strong hashes: optional, but when present exactly 64 hexadecimal digits
+    // per chunk, of either case.
+    {"Sha256ForEveryChunk", Kind::Package, PackageXml(TenBytesWithSha(kAbcSha + kEmptySha + kAbcSha)), true},
+    {"Sha256InUpperCase", Kind::Package, PackageXml(TenBytesWithSha(kUpperSha + kEmptySha + kUpperSha)), true},
+    {"Sha256AsAttribute", Kind::Package,
+     PackageXml(R"(<file path="a" chunksize="4" size="3" checksums="352441c2" sha256=")" + kAbcSha + R"("/>)"), true},
+    {"Sha256EmptyForEmptyFile", Kind::Package,
+     PackageXml("<file><path>a</path><chunksize>4</chunksize><size>0</size><checksums/><sha256/></file>"), true},
+    {"Sha256EmptyForNonEmptyFile", Kind::Package, PackageXml(TenBytesWithSha("")), false},
+    {"Sha256ForEmptyFile", Kind::Package,
+     PackageXml("<file><path>a</path><chunksize>4</chunksize><size>0</size><checksums/><sha256>" + kEmptySha +
+                "</sha256></file>"),
+     false},
+    {"Sha256OneChunkMissing", Kind::Package, PackageXml(TenBytesWithSha(kAbcSha + kEmptySha)), false},
+    {"Sha256OneChunkTooMany", Kind::Package, PackageXml(TenBytesWithSha(kAbcSha + kEmptySha + kAbcSha + kAbcSha)),
+     false},
+    {"Sha256OneDigitShort", Kind::Package, PackageXml(TenBytesWithSha(kAbcSha + kEmptySha + kAbcSha.substr(1))),
+     false},
+    {"Sha256OneDigitLong", Kind::Package, PackageXml(TenBytesWithSha(kAbcSha + kEmptySha + kAbcSha + "0")), false},
+    {"Sha256NonHexDigit", Kind::Package,
+     PackageXml(TenBytesWithSha(kAbcSha + "g" + kEmptySha.substr(1) + kAbcSha)), false},
+    {"Sha256WithSpaces", Kind::Package,
+     PackageXml(TenBytesWithSha(kAbcSha + " " + kEmptySha.substr(1) + kAbcSha)), false},
+    {"Sha256WithSurroundingWhitespace", Kind::Package,
+     PackageXml(TenBytesWithSha("\n" + kAbcSha + kEmptySha + kAbcSha.substr(1))), false},
 
     // Paths must stay inside the destination folder.
     {"PathWithLeadingSlash", Kind::Package, PackageXml(FileXml("/bin/a.exe", "4", "0", "")), true},
@@ -321,6 +359,21 @@ TEST(PackageManifestReading, ReadsFileEntry) {
     EXPECT_EQ(file.GetChunkCount(), 3u);
     EXPECT_EQ(file.GetChecksums(), (std::vector<std::uint32_t>{0x1, 0xABCDEF01, 0x3}));
     EXPECT_EQ(package.GetTotalSize(), 10u);
+}
+
+TEST(PackageManifestReading, ReadsStrongHashesInChunkOrderAndNoneWhenAbsent) {
+    const Sha256Digest abc = *ParseSha256Text(kAbcSha);
+    const Sha256Digest empty = *ParseSha256Text(kEmptySha);
+    const auto xml = ReadPackage(PackageXml(TenBytesWithSha(kAbcSha + kUpperSha + kEmptySha) + kTenBytes));
+    EXPECT_EQ(xml.GetFiles().at(0)->GetSha256s(), (std::vector<Sha256Digest>{abc, abc, empty}));
+    EXPECT_TRUE(xml.GetFiles().at(1)->GetSha256s().empty());
+
+    // The JSON form carries the same text under the same key.
+    StandardPackageManifest json;
+    json.Read(JsonTree(R"({"package":{"id":"P1","name":"Demo","partnerId":"N7","versionId":"42","files":)"
+                       R"({"file":{"path":"a","chunksize":"4","size":"3","checksums":"352441c2","sha256":")" +
+                       kAbcSha + R"("}}}})"));
+    EXPECT_EQ(json.GetFiles().at(0)->GetSha256s(), std::vector<Sha256Digest>{abc});
 }
 
 TEST(PackageManifestReading, SumsSizesOfAllFilesWithoutWrapping) {

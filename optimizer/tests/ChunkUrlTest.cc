@@ -40,6 +40,7 @@ const UrlCase kUrls[] = {
     {"VersionWithScheme", "H", "/f/", "http://x", "a", "http://H/f/p/k/http:%2F%2Fx/a"},
     {"Backslash", "H", "/f/", "v", "a\\..\\b", "http://H/f/p/k/v/a%5C..%5Cb"},
     {"DotInsideName", "H", "/f/", "v", "a/.hidden/..x", "http://H/f/p/k/v/a/.hidden/..x"},
+    {"SecureNode", "https://H:8443", "/files/", "v", "a.bin", "https://H:8443/files/p/k/v/a.bin"},
 };
 
 void PrintTo(const UrlCase& c, std::ostream* out) { *out << c.name; }
@@ -78,6 +79,9 @@ const RefusedCase kRefused[] = {
     {"HostWithPath", "evil.example/x", "/f/", "p", "v", "a"},
     {"HostWithUser", "user@evil.example", "/f/", "p", "v", "a"},
     {"HostWithSpace", "a b", "/f/", "p", "v", "a"},
+    {"SecureSchemeOnly", "https://", "/f/", "p", "v", "a"},
+    {"SecureHostWithPath", "https://evil.example/x", "/f/", "p", "v", "a"},
+    {"OtherScheme", "ftp://evil.example", "/f/", "p", "v", "a"},
 };
 
 void PrintTo(const RefusedCase& c, std::ostream* out) { *out << c.name; }

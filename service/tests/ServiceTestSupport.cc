@@ -153,6 +153,11 @@ std::shared_ptr<ScriptedWorkflow> ScriptedWorkflowFactory::Last() {
     return workflows_.empty() ? nullptr : workflows_.back();
 }
 
+void ScriptedWorkflowFactory::ForgetAllButLast() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (workflows_.size() > 1) workflows_.erase(workflows_.begin(), workflows_.end() - 1);
+}
+
 std::size_t ScriptedWorkflowFactory::Count() {
     std::lock_guard<std::mutex> guard(mutex_);
     return workflows_.size();

@@ -124,6 +124,9 @@ public:
     std::shared_ptr<Workflow> CreateWorkflow(std::shared_ptr<TransferWorkInterface> transfer) override;
     std::shared_ptr<ScriptedWorkflow> Last();
     std::size_t Count();
+    // Lets go of every workflow but the newest, as a real one goes once its
+    // works have ended.
+    void ForgetAllButLast();
     std::atomic<bool> fail{false};
 
 private:

@@ -904,6 +904,22 @@ TEST_F(TransferTest, SuspendStartsAfreshAndDropsTheOldRunsCallbacks) {
     EXPECT_TRUE(transfer->Update().transferId == params.transferId);
 }
 
+TEST_F(TransferTest, SuspendingAgainAndAgainKeepsOnlyTheRunsWhoseWorksStillReport) {
+    Make(true);
+    const auto late = Door();
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        transfer->Restore();
+        transfer->Suspend();
+        workflows.ForgetAllButLast();
+    }
+    // The first run's door is still held by a late work and the last two
+    // runs' workflows were still there when they were retired; every other
+    // run is gone, and so is its entry.
+    EXPECT_LE(transfer->RetiredRuns(), 3u);
+    late->GetWorkCompleteCallback().OnWorkComplete(nullptr, Success());
+    EXPECT_EQ(transfer->Update().state, TS::Suspended);
+}
+
 TEST_F(TransferTest, WorksOutlivingTheirTransferNeverReachIt) {
     Make();
     ReachTransferring();

@@ -191,7 +191,7 @@ TEST_F(CoreTest, StartedTransfersOutliveTheServiceAndTheNextServiceFindsThemInTh
         unstarted = service.Transfer("N7", "P1").transferId;
         cancelled = service.Transfer("N7", "P1").transferId;
         ReportInitialized(LastDoor(transferWorkflows), package);
-        service.Start(cancelled, destination);
+        service.Start(cancelled, destination + "-2");
         EXPECT_TRUE(HasEntry(cancelled));
         EXPECT_EQ(service.Cancel(cancelled, false).state, TS::Cancelled);
         EXPECT_FALSE(HasEntry(cancelled));
@@ -213,6 +213,52 @@ TEST_F(CoreTest, StartedTransfersOutliveTheServiceAndTheNextServiceFindsThemInTh
     EXPECT_EQ(service.Start(kept).state, TS::Transferring);
     ReportComplete(LastDoor(transferWorkflows), 100);
     EXPECT_EQ(service.Update(kept).state, TS::Complete);
+}
+
+// One writer per destination folder, from Start until the transfer ends or is
+// suspended; however the folder is spelled.
+TEST_F(CoreTest, ASecondTransferIntoAHeldDestinationFailsNamingTheHolder) {
+    fs::create_directories(destination);
+    fs::create_directory_symlink(destination, temp.Path() + "/alias");
+    auto core = MakeCore();
+    TransferOperations& service = core->Operations();
+    auto initialized = [&] {
+        const std::string id = service.Transfer("N7", "P1").transferId;
+        ReportInitialized(LastDoor(transferWorkflows), package);
+        return id;
+    };
+    const std::string holder = initialized();
+    ASSERT_EQ(service.Start(holder, destination).state, TS::Transferring);
+
+    for (const std::string& spelling : {destination, destination + "/sub/..", temp.Path() + "/alias"}) {
+        const std::string second = initialized();
+        const TransferStatus refused = service.Start(second, spelling);
+        EXPECT_NE(refused.state, TS::Transferring) << spelling;
+        EXPECT_TRUE(refused.IsFinal()) << spelling;
+        EXPECT_EQ(refused.error, TE::FileAccessError) << spelling;
+        EXPECT_NE(refused.message.find("in use by transfer " + holder), std::string::npos) << refused.message;
+        // Never started, so never stored: nothing to resume by mistake.
+        EXPECT_FALSE(HasEntry(second));
+    }
+    const std::string elsewhere = initialized();
+    EXPECT_EQ(service.Start(elsewhere, destination + "-other").state, TS::Transferring);
+
+    // Suspending lets go; the next one in takes the folder and holds it.
+    EXPECT_EQ(service.Suspend(holder).state, TS::Suspended);
+    const std::string next = initialized();
+    EXPECT_EQ(service.Start(next, destination).state, TS::Transferring);
+    auto nextDoor = LastDoor(transferWorkflows);
+    EXPECT_EQ(service.Restore(holder).state, TS::Initializing);
+    ReportInitialized(LastDoor(transferWorkflows), package);
+    const TransferStatus resumed = service.Start(holder);
+    EXPECT_EQ(resumed.error, TE::FileAccessError);
+    EXPECT_NE(resumed.message.find("in use by transfer " + next), std::string::npos) << resumed.message;
+
+    // Complete lets go as well.
+    ReportComplete(nextDoor, 100);
+    ASSERT_EQ(service.Update(next).state, TS::Complete);
+    const std::string last = initialized();
+    EXPECT_EQ(service.Start(last, destination).state, TS::Transferring);
 }
 
 TEST_F(CoreTest, AVerificationStartsItselfIntoItsDestinationAndIsNeverStored) {
@@ -308,7 +354,7 @@ TEST_F(CoreTest, TransfersCompleteWhileClientsPauseResumeAndPollAndTheMonitorFol
         // A pause between initialization and start would leave it paused:
         // start until it takes.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (service.Start(ids[i], destination).state == TS::Initialized &&
+        while (service.Start(ids[i], destination + "/" + std::to_string(i)).state == TS::Initialized &&
                std::chrono::steady_clock::now() < deadline) {
         }
         monitor.AddCallback(ids[i], &followers[i]);

@@ -31,6 +31,7 @@
 
 #include "tests/e2e/ChildProcess.h"
 #include "tests/e2e/EndToEndSupport.h"
+#include "tests/support/ForgedChunk.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/network/LocalNetwork.h"
 
@@ -163,6 +164,7 @@ protected:
             options.tree = root_ / "tree";
             options.nodes = 2;
             options.partners = {kPartner};
+            options.tls = tls_;
             network_ = std::make_unique<LocalNetwork>(options);
         }
         return *network_;
@@ -215,6 +217,11 @@ protected:
 
     fs::path Dest(const std::string& name) const { return root_ / "dests" / name; }
 
+    // data/partial.bin of k1, downloaded into Dest("k1"), has a damaged last
+    // chunk: verify ends with a mismatch naming it, and a download fetches
+    // that chunk alone and ends with the whole package.
+    void ExpectNamedByVerifyAndFetchedAlone();
+
     fs::path AccessLog() { return Network().Folder() / "logs" / "access.log"; }
 
     // Requests to the download nodes logged since `from` (a byte offset of
@@ -262,6 +269,7 @@ protected:
     Package k1_;
     Package k2_;
     std::unique_ptr<LocalNetwork> network_;
+    bool tls_ = false;  // the network speaks HTTPS
 };
 
 TEST_F(EndToEndTest, DownloadIsBitIdenticalWithOneRangedRequestPerChunk) {
@@ -315,24 +323,39 @@ TEST_F(EndToEndTest, WhatIsOnDiskIsNeitherFetchedAgainNorByVerify) {
     EXPECT_TRUE(ChunkRequests(from).empty()) << ChunkRequests(from).size() << " chunk requests";
     ExpectPackageIn(Dest("k1"), k1_);
 
-    // Both downloads are kept for a later resume; the verification is not.
+    // Both downloads are complete, so neither is kept for a resume, and a
+    // verification never is.
     const ChildResult listed = Vrexa({"list"});
     EXPECT_EQ(listed.exitCode, 0) << listed.err;
-    for (const ChildResult* run : {&first, &second}) {
-        EXPECT_THAT(listed.out, HasSubstr(TransferIdIn(run->err) + "\tk1\tv1\t" + Dest("k1").string() + "\n"));
-    }
-    EXPECT_THAT(listed.out, testing::Not(HasSubstr(TransferIdIn(verified.err))));
+    EXPECT_EQ(listed.out, "");
+    EXPECT_TRUE(fs::is_empty(root_ / "cache/Quenlar/Vrexa/transfers"));
 }
 
-TEST_F(EndToEndTest, AFlippedByteIsNamedByVerifyAndOnlyItsChunkIsFetched) {
+// The partial last chunk of data/partial.bin damaged on disk, by a flipped
+// byte or by other bytes that keep its CRC-32: verify names it, and a
+// download fetches that chunk alone.
+TEST_F(EndToEndTest, ADamagedChunkIsNamedByVerifyAndOnlyItsChunkIsFetched) {
+    const std::uint64_t lower = 3 * kChunk;
+    const std::string original = k1_.files["data/partial.bin"].substr(lower);
+    std::string flipped = original;
+    flipped[500] = static_cast<char>(flipped[500] ^ 0x5a);
+    const struct {
+        const char* name;
+        std::string bytes;
+    } damages[] = {{"a flipped byte", flipped}, {"CRC-forged bytes", testsupport::CrcForgedChunk(original)}};
     ASSERT_EQ(Download(k1_, Dest("k1")).exitCode, 0);
-    // A byte of the partial last chunk of data/partial.bin.
-    const std::uint64_t offset = 3 * kChunk + 500;
-    {
-        std::fstream file(Dest("k1") / "data/partial.bin", std::ios::in | std::ios::out | std::ios::binary);
-        file.seekp(static_cast<std::streamoff>(offset));
-        file.put(static_cast<char>(k1_.files["data/partial.bin"][offset] ^ 0x5a));
+    for (const auto& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        {
+            std::fstream file(Dest("k1") / "data/partial.bin", std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp(static_cast<std::streamoff>(lower));
+            file.write(damage.bytes.data(), static_cast<std::streamsize>(damage.bytes.size()));
+        }
+        ASSERT_NO_FATAL_FAILURE(ExpectNamedByVerifyAndFetchedAlone());
     }
+}
+
+void EndToEndTest::ExpectNamedByVerifyAndFetchedAlone() {
     const ChildResult mismatch = Verify(k1_, Dest("k1"));
     EXPECT_EQ(mismatch.exitCode, 3) << mismatch.err;
     EXPECT_THAT(mismatch.err, HasSubstr("ChecksumMismatch"));
@@ -357,6 +380,57 @@ TEST_F(EndToEndTest, VerifyOfAMissingPackageIsAMismatchAndWritesNothing) {
     EXPECT_FALSE(fs::exists(Dest("nothing") / "data"));
 }
 
+// Links in the destination at a package's paths (a folder, a file, the run
+// file) leading out of it: the download fails on them, writes, replaces and
+// re-permissions nothing outside, and leaves the link; once the link is gone
+// the same download completes. The check does not take a link to a correct
+// copy for the file.
+TEST_F(EndToEndTest, LinksInTheDestinationLeadNothingOutOfIt) {
+    struct Case {
+        const char* name;
+        const char* link;    // in the destination
+        const char* target;  // in the folder outside; "" for that folder itself
+    };
+    const Case cases[] = {
+        {"folder", "data", ""},
+        {"file", "data/partial.bin", "victim.txt"},
+        {"run file", "setup/run.sh", "victim.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dest = Dest(std::string("linked-") + c.name);
+        const fs::path elsewhere = root_ / (std::string("elsewhere-") + c.name);
+        fs::create_directories(elsewhere);
+        std::ofstream(elsewhere / "victim.txt") << "the user's own file";
+        fs::permissions(elsewhere / "victim.txt", fs::perms::owner_read | fs::perms::owner_write |
+                                                      fs::perms::group_read | fs::perms::others_read);
+        fs::create_directories((dest / c.link).parent_path());
+        fs::create_symlink(elsewhere / c.target, dest / c.link);
+        const auto before = testsupport::ReadTree(elsewhere);
+        const fs::perms mode = fs::status(elsewhere / "victim.txt").permissions();
+
+        const ChildResult refused = Download(k1_, dest, {"--retry", "0"});
+        EXPECT_EQ(refused.exitCode, 1) << refused.err;
+        EXPECT_TRUE(testsupport::ReadTree(elsewhere) == before);
+        EXPECT_EQ(testsupport::ListTree(elsewhere), std::set<std::string>{"victim.txt"});
+        EXPECT_EQ(fs::status(elsewhere / "victim.txt").permissions(), mode);
+        EXPECT_TRUE(fs::is_symlink(dest / c.link));
+
+        fs::remove(dest / c.link);
+        const ChildResult clean = Download(k1_, dest);
+        EXPECT_EQ(clean.exitCode, 0) << clean.err;
+        ExpectPackageIn(dest, k1_);
+    }
+
+    const fs::path dest = Dest("linked-folder");
+    const fs::path copies = root_ / "copies";
+    fs::create_directories(copies);
+    fs::rename(dest / "data", copies / "data");
+    fs::create_symlink(copies / "data", dest / "data");
+    const ChildResult check = Verify(k1_, dest);
+    EXPECT_EQ(check.exitCode, 3) << check.err;
+}
+
 TEST_F(EndToEndTest, HelpUsageErrorsAndUnknownTransfers) {
     const ChildResult help = Vrexa({"--help"});
     EXPECT_EQ(help.exitCode, 0);
@@ -368,6 +442,212 @@ TEST_F(EndToEndTest, HelpUsageErrorsAndUnknownTransfers) {
     const ChildResult unknown = Vrexa({"resume", "0123456789abcdef0123456789abcdef"});
     EXPECT_EQ(unknown.exitCode, 1);
     EXPECT_THAT(unknown.err, HasSubstr("no stored transfer"));
+}
+
+// ---- the destination is one transfer's at a time -----------------------------
+
+class EndToEndLockTest : public EndToEndTest {
+protected:
+    // The only node holds every chunk request until the gate is released,
+    // so a download stays in progress for as long as the test needs.
+    void HoldTheNode() {
+        held_ = std::make_unique<TestHttpServer>((root_ / "tree").string());
+        for (const Package* package : {&k1_, &k2_})
+            for (const auto& [path, _] : package->files)
+                held_->SetFault(package->Target(path), Fault().Hold("chunks"));
+        ServeNodes({{"held", held_->Address(), "/packages/", true}});
+    }
+
+    // A download of k1 into dest, followed until it writes; its id.
+    std::unique_ptr<ChildProcess> DownloadingK1(const fs::path& dest, std::string& id) {
+        auto child = Start({"download", "--json", "--partner", kPartner, "--package", "k1", dest.string()});
+        EXPECT_TRUE(child->WaitForLine(
+            [&id](const std::string& line) {
+                if (id.empty()) id = TransferIdIn("transfer " + ParseJson(line).get<std::string>("transferId", ""));
+                return line.find("\"Transferring\"") != std::string::npos;
+            },
+            std::chrono::seconds(60)));
+        return child;
+    }
+
+    std::unique_ptr<TestHttpServer> held_;
+};
+
+TEST_F(EndToEndLockTest, ASecondDownloadIntoTheSameFolderFailsAtOnceNamingTheFirst) {
+    HoldTheNode();
+    std::string first;
+    auto running = DownloadingK1(Dest("shared"), first);
+    ASSERT_EQ(first.size(), 32u);
+
+    // Another package, and another spelling of the same folder.
+    for (const fs::path& spelling : {Dest("shared"), Dest("shared") / "sub" / ".."}) {
+        const ChildResult second = Download(k2_, spelling);
+        EXPECT_EQ(second.exitCode, 1) << second.err;
+        EXPECT_THAT(second.err, HasSubstr("FileAccessError"));
+        EXPECT_THAT(second.err, HasSubstr("in use by transfer " + first));
+    }
+    const ChildResult listed = Vrexa({"list"});
+    EXPECT_THAT(listed.out, HasSubstr(first + "\tk1\tv1\t" + Dest("shared").string() + "\trunning\n"));
+    // The refused ones never wrote and were never stored.
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 1) << listed.out;
+    const ChildResult removed = Vrexa({"remove", first});
+    EXPECT_EQ(removed.exitCode, 1);
+    EXPECT_THAT(removed.err, HasSubstr("is running"));
+
+    held_->Release("chunks");
+    const ChildResult finished = running->Finish(kRunDeadline);
+    EXPECT_EQ(finished.exitCode, 0) << finished.err;
+    ExpectPackageIn(Dest("shared"), k1_);
+    EXPECT_EQ(Verify(k1_, Dest("shared")).exitCode, 0);
+    // Complete: nothing left to resume, so nothing left listed.
+    EXPECT_EQ(Vrexa({"list"}).out, "");
+}
+
+TEST_F(EndToEndLockTest, AKilledHolderDoesNotBlockTheNextDownload) {
+    HoldTheNode();
+    std::string killed;
+    auto running = DownloadingK1(Dest("k1"), killed);
+    running->Signal(SIGKILL);
+    EXPECT_EQ(running->Finish(kRunDeadline).termSignal, SIGKILL);
+    // Its entry stays for resume, but nothing holds the folder any more.
+    EXPECT_EQ(Vrexa({"list"}).out, killed + "\tk1\tv1\t" + Dest("k1").string() + "\n");
+
+    held_->Release("chunks");
+    const ChildResult next = Download(k1_, Dest("k1"));
+    EXPECT_EQ(next.exitCode, 0) << next.err;
+    ExpectPackageIn(Dest("k1"), k1_);
+}
+
+// ---- stored transfers: kept only while there is something to resume ----------
+
+TEST_F(EndToEndTest, OnlyUnfinishedTransfersAreKeptAndRemoveAndPruneForgetThem) {
+    // Complete: no entry.
+    const ChildResult complete = Download(k1_, Dest("complete"));
+    ASSERT_EQ(complete.exitCode, 0) << complete.err;
+    EXPECT_EQ(Vrexa({"list"}).out, "");
+
+    // Failed: every node refuses the package.
+    TestHttpServer refusing((root_ / "tree").string());
+    for (const auto& [path, _] : k2_.files)
+        refusing.SetFault(k2_.Target(path), Fault().Status(404));
+    ServeNodes({{"refusing", refusing.Address(), "/packages/", true}});
+    const ChildResult failed = Download(k2_, Dest("failed"));
+    ASSERT_EQ(failed.exitCode, 1) << failed.err;
+    const std::string failedId = TransferIdIn(failed.err);
+
+    // Suspended: interrupted while a node holds its chunks.
+    TestHttpServer holding((root_ / "tree").string());
+    for (const auto& [path, _] : k1_.files)
+        holding.SetFault(k1_.Target(path), Fault().Hold("chunks"));
+    ServeNodes({{"holding", holding.Address(), "/packages/", true}});
+    auto child = Start({"download", "--json", "--partner", kPartner, "--package", "k1", Dest("suspended").string()});
+    ASSERT_TRUE(
+        child->WaitForLine([](const std::string& line) { return line.find("\"Transferring\"") != std::string::npos; },
+                           std::chrono::seconds(60)));
+    child->Signal(SIGINT);
+    const ChildResult interrupted = child->Finish(kRunDeadline);
+    ASSERT_EQ(interrupted.exitCode, 130) << interrupted.err;
+    const std::string suspendedId = TransferIdIn(interrupted.err);
+    holding.Release("chunks");
+
+    const std::string listed = Vrexa({"list"}).out;
+    EXPECT_THAT(listed, HasSubstr(failedId + "\tk2\tv7\t"));
+    EXPECT_THAT(listed, HasSubstr(suspendedId + "\tk1\tv1\t"));
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 2) << listed;
+
+    // The failed one was stored three days ago: only it is older than two.
+    const fs::path transfers = root_ / "cache/Quenlar/Vrexa/transfers";
+    fs::last_write_time(transfers / (failedId + ".json"),
+                        fs::file_time_type::clock::now() - std::chrono::hours(24 * 3));
+    const ChildResult pruned = Vrexa({"prune", "--older-than", "2"});
+    EXPECT_EQ(pruned.exitCode, 0) << pruned.err;
+    EXPECT_EQ(pruned.out, "removed " + failedId + "\n");
+    EXPECT_EQ(Vrexa({"list"}).out.find(failedId), std::string::npos);
+
+    const ChildResult removed = Vrexa({"remove", suspendedId});
+    EXPECT_EQ(removed.exitCode, 0) << removed.err;
+    EXPECT_EQ(Vrexa({"list"}).out, "");
+    const ChildResult again = Vrexa({"remove", suspendedId});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_THAT(again.err, HasSubstr("no stored transfer " + suspendedId));
+    // The files stay where the transfers left them.
+    ExpectPackageIn(Dest("complete"), k1_);
+}
+
+// ---- the data folder is the user's alone ------------------------------------
+
+mode_t ModeOf(const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+TEST_F(EndToEndTest, TheDataFolderIsPrivateAndOneThatIsALinkOrSomeoneElsesIsRefused) {
+    TestHttpServer holding((root_ / "tree").string());
+    for (const auto& [path, _] : k1_.files)
+        holding.SetFault(k1_.Target(path), Fault().Status(404));
+    ServeNodes({{"refusing", holding.Address(), "/packages/", true}});
+    // A failed download leaves an entry and a log behind.
+    ASSERT_EQ(Download(k1_, Dest("k1")).exitCode, 1);
+    const fs::path data = root_ / "cache/Quenlar/Vrexa";
+    for (const fs::path& folder : {data.parent_path(), data, data / "transfers", data / "logs", data / "locks"})
+        EXPECT_EQ(ModeOf(folder), 0700u) << folder;
+    std::size_t files = 0;
+    for (const fs::path& folder : {data / "transfers", data / "logs"}) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            EXPECT_EQ(ModeOf(entry.path()), 0600u) << entry.path();
+            ++files;
+        }
+    }
+    EXPECT_EQ(files, 2u);
+
+    // Someone else's folder, then a link to a folder holding a planted entry.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(data.c_str(), 65534, 65534), 0);
+        const ChildResult foreign = Vrexa({"list"});
+        EXPECT_EQ(foreign.exitCode, 1);
+        EXPECT_THAT(foreign.err, HasSubstr(data.string() + " belongs to another user"));
+        ASSERT_EQ(::chown(data.c_str(), 0, 0), 0);
+    }
+    fs::rename(data, root_ / "planted");
+    fs::create_directory_symlink(root_ / "planted", data);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"list"},
+          {"prune"},
+          {"download", "--partner", kPartner, "--package", "k1", Dest("other").string()}}) {
+        const ChildResult refused = Vrexa(args);
+        EXPECT_EQ(refused.exitCode, 1) << refused.out;
+        EXPECT_THAT(refused.err, HasSubstr(data.string() + " is a symbolic link")) << args[0];
+        EXPECT_EQ(refused.out, "") << args[0];
+    }
+    EXPECT_FALSE(fs::exists(Dest("other")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "planted/transfers"), fs::directory_iterator()), 1);
+}
+
+TEST_F(EndToEndTest, WithoutAnyHomeNothingIsWrittenAndTheReasonIsGiven) {
+    // A user with no password database entry and neither $HOME nor
+    // $XDG_CACHE_HOME: there is no folder of theirs, and a shared one is
+    // never used instead.
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run as a user without a password database entry";
+    if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs setpriv to change the user";
+    const std::string tmp = fs::temp_directory_path().string();
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"list"}, {"download", "--partner", kPartner, "--package", "k1", "/nonexistent/d"}}) {
+        std::vector<std::string> args = {"/usr/bin/setpriv", "--reuid=54321", "--regid=54321", "--clear-groups",
+                                         VREXA_PROGRAM};
+        args.insert(args.end(), command.begin(), command.end());
+        std::map<std::string, std::string> environment = Environment();
+        environment.erase("HOME");
+        environment.erase("XDG_CACHE_HOME");
+        ChildProcess child(args, environment);
+        const ChildResult run = child.Finish(kRunDeadline);
+        if (run.exitCode == 126 || run.err.find("Permission denied") != std::string::npos)
+            GTEST_SKIP() << "the program cannot be run by another user here: " << run.err;
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        EXPECT_THAT(run.err, HasSubstr("the user has no home in the password database")) << command[0];
+    }
+    EXPECT_FALSE(fs::exists(fs::path(tmp) / "Quenlar"));
+    EXPECT_FALSE(fs::exists("/Quenlar"));
 }
 
 // A node that answers badly, beside a healthy one.
@@ -406,9 +686,33 @@ const std::vector<FaultCase>& FaultCases() {
         {"CorruptedBytes",
          [](TestHttpServer& n, const std::string& t, const std::string& data) { n.SetBody(t, Corrupted(data)); },
          "ChecksumMismatch"},
+        // Other bytes with the CRC-32 of every chunk kept: only the SHA-256
+        // the publisher writes tells them apart.
+        {"CrcForgedBytes",
+         [](TestHttpServer& n, const std::string& t, const std::string& data) {
+             n.SetBody(t, testsupport::CrcForgedChunks(data, kChunk));
+         },
+         "ChecksumMismatch"},
         {"StallBelowTheSpeedFloor",
          [](TestHttpServer& n, const std::string& t, const std::string&) { n.SetFault(t, Fault().Stall(100)); }, ""},
         {"NodeDown", nullptr, "NetworkError"},
+        // A peer must not be able to end the transfer: an answer libcurl
+        // cannot hold is that node's failure alone.
+        {"HeaderOver100KB",
+         [](TestHttpServer& n, const std::string& t, const std::string&) {
+             n.SetFault(t, Fault().Header("X-Padding", std::string(200 * 1024, 'p')));
+         },
+         "NetworkError"},
+        {"RedirectToFtp",
+         [](TestHttpServer& n, const std::string& t, const std::string&) {
+             n.SetFault(t, Fault().Redirect("ftp://127.0.0.1:9" + t));
+         },
+         ""},
+        {"RedirectToALocalFile",
+         [](TestHttpServer& n, const std::string& t, const std::string&) {
+             n.SetFault(t, Fault().Redirect("file:///etc/hostname"));
+         },
+         ""},
     };
     return cases;
 }
@@ -469,6 +773,79 @@ TEST_P(EndToEndNoHealthyNodeTest, TheDownloadFailsNamingTheError) {
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_THAT(run.err, HasSubstr(GetParam().aloneError));
     EXPECT_EQ(OutsideOf(Dest("k1")), std::set<std::string>{"keep.txt"});
+    // A failed transfer leaves no program that may be started.
+    std::error_code missing;
+    const fs::perms mode = fs::status(Dest("k1") / k1_.run, missing).permissions();
+    if (!missing) {
+        EXPECT_EQ(mode & fs::perms::owner_exec, fs::perms::none) << k1_.run;
+    }
+}
+
+// The numDataMismatches an analytics events document reports for each node
+// host, summed over the documents received so far.
+std::map<std::string, std::uint64_t> DataMismatchesByHost(const std::vector<testsupport::AnalyticsRecord>& records) {
+    std::map<std::string, std::uint64_t> counts;
+    for (const auto& record : records) {
+        if (record.endpoint != "events") continue;
+        const ptree body = ParseJson(record.body);
+        if (body.empty() || !body.front().first.empty()) continue;  // not a batch with nodes
+        for (const auto& [_, document] : body) {
+            if (const auto cdn = document.get_optional<std::string>("dimensions.cdn")) {
+                counts[*cdn] += document.get<std::uint64_t>("metrics.numDataMismatches");
+            }
+        }
+    }
+    return counts;
+}
+
+// An installed program whose bytes on disk were changed, updated from
+// nodes that only forge: the download fails, and the program is left
+// unstartable rather than executable with content no check has passed.
+TEST_F(EndToEndTest, AFailedRepairLeavesNoExecutableProgramWithUncheckedContent) {
+    ASSERT_EQ(Download(k1_, Dest("k1")).exitCode, 0);
+    const fs::path run = Dest("k1") / k1_.run;
+    ASSERT_NE(fs::status(run).permissions() & fs::perms::owner_exec, fs::perms::none);
+    {
+        std::fstream file(run, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(100);
+        file.put(static_cast<char>(k1_.files[k1_.run][100] ^ 0x5a));
+    }
+    TestHttpServer forging((root_ / "tree").string());
+    for (const auto& [path, data] : k1_.files)
+        forging.SetBody(k1_.Target(path), testsupport::CrcForgedChunks(data, kChunk));
+    ServeNodes({{"forging", forging.Address(), "/packages/", true}});
+    const ChildResult failed = Download(k1_, Dest("k1"), {"--retry", "0"});
+    EXPECT_EQ(failed.exitCode, 1) << failed.err;
+    EXPECT_THAT(failed.err, HasSubstr("ChecksumMismatch"));
+    EXPECT_EQ(fs::status(run).permissions() & fs::perms::owner_exec, fs::perms::none);
+
+    // Repaired from a healthy node, it may be started again.
+    ServeNodes(Network().Nodes());
+    const ChildResult repaired = Download(k1_, Dest("k1"));
+    ASSERT_EQ(repaired.exitCode, 0) << repaired.err;
+    ExpectPackageIn(Dest("k1"), k1_);
+    EXPECT_NE(fs::status(run).permissions() & fs::perms::owner_exec, fs::perms::none);
+}
+
+// Every chunk request to a forging node is counted as a data mismatch of
+// that node, so the optimizer turns away from it; the healthy node has none.
+TEST_F(EndToEndTest, ACrcForgingNodeIsCountedAsDataMismatchesAndTheHealthyOneServes) {
+    TestHttpServer forging((root_ / "tree").string());
+    for (const auto& [path, data] : k1_.files)
+        forging.SetBody(k1_.Target(path), testsupport::CrcForgedChunks(data, kChunk));
+    const NetworkNode healthy = Network().Nodes().front();
+    ServeNodes({{"forging", forging.Address(), "/packages/", true}, healthy});
+    const ChildResult run = Download(k1_, Dest("k1"), {"--retry", "5", "--retry-wait", "1"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ExpectPackageIn(Dest("k1"), k1_);
+    std::uint64_t asked = 0;
+    for (const auto& request : forging.Requests())
+        asked += request.path.rfind("/packages/", 0) == 0 ? 1 : 0;
+    ASSERT_GT(asked, 0u) << "the forging node was never asked";
+    const auto mismatches = DataMismatchesByHost(Network().AnalyticsRecords());
+    ASSERT_TRUE(mismatches.count(forging.Address())) << "no node statistics for the forging node";
+    EXPECT_EQ(mismatches.at(forging.Address()), asked);
+    EXPECT_EQ(mismatches.count(healthy.host) ? mismatches.at(healthy.host) : 0u, 0u);
 }
 
 std::vector<FaultCase> AloneFaultCases() {
@@ -1104,6 +1481,47 @@ TEST_F(SignedEndToEndTest, ThePublisherOpensAnEncryptedKeyWithThePasswordFromIts
     }
     const ChildResult checked = Tool({kMinisign, "-V", "-p", KeyPath("sealed", ".pub"), "-m", manifest.string()});
     EXPECT_EQ(checked.exitCode, 0) << checked.err;
+}
+
+// Over HTTPS the servers' certificates are checked: the network's own
+// authority must be trusted, by --cacert or by SSL_CERT_FILE, and without it
+// nothing is fetched.
+class EndToEndTlsTest : public EndToEndTest {
+protected:
+    EndToEndTlsTest() { tls_ = true; }
+};
+
+TEST_F(EndToEndTlsTest, HttpsWorksWithTheAuthorityTrustedAndFailsOnTheCertificateWithout) {
+    ASSERT_FALSE(Network().CaFile().empty());
+    ASSERT_EQ(Network().ManifestHost().rfind("https://", 0), 0u) << Network().ManifestHost();
+    struct Case {
+        std::string name;
+        std::vector<std::string> args;
+        std::map<std::string, std::string> environment;
+        bool trusted;
+    };
+    const Case cases[] = {
+        {"cacert", {"--cacert", Network().CaFile()}, {}, true},
+        {"SSL_CERT_FILE", {}, {{"SSL_CERT_FILE", Network().CaFile()}}, true},
+        {"system authorities only", {}, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::uint64_t from = LogSize();
+        std::vector<std::string> args = {"--retry", "0"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ChildResult run = Download(k1_, Dest(c.name), args, c.environment);
+        if (c.trusted) {
+            ASSERT_EQ(run.exitCode, 0) << run.err;
+            ExpectPackageIn(Dest(c.name), k1_);
+            EXPECT_FALSE(ChunkRequests(from).empty());
+        } else {
+            EXPECT_EQ(run.exitCode, 1) << run.err;
+            // The TLS layer's refusal of the certificate (libcurl's code 60).
+            EXPECT_THAT(run.err, HasSubstr("|15|libcurl error 60 (HTTP 0)"));
+            EXPECT_TRUE(testsupport::ReadAccessLog(AccessLog(), from).empty());
+        }
+    }
 }
 
 }  // namespace

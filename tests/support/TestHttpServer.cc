@@ -14,7 +14,9 @@
 #include <boost/property_tree/ptree.hpp>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -75,6 +77,7 @@ std::string FaultToJson(const Fault& fault) {
         separator = ",";
         return json;
     };
+    if (!fault.holdGate.empty()) field("hold") << Quote(fault.holdGate);
     if (fault.delaySeconds > 0) field("delay") << fault.delaySeconds;
     if (fault.resetBeforeResponse) field("reset") << "true";
     if (fault.statusCode != 0) field("status") << fault.statusCode;
@@ -158,7 +161,11 @@ std::optional<std::string> RecordedRequest::Header(const std::string& name) cons
 
 std::string TestHttpServer::ScriptPath() { return VREXA_TEST_HTTP_SERVER_SCRIPT; }
 
-TestHttpServer::TestHttpServer(const std::string& root) {
+TestHttpServer::TestHttpServer(const std::string& root) { Start(root, nullptr); }
+
+TestHttpServer::TestHttpServer(const std::string& root, const TestCertificates& tls) { Start(root, &tls); }
+
+void TestHttpServer::Start(const std::string& root, const TestCertificates* tls) {
     // A write to a server that died must fail with EPIPE, not kill the test.
     ::signal(SIGPIPE, SIG_IGN);
 
@@ -179,6 +186,10 @@ TestHttpServer::TestHttpServer(const std::string& root) {
     if (!root.empty()) {
         args.push_back("--root");
         args.push_back(root);
+    }
+    if (tls != nullptr) {
+        tls_ = true;
+        args.insert(args.end(), {"--tls-cert", tls->CertFile(), "--tls-key", tls->KeyFile()});
     }
     std::vector<char*> argv;
     for (std::string& arg : args)
@@ -217,7 +228,7 @@ TestHttpServer::~TestHttpServer() {
 }
 
 std::string TestHttpServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
 }
 
 std::string TestHttpServer::Address() const { return "127.0.0.1:" + std::to_string(port_); }
@@ -270,6 +281,14 @@ void TestHttpServer::SetBody(const std::string& path, const std::string& content
 
 void TestHttpServer::ClearFaults() { ParseAnswer(Command("{\"cmd\":\"clearFaults\"}")); }
 
+int TestHttpServer::Held(const std::string& gate) {
+    return ParseAnswer(Command("{\"cmd\":\"held\",\"gate\":" + Quote(gate) + "}")).get<int>("held");
+}
+
+void TestHttpServer::Release(const std::string& gate) {
+    ParseAnswer(Command("{\"cmd\":\"release\",\"gate\":" + Quote(gate) + "}"));
+}
+
 void TestHttpServer::ClearRequests() { ParseAnswer(Command("{\"cmd\":\"clearRequests\"}")); }
 
 std::vector<RecordedRequest> TestHttpServer::Requests() {
@@ -319,6 +338,52 @@ void TestHttpServer::Stop() {
         }
         pid_ = -1;
     }
+}
+
+}  // namespace vrexa::testsupport
+
+namespace vrexa::testsupport {
+
+TestCertificates::TestCertificates(const std::vector<std::string>& hosts) {
+    std::string folder = (std::filesystem::temp_directory_path() / "vrexa-tls-XXXXXX").string();
+    if (::mkdtemp(folder.data()) == nullptr) throw std::runtime_error("test certificates: no temporary folder");
+    folder_ = folder;
+    const std::string script =
+        std::filesystem::path(TestHttpServer::ScriptPath()).parent_path().append("test_ca.py").string();
+    // Both paths are ours (a temporary folder, the source tree), quoted for the shell.
+    auto quoted = [](const std::string& text) {
+        std::string out = "'";
+        for (const char c : text)
+            out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return out + "'";
+    };
+    std::string command = "python3 " + quoted(script) + " " + quoted(folder_);
+    for (const std::string& host : hosts)
+        command += " --host " + quoted(host);
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+            output += buffer;
+        if (::pclose(pipe) != 0) output.clear();
+    }
+    try {
+        boost::property_tree::ptree made;
+        std::istringstream line(output);
+        boost::property_tree::read_json(line, made);
+        caFile_ = made.get<std::string>("caFile");
+        certFile_ = made.get<std::string>("certFile");
+        keyFile_ = made.get<std::string>("keyFile");
+    } catch (...) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+        throw std::runtime_error("test certificates: test_ca.py failed");
+    }
+}
+
+TestCertificates::~TestCertificates() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
 }
 
 }  // namespace vrexa::testsupport

@@ -21,6 +21,7 @@ namespace vrexa::testsupport {
 // The parts combine in the order the fields are listed; an empty Fault serves
 // the resource normally.
 struct Fault {
+    std::string holdGate;              // wait at this gate until it is released
     double delaySeconds = 0;           // wait before sending anything
     bool resetBeforeResponse = false;  // reset the connection before any response byte
     int statusCode = 0;                // answer with this status code (0: normal)
@@ -36,6 +37,10 @@ struct Fault {
     std::set<std::string> removedHeaders;             // left out; without Content-Length the close ends the body
     int count = -1;                                   // requests it applies to; -1: all from now on
 
+    Fault& Hold(std::string gate) {
+        holdGate = std::move(gate);
+        return *this;
+    }
     Fault& Delay(double seconds) {
         delaySeconds = seconds;
         return *this;
@@ -110,6 +115,28 @@ private:
     std::uint16_t port_ = 0;
 };
 
+// A throwaway certificate authority and one server certificate it signed for
+// hosts (127.0.0.1 and localhost when none are given), made in a folder of their own (test_ca.py). The
+// folder, and with it the authority's key, is removed with this object.
+class TestCertificates {
+public:
+    // Throws std::runtime_error when they cannot be made.
+    explicit TestCertificates(const std::vector<std::string>& hosts = {});
+    ~TestCertificates();
+    TestCertificates(const TestCertificates&) = delete;
+    TestCertificates& operator=(const TestCertificates&) = delete;
+
+    const std::string& CaFile() const { return caFile_; }      // what a client trusts
+    const std::string& CertFile() const { return certFile_; }  // the server's chain ...
+    const std::string& KeyFile() const { return keyFile_; }    // ... and its key
+
+private:
+    std::string folder_;
+    std::string caFile_;
+    std::string certFile_;
+    std::string keyFile_;
+};
+
 // One request as it reached the server.
 struct RecordedRequest {
     std::string method;
@@ -143,12 +170,14 @@ struct RecordedRequest {
 class TestHttpServer {
 public:
     explicit TestHttpServer(const std::string& root = std::string());
+    // The same server speaking HTTPS with the certificate (URLs then start "https://").
+    TestHttpServer(const std::string& root, const TestCertificates& tls);
     ~TestHttpServer();
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
     std::uint16_t Port() const { return port_; }
-    // "http://127.0.0.1:<port>" followed by path.
+    // "http://127.0.0.1:<port>" (https with TLS) followed by path.
     std::string Url(const std::string& path) const;
     // "127.0.0.1:<port>", to use the server as a proxy.
     std::string Address() const;
@@ -159,6 +188,10 @@ public:
     void SetBody(const std::string& path, const std::string& content);
     // Drops every fault and every body given by SetBody.
     void ClearFaults();
+    // Requests waiting at a gate of Fault().Hold now, and opening it for good
+    // (those waiting and every later one pass).
+    int Held(const std::string& gate);
+    void Release(const std::string& gate);
     // Every request received so far, oldest first.
     std::vector<RecordedRequest> Requests();
     void ClearRequests();
@@ -171,6 +204,7 @@ public:
 
 private:
     // Sends one command line and returns the answer line.
+    void Start(const std::string& root, const TestCertificates* tls);
     std::string Command(const std::string& json);
     std::string ReadLine(int timeoutMs);
 
@@ -180,6 +214,7 @@ private:
     int fromServer_ = -1;
     std::string pending_;
     std::uint16_t port_ = 0;
+    bool tls_ = false;
 };
 
 }  // namespace vrexa::testsupport

@@ -11,6 +11,9 @@ Command line:
   --port-file FILE  also write the port number into FILE once listening
   --faults FILE     faults to install at start: a JSON list of objects, each a
                     fault (below) with its "path"
+  --tls-cert FILE, --tls-key FILE
+                    speak HTTPS with this certificate chain and key (PEM; see
+                    test_ca.py for a throwaway authority that makes them)
   --control         read commands from stdin, one JSON object per line, and
                     answer each with one JSON line on stdout; end of stdin stops
                     the server (so it never outlives the process that started it)
@@ -23,6 +26,8 @@ Commands (with --control):
   {"cmd": "clearFaults"}                            drop every fault and body
   {"cmd": "requests"}                               -> {"ok": true, "requests": [...]}
   {"cmd": "clearRequests"}
+  {"cmd": "held", "gate": "g"}                      -> {"ok": true, "held": N}
+  {"cmd": "release", "gate": "g"}                   open the gate for good
   {"cmd": "stop"}
 Every answer has "ok"; a failed command answers {"ok": false, "error": "..."}.
 
@@ -30,6 +35,9 @@ A fault applies to requests whose path (without query) equals its "path".
 Faults of one path are used in the order they were queued; each applies to
 "times" requests (default: every request from then on) and is then dropped.
 Fields, all optional, combined in this order:
+  hold             a gate name: wait before sending anything until the gate is
+                   released (or the server stops); "held" tells how many
+                   requests wait at it now, so a test can line requests up
   delay            seconds to wait before sending anything
   reset            true: reset the connection (RST) before any response byte
   status           answer with this status code and a short text body
@@ -65,6 +73,7 @@ import signal
 import socket
 import socketserver
 import struct
+import ssl
 import sys
 import threading
 import urllib.parse
@@ -81,6 +90,31 @@ class Faults:
         self.lock = threading.Lock()
         self.faults = {}   # path -> list of [fault, remaining or None]
         self.bodies = {}   # path -> bytes
+        self.gates = {}    # name -> [threading.Event, requests waiting]
+
+    def gate(self, name):
+        with self.lock:
+            return self.gates.setdefault(name, [threading.Event(), 0])
+
+    def hold(self, name, stopping):
+        """Waits until the gate opens or the server stops."""
+        entry = self.gate(name)
+        with self.lock:
+            entry[1] += 1
+        try:
+            while not entry[0].wait(0.05) and not stopping.is_set():
+                pass
+        finally:
+            with self.lock:
+                entry[1] -= 1
+
+    def held(self, name):
+        entry = self.gate(name)
+        with self.lock:
+            return entry[1]
+
+    def release(self, name):
+        self.gate(name)[0].set()
 
     def add(self, path, fault):
         times = fault.get("times")
@@ -124,18 +158,29 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     # Many clients connect at once in load tests.
     request_queue_size = 128
 
-    def __init__(self, address, root):
+    def __init__(self, address, root, tls=None):
         super().__init__(address, Handler)
+        # With TLS, each accepted connection is wrapped and its handshake runs
+        # on the handler's thread, so a client that never finishes one holds
+        # up nobody else.
+        self.tls = tls
         self.root = os.path.realpath(root) if root else None
         self.faults = Faults()
         self.records = []
         self.records_lock = threading.Lock()
         self.stopping = threading.Event()
 
+    def get_request(self):
+        connection, address = super().get_request()
+        if self.tls is not None:
+            connection = self.tls.wrap_socket(connection, server_side=True, do_handshake_on_connect=False)
+        return connection, address
+
     def handle_error(self, request, client_address):
         # A client that drops a kept-alive connection is ordinary here (aborted
         # requests, pools forgetting connections); anything else is reported.
-        if isinstance(sys.exc_info()[1], (BrokenPipeError, ConnectionResetError, ConnectionAbortedError)):
+        if isinstance(sys.exc_info()[1], (BrokenPipeError, ConnectionResetError, ConnectionAbortedError,
+                                          ssl.SSLError)):
             return
         super().handle_error(request, client_address)
 
@@ -217,6 +262,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def respond(self, path):
         fault = self.server.faults.take(path)
+        if fault.get("hold"):
+            self.server.faults.hold(str(fault["hold"]), self.server.stopping)
         if fault.get("delay"):
             self.wait(float(fault["delay"]))
         if fault.get("reset"):
@@ -456,6 +503,10 @@ def execute(server, command):
         return {"ok": True, "requests": server.take_records()}
     elif name == "clearRequests":
         server.clear_records()
+    elif name == "held":
+        return {"ok": True, "held": server.faults.held(str(command["gate"]))}
+    elif name == "release":
+        server.faults.release(str(command["gate"]))
     elif name == "stop":
         return {"ok": True, "stopping": True}
     else:
@@ -470,9 +521,15 @@ def main():
     parser.add_argument("--port-file")
     parser.add_argument("--faults")
     parser.add_argument("--control", action="store_true")
+    parser.add_argument("--tls-cert", help="speak HTTPS with this certificate (PEM) ...")
+    parser.add_argument("--tls-key", help="... and its key")
     args = parser.parse_args()
 
-    server = Server(("127.0.0.1", args.port), args.root)
+    tls = None
+    if args.tls_cert:
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(args.tls_cert, args.tls_key)
+    server = Server(("127.0.0.1", args.port), args.root, tls)
     if args.faults:
         with open(args.faults) as f:
             for fault in json.load(f):

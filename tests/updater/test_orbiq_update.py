@@ -315,9 +315,11 @@ class CommandLineTest(UpdaterFixture):
             checked = run([validate, entry])
             self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
 
-        # Both transfers stayed stored, complete, with the skin in its folder.
-        stored = self.stored_transfers()
-        self.assertEqual(len(stored), 2, stored)
+        # Both transfers complete, so neither is kept for resume; the skin
+        # is in its folder. The data folder and its lock are the user's alone.
+        self.assertEqual(self.stored_transfers(), {})
+        self.assertEqual(os.stat(self.data).st_mode & 0o7777, 0o700)
+        self.assertEqual(os.stat(os.path.join(self.data, ".orbiq-update.lock")).st_mode & 0o7777, 0o600)
         with open(os.path.join(self.data, "maps.dat"), "rb") as disk:
             self.assertEqual(disk.read(), self.big)
         with open(os.path.join(self.data, SKIN, "skin.txt"), encoding="utf-8") as skin:
@@ -359,6 +361,26 @@ class StartupTest(UpdaterFixture):
         self.assertEqual(result.returncode, 0)
         self.assertEqual(result.stderr, "Orbiq Update (Zazid) Error: " + EXPECTED_STORAGE + "\n")
         self.assertNotIn("%", result.stdout, "no progress: the window never opened")
+        self.assertEqual(self.node.requests, [])
+
+    def test_a_data_folder_that_is_a_link_shows_the_storage_message_and_is_not_used(self):
+        self.strings.update({105: "Maps", 109: "Zazid", 110: "Zazid"})
+        elsewhere = os.path.join(self.home, "elsewhere")
+        os.makedirs(elsewhere)
+        os.makedirs(os.path.dirname(self.data))
+        os.symlink(elsewhere, self.data)
+        result = self.run_updater()
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stderr, "Orbiq Update (Zazid) Error: " + EXPECTED_STORAGE + "\n")
+        self.assertEqual(os.listdir(elsewhere), [])
+        self.assertEqual(self.node.requests, [])
+
+    def test_a_folder_where_the_lock_file_belongs_is_a_storage_problem(self):
+        self.strings.update({105: "Maps", 109: "Zazid", 110: "Zazid"})
+        os.makedirs(os.path.join(self.data, ".orbiq-update.lock"))
+        result = self.run_updater()
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stderr, "Orbiq Update (Zazid) Error: " + EXPECTED_STORAGE + "\n")
         self.assertEqual(self.node.requests, [])
 
     def test_a_second_updater_on_the_same_data_folder_ends_with_a_note(self):

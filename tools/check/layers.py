@@ -29,7 +29,7 @@ BELOW = {
     "process": ["file"],
     "shortcut": ["file"],
     "updater": ["service", "locale", "process", "shortcut"],
-    "tools": ["service"],
+    "tools": ["service", "process"],
     # Cross-subsystem tests, benchmarks and fuzz targets reach everything.
     "tests": ["updater", "tools"],
     "fuzz": ["updater", "tools"],

@@ -76,6 +76,9 @@ ptree PackageManifestTree(const PublishOptions& options, const std::vector<Publi
         entry.put("chunksize", std::to_string(options.chunkSize));
         entry.put("size", std::to_string(file.size));
         entry.put("checksums", ChecksumText(file.checksums));
+        // Readers that know only the CRC-32 list skip this element; readers
+        // that know it refuse any chunk that does not match it.
+        entry.put("sha256", Sha256ListText(file.sha256s));
         list.push_back({"file", entry});
     }
     // An empty "files" element still has to be present.

@@ -6,6 +6,8 @@
 
 #include <boost/property_tree/ptree.hpp>
 
+#include "manifest/Sha256Digest.h"
+
 #include "tools/publish/PublishOptions.h"
 
 namespace vrexa::publish {
@@ -15,6 +17,7 @@ struct PublishedFile {
     std::string path;  // relative, "/" separators
     std::uint64_t size = 0;
     std::vector<std::uint32_t> checksums;  // one CRC-32 per chunk
+    std::vector<Sha256Digest> sha256s;     // one SHA-256 per chunk
 };
 
 // The package manifest document ("package" with its identifiers, the version

@@ -82,7 +82,7 @@ NodeSpec ParseNodeSpec(std::string_view text) {
     const std::string nodeText(text);
     auto equals = text.find('=');
     if (equals == std::string_view::npos || equals == 0) {
-        throw UsageError("--node " + nodeText + ": expected ID=HOST[:PORT][/PATH][@WEIGHT]");
+        throw UsageError("--node " + nodeText + ": expected ID=[https://]HOST[:PORT][/PATH][@WEIGHT]");
     }
     NodeSpec node;
     node.id = std::string(text.substr(0, equals));
@@ -97,10 +97,14 @@ NodeSpec ParseNodeSpec(std::string_view text) {
         rest = rest.substr(0, at);
     }
 
+    // A node reached over TLS keeps its scheme in front of the host.
+    static constexpr std::string_view kSecure = "https://";
+    const bool secure = rest.substr(0, kSecure.size()) == kSecure;
+    if (secure) rest.remove_prefix(kSecure.size());
     auto slash = rest.find('/');
     std::string_view host = rest.substr(0, slash);
     CheckAuthority(host, nodeText);
-    node.host = std::string(host);
+    node.host = (secure ? std::string(kSecure) : std::string()) + std::string(host);
     if (slash != std::string_view::npos) {
         std::string_view path = rest.substr(slash);
         for (char c : path) {
@@ -367,7 +371,7 @@ Options:
                       its manifests are written anew (name, policy, chunk
                       size, ...), but only when its files are the same bytes;
                       clients may be downloading them, so they never change
-  --node NODE         a download node, ID=HOST[:PORT][/PATH][@WEIGHT]; repeatable.
+  --node NODE         a download node, ID=[https://]HOST[:PORT][/PATH][@WEIGHT]; repeatable.
                       PATH defaults to /packages/, WEIGHT to 1. A node whose id
                       is already in the node list replaces it; the others stay.
   --remove-node ID    take this node out of the node list; repeatable

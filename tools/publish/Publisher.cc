@@ -24,6 +24,7 @@
 #include <boost/property_tree/xml_parser.hpp>
 
 #include "manifest/ChunkChecksum.h"
+#include "manifest/ChunkSha256.h"
 #include "manifest/ContainedPath.h"
 #include "manifest/FileManifest.h"
 #include "manifest/Minisign.h"
@@ -387,8 +388,8 @@ std::size_t ReadSome(int fd, char* buffer, std::size_t size, const fs::path& pat
     }
 }
 
-// Copies one file and computes its chunk checksums from the same bytes that
-// are written.
+// Copies one file and computes its chunk checksums and hashes from the same
+// bytes that are written.
 PublishedFile CopyFile(const SourceFile& file, const fs::path& target, std::uint32_t chunkSize,
                        std::vector<char>& buffer) {
     // Non-blocking, so that a FIFO put in the file's place after the scan
@@ -408,8 +409,10 @@ PublishedFile CopyFile(const SourceFile& file, const fs::path& target, std::uint
     Fd out = CreateFile(target);
 
     const std::string changed = "the file " + Describe(file.source) + " changed while it was being published";
-    PublishedFile published{file.path, file.size, {}};
+    PublishedFile published{file.path, file.size, {}, {}};
     published.checksums.reserve(static_cast<std::size_t>(ChunkCount(file.size, chunkSize)));
+    published.sha256s.reserve(published.checksums.capacity());
+    ChunkSha256 hash;
     std::uint64_t offset = 0;
     while (offset < file.size) {
         std::uint64_t chunkEnd = std::min<std::uint64_t>(offset + chunkSize, file.size);
@@ -422,9 +425,11 @@ PublishedFile CopyFile(const SourceFile& file, const fs::path& target, std::uint
             }
             WriteAll(out.get(), buffer.data(), got, target);
             checksum = ChunkChecksum(buffer.data(), got, checksum);
+            hash.Update(buffer.data(), got);
             offset += got;
         }
         published.checksums.push_back(checksum);
+        published.sha256s.push_back(hash.Finish());
     }
     if (ReadSome(in.get(), buffer.data(), 1, file.source) != 0) {
         throw PublishError(changed);
@@ -460,7 +465,7 @@ void CheckPackageManifestReadsBack(const fs::path& path, const std::vector<Publi
     bool same = read.size() == files.size();
     for (std::size_t i = 0; same && i < files.size(); ++i) {
         same = read[i]->GetPath() == files[i].path && read[i]->GetSize() == files[i].size &&
-               read[i]->GetChecksums() == files[i].checksums;
+               read[i]->GetChecksums() == files[i].checksums && read[i]->GetSha256s() == files[i].sha256s;
     }
     if (!same) {
         throw PublishError("the package manifest written to " + Describe(path) + " reads back different files");
@@ -1023,6 +1028,8 @@ void CheckPublishedFiles(const fs::path& folder, const PackageManifest& manifest
             throw PublishError(broken);
         }
         std::vector<std::uint32_t> checksums;
+        std::vector<Sha256Digest> sha256s;
+        ChunkSha256 hash;
         const std::uint64_t chunkSize = file->GetChunkSize();
         std::uint64_t offset = 0;
         while (offset < file->GetSize()) {
@@ -1035,11 +1042,16 @@ void CheckPublishedFiles(const fs::path& folder, const PackageManifest& manifest
                     throw PublishError(broken);
                 }
                 checksum = ChunkChecksum(buffer.data(), got, checksum);
+                hash.Update(buffer.data(), got);
                 offset += got;
             }
             checksums.push_back(checksum);
+            sha256s.push_back(hash.Finish());
         }
-        if (checksums != file->GetChecksums()) {
+        // Versions published before strong hashes were written have none;
+        // their CRC-32 list is all there is to compare.
+        const bool strongMatches = file->GetSha256s().empty() || sha256s == file->GetSha256s();
+        if (checksums != file->GetChecksums() || !strongMatches) {
             throw PublishError(broken);
         }
     }

@@ -18,6 +18,7 @@ enum class Valued {
     Package,
     Version,
     Host,
+    CaFile,
     GeolocationUrl,
     EventsUrl,
     TransferAnalyticsUrl,
@@ -35,6 +36,7 @@ const std::map<std::string, Valued>& ValuedOptions() {
         {"--package", Valued::Package},
         {"--version", Valued::Version},
         {"--host", Valued::Host},
+        {"--cacert", Valued::CaFile},
         {"--geolocation-url", Valued::GeolocationUrl},
         {"--events-url", Valued::EventsUrl},
         {"--transfer-analytics-url", Valued::TransferAnalyticsUrl},
@@ -90,7 +92,8 @@ std::string Fallback(const Environment& environment, const std::string& variable
 Command ParseCommand(const std::string& word) {
     static const std::map<std::string, Command> commands = {
         {"download", Command::Download}, {"verify", Command::Verify}, {"resume", Command::Resume},
-        {"list", Command::List},         {"help", Command::Help},
+        {"list", Command::List},         {"help", Command::Help},     {"remove", Command::Remove},
+        {"prune", Command::Prune},
     };
     const auto found = commands.find(word);
     if (found == commands.end()) throw UsageError("unknown command '" + word + "'");
@@ -164,6 +167,18 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
             options.json = true;
             continue;
         }
+        if (options.command == Command::Prune && (arg == "--older-than" || arg.rfind("--older-than=", 0) == 0)) {
+            std::string days;
+            if (arg.size() > std::string("--older-than").size()) {
+                days = arg.substr(std::string("--older-than=").size());
+            } else if (next + 1 < args.size()) {
+                days = args[++next];
+            } else {
+                throw UsageError("--older-than needs a value");
+            }
+            options.olderThanDays = ParseNumber("--older-than", days, 0, 36500);
+            continue;
+        }
 
         std::string name = arg;
         std::optional<std::string> value;
@@ -189,6 +204,9 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
                 break;
             case Valued::Host:
                 options.manifestHost = *value;
+                break;
+            case Valued::CaFile:
+                options.caFile = *value;
                 break;
             case Valued::GeolocationUrl:
                 geolocationUrl = *value;
@@ -236,6 +254,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
             if (options.dest.size() > 1 && options.dest.back() == '/') options.dest.pop_back();
             break;
         case Command::Resume:
+        case Command::Remove:
             if (positional.size() != 1) throw UsageError("one transfer id is required");
             if (!IsTransferId(positional[0])) {
                 throw UsageError("'" + positional[0] + "' is not a transfer id (32 lower-case hexadecimal digits)");
@@ -244,6 +263,9 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
             break;
         case Command::List:
             if (!positional.empty()) throw UsageError("list takes no arguments");
+            break;
+        case Command::Prune:
+            if (!positional.empty()) throw UsageError("prune takes no arguments");
             break;
         case Command::Help:
         case Command::Version:
@@ -280,22 +302,32 @@ std::string HelpText() {
            "  vrexa verify   [options] --partner ID --package ID [--version ID] DEST\n"
            "  vrexa resume   [options] TRANSFER_ID\n"
            "  vrexa list\n"
+           "  vrexa remove TRANSFER_ID\n"
+           "  vrexa prune [--older-than DAYS]\n"
            "  vrexa --help | --version\n"
            "\n"
            "Downloads a package from the download network into DEST, checking every\n"
-           "chunk; what is already correct on disk is never fetched again.\n"
+           "chunk; what is already correct on disk is never fetched again. A download\n"
+           "that completes forgets its transfer; one stopped or failed is kept for\n"
+           "resume. One transfer at a time writes into a folder.\n"
            "\n"
            "Commands:\n"
            "  download   fetch the package (the current version unless --version)\n"
            "  verify     check a package on disk without downloading anything\n"
            "  resume     go on with a stored transfer, by the id download printed\n"
-           "  list       print the stored transfers: id, package, version, destination\n"
+           "  list       print the stored transfers: id, package, version, destination,\n"
+           "             and \"running\" for one writing into its destination now\n"
+           "  remove     forget a stored transfer (its files stay)\n"
+           "  prune      forget every stored transfer not running now; with\n"
+           "             --older-than DAYS, only those stored more than DAYS days ago\n"
            "\n"
            "Options:\n"
            "  --partner ID                  partner id\n"
            "  --package ID                  package id\n"
            "  --version ID                  package version (default: current)\n"
-           "  --host HOST[:PORT]            manifest host        [$VREXA_MANIFEST_HOST]\n"
+           "  --host [https://]HOST[:PORT]  manifest host        [$VREXA_MANIFEST_HOST]\n"
+           "  --cacert FILE                 trust the authorities in FILE (PEM) for HTTPS\n"
+           "                                instead of the system's     [$SSL_CERT_FILE]\n"
            "  --geolocation-url URL         geolocation service  [$VREXA_GEOLOCATION_URL]\n"
            "  --events-url URL              events analytics     [$VREXA_EVENTS_ANALYTICS_URL]\n"
            "  --transfer-analytics-url URL  transfer analytics   [$VREXA_TRANSFER_ANALYTICS_URL]\n"

@@ -9,7 +9,7 @@
 
 namespace vrexa::cli {
 
-enum class Command { Help, Version, Download, Verify, Resume, List };
+enum class Command { Help, Version, Download, Verify, Resume, List, Remove, Prune };
 
 // What `vrexa` was asked to do, with every default already applied: a value
 // not given on the command line comes from the environment variable the local
@@ -23,6 +23,7 @@ struct CliOptions {
     std::string transferId;
 
     std::string manifestHost;
+    std::string caFile;  // empty: SSL_CERT_FILE, else the system's authorities
     std::string geolocationUrl;
     std::string eventsUrl;
     std::string transferAnalyticsUrl;
@@ -43,6 +44,8 @@ struct CliOptions {
     bool noAnalytics = false;
     bool quiet = false;
     bool json = false;
+    // prune: only entries stored more than this many days ago.
+    std::optional<int> olderThanDays;
 };
 
 // A command line that cannot be understood; the text says what is wrong.

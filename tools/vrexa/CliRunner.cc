@@ -148,6 +148,9 @@ int CliRunner::Follow(const TransferStatus& created, const std::string& dest, Pu
             }
             case Kind::End:
                 if (status.state == TransferState::Complete) {
+                    // Nothing is left to resume: the stored entry goes (a
+                    // cancel of a complete transfer removes only that).
+                    if (purpose == Purpose::Download) service_.Cancel(id, false);
                     printer_.Finish(status);
                     return kExitComplete;
                 }

@@ -6,7 +6,10 @@
 #include <stdexcept>
 #include <system_error>
 
+#include <sys/stat.h>
+
 #include "file/Filesystem.h"
+#include "file/posix/PrivateFolder.h"
 #include "manifest/Minisign.h"
 #include "transfer/ManifestStore.h"
 #include "transfer/TransferManifest.h"
@@ -33,6 +36,7 @@ std::string ReadTrustedKey(const std::string& file) {
 TransferSettings SettingsFor(const CliOptions& options) {
     TransferSettings settings;
     settings.manifestHost = options.manifestHost;
+    settings.caFile = options.caFile;
     settings.geolocationUrl = options.geolocationUrl;
     settings.eventsAnalyticsUrl = options.eventsUrl;
     settings.transferAnalyticsUrl = options.transferAnalyticsUrl;
@@ -49,9 +53,26 @@ TransferSettings SettingsFor(const CliOptions& options) {
     return settings;
 }
 
-std::vector<TransferParams> StoredTransfers(file::Filesystem& filesystem, const std::string& transfersFolder) {
+namespace {
+
+constexpr const char* kNoTempFolder =
+    "there is no folder for this user's data: neither $XDG_CACHE_HOME nor $HOME is set and the user has no home in "
+    "the password database";
+
+std::string TempFolder(file::Filesystem& filesystem) {
     const std::string temp = filesystem.GetTempFolder();
-    if (temp.empty()) throw std::runtime_error("there is no folder for temporary files ($XDG_CACHE_HOME, $HOME)");
+    if (temp.empty()) throw std::runtime_error(kNoTempFolder);
+    return temp;
+}
+
+std::filesystem::path EntryPath(file::Filesystem& filesystem, const std::string& transfersFolder,
+                                const std::string& id) {
+    return std::filesystem::path(TempFolder(filesystem)) / transfersFolder / (id + ".json");
+}
+
+// The ids of the entries in the store's folder, by file name, in id order.
+std::vector<std::string> StoredIds(file::Filesystem& filesystem, const std::string& transfersFolder) {
+    const std::string temp = TempFolder(filesystem);
     const std::string suffix = ".json";
     std::vector<std::string> ids;
     std::error_code error;
@@ -65,7 +86,51 @@ std::vector<TransferParams> StoredTransfers(file::Filesystem& filesystem, const 
         if (IsTransferId(id)) ids.push_back(id);
     }
     std::sort(ids.begin(), ids.end());
+    return ids;
+}
 
+}  // namespace
+
+void EnsureDataFolders(file::Filesystem& filesystem, const TransferSettings& settings) {
+    const std::string temp = TempFolder(filesystem);
+    for (const std::string* folder : {&settings.transfersFolder, &settings.logsFolder, &settings.locksFolder})
+        file::posix::EnsurePrivateFolder(temp, *folder);
+}
+
+bool IsHeld(const std::vector<DestinationHolder>& holders, const std::string& transferId) {
+    return std::any_of(holders.begin(), holders.end(),
+                       [&](const DestinationHolder& holder) { return holder.transferId == transferId; });
+}
+
+RemoveOutcome RemoveStoredTransfer(file::Filesystem& filesystem, const std::string& transfersFolder,
+                                   const std::string& transferId, const std::vector<DestinationHolder>& holders) {
+    if (IsHeld(holders, transferId)) return RemoveOutcome::Running;
+    JsonTempFileManifestStore<TransferManifest> store(transfersFolder, filesystem);
+    return store.Remove(transferId) ? RemoveOutcome::Removed : RemoveOutcome::NotStored;
+}
+
+std::vector<std::string> PruneStoredTransfers(file::Filesystem& filesystem, const std::string& transfersFolder,
+                                              const std::vector<DestinationHolder>& holders,
+                                              std::optional<std::chrono::seconds> olderThan,
+                                              std::chrono::system_clock::time_point now) {
+    JsonTempFileManifestStore<TransferManifest> store(transfersFolder, filesystem);
+    std::vector<std::string> removed;
+    for (const std::string& id : StoredIds(filesystem, transfersFolder)) {
+        if (IsHeld(holders, id)) continue;
+        if (olderThan) {
+            // An entry is written once, when its transfer first starts.
+            struct stat status {};
+            if (::lstat(EntryPath(filesystem, transfersFolder, id).c_str(), &status) != 0) continue;
+            const auto stored = std::chrono::system_clock::from_time_t(status.st_mtime);
+            if (now - stored <= *olderThan) continue;
+        }
+        if (store.Remove(id)) removed.push_back(id);
+    }
+    return removed;
+}
+
+std::vector<TransferParams> StoredTransfers(file::Filesystem& filesystem, const std::string& transfersFolder) {
+    const std::vector<std::string> ids = StoredIds(filesystem, transfersFolder);
     JsonTempFileManifestStore<TransferManifest> store(transfersFolder, filesystem);
     std::vector<TransferParams> transfers;
     for (const std::string& id : ids) {
@@ -79,14 +144,14 @@ std::vector<TransferParams> StoredTransfers(file::Filesystem& filesystem, const 
     return transfers;
 }
 
-std::string StoredTransferLine(const TransferParams& params) {
+std::string StoredTransferLine(const TransferParams& params, bool running) {
     auto field = [](std::string text) {
         std::replace_if(
             text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
         return text;
     };
     return field(params.transferId) + '\t' + field(params.packageId) + '\t' + field(params.versionId) + '\t' +
-           field(params.destPath);
+           field(params.destPath) + (running ? "\trunning" : "");
 }
 
 }  // namespace vrexa::cli

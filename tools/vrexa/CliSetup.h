@@ -1,9 +1,12 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/vrexa/CliOptions.h"
+#include "transfer/DestinationLocks.h"
 #include "transfer/TransferBehavior.h"
 #include "transfer/TransferParams.h"
 
@@ -32,9 +35,32 @@ std::string ReadTrustedKey(const std::string& file);
 // there is no temporary-files folder.
 std::vector<TransferParams> StoredTransfers(file::Filesystem& filesystem, const std::string& transfersFolder);
 
-// "ID<TAB>PACKAGE<TAB>VERSION<TAB>DEST": one line of `vrexa list`, easy to cut
-// into fields. Tabs and line breaks inside a value are shown as spaces, so a
-// line is always one record.
-std::string StoredTransferLine(const TransferParams& params);
+// Makes the folders of stored transfers, logs and destination locks private to
+// this user (see file::posix::EnsurePrivateFolder) before anything in them is
+// trusted or written. Throws std::runtime_error with a sentence for the user.
+void EnsureDataFolders(file::Filesystem& filesystem, const TransferSettings& settings);
+
+// "ID<TAB>PACKAGE<TAB>VERSION<TAB>DEST", followed by "<TAB>running" for a
+// transfer writing into its destination now: one line of `vrexa list`, easy
+// to cut into fields. Tabs and line breaks inside a value are shown as
+// spaces, so a line is always one record.
+std::string StoredTransferLine(const TransferParams& params, bool running = false);
+
+bool IsHeld(const std::vector<DestinationHolder>& holders, const std::string& transferId);
+
+enum class RemoveOutcome { Removed, NotStored, Running };
+
+// Forgets one stored transfer unless it is running now (holders); its files
+// in the destination stay.
+RemoveOutcome RemoveStoredTransfer(file::Filesystem& filesystem, const std::string& transfersFolder,
+                                   const std::string& transferId, const std::vector<DestinationHolder>& holders);
+
+// Forgets every stored entry (readable or not) that is not running now and,
+// with olderThan, was stored longer ago than that before `now`. Returns the
+// ids forgotten, in id order.
+std::vector<std::string> PruneStoredTransfers(file::Filesystem& filesystem, const std::string& transfersFolder,
+                                              const std::vector<DestinationHolder>& holders,
+                                              std::optional<std::chrono::seconds> olderThan,
+                                              std::chrono::system_clock::time_point now);
 
 }  // namespace vrexa::cli

@@ -2,10 +2,12 @@
 // takes and the exit codes it ends with.
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -14,10 +16,11 @@
 #include "file/posix/FilesystemImpl.h"
 #include "service/TransferMonitorImpl.h"
 #include "service/TransferService.h"
+#include "transfer/posix/FileDestinationLocks.h"
 #include "tools/vrexa/CliOptions.h"
 #include "tools/vrexa/CliRunner.h"
 #include "tools/vrexa/CliSetup.h"
-#include "tools/vrexa/SignalWatcher.h"
+#include "process/posix/SignalWatcher.h"
 #include "tools/vrexa/StatusFormat.h"
 
 namespace vrexa::cli {
@@ -50,37 +53,63 @@ ProgressPrinter::Mode PrinterMode(const CliOptions& options) {
     return ::isatty(STDOUT_FILENO) ? ProgressPrinter::Mode::Terminal : ProgressPrinter::Mode::Plain;
 }
 
-int List() {
+// The commands that look after the stored transfers without running one.
+// Each first makes sure the data folder is this user's alone: entries planted
+// by someone else must never be listed as ours, or resumed.
+int Housekeeping(const CliOptions& options) {
     file::posix::FilesystemImpl filesystem;
-    try {
-        for (const TransferParams& params : StoredTransfers(filesystem, TransferSettings().transfersFolder)) {
-            std::cout << StoredTransferLine(params) << '\n';
+    const TransferSettings settings;
+    EnsureDataFolders(filesystem, settings);
+    posix::FileDestinationLocks locks(filesystem, settings.locksFolder);
+    const std::vector<DestinationHolder> holders = locks.Holders();
+    switch (options.command) {
+        case Command::List:
+            for (const TransferParams& params : StoredTransfers(filesystem, settings.transfersFolder))
+                std::cout << StoredTransferLine(params, IsHeld(holders, params.transferId)) << '\n';
+            break;
+        case Command::Remove:
+            switch (RemoveStoredTransfer(filesystem, settings.transfersFolder, options.transferId, holders)) {
+                case RemoveOutcome::Removed:
+                    if (!options.quiet) std::cout << "removed " << options.transferId << '\n';
+                    break;
+                case RemoveOutcome::NotStored:
+                    std::cerr << "vrexa: no stored transfer " << options.transferId << " (see 'vrexa list')\n";
+                    return kExitFailed;
+                case RemoveOutcome::Running:
+                    std::cerr << "vrexa: transfer " << options.transferId
+                              << " is running; stop it before removing it\n";
+                    return kExitFailed;
+            }
+            break;
+        case Command::Prune: {
+            std::optional<std::chrono::seconds> olderThan;
+            if (options.olderThanDays) olderThan = std::chrono::hours(24) * *options.olderThanDays;
+            for (const std::string& id : PruneStoredTransfers(filesystem, settings.transfersFolder, holders, olderThan,
+                                                              std::chrono::system_clock::now())) {
+                if (!options.quiet) std::cout << "removed " << id << '\n';
+            }
+            // And the locks of transfers whose process died.
+            locks.RemoveStale();
+            break;
         }
-    } catch (const std::exception& error) {
-        std::cerr << "vrexa: " << error.what() << '\n';
-        return kExitFailed;
+        default:
+            break;
     }
     std::cout << std::flush;
     return std::cout ? kExitComplete : kExitFailed;
 }
 
-// The engine keeps its stored transfers and logs under the temporary-files
-// folder and creates the folders below it, but not the folder itself: a fresh
-// $XDG_CACHE_HOME may not exist yet.
-void MakeTempFolder() {
-    const std::string temp = file::posix::FilesystemImpl().GetTempFolder();
-    if (temp.empty()) throw std::runtime_error("there is no folder for temporary files ($XDG_CACHE_HOME, $HOME)");
-    std::error_code error;
-    std::filesystem::create_directories(temp, error);
-    if (error) throw std::runtime_error("cannot create " + temp + ": " + error.message());
-}
-
 int Run(const CliOptions& options) {
-    MakeTempFolder();
+    // The engine creates the folders below the data folder as it needs them;
+    // made here first, they are private and checked before any is trusted.
+    {
+        file::posix::FilesystemImpl filesystem;
+        EnsureDataFolders(filesystem, SettingsFor(options));
+    }
     Interruption interruption;
     // Built first and destroyed last: a second Ctrl-C must end the process
     // at once also while the engine shuts down.
-    SignalWatcher watcher([&interruption](int, int count) {
+    process::posix::SignalWatcher watcher(process::posix::SignalWatcher::kCloseSignals, [&interruption](int, int count) {
         if (count == 1) {
             interruption.Interrupt();
             return;
@@ -124,9 +153,7 @@ int Run(const CliOptions& options) {
             code = runner.Follow(restored, "?", CliRunner::Purpose::Download);
             break;
         }
-        case Command::Help:
-        case Command::Version:
-        case Command::List:
+        default:
             break;
     }
     interruption.Attach(nullptr);
@@ -160,7 +187,9 @@ int main(int argc, char** argv) {
                 std::cout << VersionText();
                 return kExitComplete;
             case Command::List:
-                return List();
+            case Command::Remove:
+            case Command::Prune:
+                return Housekeeping(options);
             default:
                 return Run(options);
         }

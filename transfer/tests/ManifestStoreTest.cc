@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -74,6 +75,14 @@ TEST_F(ManifestStoreTest, StoredFileIsOneCompactLineEscapedByCodePoint) {
     // Only the five identifiers are stored; the rest starts from its defaults.
     EXPECT_TRUE(read.GetParams().preallocate);
     EXPECT_FALSE(read.GetParams().restored);
+}
+
+// An entry names a destination and its package: for its owner's eyes only.
+TEST_F(ManifestStoreTest, StoredFileIsTheOwnersAlone) {
+    ASSERT_TRUE(WriteParams(testing::SampleParams()));
+    struct stat status {};
+    ASSERT_EQ(::stat(StoredPath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
 }
 
 TEST_F(ManifestStoreTest, TextThatIsNotUtf8IsNotStored) {

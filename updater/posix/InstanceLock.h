@@ -14,9 +14,18 @@ public:
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // True when this process now holds the folder's lock (the folder must
-    // exist); false when another one holds it or the file cannot be opened.
-    bool Acquire(const std::string& folder);
+    enum class Result {
+        Acquired,
+        // Another process holds it: another updater is running.
+        HeldElsewhere,
+        // The lock file cannot be opened or locked (a folder or a link at its
+        // place, a missing or read-only folder): a storage problem.
+        Unavailable,
+    };
+
+    // Takes the folder's lock (the folder must exist); the lock file is the
+    // owner's alone (0600).
+    Result Acquire(const std::string& folder);
     void Release();
 
     static constexpr const char* kFileName = ".orbiq-update.lock";

@@ -298,6 +298,8 @@ TEST(Dialog, LaunchesOnlyOnceBothAreCompleteThenCloses) {
         h.service.Set("package-id", TransferState::Complete, TransferError::None, 10, 10, "bin/run.sh");
         h.Poll();
         EXPECT_TRUE(h.started.empty()) << "the skin is not complete yet";
+        // Each complete transfer's stored entry goes; its files stay.
+        EXPECT_EQ(h.service.cancels, (std::vector<std::pair<std::string, bool>>{{"package-id", false}}));
         EXPECT_EQ(h.view.ends, 0);
         h.service.Set("skin-id", TransferState::Complete, TransferError::None, 10, 10, "start.sh");
         h.Poll();
@@ -312,6 +314,8 @@ TEST(Dialog, LaunchesOnlyOnceBothAreCompleteThenCloses) {
     EXPECT_EQ(h.view.launching, "Launching Orbiq Update (Zazid)");
     EXPECT_TRUE(h.view.messages.empty());
     EXPECT_EQ(h.view.ends, 1);
+    EXPECT_EQ(h.service.cancels,
+              (std::vector<std::pair<std::string, bool>>{{"package-id", false}, {"skin-id", false}}));
 }
 
 TEST(Dialog, LaunchFailureShowsTheLaunchFailedMessage) {

@@ -60,7 +60,13 @@ public:
     TransferStatus Retry(const std::string& id) override { return Update(id); }
     TransferStatus Suspend(const std::string& id) override { return Update(id); }
     TransferStatus Restore(const std::string& id) override { return Update(id); }
-    TransferStatus Cancel(const std::string& id, bool) override { return Update(id); }
+    TransferStatus Cancel(const std::string& id, bool removeFiles) override {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            cancels.emplace_back(id, removeFiles);
+        }
+        return Update(id);
+    }
 
     void Set(const std::string& id, TransferState state, TransferError error = TransferError::None,
              std::uint64_t completed = 0, std::uint64_t total = 0, const std::string& run = "") {
@@ -79,6 +85,7 @@ public:
 
     std::vector<Creation> creations;
     std::vector<std::pair<std::string, std::string>> starts;
+    std::vector<std::pair<std::string, bool>> cancels;
     std::map<std::string, TransferStatus> statuses;
 
 private:

@@ -150,6 +150,27 @@ TEST_F(InitializeWorkflowTest, NetworkFailureOfAManifestIsRetriedInPlaceThenSusp
     EXPECT_TRUE(workflow_->IsSuspended());
 }
 
+TEST_F(InitializeWorkflowTest, AttemptsAtADocumentEndWithinItsTime) {
+    Publish();
+    TransferSettings settings;
+    settings.manifestRetryLimit = 4;
+    settings.manifestDocumentTimeout = 1;
+    harness_ =
+        std::make_unique<testing::WorkflowHarness>(server_->Address(), server_->Url("/geo-location"), settings);
+    // Each answer would come long after the document's time (and before the
+    // per-attempt limit of 30 s).
+    server_->SetFault("/manifests/k1/current.xml", Fault().Delay(20));
+    const auto transfer = Run();
+    const std::optional<WorkStatus> suspension = transfer->Suspension();
+    ASSERT_TRUE(suspension);
+    EXPECT_EQ(ErrorOf(*suspension), TransferError::NetworkError);
+    auto http = std::dynamic_pointer_cast<HttpManifestStatusData>(suspension->data);
+    ASSERT_NE(http, nullptr);
+    EXPECT_EQ(http->GetRequestStatus().state, http::State::Timeout);
+    // One attempt spent the whole time; the four retries it had left are not made.
+    EXPECT_EQ(RequestsTo("/manifests/k1/current.xml"), 1u);
+}
+
 TEST_F(InitializeWorkflowTest, VersionAskedForNamesTheManifestFetched) {
     Publish();
     const struct {

@@ -4,18 +4,25 @@
 // runnable and nothing else, every byte counted once; a second run over the
 // complete folder requests no chunk at all, one over a folder with one chunk
 // spoiled requests exactly that chunk; and the check of the folder passes.
+// Links planted in the destination lead neither the download nor the check
+// out of it, and a program kept from an earlier version is not runnable while
+// it is rewritten.
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/network/LocalNetwork.h"
+#include "transfer/TransferStatusData.h"
 #include "workflow/TransferPackageWorkflowFactory.h"
 #include "workflow/VerifyTransferWorkflowFactory.h"
 #include "workflow/tests/WorkflowHarness.h"
@@ -61,6 +68,29 @@ std::uint64_t TotalSize() {
         total += file.bytes.size();
     }
     return total;
+}
+
+// Every entry below root with its kind, permissions and content (links by
+// target), to show that nothing there changed.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const fs::file_status status = entry.symlink_status();
+        std::string description = std::to_string(static_cast<int>(status.type())) + ":" +
+                                  std::to_string(static_cast<unsigned>(status.permissions())) + ":";
+        if (fs::is_symlink(status)) {
+            description += fs::read_symlink(entry.path()).string();
+        } else if (fs::is_regular_file(status)) {
+            description += testing::ReadFile(entry.path());
+        }
+        entries[fs::relative(entry.path(), root).string()] = description;
+    }
+    return entries;
+}
+
+TransferError ErrorOf(const WorkStatus& status) {
+    const auto data = std::dynamic_pointer_cast<TransferStatusData>(status.data);
+    return data ? data->ToTransferError() : TransferError::None;
 }
 
 class PackageWorkflowTest : public ::testing::Test {
@@ -137,7 +167,15 @@ TEST_F(PackageWorkflowTest, EveryFileArrivesBitIdenticalAndOnlyProgramsAreRunnab
     EXPECT_EQ(transfer->progress->completed.load(), TotalSize());
     EXPECT_EQ(transfer->progress->verified.load(), TotalSize());
     EXPECT_GE(transfer->progress->downloaded.load(), TotalSize());
-    const std::vector<std::string> reported = transfer->OutputFiles();
+    // A file is reported when its work is released, which may come a moment
+    // after the root's outcome has been seen (another thread may still hold
+    // the work).
+    std::vector<std::string> reported = transfer->OutputFiles();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (reported.size() < Files().size() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        reported = transfer->OutputFiles();
+    }
     std::set<std::string> expected;
     for (const auto& file : Files()) {
         expected.insert(file.path);
@@ -189,6 +227,105 @@ TEST_F(PackageWorkflowTest, ResumingRequestsOnlyWhatIsWrongOnDisk) {
     EXPECT_EQ(check->Outcome()->result, WorkResult::Success);
     EXPECT_EQ(check->progress->verified.load(), TotalSize());
     EXPECT_TRUE(recorder.Requests().size() == 1u);
+}
+
+// A link at a package path in the destination (a folder, a file, the run
+// file) is a bad path: the download fails with a file-access error, the link
+// stays, and nothing it points to is written, replaced or made executable.
+TEST_F(PackageWorkflowTest, LinksAtPackagePathsFailTheDownloadAndLeaveEverythingOutsideAsItWas) {
+    struct Case {
+        const char* name;
+        const char* link;    // in the destination
+        const char* target;  // in the folder outside; "" for that folder itself
+    };
+    const Case cases[] = {
+        {"folder of a file", "data", ""},
+        {"a file", "docs/read me?#1 100%:final.txt", "victim.txt"},
+        {"the run file", "setup", "victim.txt"},
+    };
+    for (const Case& c : cases) {
+        const fs::path dest = NewDestination("linked");
+        const fs::path elsewhere = NewDestination("elsewhere");
+        {
+            std::ofstream(elsewhere / "victim.txt") << "the user's own file";
+        }
+        fs::permissions(elsewhere / "victim.txt", fs::perms::owner_read | fs::perms::owner_write |
+                                                      fs::perms::group_read | fs::perms::others_read);
+        const auto before = Snapshot(elsewhere);
+        fs::create_directories((dest / c.link).parent_path());
+        fs::create_symlink(elsewhere / c.target, dest / c.link);
+
+        const auto transfer = Run(download_, dest);
+        ASSERT_TRUE(transfer->Outcome()) << c.name;
+        EXPECT_EQ(transfer->Outcome()->result, WorkResult::FatalError) << c.name;
+        EXPECT_EQ(ErrorOf(*transfer->Outcome()), TransferError::FileAccessError) << c.name;
+        EXPECT_EQ(Snapshot(elsewhere), before) << c.name;
+        EXPECT_TRUE(fs::is_symlink(dest / c.link)) << c.name;
+    }
+}
+
+// The check of a destination reads the package's own files: a link there,
+// even to a copy with the right bytes, does not pass for the file.
+TEST_F(PackageWorkflowTest, VerificationDoesNotFollowALinkOutOfTheDestination) {
+    struct Case {
+        const char* name;
+        const char* link;  // a package path, or a folder of one
+    };
+    const Case cases[] = {{"a file", "data/a.bin"}, {"a folder", "tools"}};
+    for (const Case& c : cases) {
+        const fs::path dest = NewDestination("checked");
+        const auto download = Run(download_, dest);
+        ASSERT_TRUE(download->Outcome()) << c.name;
+        ASSERT_EQ(download->Outcome()->result, WorkResult::Success) << c.name;
+        const fs::path elsewhere = NewDestination("copies");
+        fs::rename(dest / c.link, elsewhere / "copy");
+        fs::create_symlink(elsewhere / "copy", dest / c.link);
+        const auto before = Snapshot(elsewhere);
+
+        const auto check = Run(verify_, dest, "v1");
+        ASSERT_TRUE(check->Outcome()) << c.name;
+        EXPECT_EQ(check->Outcome()->result, WorkResult::FatalError) << c.name;
+        EXPECT_EQ(ErrorOf(*check->Outcome()), TransferError::ChecksumMismatch) << c.name;
+        EXPECT_EQ(Snapshot(elsewhere), before) << c.name;
+    }
+}
+
+// A program kept from the earlier version, of the right size but with a
+// wrong chunk: while that chunk is rewritten (here: the update fails half
+// way) it cannot be run; the update that completes makes it runnable again.
+TEST_F(PackageWorkflowTest, KeptProgramIsNotRunnableWhileRewrittenAndRunnableAfterSuccess) {
+    const fs::path dest = NewDestination("kept");
+    const auto first = Run(download_, dest);
+    ASSERT_TRUE(first->Outcome());
+    ASSERT_EQ(first->Outcome()->result, WorkResult::Success);
+    const TestFile& program = Files()[1];
+    ASSERT_EQ(program.path, "tools/helper.sh");
+    ASSERT_TRUE(Executable(dest / program.path));
+    {
+        std::fstream file(dest / program.path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(kChunk + 10);
+        file.put(static_cast<char>(~program.bytes[kChunk + 10]));
+    }
+
+    // The only node cuts every answer for the program short.
+    testsupport::TestHttpServer node(Tree().string());
+    network_->ServeNodeList("p1", {{"n1", node.Address(), "/packages/"}});
+    node.SetFault("/packages/p1/k1/v1/" + program.path, testsupport::Fault().Cut(100));
+    const auto failed = Run(download_, dest, "v1");
+    const auto stopped = failed->Outcome() ? failed->Outcome() : failed->Suspension();
+    ASSERT_TRUE(stopped);
+    EXPECT_NE(stopped->result, WorkResult::Success);
+    EXPECT_FALSE(node.Requests().empty());
+    EXPECT_FALSE(Executable(dest / program.path));
+    // A program the update did not have to touch keeps running.
+    EXPECT_TRUE(Executable(dest / "setup"));
+
+    node.ClearFaults();
+    const auto repaired = Run(download_, dest, "v1");
+    ASSERT_TRUE(repaired->Outcome());
+    EXPECT_EQ(repaired->Outcome()->result, WorkResult::Success);
+    EXPECT_TRUE(testing::ReadFile(dest / program.path) == program.bytes);
+    EXPECT_TRUE(Executable(dest / program.path));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <boost/property_tree/xml_parser.hpp>
 
 #include "manifest/ChunkChecksum.h"
+#include "manifest/ChunkSha256.h"
 #include "manifest/StandardPackageManifest.h"
 
 namespace vrexa::testing {
@@ -54,11 +55,15 @@ ptree Document(const std::vector<TestFile>& files, const TestPackageOptions& opt
     ptree entries;
     for (const TestFile& file : files) {
         std::string checksums;
+        std::vector<Sha256Digest> sha256s;
         for (std::size_t at = 0; at < file.bytes.size(); at += options.chunkSize) {
             const std::size_t length = std::min<std::size_t>(options.chunkSize, file.bytes.size() - at);
             checksums += Hex(ChunkChecksum(file.bytes.data() + at, length));
+            sha256s.push_back(ChunkSha256Of(file.bytes.data() + at, length));
         }
-        entries.add_child("file", FileEntry(file.path, options.chunkSize, file.bytes.size(), checksums));
+        ptree entry = FileEntry(file.path, options.chunkSize, file.bytes.size(), checksums);
+        if (options.sha256) entry.put("sha256", Sha256ListText(sha256s));
+        entries.add_child("file", entry);
     }
     package.add_child("files", entries);
     ptree document;
@@ -89,11 +94,13 @@ std::shared_ptr<PackageManifest> MakeSizedPackage(const std::vector<std::pair<st
         std::uint32_t GetChunkSize() const override { return 0xFFFFFFFFu; }
         std::uint64_t GetSize() const override { return size_; }
         const std::vector<std::uint32_t>& GetChecksums() const override { return checksums_; }
+        const std::vector<Sha256Digest>& GetSha256s() const override { return sha256s_; }
 
     private:
         std::string path_;
         std::uint64_t size_;
         std::vector<std::uint32_t> checksums_;
+        std::vector<Sha256Digest> sha256s_;
     };
     class SizedPackage : public PackageManifest {
     public:

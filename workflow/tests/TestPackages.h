@@ -24,6 +24,8 @@ struct TestPackageOptions {
     std::string policy;
     std::vector<std::string> countries;
     std::uint32_t chunkSize = 1000;
+    // Whether file entries carry the SHA-256 of every chunk.
+    bool sha256 = false;
 };
 
 // The package manifest document describing files (chunk checksums of their

@@ -16,6 +16,7 @@
 #include "file/posix/FilesystemImpl.h"
 #include "http/State.h"
 #include "manifest/ChunkChecksum.h"
+#include "manifest/ChunkSha256.h"
 #include "manifest/StandardNodeManifest.h"
 #include "transfer/TransferFileExceptionData.h"
 #include "transfer/RequestStateError.h"
@@ -28,6 +29,7 @@
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
 #include "workflow/WorkSupport.h"
+#include "tests/support/ForgedChunk.h"
 #include "workflow/tests/DownloadHarness.h"
 
 namespace vrexa {
@@ -115,25 +117,41 @@ const OpenCase kOpenCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, OpenTableTest, ::testing::ValuesIn(kOpenCases),
                          [](const ::testing::TestParamInfo<OpenCase>& info) { return info.param.name; });
 
-// Program files the open step creates or extends lose their execute bits
-// until the package is complete; with execution not allowed at all, and for
-// files that are not programs, nothing changes.
-TEST_F(WorkStepsTest, DenyExecuteOnlyForProgramsItExtends) {
+// Program files lose their execute bits before anything is written into
+// them, until the package is complete: at once when the open step creates,
+// extends or resumes them; for one kept at its size, only when a chunk
+// request is about to write into it (a kept program whose chunks are all
+// right stays as it was). With execution not allowed at all, and for files
+// that are not programs, nothing changes.
+TEST_F(WorkStepsTest, ProgramsAreNotRunnableOnceTheyAreWritten) {
     struct Case {
         const char* path;
+        std::size_t found;  // bytes on disk before (the file's size is 100)
         bool allowExecute;
-        bool executableAfter;
+        bool executableAfterOpen;
+        bool executableAfterWrite;
     };
-    const Case cases[] = {{"run.sh", true, false}, {"run2.sh", false, true}, {"data.bin", true, true}};
+    const Case cases[] = {
+        {"created.sh", 0, true, false, false},      {"resumed.sh", 40, true, false, false},
+        {"kept.sh", 100, true, true, false},        {"kept-allowed.sh", 100, false, true, true},
+        {"created-allowed.sh", 0, false, true, true}, {"data.bin", 0, true, true, true},
+        {"kept-data.bin", 100, true, true, true},
+    };
+    transfer_->Params().preallocate = false;  // a shorter file is resumed
     for (const Case& c : cases) {
-        downloadtest::WriteFile(root_ / c.path, "");
+        downloadtest::WriteFile(root_ / c.path, std::string(c.found, 'x'));
         fs::permissions(root_ / c.path, fs::perms::owner_all);
         transfer_->GetBehavior().allowExecute = c.allowExecute;
         auto fileData = std::make_shared<TransferSharedFileData>(c.path, 100);
         ASSERT_EQ(std::make_shared<OpenAndAllocateFileWork>(transfer_, fileData)->ExecuteTask().result,
                   WorkResult::Success);
-        const bool executable = (fs::status(root_ / c.path).permissions() & fs::perms::owner_exec) != fs::perms::none;
-        EXPECT_EQ(executable, c.executableAfter) << c.path;
+        const auto executable = [&] {
+            return (fs::status(root_ / c.path).permissions() & fs::perms::owner_exec) != fs::perms::none;
+        };
+        EXPECT_EQ(executable(), c.executableAfterOpen) << c.path;
+        fileData->MarkChunkWritten(0);
+        EXPECT_EQ(executable(), c.executableAfterWrite) << c.path;
+        EXPECT_EQ(downloadtest::ReadFile(root_ / c.path).substr(0, c.found), std::string(c.found, 'x')) << c.path;
     }
 }
 
@@ -318,6 +336,70 @@ TEST_F(WorkStepsTest, VerifyChecksTheBytesTheLastAttemptWrote) {
     }
 }
 
+// Bytes with the right CRC-32 but other content pass only where the chunk
+// has no SHA-256; wherever the digests come from (taken as a request wrote,
+// read back from the file, or known for a chunk still zero), a chunk that
+// has one must match it.
+TEST_F(WorkStepsTest, VerifyRequiresTheSha256WhereTheChunkHasOne) {
+    std::string genuine(4096, '\0');
+    for (std::size_t i = 0; i < genuine.size(); ++i)
+        genuine[i] = static_cast<char>(i * 7 + 1);
+    const std::string forged = testsupport::CrcForgedChunk(genuine);
+    ASSERT_EQ(ChunkChecksum(forged.data(), forged.size()), ChunkChecksum(genuine.data(), genuine.size()));
+    const std::string zeros(4096, '\0');
+    const std::string zeroForged = testsupport::CrcForgedChunk(zeros);
+    enum class Source { Written, OnDisk, Zero };
+    struct Case {
+        const char* name;
+        Source source;
+        const std::string* expected;  // the chunk the manifest describes
+        const std::string* actual;    // the bytes there
+        bool withSha256;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"written genuine", Source::Written, &genuine, &genuine, true, true},
+        {"written forged", Source::Written, &genuine, &forged, true, false},
+        {"written forged, CRC only", Source::Written, &genuine, &forged, false, true},
+        {"on disk genuine", Source::OnDisk, &genuine, &genuine, true, true},
+        {"on disk forged", Source::OnDisk, &genuine, &forged, true, false},
+        {"on disk forged, CRC only", Source::OnDisk, &genuine, &forged, false, true},
+        {"zero chunk of zeros", Source::Zero, &zeros, &zeros, true, true},
+        {"zero chunk where forged zeros were expected", Source::Zero, &zeroForged, &zeros, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(root_ / "s.bin");
+        if (c.source == Source::OnDisk) downloadtest::WriteFile(root_ / "s.bin", *c.actual);
+        auto fileData = std::make_shared<TransferSharedFileData>("s.bin", 4096);
+        ASSERT_EQ(std::make_shared<OpenAndAllocateFileWork>(transfer_, fileData)->ExecuteTask().result,
+                  WorkResult::Success);
+        if (c.source == Source::Written) fileData->MarkChunkWritten(0);
+        ASSERT_EQ(fileData->IsChunkZero(0), c.source == Source::Zero);
+        std::optional<Sha256Digest> sha256;
+        if (c.withSha256) sha256 = ChunkSha256Of(c.expected->data(), c.expected->size());
+        auto map = std::make_shared<TransferSharedMapData>(
+            fileData, 0, 4095, ChunkChecksum(c.expected->data(), c.expected->size()), transfer_->progress_, sha256);
+        ASSERT_EQ(std::make_shared<CreateChunkMapWork>(transfer_, map)->ExecuteTask().result, WorkResult::Success);
+        if (c.source == Source::Written) {
+            TransferHttpWriter writer(map, map->GetWindow());
+            map->ResetProgress(*map->GetWindow());
+            ASSERT_EQ(writer.Write(c.actual->data(), 1000).state, http::State::Succeeded);
+            ASSERT_EQ(writer.Write(c.actual->data() + 1000, 3096).state, http::State::Succeeded);
+        }
+        const WorkStatus status = std::make_shared<VerifyChunkWork>(transfer_, map)->ExecuteTask();
+        ASSERT_EQ(status.result, c.matches ? WorkResult::Success : WorkResult::Failure);
+        if (!c.matches) {
+            const auto checksum = std::dynamic_pointer_cast<ChecksumStatusData>(status.data);
+            ASSERT_TRUE(checksum);
+            EXPECT_EQ(checksum->Explain(), "s.bin: chunk at bytes 0-4095 has SHA-256 " +
+                                               Sha256Text(ChunkSha256Of(c.actual->data(), c.actual->size())) +
+                                               ", expected " + Sha256Text(*sha256));
+        }
+        ASSERT_EQ(std::make_shared<ReleaseChunkMapWork>(transfer_, map)->ExecuteTask().result, WorkResult::Success);
+    }
+}
+
 // Zeros are checked without reading: the checksum of zeros of each length
 // is the real one, and a chunk a request has written is read again.
 TEST_F(WorkStepsTest, ZeroChecksumIsTheChecksumOfZeros) {
@@ -325,6 +407,8 @@ TEST_F(WorkStepsTest, ZeroChecksumIsTheChecksumOfZeros) {
         const std::string zeros(length, '\0');
         EXPECT_EQ(ZeroChecksum(length), ChunkChecksum(zeros.data(), zeros.size())) << length;
         EXPECT_EQ(ZeroChecksum(length), ChunkChecksum(zeros.data(), zeros.size())) << length;
+        EXPECT_EQ(ZeroSha256(length), ChunkSha256Of(zeros.data(), zeros.size())) << length;
+        EXPECT_EQ(ZeroSha256(length), ChunkSha256Of(zeros.data(), zeros.size())) << length;
     }
     auto fileData = std::make_shared<TransferSharedFileData>("z.bin", 10);
     fileData->SetZeroFilled(true);

@@ -147,6 +147,7 @@ LocalNetwork::LocalNetwork(const LocalNetworkOptions& options) {
     if (!options.partners.empty()) {
         args.insert(args.end(), {"--publisher", VREXA_PUBLISHER_PROGRAM});
     }
+    if (options.tls) args.push_back("--tls");
     ProgramResult started = RunProgram(LocalnetCommand(args));
     if (started.exitCode != 0) {
         throw std::runtime_error("the local network did not start: " + started.err);
@@ -159,6 +160,7 @@ LocalNetwork::LocalNetwork(const LocalNetworkOptions& options) {
     transferAnalyticsUrl_ = state.get<std::string>("transferAnalyticsUrl");
     eventsAnalyticsUrl_ = state.get<std::string>("eventsAnalyticsUrl");
     analyticsRecords_ = state.get<std::string>("analyticsRecords");
+    caFile_ = state.get<std::string>("caFile", "");
     for (const auto& [_, node] : state.get_child("nodes")) {
         nodes_.push_back({node.get<std::string>("id"), node.get<std::string>("host"), node.get<std::string>("path"),
                           node.get<bool>("faulty")});

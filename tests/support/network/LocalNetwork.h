@@ -22,7 +22,7 @@ ProgramResult RunPublisher(const std::vector<std::string>& args);
 
 struct NetworkNode {
     std::string id;
-    std::string host;  // "127.0.0.1:<port>"
+    std::string host;  // "127.0.0.1:<port>", "https://127.0.0.1:<port>" with TLS
     std::string path;  // "/packages/"
     bool faulty = false;
 };
@@ -38,6 +38,9 @@ struct LocalNetworkOptions {
     // Partners served a node list of the network's own nodes.
     std::vector<std::string> partners;
     std::string country = "SE";  // the geolocation answer
+    // Every server speaks HTTPS with a certificate of a throwaway authority
+    // made for this network (CaFile); hosts and URLs then start "https://".
+    bool tls = false;
 };
 
 // One POST received by an analytics endpoint.
@@ -72,6 +75,8 @@ public:
     const std::string& TransferAnalyticsUrl() const { return transferAnalyticsUrl_; }
     const std::string& EventsAnalyticsUrl() const { return eventsAnalyticsUrl_; }
     const std::filesystem::path& Folder() const { return folder_; }
+    // The authority to trust with TLS; empty without.
+    const std::string& CaFile() const { return caFile_; }
 
     // Every POST received so far, in order of arrival.
     std::vector<AnalyticsRecord> AnalyticsRecords() const;
@@ -95,6 +100,7 @@ private:
     std::string transferAnalyticsUrl_;
     std::string eventsAnalyticsUrl_;
     std::filesystem::path analyticsRecords_;
+    std::string caFile_;
     bool running_ = false;
 };
 

@@ -37,6 +37,8 @@ import time
 import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+import test_ca  # noqa: E402  (beside the test server, one folder up)
 STARTUP_SECONDS = 20
 STOP_SECONDS = 10
 BIND_ATTEMPTS = 5
@@ -158,7 +160,7 @@ def nginx_root(path):
     return nginx_quote(path.replace("$", "${vrexa_dollar}"))
 
 
-def nginx_config(tree, overlay, manifest_port, node_ports):
+def nginx_config(tree, overlay, manifest_port, node_ports, tls=None):
     """One server for the manifest cache host and one per download node, all
     serving the same read-only tree; node lists are looked up in the
     network's own folder first.
@@ -178,11 +180,15 @@ def nginx_config(tree, overlay, manifest_port, node_ports):
     temp_paths = "".join(
         "  %s_temp_path %s;\n" % (kind, q("tmp/" + kind))
         for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+    listen_ssl = " ssl" if tls else ""
+    tls_lines = ""
+    if tls:
+        tls_lines = "  ssl_certificate %s;\n  ssl_certificate_key %s;\n" % (q(tls["certFile"]), q(tls["keyFile"]))
     node_servers = "".join(
         "  server {\n"
-        "    listen 127.0.0.1:%d;\n"
+        "    listen 127.0.0.1:%d%s;\n"
         "    root %s;\n"
-        "  }\n" % (port, nginx_root(tree)) for port in node_ports)
+        "  }\n" % (port, listen_ssl, nginx_root(tree)) for port in node_ports)
     return (
         "%s"
         "worker_processes 1;\n"
@@ -199,8 +205,9 @@ def nginx_config(tree, overlay, manifest_port, node_ports):
         "  sendfile on;\n"
         "  keepalive_timeout 30;\n"
         "%s"
+        "%s"
         "  server {\n"
-        "    listen 127.0.0.1:%d;\n"
+        "    listen 127.0.0.1:%d%s;\n"
         "    root %s;\n"
         "    location /nodes/ {\n"
         "      root %s;\n"
@@ -212,7 +219,7 @@ def nginx_config(tree, overlay, manifest_port, node_ports):
         "  }\n"
         "%s"
         "}\n" % (user, q("nginx.pid"), q("logs/error.log"), q("logs/access.log"),
-                 temp_paths, manifest_port, nginx_root(tree), nginx_root(overlay), nginx_root(tree), node_servers))
+                 temp_paths, tls_lines, manifest_port, listen_ssl, nginx_root(tree), nginx_root(overlay), nginx_root(tree), node_servers))
 
 
 def write_geolocation(path, country):
@@ -256,11 +263,27 @@ def spawn(args, log_path, stdout=None):
                                 start_new_session=True, close_fds=True)
 
 
+def tls_args(state):
+    """What a Python server of the network needs to speak HTTPS, if it does."""
+    tls = state.get("tls")
+    return ["--tls-cert", tls["certFile"], "--tls-key", tls["keyFile"]] if tls else []
+
+
+def scheme(state):
+    """In front of a URL."""
+    return "https://" if state.get("tls") else "http://"
+
+
+def host_prefix(state):
+    """In front of a host: a plain one is named without its scheme."""
+    return "https://" if state.get("tls") else ""
+
+
 def start_receiver(network_dir, state):
     process = spawn([sys.executable, os.path.join(HERE, "receiver.py"),
                      "--endpoint", "transfer=0", "--endpoint", "events=0",
                      "--records", state["analyticsRecords"],
-                     "--geo-file", state["geolocationFile"]],
+                     "--geo-file", state["geolocationFile"]] + tls_args(state),
                     os.path.join(network_dir, "logs", "receiver.log"), stdout=subprocess.PIPE)
     state["pids"]["receiver"] = process.pid
     save_state(network_dir, state)
@@ -270,8 +293,8 @@ def start_receiver(network_dir, state):
         raise NetworkError("the analytics receiver did not start:\n"
                            + tail(os.path.join(network_dir, "logs", "receiver.log")))
     ports = dict(item.split("=", 1) for item in line[len("READY "):].split())
-    state["transferAnalyticsUrl"] = "http://127.0.0.1:%s" % ports["transfer"]
-    state["eventsAnalyticsUrl"] = "http://127.0.0.1:%s" % ports["events"]
+    state["transferAnalyticsUrl"] = scheme(state) + "127.0.0.1:%s" % ports["transfer"]
+    state["eventsAnalyticsUrl"] = scheme(state) + "127.0.0.1:%s" % ports["events"]
     state["geolocationUrl"] = state["eventsAnalyticsUrl"] + "/geo-location"
 
 
@@ -281,14 +304,14 @@ def start_nginx(network_dir, tree, node_count, faulty_nodes, publisher, partners
     log = os.path.join(network_dir, "logs", "nginx-start.log")
     for _ in range(BIND_ATTEMPTS):
         ports = free_ports(node_count + 1)
-        nodes = [{"id": "node%d" % (index + 1), "host": "127.0.0.1:%d" % port,
+        nodes = [{"id": "node%d" % (index + 1), "host": host_prefix(state) + "127.0.0.1:%d" % port,
                   "path": "/packages/", "faulty": False}
                  for index, port in enumerate(ports[1:])]
         nodes += faulty_nodes
         if partners:
             write_node_lists(publisher, partners, overlay, nodes)
         with open(conf, "w", encoding="utf-8") as out:
-            out.write(nginx_config(tree, overlay, ports[0], ports[1:]))
+            out.write(nginx_config(tree, overlay, ports[0], ports[1:], state.get("tls")))
         with open(log, "wb") as out:
             result = subprocess.run(["nginx", "-p", network_dir + "/", "-c", conf, "-e", "logs/error.log"],
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=out)
@@ -296,7 +319,7 @@ def start_nginx(network_dir, tree, node_count, faulty_nodes, publisher, partners
             with open(os.path.join(network_dir, "nginx.pid"), encoding="ascii") as pid_file:
                 state["pids"]["nginx"] = int(pid_file.read().strip())
             save_state(network_dir, state)
-            state["manifestHost"] = "127.0.0.1:%d" % ports[0]
+            state["manifestHost"] = host_prefix(state) + "127.0.0.1:%d" % ports[0]
             state["nodes"] = nodes
             return
         if "Address already in use" not in tail(log) + tail(os.path.join(network_dir, "logs", "error.log")):
@@ -337,7 +360,8 @@ def start_faulty_nodes(network_dir, tree, count, faults, state):
     for index in range(count):
         name = "faulty%d" % (index + 1)
         log = os.path.join(network_dir, "logs", name + ".log")
-        process = spawn([sys.executable, server, "--root", tree, "--port", "0", "--faults", faults_file],
+        process = spawn([sys.executable, server, "--root", tree, "--port", "0", "--faults", faults_file]
+                        + tls_args(state),
                         log, stdout=subprocess.PIPE)
         state["pids"][name] = process.pid
         save_state(network_dir, state)
@@ -347,7 +371,7 @@ def start_faulty_nodes(network_dir, tree, count, faults, state):
             port = int(json.loads(line)["port"])
         except (ValueError, KeyError, TypeError):
             raise NetworkError("the faulty node %s did not start:\n%s" % (name, tail(log)))
-        faulty.append({"id": name, "host": "127.0.0.1:%d" % port, "path": "/packages/",
+        faulty.append({"id": name, "host": host_prefix(state) + "127.0.0.1:%d" % port, "path": "/packages/",
                        "faulty": True})
     return faulty
 
@@ -366,7 +390,7 @@ def save_state(network_dir, state):
 
 
 def start(tree, nodes=2, faulty=0, faults=(), partners=(), publisher=None,
-          country="SE", network_dir=None, watch_pid=None):
+          country="SE", network_dir=None, watch_pid=None, tls=False):
     """Starts a network and returns its description (also in network.json)."""
     tree = os.path.abspath(tree)
     if not os.path.isdir(tree):
@@ -405,6 +429,12 @@ def start(tree, nodes=2, faulty=0, faults=(), partners=(), publisher=None,
         save_state(network_dir, state)
         if watch_pid:
             start_watchdog(network_dir, watch_pid, state)
+            save_state(network_dir, state)
+        if tls:
+            # A throwaway authority of this network alone: its key goes with
+            # the network's folder when the network stops.
+            state["tls"] = test_ca.make(os.path.join(network_dir, "tls"), "servers")
+            state["caFile"] = state["tls"]["caFile"]
             save_state(network_dir, state)
         write_geolocation(state["geolocationFile"], country)
         start_receiver(network_dir, state)
@@ -512,6 +542,8 @@ def print_addresses(state, as_json):
         ("VREXA_ANALYTICS_RECORDS", state["analyticsRecords"]),
         ("VREXA_NODES", " ".join("%s=%s%s" % (n["id"], n["host"], n["path"]) for n in state["nodes"])),
     ]
+    if state.get("caFile"):
+        lines.append(("VREXA_CA_FILE", state["caFile"]))
     for key, value in lines:
         sys.stdout.write("%s='%s'\n" % (key, value.replace("'", "'\\''")))
 
@@ -543,6 +575,9 @@ def main(argv=None):
     start_cmd.add_argument("--watch-pid", type=int,
                            help="stop the network by itself when this process ends")
     start_cmd.add_argument("--json", action="store_true", help="print the addresses as one JSON object")
+    start_cmd.add_argument("--tls", action="store_true",
+                           help="every server speaks HTTPS with a certificate from a throwaway authority "
+                                "made for this network; its certificate is printed as VREXA_CA_FILE")
 
     stop_cmd = commands.add_parser("stop", help="stop a network and remove its folder")
     stop_cmd.add_argument("dir", help="the network folder that start printed")
@@ -569,7 +604,7 @@ def main(argv=None):
                 faults.append(fault)
             state = start(args.tree, nodes=args.nodes, faulty=args.faulty, faults=faults,
                           partners=args.partner, publisher=args.publisher, country=args.country,
-                          network_dir=args.dir, watch_pid=args.watch_pid)
+                          network_dir=args.dir, watch_pid=args.watch_pid, tls=args.tls)
             print_addresses(state, args.json)
         elif args.command == "stop":
             stop(args.dir)

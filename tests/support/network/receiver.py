@@ -21,6 +21,7 @@ import base64
 import json
 import os
 import signal
+import ssl
 import sys
 import threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -95,7 +96,14 @@ def main():
                         metavar="NAME=PORT", help="an endpoint and its port (0: any free port)")
     parser.add_argument("--records", required=True, help="file that receives one line per POST")
     parser.add_argument("--geo-file", required=True, help="JSON answer of GET /geo-location")
+    parser.add_argument("--tls-cert", help="speak HTTPS with this certificate (PEM) ...")
+    parser.add_argument("--tls-key", help="... and its key")
     args = parser.parse_args()
+
+    tls = None
+    if args.tls_cert:
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(args.tls_cert, args.tls_key)
 
     recorder = Recorder(args.records)
     open(args.records, "a").close()
@@ -105,6 +113,9 @@ def main():
         server = ThreadingHTTPServer(("127.0.0.1", int(port or 0)),
                                      make_handler(name, recorder, args.geo_file))
         server.daemon_threads = True
+        if tls is not None:
+            # Each connection's handshake happens on its own handler thread.
+            server.socket = tls.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
         servers.append((name, server))
 
     # Block the stop signals before any thread exists, so that every thread

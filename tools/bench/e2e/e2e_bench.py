@@ -2,7 +2,7 @@
 """End-to-end benchmark: `vrexa download` and `vrexa verify` side by side with
 aria2c on the same package, served by the same local network.
 
-    tools/bench/e2e/e2e_bench.py [--pairs N] [--big] [--files N] [--build-dir DIR]
+    tools/bench/e2e/e2e_bench.py [--pairs N] [--big] [--files N] [--tls] [--build-dir DIR]
 
 What it does:
   1. writes a 1 GiB file (--size MiB) of random bytes and publishes it with
@@ -11,8 +11,13 @@ What it does:
   2. starts the local network with four nginx download nodes;
   3. runs pairs, alternating the tools (A B A B ...):
        P1  `vrexa download` into an empty folder   vs  aria2c, 8 connections,
-           1 MiB pieces, --file-allocation=falloc, the metalink
+           1 MiB pieces, --file-allocation=falloc, the metalink;
+           `vrexa download` once with the SHA-256 of every chunk in the
+           manifest (as the publisher writes it) and once of the same file
+           published with the CRC-32s alone (package k1c), for the cost of
+           the strong check
        P2  `vrexa download` of the complete package and `vrexa verify`
+           (with SHA-256s, and verify of k1c with CRC-32s alone)
                                                    vs  aria2c -V, the metalink
      recording wall time, CPU time (user + system) and peak RSS of each, and
      how many chunk requests reached the nodes;
@@ -21,6 +26,10 @@ What it does:
      and measures the time from starting `vrexa download` to its first chunk
      request at a node, and the peak RSS up to then (the download is then
      interrupted).
+
+With --tls every server of the network speaks HTTPS (a throwaway authority of
+its own, which vrexa gets as --cacert and aria2c as --ca-certificate), so both
+tools pay for TLS on every connection.
 
 The source tree and every destination live under one working folder
 (--work-dir, default a new folder in $TMPDIR) that is removed at the end.
@@ -34,6 +43,7 @@ import argparse
 import hashlib
 import json
 import os
+import re
 import shutil
 import signal
 import statistics
@@ -163,6 +173,21 @@ def publish(publisher, source, tree, package, chunk=MIB):
                    stdout=subprocess.DEVNULL)
 
 
+def strip_sha256(tree, package):
+    """The package's manifests as a publisher that knew only CRC-32s wrote
+    them: every sha256 element taken out."""
+    folder = os.path.join(tree, "manifests", package)
+    for name in os.listdir(folder):
+        path = os.path.join(folder, name)
+        with open(path, encoding="utf-8") as document:
+            text = document.read()
+        stripped = re.sub(r"\s*<sha256>[0-9a-f]*</sha256>|\s*<sha256/>", "", text)
+        if stripped == text:
+            raise SystemExit("e2e_bench: no sha256 element in %s" % path)
+        with open(path, "w", encoding="utf-8") as document:
+            document.write(stripped)
+
+
 def write_metalink(path, payload, nodes, package):
     """A metalink (RFC 5854) for aria2c: the file's size and SHA-1, the SHA-1 of
     every 1 MiB piece, and one URL per node."""
@@ -176,8 +201,10 @@ def write_metalink(path, payload, nodes, package):
             whole.update(block)
             pieces.append(hashlib.sha1(block).hexdigest())
     esc = xml.sax.saxutils.escape
-    urls = "".join("    <url>%s</url>\n" % esc("http://%s%s%s/%s/%s/%s" % (node["host"], node["path"], PARTNER, package,
-                                                                          VERSION, FILE_NAME)) for node in nodes)
+    def base(host):
+        return host if host.startswith("https://") else "http://" + host
+    urls = "".join("    <url>%s</url>\n" % esc("%s%s%s/%s/%s/%s" % (base(node["host"]), node["path"], PARTNER, package,
+                                                                    VERSION, FILE_NAME)) for node in nodes)
     with open(path, "w", encoding="utf-8") as out:
         out.write('<?xml version="1.0" encoding="UTF-8"?>\n'
                   '<metalink xmlns="urn:ietf:params:xml:ns:metalink">\n'
@@ -237,7 +264,8 @@ class Bench:
     def start_network(self):
         out = subprocess.run([os.path.join(NETWORK, "start"), "--tree", self.tree, "--partner", PARTNER,
                               "--publisher", self.publisher, "--nodes", "4", "--json", "--watch-pid",
-                              str(os.getpid())], check=True, stdout=subprocess.PIPE, text=True).stdout
+                              str(os.getpid())] + (["--tls"] if self.opts.tls else []),
+                             check=True, stdout=subprocess.PIPE, text=True).stdout
         self.network = json.loads(out)
         self.log = AccessLog(self.network["dir"])
         env = dict(os.environ)
@@ -267,7 +295,9 @@ class Bench:
         return env
 
     def vrexa_cmd(self, command, package, dest):
-        return [self.vrexa_program, command, "--no-analytics", "--quiet", "--partner", PARTNER, "--package", package, dest]
+        trust = ["--cacert", self.network["caFile"]] if self.network.get("caFile") else []
+        return [self.vrexa_program, command, "--no-analytics", "--quiet"] + trust + [
+            "--partner", PARTNER, "--package", package, dest]
 
     def vrexa(self, command, package, dest):
         return timed(self.vrexa_cmd(command, package, dest), self.vrexa_env(), self.log)
@@ -277,6 +307,8 @@ class Bench:
                 "--metalink-file=" + metalink, "--dir=" + dest, "--auto-file-renaming=false",
                 "--allow-overwrite=true", "--max-connection-per-server=8", "--split=8",
                 "--min-split-size=1M", "--piece-length=1M", "--file-allocation=falloc"]
+        if self.network.get("caFile"):
+            args.append("--ca-certificate=" + self.network["caFile"])
         if verify:
             args.append("--check-integrity=true")
         return timed(args, self.env, self.log)
@@ -309,6 +341,9 @@ class Bench:
         os.makedirs(self.tree)
         print("e2e_bench: writing and publishing a %d MiB package (1 MiB chunks)..." % opts.size, flush=True)
         payload, published = self.prepare_package("k1", opts.size * MIB)
+        # The same bytes as a package whose manifest has no SHA-256s.
+        publish(self.publisher, os.path.dirname(payload), self.tree, "k1c")
+        strip_sha256(self.tree, "k1c")
         big = self.prepare_package("k4", 4 * opts.size * MIB) if opts.big else None
         metalink = os.path.join(self.work, "k1.metalink")
         self.start_network()
@@ -318,11 +353,14 @@ class Bench:
         # Untimed warm-up of both tools; also checks what each writes, and
         # leaves the complete copies P2 works on.
         vrexa_done = os.path.join(self.work, "complete-vrexa")
+        crc_done = os.path.join(self.work, "complete-vrexa-crc")
         aria_done = os.path.join(self.work, "complete-aria2")
-        for dest in (vrexa_done, aria_done):
+        for dest in (vrexa_done, crc_done, aria_done):
             self.fresh(dest)
         self.vrexa("download", "k1", vrexa_done)
         self.check_same(os.path.join(vrexa_done, FILE_NAME), expected, "vrexa download")
+        self.vrexa("download", "k1c", crc_done)
+        self.check_same(os.path.join(crc_done, FILE_NAME), expected, "vrexa download (CRC-32 only)")
         self.aria2(metalink, aria_done)
         self.check_same(os.path.join(aria_done, FILE_NAME), expected, "aria2c")
 
@@ -331,18 +369,22 @@ class Bench:
             "complete destination (vrexa) before the pairs": cached_percent(os.path.join(vrexa_done, FILE_NAME)),
             "complete destination (aria2c) before the pairs": cached_percent(os.path.join(aria_done, FILE_NAME)),
         }
-        p1 = {"vrexa download": [], "aria2c": []}
-        p2 = {"vrexa download (complete)": [], "vrexa verify": [], "aria2c -V": []}
+        p1 = {"vrexa download": [], "vrexa download (CRC-32 only)": [], "aria2c": []}
+        p2 = {"vrexa download (complete)": [], "vrexa verify": [], "vrexa verify (CRC-32 only)": [],
+              "aria2c -V": []}
         dest = os.path.join(self.work, "dest")
         for pair in range(opts.pairs):
             print("e2e_bench: pair %d of %d" % (pair + 1, opts.pairs), flush=True)
             self.fresh(dest)
             p1["vrexa download"].append(self.vrexa("download", "k1", dest))
             self.fresh(dest)
+            p1["vrexa download (CRC-32 only)"].append(self.vrexa("download", "k1c", dest))
+            self.fresh(dest)
             p1["aria2c"].append(self.aria2(metalink, dest))
             os.sync()
             p2["vrexa download (complete)"].append(self.vrexa("download", "k1", vrexa_done))
             p2["vrexa verify"].append(self.vrexa("verify", "k1", vrexa_done))
+            p2["vrexa verify (CRC-32 only)"].append(self.vrexa("verify", "k1c", crc_done))
             p2["aria2c -V"].append(self.aria2(metalink, aria_done, verify=True))
         shutil.rmtree(dest, ignore_errors=True)
         cache_notes["published file after the pairs"] = cached_percent(published)
@@ -402,8 +444,8 @@ class Bench:
 
     def report(self, p1, p2, memory, p4, cache_notes):
         opts = self.opts
-        lines = ["", "## End-to-end benchmark (%d pairs, %s, %d cores, load average %s)" %
-                 (opts.pairs, time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), os.cpu_count(),
+        lines = ["", "## End-to-end benchmark%s (%d pairs, %s, %d cores, load average %s)" %
+                 (" over HTTPS" if opts.tls else "", opts.pairs, time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), os.cpu_count(),
                   " ".join("%.2f" % x for x in os.getloadavg())), ""]
         lines.append("| measurement | tool | wall s min / med / max | CPU s min / med / max | peak RSS MiB med |"
                      " chunk requests med | wall ratio med | CPU ratio med |")
@@ -453,6 +495,7 @@ def main():
     parser.add_argument("--size", type=int, default=1024, help="package size in MiB (default 1024)")
     parser.add_argument("--files", type=int, default=100000,
                         help="files of the first-request package (default 100000; 0 skips it)")
+    parser.add_argument("--tls", action="store_true", help="every server speaks HTTPS (both tools verify it)")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build"), help="the build folder (default build)")
     parser.add_argument("--work-dir", help="an empty folder for the data (default: a new one in $TMPDIR)")
     opts = parser.parse_args()

@@ -1,7 +1,8 @@
 // Throughput of the chunk windows: 1 GiB written through 1 MiB mapped views of
 // a preallocated file and read back through views after Fetch, beside the
 // same sizes moved by bare mmap calls, plain descriptor I/O and dd in the same
-// run.
+// run. And the cost of opening a package's file below the destination
+// without following links, beside a plain open of its whole path.
 //
 //   vrexa_file_bench [--benchmark_...]   (folder: $VREXA_BENCH_DIR, else the temp folder)
 
@@ -148,6 +149,44 @@ void PlainDescriptorRead(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kTotal));
 }
 
+constexpr int kSmallFiles = 1000;
+
+std::string SmallFile(int i) { return "tree/level/f" + std::to_string(i) + ".bin"; }
+
+void MakeSmallFiles() {
+    fs::create_directories(PathOf("tree/level"));
+    for (int i = 0; i < kSmallFiles; ++i) {
+        ::close(::open(PathOf(SmallFile(i).c_str()).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    }
+}
+
+// Per file: the destination's descriptor, the file below it (one call where
+// the kernel resolves beneath a folder), its type checked, the shared file.
+void OpenBelowTheFolder(benchmark::State& state) {
+    MakeSmallFiles();
+    vrexa::file::posix::FilesystemImpl filesystem;
+    for (auto _ : state) {
+        for (int i = 0; i < kSmallFiles; ++i) {
+            benchmark::DoNotOptimize(
+                filesystem.OpenSharedFile(Folder(), SmallFile(i), OpenMode::OpenOrCreate, true, 0, 0));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kSmallFiles);
+}
+
+// The same files opened by their whole path, links and all.
+void PlainOpenByPath(benchmark::State& state) {
+    MakeSmallFiles();
+    for (auto _ : state) {
+        for (int i = 0; i < kSmallFiles; ++i) {
+            const int descriptor = ::open(PathOf(SmallFile(i).c_str()).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            benchmark::DoNotOptimize(descriptor);
+            ::close(descriptor);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kSmallFiles);
+}
+
 void Dd(benchmark::State& state, const std::string& arguments) {
     const std::string command = "dd " + arguments + " bs=1M count=1024 status=none";
     for (auto _ : state) {
@@ -170,6 +209,8 @@ BENCHMARK(PlainDescriptorWrite)->Iterations(3)->Unit(benchmark::kMillisecond)->U
 BENCHMARK(PlainDescriptorRead)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(DdWrite)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(DdRead)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(OpenBelowTheFolder)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(PlainOpenByPath)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

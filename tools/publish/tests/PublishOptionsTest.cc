@@ -21,6 +21,7 @@ TEST(ParseNodeSpecTest, ReadsIdHostPortPathAndWeight) {
         {"n4=[::1]:9000", {"n4", "[::1]:9000", "/packages/", 1}},
         {"n5=h@0", {"n5", "h", "/packages/", 0}},
         {"n6=h/", {"n6", "h", "/", 1}},
+        {"n7=https://cdn.example:8443/files@2", {"n7", "https://cdn.example:8443", "/files/", 2}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -33,6 +34,7 @@ TEST(ParseNodeSpecTest, RefusesWhatCannotFormANodeUrl) {
         "=h",         "n1",     "n1=",       "n1=:80",   "n1=h:",           "n1=h:0",
         "n1=h:70000", "n1=h:x", "n1=h@",     "n1=h@-1",  "n1=h@4294967296", "n1=h/p?x",
         "n1=[::1",    "n1=a b", "n1=a:b:80", "n1=h/p#x", "n1=[::1]x",
+        "n1=https://", "n1=http://h", "n1=ftp://h", "n1=https://h:0",
     };
     for (const char* text : cases) {
         SCOPED_TRACE(text);

@@ -17,7 +17,9 @@
 
 #include <boost/crc.hpp>
 #include <boost/property_tree/xml_parser.hpp>
+#include <boost/property_tree/json_parser.hpp>
 #include <gmock/gmock.h>
+#include <openssl/sha.h>
 #include <gtest/gtest.h>
 
 #include "manifest/Minisign.h"
@@ -26,6 +28,8 @@
 #include "manifest/StandardPackageManifest.h"
 #include "manifest/TrustedComment.h"
 #include "tests/support/FinishesWithin.h"
+#include "tools/publish/ManifestDocuments.h"
+#include "tests/support/ForgedChunk.h"
 
 namespace vrexa::publish {
 namespace {
@@ -64,6 +68,18 @@ std::vector<std::uint32_t> ExpectedChecksums(const std::string& bytes, std::size
         sums.push_back(crc.checksum());
     }
     return sums;
+}
+
+// Also apart from the publisher's own routine: the one-shot library call.
+std::vector<Sha256Digest> ExpectedSha256s(const std::string& bytes, std::size_t chunkSize) {
+    std::vector<Sha256Digest> digests;
+    for (std::size_t at = 0; at < bytes.size(); at += chunkSize) {
+        Sha256Digest digest{};
+        SHA256(reinterpret_cast<const unsigned char*>(bytes.data()) + at, std::min(chunkSize, bytes.size() - at),
+               digest.data());
+        digests.push_back(digest);
+    }
+    return digests;
 }
 
 // Reads a published document through the engine's own manifest class.
@@ -177,6 +193,7 @@ TEST_F(PublisherTest, PublishesManifestFilesAndNodeListTheEngineReads) {
         const std::string published = ReadFile(output_ / "packages/p1/k1/v1" / file->GetPath());
         EXPECT_EQ(file->GetSize(), published.size());
         EXPECT_EQ(file->GetChecksums(), ExpectedChecksums(published, 4)) << file->GetPath();
+        EXPECT_EQ(file->GetSha256s(), ExpectedSha256s(published, 4)) << file->GetPath();
         auto source = contents.find(file->GetPath());
         EXPECT_EQ(published, source == contents.end() ? std::string() : *source->second);
     }
@@ -212,7 +229,31 @@ TEST_F(PublisherTest, ChecksumsSpanReadsWhenChunksAreLargerThanTheCopyBuffer) {
     StandardPackageManifest manifest = ReadPackage(output_ / "manifests/k1/v1.xml");
     ASSERT_EQ(manifest.GetFiles().size(), 1u);
     EXPECT_EQ(manifest.GetFiles()[0]->GetChecksums(), ExpectedChecksums(big, chunk));
+    EXPECT_EQ(manifest.GetFiles()[0]->GetSha256s(), ExpectedSha256s(big, chunk));
     EXPECT_EQ(ReadFile(output_ / "packages/p1/k1/v1/big.bin"), big);
+}
+
+// The manifest's JSON form carries the same text under the same keys: the
+// engine reads the strong hashes back from it exactly, and a file of size 0
+// has an empty list.
+TEST_F(PublisherTest, StrongHashesRoundTripThroughTheJsonForm) {
+    const std::string data = Bytes(10, 4);
+    PublishedFile file{"a.bin", data.size(), ExpectedChecksums(data, 4), ExpectedSha256s(data, 4)};
+    PublishedFile empty{"empty", 0, {}, {}};
+    PublishOptions options = Options();
+    options.chunkSize = 4;
+    std::ostringstream json;
+    boost::property_tree::write_json(json, PackageManifestTree(options, {file, empty}));
+    EXPECT_THAT(json.str(), HasSubstr("\"sha256\": \"" + Sha256ListText(file.sha256s) + "\""));
+    std::istringstream in(json.str());
+    boost::property_tree::ptree tree;
+    boost::property_tree::read_json(in, tree);
+    StandardPackageManifest manifest;
+    manifest.Read(tree);
+    ASSERT_EQ(manifest.GetFiles().size(), 2u);
+    EXPECT_EQ(manifest.GetFiles()[0]->GetSha256s(), file.sha256s);
+    EXPECT_EQ(manifest.GetFiles()[0]->GetSha256s().size(), 3u);
+    EXPECT_TRUE(manifest.GetFiles()[1]->GetSha256s().empty());
 }
 
 TEST_F(PublisherTest, WritesPolicyCountriesAndActiveFlag) {
@@ -578,6 +619,12 @@ TEST_F(PublisherTest, SetCurrentRefusesAVersionThatIsNotWhollyPublished) {
              WriteFile(out / "packages/p1/k1/v1/a.txt", "onE");
          },
          "does not match the manifest"},
+        {"a file forged with its checksum kept",
+         [](auto& o, auto&, auto& out) {
+             o.setCurrent = "v1";
+             WriteFile(out / "packages/p1/k1/v1/a.txt", testsupport::CrcForgedChunk("one and more"));
+         },
+         "does not match the manifest"},
         {"a file missing",
          [](auto& o, auto&, auto& out) {
              o.setCurrent = "v1";
@@ -597,7 +644,7 @@ TEST_F(PublisherTest, SetCurrentRefusesAVersionThatIsNotWhollyPublished) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(root_);
-        WriteFile(source_ / "a.txt", "one");
+        WriteFile(source_ / "a.txt", "one and more");
         Publish(Options("v1"));
         WriteFile(source_ / "a.txt", "two");
         Publish(Options("v2"));

@@ -98,6 +98,16 @@ TEST(CliOptionsTest, ResumeListHelpAndVersion) {
     EXPECT_EQ(Parse({"--version"}).command, Command::Version);
 }
 
+TEST(CliOptionsTest, RemoveTakesAnIdAndPruneAnOptionalAge) {
+    const CliOptions remove = Parse({"remove", "0123456789abcdef0123456789abcdef"});
+    EXPECT_EQ(remove.command, Command::Remove);
+    EXPECT_EQ(remove.transferId, "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(Parse({"prune"}).command, Command::Prune);
+    EXPECT_FALSE(Parse({"prune"}).olderThanDays.has_value());
+    EXPECT_EQ(Parse({"prune", "--older-than", "30"}).olderThanDays, 30);
+    EXPECT_EQ(Parse({"prune", "--older-than=0"}).olderThanDays, 0);
+}
+
 TEST(CliOptionsTest, UsageErrorsNameWhatIsWrong) {
     struct Case {
         std::vector<std::string> args;
@@ -126,6 +136,13 @@ TEST(CliOptionsTest, UsageErrorsNameWhatIsWrong) {
         {{"resume", "../../etc/passwd"}, "is not a transfer id"},
         {{"resume", "0123456789ABCDEF0123456789ABCDEF"}, "is not a transfer id"},
         {{"list", "extra"}, "list takes no arguments"},
+        {{"remove"}, "one transfer id"},
+        {{"remove", "../transfers/x"}, "is not a transfer id"},
+        {{"prune", "0123456789abcdef0123456789abcdef"}, "prune takes no arguments"},
+        {{"prune", "--older-than"}, "--older-than needs a value"},
+        {{"prune", "--older-than", "-2"}, "--older-than needs a whole number"},
+        {{"prune", "--older-than", "week"}, "--older-than needs a whole number"},
+        {{"list", "--older-than", "3"}, "unknown option '--older-than'"},
     };
     for (const Case& c : cases) {
         try {

@@ -113,9 +113,16 @@ TEST_F(CliRunnerTest, StartsIntoTheDestinationOnceInitializedAndEndsComplete) {
                      Status(TransferState::Transferring), done});
     EXPECT_EQ(Follow(), kExitComplete);
     EXPECT_TRUE(std::filesystem::is_directory(dest_)) << "the destination is made before Start";
-    EXPECT_EQ(service_.Calls(), (std::vector<std::string>{"Transfer", "Start " + dest_.string()}));
+    // A complete download leaves nothing to resume: its stored entry goes.
+    EXPECT_EQ(service_.Calls(), (std::vector<std::string>{"Transfer", "Start " + dest_.string(), "Cancel"}));
     EXPECT_NE(errors_.str().find("transfer " + kId), std::string::npos) << "the id is printed for resume";
     EXPECT_NE(out_.str().find("[100%]"), std::string::npos);
+}
+
+TEST_F(CliRunnerTest, ACompleteVerificationIsLeftAsItIs) {
+    service_.Script({Status(TransferState::Initialized), Status(TransferState::Complete)});
+    EXPECT_EQ(Follow(CliRunner::Purpose::Verify), kExitComplete);
+    EXPECT_EQ(service_.Calls(), (std::vector<std::string>{"Transfer", "Start " + dest_.string()}));
 }
 
 TEST_F(CliRunnerTest, AWaitingErrorIsRetriedThenTheTransferIsKeptAndTheErrorNamed) {

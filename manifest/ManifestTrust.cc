@@ -13,6 +13,8 @@
 #include <filesystem>
 
 #include "file/posix/UniqueDescriptor.h"
+#include "manifest/FileManifest.h"
+#include "manifest/PackageManifest.h"
 
 namespace vrexa {
 
@@ -214,6 +216,14 @@ void ManifestTrust::CheckVersion(const TrustedComment& comment, const std::strin
     if (comment.version != versionId) {
         throw ManifestSignatureException("signature is for version \"" + comment.version + "\", not \"" + versionId +
                                          "\"");
+    }
+}
+
+void ManifestTrust::CheckStrongHashes(const PackageManifest& package) {
+    for (const auto& file : package.GetFiles()) {
+        if (file->GetChunkCount() > 0 && file->GetSha256s().empty()) {
+            throw ManifestSignatureException("the signed manifest gives no SHA-256s for \"" + file->GetPath() + "\"");
+        }
     }
 }
 

@@ -13,6 +13,8 @@
 
 namespace vrexa {
 
+class PackageManifest;
+
 // A document refused because of its signature. Unlike the other manifest
 // failures it carries a sentence: the user must learn why an update was
 // refused ("signature by an untrusted key", "manifest expired on ...").
@@ -79,6 +81,10 @@ public:
                          const std::string& signatureText);
     // The package manifest read under comment must be of version versionId.
     static void CheckVersion(const TrustedComment& comment, const std::string& versionId);
+    // A signature vouches for a file's bytes only through strong hashes: a
+    // CRC-32 can be forged to match anything. Every file with content must
+    // carry a SHA-256 per chunk.
+    static void CheckStrongHashes(const PackageManifest& package);
     // Remembers the comment's serial as accepted.
     void Accept(const std::string& kind, const std::string& id, const TrustedComment& comment);
 

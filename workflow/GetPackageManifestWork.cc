@@ -44,6 +44,7 @@ WorkStatus GetPackageManifestWork::ExecuteTask() {
             LoadCurrent(source, [&](const auto& current) { return factory.LoadManifest(current, id); });
         if (signedBy) {
             ManifestTrust::CheckVersion(*signedBy, package->GetVersionId());
+            ManifestTrust::CheckStrongHashes(*package);
             GetTransfer()->GetBehavior().manifestTrust->Accept("package", params.packageId, *signedBy);
         }
         if (!package->IsActive()) {

@@ -1382,6 +1382,16 @@ TEST_F(SignedEndToEndTest, EveryFlawIsRefusedBeforeAnyChunkIsRequested) {
         {"node list comment on a manifest",
          [&] { SignCurrent("vendor", "kind=nodes id=s1 serial=10 expires=" + Expires(1)); },
          "signature is for a document of kind \"nodes\", not \"package\""},
+        {"manifest without strong hashes",
+         [&] {
+             // What a manifest of an older publisher holds: CRC-32s only,
+             // which anyone can make any bytes match.
+             const std::string text =
+                 std::regex_replace(FileText(Current()), std::regex("<sha256>[0-9a-f]*</sha256>"), "");
+             std::ofstream(Current(), std::ios::binary | std::ios::trunc) << text;
+             SignCurrent("vendor", PackageComment("10", Expires(1)));
+         },
+         "the signed manifest gives no SHA-256s for \"data.bin\""},
         {"expired comment", [&] { SignCurrent("vendor", PackageComment("10", Expires(-1))); },
          "manifest expired on "},
         {"lower serial", [&] { SignCurrent("vendor", PackageComment("5", Expires(1))); },

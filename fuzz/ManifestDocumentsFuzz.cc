@@ -21,6 +21,7 @@
 #include "manifest/StandardGeolocationManifest.h"
 #include "manifest/StandardNodeListManifest.h"
 #include "manifest/StandardPackageManifest.h"
+#include "manifest/UrlParts.h"
 #include "manifest/XmlDocument.h"
 
 namespace {
@@ -29,10 +30,13 @@ using namespace vrexa;
 
 void CheckPackage(const StandardPackageManifest& package) {
     VREXA_FUZZ_CHECK(package.GetRunFiles().size() + package.GetOtherFiles().size() == package.GetFiles().size());
+    VREXA_FUZZ_CHECK(IsPlainSegment(package.GetId()) && IsPlainSegment(package.GetPartnerId()) &&
+                     IsPlainSegment(package.GetVersionId()));
     for (const auto& file : package.GetFiles()) {
         VREXA_FUZZ_CHECK(file != nullptr);
-        VREXA_FUZZ_CHECK(IsContainedPath(file->GetPath()));
-        VREXA_FUZZ_CHECK(file->GetChunkSize() > 0);
+        // Whatever was read, a chunk URL and a place on disk can be made of it.
+        VREXA_FUZZ_CHECK(IsPackageFilePath(file->GetPath()));
+        VREXA_FUZZ_CHECK(FileManifest::IsChunkSizeAllowed(file->GetChunkSize(), file->GetSize()));
         std::uint32_t count = 0;
         try {
             count = file->GetChunkCount();
@@ -101,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 for (const auto& node : nodes.GetNodes()) {
                     VREXA_FUZZ_CHECK(node != nullptr);
                     VREXA_FUZZ_CHECK(!node->GetNodeId().empty() && !node->GetHost().empty());
+                    VREXA_FUZZ_CHECK(ParseNodeHost(node->GetHost()).has_value() && IsNodePath(node->GetPath()));
                 }
                 break;
             }

@@ -34,4 +34,20 @@ bool IsContainedPath(std::string_view path) {
     return true;
 }
 
+bool IsPackageFilePath(std::string_view path) {
+    if (!IsContainedPath(path)) return false;
+    const std::size_t first = path.find_first_not_of('/');
+    if (first == std::string_view::npos) return false;
+    path.remove_prefix(first);
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || IsSeparator(path[i])) {
+            const std::string_view segment = path.substr(start, i - start);
+            if (segment.empty() || segment == ".") return false;
+            start = i + 1;
+        }
+    }
+    return true;
+}
+
 }  // namespace vrexa

@@ -11,4 +11,10 @@ namespace vrexa {
 // ("C:") or a root name ("\\server") is not.
 bool IsContainedPath(std::string_view path);
 
+// The rule for every file path a package names, shared by the manifest reader,
+// the chunk URL builder and the publisher: contained (above), and after its
+// leading "/" made of names only: no segment between separators ("/" or "\")
+// is empty or ".", so a file has one spelling, one place on disk and one URL.
+bool IsPackageFilePath(std::string_view path);
+
 }  // namespace vrexa

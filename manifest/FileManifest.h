@@ -17,6 +17,17 @@ public:
     // Files never have more chunks than this; anything larger is an overflow.
     static constexpr std::uint32_t kMaxChunkCount = 0x1FFFFFFF;
 
+    // Chunks smaller than this make a request per few bytes: a file of a
+    // megabyte would take hours to fetch. Only a file smaller than this may
+    // use smaller chunks, and then it has at most this many.
+    static constexpr std::uint32_t kMinChunkSize = 4096;
+
+    // Whether a file of `size` bytes may be cut into chunks of `chunkSize`:
+    // not 0, and at least kMinChunkSize unless the file is smaller than that.
+    static bool IsChunkSizeAllowed(std::uint32_t chunkSize, std::uint64_t size) {
+        return chunkSize != 0 && (chunkSize >= kMinChunkSize || size < kMinChunkSize);
+    }
+
     virtual const std::string& GetPath() const = 0;
     virtual std::uint32_t GetChunkSize() const = 0;
     virtual std::uint64_t GetSize() const = 0;

@@ -57,10 +57,11 @@ void StandardFileManifest::Read(const boost::property_tree::ptree& tree) {
                 sha256s_.push_back(*digest);
             }
         }
-        if (path_.empty() || chunkSize_ == 0) Reject();
-        // The path decides where the file is written: it must stay inside the
-        // destination folder.
-        if (!IsContainedPath(path_)) Reject();
+        if (path_.empty() || !IsChunkSizeAllowed(chunkSize_, size_)) Reject();
+        // The path decides where the file is written and which URL it is
+        // fetched from: it must stay inside the destination folder and name
+        // the file one way only.
+        if (!IsPackageFilePath(path_)) Reject();
     });
 }
 

@@ -4,6 +4,7 @@
 
 #include "manifest/ManifestReading.h"
 #include "manifest/StandardNodeManifest.h"
+#include "manifest/UrlParts.h"
 
 namespace vrexa {
 
@@ -13,7 +14,12 @@ void StandardNodeListManifest::Read(const boost::property_tree::ptree& tree) {
         nodes_.clear();
         for (const auto& [key, entry] : RequiredChild(tree, "ArrayOfNodeInfo")) {
             // Other children (namespace declarations, comments) are not nodes.
-            if (key == "NodeInfo") nodes_.push_back(std::make_shared<StandardNodeManifest>(entry));
+            if (key != "NodeInfo") continue;
+            auto node = std::make_shared<StandardNodeManifest>(entry);
+            // A node no chunk URL can be built for is left out, so that the
+            // others still serve the transfer; only when none is left is the
+            // list unusable.
+            if (ParseNodeHost(node->GetHost()) && IsNodePath(node->GetPath())) nodes_.push_back(std::move(node));
         }
         if (nodes_.empty()) Reject();
 

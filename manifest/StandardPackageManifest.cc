@@ -6,6 +6,7 @@
 
 #include "manifest/ManifestReading.h"
 #include "manifest/StandardFileManifest.h"
+#include "manifest/UrlParts.h"
 
 namespace vrexa {
 namespace {
@@ -97,7 +98,10 @@ void StandardPackageManifest::SplitFiles() {
 
 void StandardPackageManifest::Validate() const {
     using reading::Reject;
-    if (id_.empty() || name_.empty() || partnerId_.empty() || versionId_.empty()) Reject();
+    if (name_.empty()) Reject();
+    // The ids name the node list and the package's folder on every node: each
+    // must stand for one path segment of those URLs.
+    if (!IsPlainSegment(id_) || !IsPlainSegment(partnerId_) || !IsPlainSegment(versionId_)) Reject();
     if (!run_.empty() && !runFile_) Reject();
     if (version_ && (version_->GetId() != versionId_ || version_->GetRun() != run_)) Reject();
 }

@@ -17,7 +17,7 @@ std::shared_ptr<HttpManifestSource> XmlHttpNodeListManifestFactory::CreateSource
 }
 
 std::string XmlHttpNodeListManifestFactory::BuildUrl(const std::string& id) {
-    return ComposeManifestUrl(GetHost(), "/nodes/" + id + ".xml");
+    return NodeListUrl(GetHost(), id);
 }
 
 }  // namespace vrexa

@@ -17,11 +17,7 @@ std::shared_ptr<HttpManifestSource> XmlHttpPackageManifestFactory::CreateSource(
 }
 
 std::string XmlHttpPackageManifestFactory::BuildUrl(const std::string& id) {
-    std::string path = "/manifests/" + id;
-    if (id.find('/') == std::string::npos) {
-        path += "/current";
-    }
-    return ComposeManifestUrl(GetHost(), path + ".xml");
+    return PackageManifestUrl(GetHost(), id);
 }
 
 }  // namespace vrexa

@@ -1,6 +1,8 @@
 #include "workflow/OptimizedRequestChunkWork.h"
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 
 #include <boost/property_tree/ptree.hpp>
 
@@ -122,8 +124,17 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
     behavior.optimizer->GetNode(params_);
     const std::shared_ptr<NodeManifest> node = params_.SelectedNode;
 
+    // The readers refuse every node, id and path the URL cannot be built
+    // from; should one still get here, it ends this chunk with a typed error
+    // rather than escaping the work as an untyped one.
+    std::string url;
+    try {
+        url = params_.ToUrl();
+    } catch (const std::invalid_argument& refused) {
+        return TransferErrorStatus(WorkResult::FatalError, TransferError::RequestRejected, refused.what());
+    }
     TransferHttpWriter writer(mapData_, window);
-    http::RequestParams requestParams(params_.ToUrl(), &writer);
+    http::RequestParams requestParams(url, &writer);
     requestParams.rangeFirst = mapData_->lowerBound;
     requestParams.rangeLast = mapData_->upperBound;
     requestParams.connectTimeout = params_.connectTimeout;

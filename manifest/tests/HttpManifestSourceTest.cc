@@ -1,4 +1,5 @@
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -355,6 +356,46 @@ TEST(ManifestUrlTest, FactoriesBuildTheDocumentUrls) {
         EXPECT_THROW(bad.BuildUrl("P1"), ManifestLocatorException) << host;
         EXPECT_THROW(bad.CreateSource("P1"), ManifestLocatorException) << host;
     }
+}
+
+TEST_F(ManifestSourceTest, IdsGoIntoTheRequestAsOneEncodedSegmentEach) {
+    XmlHttpPackageManifestFactory packages(Host(), requestFactory_, 10, 30);
+    XmlHttpNodeListManifestFactory nodes(Host(), requestFactory_, 10, 30);
+    const struct {
+        std::function<void()> fetch;
+        const char* target;
+    } cases[] = {
+        {[&] { packages.GetManifest("P 1?x#y"); }, "/manifests/P%201%3Fx%23y/current.xml"},
+        {[&] { packages.GetManifest("P%2F/v 1"); }, "/manifests/P%252F/v%201.xml"},
+        {[&] { packages.GetManifest("\xC3\xA5/..x"); }, "/manifests/%C3%A5/..x.xml"},
+        {[&] { nodes.GetManifest("N 7%#"); }, "/nodes/N%207%25%23.xml"},
+        {[&] { nodes.GetManifest("N\\7"); }, "/nodes/N%5C7.xml"},
+    };
+    for (const auto& c : cases) {
+        server_.ClearRequests();
+        // Nothing is served there: the answer is a 404.
+        EXPECT_THROW(c.fetch(), HttpManifestLocatorException) << c.target;
+        const auto requests = server_.Requests();
+        ASSERT_EQ(requests.size(), 1u) << c.target;
+        EXPECT_EQ(requests[0].target, c.target);
+    }
+}
+
+TEST_F(ManifestSourceTest, IdsThatAreNotOneSegmentAreRefusedBeforeAnyRequest) {
+    XmlHttpPackageManifestFactory packages(Host(), requestFactory_, 10, 30);
+    XmlHttpNodeListManifestFactory nodes(Host(), requestFactory_, 10, 30);
+    // A package id may carry one "/" before its version; nothing else may
+    // leave its segment.
+    for (const char* id : {"../../nodes/pb", "..", ".", "", "/P1", "P1/", "P1/..", "P1/.", "../42", "P1/4/2",
+                           "P1//42"}) {
+        EXPECT_THROW(packages.BuildUrl(id), ManifestLocatorException) << id;
+        EXPECT_THROW(packages.GetManifest(id), ManifestLocatorException) << id;
+    }
+    for (const char* id : {"..", ".", "", "N7/x", "../manifests/P1/current"}) {
+        EXPECT_THROW(nodes.BuildUrl(id), ManifestLocatorException) << id;
+        EXPECT_THROW(nodes.GetManifest(id), ManifestLocatorException) << id;
+    }
+    EXPECT_TRUE(server_.Requests().empty());
 }
 
 TEST_F(ManifestSourceTest, PackageManifestMustBeTheRequestedPackageAndVersion) {

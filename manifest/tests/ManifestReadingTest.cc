@@ -66,6 +66,12 @@ const std::string kChecksums24 = "00000001aBcDeF0100000003";
 const std::string kTenBytes = FileXml("data/a.bin", "4", "10", kChecksums24);
 const std::string kRunFile = FileXml("setup/start.exe", "4", "4", "cbf43926");
 
+// A package with the given ids and no files.
+std::string IdsXml(const std::string& id, const std::string& partner, const std::string& version) {
+    return "<package><id>" + id + "</id><name>D</name><partnerId>" + partner + "</partnerId><versionId>" + version +
+           "</versionId><files/></package>";
+}
+
 std::string Version(const std::string& inner) { return "<version>" + inner + "</version>"; }
 std::string Codes(const std::string& inner) { return "<countryCodes>" + inner + "</countryCodes>"; }
 std::string Node(const std::string& inner) { return "<NodeInfo>" + inner + "</NodeInfo>"; }
@@ -201,6 +207,37 @@ const ReadingCase kCases[] = {
     {"PathClimbingOutWithBackslashes", Kind::Package, PackageXml(FileXml("bin\\..\\..\\a.exe", "4", "0", "")), false},
     {"PathWithDrive", Kind::Package, PackageXml(FileXml("C:\\a.exe", "4", "0", "")), false},
     {"PathWithRootName", Kind::Package, PackageXml(FileXml("/\\\\server\\share\\a.exe", "4", "0", "")), false},
+
+    // A path names each folder by name only: the chunk URL and the place on
+    // disk are then the same for every spelling the reader accepts.
+    {"PathWithDotSegment", Kind::Package, PackageXml(FileXml("a/./b", "4", "0", "")), false},
+    {"PathWithEmptySegment", Kind::Package, PackageXml(FileXml("a//b", "4", "0", "")), false},
+    {"PathEndingInSlash", Kind::Package, PackageXml(FileXml("a/b/", "4", "0", "")), false},
+    {"PathOfSlashesOnly", Kind::Package, PackageXml(FileXml("///", "4", "0", "")), false},
+    {"PathWithDotSegmentAfterBackslash", Kind::Package, PackageXml(FileXml("a\\.\\b", "4", "0", "")), false},
+    {"PathWithLeadingDot", Kind::Package, PackageXml(FileXml("./a", "4", "0", "")), false},
+    {"PathWithDotsInNames", Kind::Package, PackageXml(FileXml("a/.b/c..d/...", "4", "0", "")), true},
+    {"PathWithColonAfterFirstLetter", Kind::Package, PackageXml(FileXml("x:y.bin", "4", "0", "")), false},
+
+    // Chunks below the minimum size only in files smaller than it.
+    {"ChunkSizeBelowMinimumInLargeFile", Kind::Package,
+     PackageXml(FileXml("a", "4095", "4096", std::string(16, '0'))), false},
+    {"OneByteChunksInLargeFile", Kind::Package, PackageXml(FileXml("a", "1", "4096", std::string(8 * 4096, '0'))),
+     false},
+    {"ChunkSizeAtMinimum", Kind::Package, PackageXml(FileXml("a", "4096", "8193", std::string(24, '0'))), true},
+    {"SmallChunksInSmallFile", Kind::Package, PackageXml(FileXml("a", "1", "4095", std::string(8 * 4095, '0'))),
+     true},
+    {"ChunkSizeZeroInEmptyFile", Kind::Package, PackageXml(FileXml("a", "0", "0", "")), false},
+
+    // Ids are one URL segment each.
+    {"IdDotDot", Kind::Package, IdsXml("..", "N7", "42"), false},
+    {"IdDot", Kind::Package, IdsXml(".", "N7", "42"), false},
+    {"IdWithSlash", Kind::Package, IdsXml("P/1", "N7", "42"), false},
+    {"PartnerIdDotDot", Kind::Package, IdsXml("P1", "..", "42"), false},
+    {"PartnerIdWithSlash", Kind::Package, IdsXml("P1", "../../x", "42"), false},
+    {"VersionIdDot", Kind::Package, IdsXml("P1", "N7", "."), false},
+    {"VersionIdWithSlash", Kind::Package, IdsXml("P1", "N7", "4/2"), false},
+    {"IdsNeedingEncoding", Kind::Package, IdsXml("P 1?", "N#7", "4%2"), true},
 
     // Node lists.
     {"NodeListOfTwo", Kind::NodeList,
@@ -534,6 +571,63 @@ TEST(NodeListManifestReading, ReadsNodeFieldsAndNormalizesPath) {
         ASSERT_NE(node.GetStatistics(), nullptr);
         EXPECT_EQ(node.GetStatistics()->GetSuccesses() + node.GetStatistics()->GetErrors(), 0u);
     }
+}
+
+// Every node no chunk URL can be built for: the host must be HOST[:PORT] or
+// https://HOST[:PORT], the path must not climb.
+const struct {
+    const char* name;
+    const char* elements;
+} kHostileNodes[] = {
+    {"UserInHost", "<Host>user@h.test</Host>"},
+    {"SlashInHost", "<Host>h.test/x</Host>"},
+    {"QueryInHost", "<Host>h.test?x</Host>"},
+    {"FragmentInHost", "<Host>h.test#x</Host>"},
+    {"BackslashInHost", "<Host>h.test\\x</Host>"},
+    {"SpaceInHost", "<Host>h test</Host>"},
+    {"PortNotANumber", "<Host>h.test:http</Host>"},
+    {"PortBeyondRange", "<Host>h.test:65536</Host>"},
+    {"PortZero", "<Host>h.test:0</Host>"},
+    {"EmptyPort", "<Host>h.test:</Host>"},
+    {"PlainHttpScheme", "<Host>http://h.test</Host>"},
+    {"SecureSchemeWithPath", "<Host>https://h.test/x</Host>"},
+    {"SecureSchemeWithoutHost", "<Host>https://</Host>"},
+    {"UnclosedIpv6", "<Host>[::1</Host>"},
+    {"DotDotInPath", "<Host>h.test</Host><Path>/a/../b/</Path>"},
+    {"DotDotPath", "<Host>h.test</Host><Path>..</Path>"},
+    {"DotInPath", "<Host>h.test</Host><Path>/a/./</Path>"},
+};
+
+TEST(NodeListManifestReading, DropsNodesNoUrlCanBeBuiltForAndKeepsTheOthers) {
+    const std::string healthy = Node("<NodeId>ok</NodeId><Host>ok.test:8080</Host><Path>/files/</Path>");
+    for (const auto& c : kHostileNodes) {
+        const std::string bad = Node(std::string("<NodeId>bad</NodeId>") + c.elements);
+        for (const std::string& document : {NodeList(bad + healthy), NodeList(healthy + bad)}) {
+            const auto list = ReadNodeList(document);
+            ASSERT_EQ(list.GetNodes().size(), 1u) << c.name;
+            EXPECT_EQ(list.GetNodes()[0]->GetNodeId(), "ok") << c.name;
+        }
+        EXPECT_THROW(StandardNodeListManifest().Read(XmlTree(NodeList(bad + bad))), ManifestParseException) << c.name;
+    }
+}
+
+TEST(NodeListManifestReading, AcceptsEveryHostFormAChunkUrlCanUse) {
+    for (const char* host : {"h.test", "h.test:1", "h.test:65535", "127.0.0.1:8080", "[::1]", "[::1]:8443",
+                             "https://h.test", "https://h.test:8443", "under_score-and~tilde"}) {
+        const auto list = ReadNodeList(NodeList(Node(std::string("<NodeId>1</NodeId><Host>") + host + "</Host>")));
+        ASSERT_EQ(list.GetNodes().size(), 1u) << host;
+        EXPECT_EQ(list.GetNodes()[0]->GetHost(), host);
+    }
+}
+
+TEST(NodeListManifestReading, WeightsAreNormalisedAfterDroppingBadNodes) {
+    // The only weighted node is unusable: the rest share equally rather than
+    // being dropped for their weight of 0.
+    const auto list = ReadNodeList(NodeList(Node("<NodeId>a</NodeId><Host>a.test</Host><Weight>0</Weight>") +
+                                            Node("<NodeId>b</NodeId><Host>b@test</Host><Weight>5</Weight>")));
+    ASSERT_EQ(list.GetNodes().size(), 1u);
+    EXPECT_EQ(list.GetNodes()[0]->GetNodeId(), "a");
+    EXPECT_EQ(list.GetNodes()[0]->GetWeight(), 1u);
 }
 
 TEST(NodeListManifestReading, GivesEachNodeItsOwnStatistics) {

@@ -33,14 +33,15 @@ const UrlCase kUrls[] = {
     {"Space", "H", "/f/", "v", "a b.dat", "http://H/f/p/k/v/a%20b.dat"},
     {"QueryAndFragment", "H", "/f/", "v", "a?b#c", "http://H/f/p/k/v/a%3Fb%23c"},
     {"PercentIsNotDecoded", "H", "/f/", "v", "%41.bin", "http://H/f/p/k/v/%2541.bin"},
-    {"ColonInFirstSegment", "H", "/f/", "v", "c:/x.exe", "http://H/f/p/k/v/c:/x.exe"},
     {"SchemeLikeFilePath", "H", "/f/", "v", "http:/x", "http://H/f/p/k/v/http:/x"},
     {"NonAscii", "H", "/f/", "v", "\xC3\xA5.txt", "http://H/f/p/k/v/%C3%A5.txt"},
-    {"VersionWithAuthority", "H", "/f/", "//evil.example", "a", "http://H/f/p/k/%2F%2Fevil.example/a"},
-    {"VersionWithScheme", "H", "/f/", "http://x", "a", "http://H/f/p/k/http:%2F%2Fx/a"},
-    {"Backslash", "H", "/f/", "v", "a\\..\\b", "http://H/f/p/k/v/a%5C..%5Cb"},
     {"DotInsideName", "H", "/f/", "v", "a/.hidden/..x", "http://H/f/p/k/v/a/.hidden/..x"},
     {"SecureNode", "https://H:8443", "/files/", "v", "a.bin", "https://H:8443/files/p/k/v/a.bin"},
+    {"ColonLaterInName", "H", "/f/", "v", "d/c:x.exe", "http://H/f/p/k/v/d/c:x.exe"},
+    {"Backslash", "H", "/f/", "v", "a\\b", "http://H/f/p/k/v/a%5Cb"},
+    {"VersionWithColon", "H", "/f/", "http:x", "a", "http://H/f/p/k/http:x/a"},
+    {"SecureHost", "https://H:8443", "/f/", "v", "a", "https://H:8443/f/p/k/v/a"},
+    {"Ipv6Host", "[::1]:8080", "/", "v", "a", "http://[::1]:8080/p/k/v/a"},
 };
 
 void PrintTo(const UrlCase& c, std::ostream* out) { *out << c.name; }
@@ -82,6 +83,16 @@ const RefusedCase kRefused[] = {
     {"SecureSchemeOnly", "https://", "/f/", "p", "v", "a"},
     {"SecureHostWithPath", "https://evil.example/x", "/f/", "p", "v", "a"},
     {"OtherScheme", "ftp://evil.example", "/f/", "p", "v", "a"},
+    {"HostWithQuery", "h?x", "/f/", "p", "v", "a"},
+    {"HostWithFragment", "h#x", "/f/", "p", "v", "a"},
+    {"HostWithBackslash", "h\\x", "/f/", "p", "v", "a"},
+    {"HostWithBadPort", "h:99999", "/f/", "p", "v", "a"},
+    {"PlainHttpScheme", "http://h", "/f/", "p", "v", "a"},
+    {"DotNodePath", "H", "/f/./", "p", "v", "a"},
+    {"DriveInFilePath", "H", "/f/", "p", "v", "c:/x.exe"},
+    {"BackslashDotDot", "H", "/f/", "p", "v", "a\\..\\b"},
+    {"DotSegmentAfterBackslash", "H", "/f/", "p", "v", "a\\.\\b"},
+    {"VersionWithSlash", "H", "/f/", "p", "//evil.example", "a"},
 };
 
 void PrintTo(const RefusedCase& c, std::ostream* out) { *out << c.name; }

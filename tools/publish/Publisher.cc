@@ -31,6 +31,7 @@
 #include "manifest/StandardNodeListManifest.h"
 #include "manifest/StandardPackageManifest.h"
 #include "manifest/TrustedComment.h"
+#include "manifest/UrlParts.h"
 #include "manifest/XmlDocument.h"
 
 namespace vrexa::publish {
@@ -137,9 +138,17 @@ void CheckFilePath(const std::string& path) {
                                "(\"\\\" or a control character)");
         }
     }
+    // The clients' own rule decides: a path they refuse makes a package that
+    // can never be downloaded.
     if (!IsContainedPath(path)) {
         throw PublishError("the file " + Quoted(path) +
-                           " would be written outside the destination folder (or onto another drive)");
+                           " cannot be downloaded: the clients would write it outside the destination folder "
+                           "or onto another drive (a \"..\" folder, or a name that begins like a drive, "
+                           "such as \"x:\"); rename it");
+    }
+    if (!IsPackageFilePath(path)) {
+        throw PublishError("the file " + Quoted(path) +
+                           " cannot be downloaded: its path has an empty or \".\" folder name");
     }
 }
 
@@ -173,8 +182,16 @@ void CheckNodes(const std::vector<NodeSpec>& nodes, const std::vector<std::strin
         if (std::any_of(node.id.begin(), node.id.end(), IsControl)) {
             throw PublishError("the node id " + Quoted(node.id) + " holds a control character");
         }
+        if (!ParseNodeHost(node.host)) {
+            throw PublishError("the host of node " + Quoted(node.id) + ", " + Quoted(node.host) +
+                               ", is not HOST[:PORT] or https://HOST[:PORT] (the clients would drop the node)");
+        }
         if (node.path.empty() || node.path.front() != '/' || node.path.back() != '/') {
             throw PublishError("the path of node " + Quoted(node.id) + " must begin and end with \"/\"");
+        }
+        if (!IsNodePath(node.path)) {
+            throw PublishError("the path of node " + Quoted(node.id) + ", " + Quoted(node.path) +
+                               ", holds a \".\" or \"..\" folder (the clients would drop the node)");
         }
         if (!ids.insert(node.id).second) {
             throw PublishError("the node " + Quoted(node.id) + " is given more than once");
@@ -288,11 +305,18 @@ void CheckRun(const std::string& run, const std::vector<SourceFile>& files, cons
 void CheckChunkCounts(const std::vector<SourceFile>& files, std::uint32_t chunkSize) {
     for (const auto& file : files) {
         if (ChunkCount(file.size, chunkSize) > FileManifest::kMaxChunkCount) {
-            std::uint64_t smallest = file.size / FileManifest::kMaxChunkCount + 1;
+            const std::uint64_t smallest =
+                std::max<std::uint64_t>(file.size / FileManifest::kMaxChunkCount + 1, FileManifest::kMinChunkSize);
             throw PublishError("the file " + Quoted(file.path) + " (" + std::to_string(file.size) +
                                " bytes) has more chunks than a manifest can hold at a chunk size of " +
                                std::to_string(chunkSize) + " bytes; use a chunk size of at least " +
                                std::to_string(smallest));
+        }
+        if (!FileManifest::IsChunkSizeAllowed(chunkSize, file.size)) {
+            throw PublishError("the chunk size of " + std::to_string(chunkSize) + " bytes is too small for the file " +
+                               Quoted(file.path) + " (" + std::to_string(file.size) +
+                               " bytes): the clients refuse chunks under " +
+                               std::to_string(FileManifest::kMinChunkSize) + " bytes in a file of that size");
         }
     }
 }

@@ -72,6 +72,13 @@ protected:
     std::shared_ptr<Workflow> workflow_;
 };
 
+// The published package with its second file named path instead.
+std::string PackageWithPath(const std::string& path) {
+    testing::TestPackageOptions options;
+    options.run = "setup";
+    return testing::PackageXml({kFiles[0], {path, kFiles[1].bytes}}, options);
+}
+
 TEST_F(InitializeWorkflowTest, RefusedOrUnreadableDocumentsEndTheTransferAsRejected) {
     const struct {
         const char* name;
@@ -84,6 +91,17 @@ TEST_F(InitializeWorkflowTest, RefusedOrUnreadableDocumentsEndTheTransferAsRejec
         {"node list 403", "/nodes/p1.xml", 403, "", true},
         {"package manifest cut short", "/manifests/k1/current.xml", std::nullopt, "<package><id>k1</id>", false},
         {"node list not XML", "/nodes/p1.xml", std::nullopt, "{\"nodes\": []}", false},
+        // A file path with a "." or empty folder, and a node list with no
+        // node a chunk URL can be built for, are refused when read: nothing is
+        // created for them.
+        {"package file path with a dot folder", "/manifests/k1/current.xml", std::nullopt,
+         PackageWithPath("data/./a.bin"), false},
+        {"package file path with an empty folder", "/manifests/k1/current.xml", std::nullopt,
+         PackageWithPath("data//a.bin"), false},
+        {"node list of unusable nodes", "/nodes/p1.xml", std::nullopt,
+         "<ArrayOfNodeInfo><NodeInfo><NodeId>a</NodeId><Host>user@127.0.0.1</Host></NodeInfo>"
+         "<NodeInfo><NodeId>b</NodeId><Host>127.0.0.1</Host><Path>/x/../</Path></NodeInfo></ArrayOfNodeInfo>",
+         false},
     };
     Publish();
     for (const auto& c : cases) {
@@ -245,15 +263,46 @@ TEST_F(InitializeWorkflowTest, PackageNamingOneFileTwiceIsRefusedBeforeAnyFileIs
     testing::TestPackageOptions options;
     options.run = "setup";
     server_->SetBody("/manifests/k1/current.xml",
-                     testing::PackageXml({kFiles[0], kFiles[1], {"./data//a.bin", kFiles[1].bytes}}, options));
+                     testing::PackageXml({kFiles[0], kFiles[1], {"/data/a.bin", kFiles[1].bytes}}, options));
     const auto transfer = Run();
     ASSERT_TRUE(transfer->Outcome());
     EXPECT_EQ(transfer->Outcome()->result, WorkResult::FatalError);
     EXPECT_EQ(ErrorOf(*transfer->Outcome()), TransferError::RequestRejected);
     EXPECT_EQ(Message(*transfer->Outcome()),
               "ConstructTransferFromPackageWork::ExecuteTask refused the package: one file is named twice, as "
-              "./data//a.bin");
+              "/data/a.bin");
     EXPECT_TRUE(DestinationEmpty());
+}
+
+TEST_F(InitializeWorkflowTest, AnUnusableNodeIsLeftOutAndTheHealthyOneBesideItServesThePackage) {
+    Publish();
+    const std::string published = testing::ReadFile(tree_ / "nodes" / "p1.xml");
+    const std::size_t firstNode = published.find("<NodeInfo");
+    ASSERT_NE(firstNode, std::string::npos);
+    const std::string address = server_->Address();
+    const struct {
+        std::string host;
+        std::string path;
+    } unusable[] = {
+        {"user@" + address, "/packages/"}, {address + "/x", "/packages/"}, {address + "?x", "/packages/"},
+        {address + "#x", "/packages/"},    {address + "\\x", "/packages/"}, {address, "/x/../packages/"},
+    };
+    for (const auto& node : unusable) {
+        fs::remove_all(dest_);
+        fs::create_directories(dest_);
+        std::string list = published;
+        list.insert(firstNode, "<NodeInfo><NodeId>bad</NodeId><Host>" + node.host + "</Host><Path>" + node.path +
+                                   "</Path><Weight>1000</Weight></NodeInfo>");
+        server_->SetBody("/nodes/p1.xml", list);
+        const auto transfer = Run();
+        ASSERT_TRUE(transfer->Outcome()) << node.host;
+        EXPECT_EQ(transfer->Outcome()->result, WorkResult::Success)
+            << node.host << " " << node.path << ": "
+            << (transfer->Outcome()->data ? transfer->Outcome()->data->ToString() : "");
+        for (const auto& file : kFiles) {
+            EXPECT_EQ(testing::ReadFile(dest_ / file.path), file.bytes) << node.host << " " << file.path;
+        }
+    }
 }
 
 TEST_F(InitializeWorkflowTest, CancelAbortsAManifestFetchUnderWay) {

@@ -2,7 +2,8 @@
 """End-to-end benchmark: `vrexa download` and `vrexa verify` side by side with
 aria2c on the same package, served by the same local network.
 
-    tools/bench/e2e/e2e_bench.py [--pairs N] [--big] [--files N] [--tls] [--build-dir DIR]
+    tools/bench/e2e/e2e_bench.py [--pairs N] [--big] [--files N] [--tls] [--only-first-request]
+                                 [--build-dir DIR]
 
 What it does:
   1. writes a 1 GiB file (--size MiB) of random bytes and publishes it with
@@ -22,8 +23,8 @@ What it does:
      recording wall time, CPU time (user + system) and peak RSS of each, and
      how many chunk requests reached the nodes;
   4. peak RSS of `vrexa download` for 1 GiB (from P1) and, with --big, 4 GiB;
-  5. P4: publishes a package of --files one-chunk files (100 000; 0 skips it)
-     and measures the time from starting `vrexa download` to its first chunk
+  5. P4: serves a package of --files files (100 000; 0 skips it), all empty
+     but the last, which is one chunk, and measures the time from starting `vrexa download` to its first chunk
      request at a node, and the peak RSS up to then (the download is then
      interrupted).
 
@@ -253,7 +254,7 @@ class Bench:
                                  (program, opts.build_dir))
         if not os.access(TIME, os.X_OK):
             raise SystemExit("e2e_bench: %s is not installed (Debian package time)" % TIME)
-        if not self.aria2c:
+        if not self.aria2c and not opts.only_first_request:
             raise SystemExit("e2e_bench: aria2c is not installed (./run.sh bench-e2e installs it)")
         self.tree = os.path.join(work, "tree")
         self.network = None
@@ -339,6 +340,10 @@ class Bench:
     def run(self):
         opts = self.opts
         os.makedirs(self.tree)
+        if opts.only_first_request:
+            self.start_network()
+            self.report(None, None, None, self.first_request(opts.files), None)
+            return
         print("e2e_bench: writing and publishing a %d MiB package (1 MiB chunks)..." % opts.size, flush=True)
         payload, published = self.prepare_package("k1", opts.size * MIB)
         # The same bytes as a package whose manifest has no SHA-256s.
@@ -404,18 +409,45 @@ class Bench:
         self.report(p1, p2, memory, p4, cache_notes)
 
     def first_request(self, count):
-        """Publishes `count` one-chunk files, starts a download and waits for the
-        first chunk request at a node; then interrupts the download."""
-        print("e2e_bench: publishing %d files for the first-request measurement..." % count, flush=True)
+        """Serves a package of `count` files (one of them one chunk, the others
+        empty), starts a download and waits for the first chunk request at a
+        node; then interrupts the download."""
+        print("e2e_bench: writing a manifest of %d files for the first-request measurement..." % count, flush=True)
+        # Only the file with content is published; the manifest is then
+        # rewritten with the empty files around it, in the compact form
+        # (attributes, no indentation) that keeps a million entries under the
+        # manifest's size cap.
         source = os.path.join(self.work, "source-many")
-        for i in range(count):
-            folder = os.path.join(source, "d%03d" % (i // 1000))
-            if i % 1000 == 0:
-                os.makedirs(folder)
-            with open(os.path.join(folder, "f%05d.bin" % i), "wb") as out:
-                out.write(b"%08d" % i)
+        # The file with content comes last (every file before it is set up
+        # first) or, with --content-first, first (the set-up of the package
+        # alone).
+        with_content = 0 if self.opts.content_first else count - 1
+        name = "%d/%d" % (with_content // 1000, with_content % 1000)
+        os.makedirs(os.path.dirname(os.path.join(source, name)))
+        with open(os.path.join(source, name), "wb") as out:
+            out.write(b"%08d" % with_content)
         start = time.monotonic()
         publish(self.publisher, source, self.tree, "many")
+        manifests = os.path.join(self.tree, "manifests", "many")
+        with open(os.path.join(manifests, VERSION + ".xml"), encoding="utf-8") as published:
+            text = published.read()
+        files_at = text.index("<files>") + len("<files>")
+        files_end = text.index("</files>")
+        compact = os.path.join(manifests, "compact.xml")
+        with open(compact, "w", encoding="utf-8") as out:
+            out.write(text[:files_at])
+            if self.opts.content_first:
+                out.write(text[files_at:files_end])
+            for i in range(count):
+                if i != with_content:
+                    out.write('<file path="%d/%d" chunksize="4096" size="0" checksums=""/>' % (i // 1000, i % 1000))
+            if not self.opts.content_first:
+                out.write(text[files_at:files_end])
+            out.write(text[files_end:])
+        shutil.copyfile(compact, os.path.join(manifests, "current.xml"))
+        os.replace(compact, os.path.join(manifests, VERSION + ".xml"))
+        print("e2e_bench: manifest of %.1f MB" % (os.path.getsize(os.path.join(manifests, "current.xml")) / 1e6),
+              flush=True)
         published_s = time.monotonic() - start
         dest = os.path.join(self.work, "dest-many")
         self.fresh(dest)
@@ -423,7 +455,7 @@ class Bench:
         args = self.vrexa_cmd("download", "many", dest)
         measured = Measured(args, self.vrexa_env(), subprocess.DEVNULL)
         first = None
-        deadline = measured.start + 120
+        deadline = measured.start + 300
         while time.monotonic() < deadline and not measured.poll():
             if self.log.chunk_requests_since(offset):
                 first = time.monotonic() - measured.start
@@ -442,11 +474,22 @@ class Bench:
 
     # The report --------------------------------------------------------------
 
+    @staticmethod
+    def p4_line(p4):
+        first = p4["first_request_s"]
+        return ("P4: %d files (prepared in %.1f s): first chunk request after %s, peak RSS up to then %.0f MiB" %
+                (p4["files"], p4["publish_s"], "%.3f s" % first if first is not None else "never (300 s)",
+                 p4["rss_mib"]))
+
     def report(self, p1, p2, memory, p4, cache_notes):
         opts = self.opts
         lines = ["", "## End-to-end benchmark%s (%d pairs, %s, %d cores, load average %s)" %
                  (" over HTTPS" if opts.tls else "", opts.pairs, time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), os.cpu_count(),
                   " ".join("%.2f" % x for x in os.getloadavg())), ""]
+        if p1 is None:
+            lines.append(self.p4_line(p4))
+            print("\n".join(lines), flush=True)
+            return
         lines.append("| measurement | tool | wall s min / med / max | CPU s min / med / max | peak RSS MiB med |"
                      " chunk requests med | wall ratio med | CPU ratio med |")
         lines.append("|---|---|---|---|---|---|---|---|")
@@ -476,10 +519,7 @@ class Bench:
             lines.append("| %s | %.0f |" % (size, rss))
         if p4:
             lines.append("")
-            first = p4["first_request_s"]
-            lines.append("P4: %d files (published in %.1f s): first chunk request after %s, peak RSS up to then %.0f MiB" %
-                         (p4["files"], p4["publish_s"], "%.3f s" % first if first is not None else "never (120 s)",
-                          p4["rss_mib"]))
+            lines.append(self.p4_line(p4))
         lines.append("")
         lines.append("Page cache (fincore; nothing is dropped, so the source is served from memory and destinations"
                      " are written to memory):")
@@ -496,6 +536,10 @@ def main():
     parser.add_argument("--files", type=int, default=100000,
                         help="files of the first-request package (default 100000; 0 skips it)")
     parser.add_argument("--tls", action="store_true", help="every server speaks HTTPS (both tools verify it)")
+    parser.add_argument("--only-first-request", action="store_true",
+                        help="run P4 alone (no 1 GiB package, no aria2c pairs)")
+    parser.add_argument("--content-first", action="store_true",
+                        help="P4: the file with content is the first of the package, not the last")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build"), help="the build folder (default build)")
     parser.add_argument("--work-dir", help="an empty folder for the data (default: a new one in $TMPDIR)")
     opts = parser.parse_args()

@@ -459,10 +459,10 @@ TEST_F(PublisherTest, KilledAtAnyStepTheServedTreeStaysConsistentAndTheNextRunFi
         std::string current;  // the current version once the run is done
     };
     auto first = [](PublisherTest& t) {
-        WriteFile(t.source_ / "a.txt", Bytes(5000, 1));
+        WriteFile(t.source_ / "a.txt", Bytes(10000, 1));
         WriteFile(t.source_ / "sub/b.bin", Bytes(3000, 2));
         PublishOptions v1 = t.Options("v1");
-        v1.chunkSize = 1000;
+        v1.chunkSize = 4096;
         v1.nodes = {{"n1", "h1", "/packages/", 1}, {"n2", "h2", "/packages/", 1}};
         Publish(v1);
     };
@@ -488,7 +488,7 @@ TEST_F(PublisherTest, KilledAtAnyStepTheServedTreeStaysConsistentAndTheNextRunFi
          [](PublisherTest& t) {
              PublishOptions o = t.Options("v1");
              o.replace = true;
-             o.chunkSize = 700;
+             o.chunkSize = 8192;
              o.name = "Renamed";
              return o;
          },
@@ -826,7 +826,22 @@ TEST_F(PublisherTest, RefusesWhatItCannotPublishAndLeavesTheOutputUntouched) {
              std::ofstream(s / "huge.bin").close();
              fs::resize_file(s / "huge.bin", 0x20000000);  // sparse
          },
-         "at least 2"},
+         "at least 4096"},
+        {"chunk size below the minimum for a file of its size",
+         [](auto& o, auto& s, auto&) {
+             o.chunkSize = 4095;
+             WriteFile(s / "small.bin", Bytes(4095, 1));  // may use small chunks
+             WriteFile(s / "large.bin", Bytes(4096, 1));
+         },
+         "the chunk size of 4095 bytes is too small for the file \"large.bin\""},
+        {"file name the clients read as a drive", [](auto&, auto& s, auto&) { WriteFile(s / "x:y.bin", "q"); },
+         "the file \"x:y.bin\" cannot be downloaded: the clients would write it outside the destination folder"},
+        {"node host with a user name",
+         [](auto& o, auto&, auto&) { o.nodes = {{"n1", "user@h1", "/packages/", 1}}; },
+         "the host of node \"n1\", \"user@h1\", is not HOST[:PORT]"},
+        {"node path that climbs",
+         [](auto& o, auto&, auto&) { o.nodes = {{"n1", "h1", "/a/../", 1}}; },
+         "the path of node \"n1\", \"/a/../\", holds a \".\" or \"..\" folder"},
         {"link to a folder", [](auto&, auto& s, auto&) { fs::create_directory_symlink(s / "..", s / "up"); },
          "does not lead to a file"},
         {"whitelist without countries", [](auto& o, auto&, auto&) { o.policy = CountryPolicy::Whitelist; },

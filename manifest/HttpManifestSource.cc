@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <sstream>
 #include <utility>
 
 #include "http/Request.h"
@@ -11,6 +12,8 @@
 #include "http/StringstreamWriter.h"
 #include "manifest/HttpManifestException.h"
 #include "manifest/ManifestException.h"
+#include "manifest/ManifestTrust.h"
+#include "manifest/Minisign.h"
 
 namespace vrexa {
 
@@ -64,9 +67,45 @@ void HttpManifestSource::Bound(std::chrono::steady_clock::time_point deadline, s
 }
 
 void HttpManifestSource::Fetch(const std::string&, std::iostream& stream) {
+    if (!signatureCheck_) {
+        FetchUrl(url_, stream, limits_.maxBytes);
+        return;
+    }
+    // A publisher replaces a document and then its signature; a client that
+    // fetched between the two sees them disagree, so a refusal is checked
+    // once more on a fresh pair before it stands.
+    for (int attempt = 0;; ++attempt) {
+        std::stringstream document;
+        FetchUrl(url_, document, limits_.maxBytes);
+        std::stringstream signature;
+        const std::string signatureUrl = url_ + ".minisig";
+        try {
+            FetchUrl(signatureUrl, signature, kMaxMinisignFileBytes);
+        } catch (const HttpManifestLocatorException& missing) {
+            const std::int32_t code = missing.GetStatus().responseCode;
+            if (code >= 200 && code < 300) {
+                throw ManifestSignatureException("the signature at " + signatureUrl + " is larger than " +
+                                                 std::to_string(kMaxMinisignFileBytes) + " bytes");
+            }
+            throw ManifestSignatureException("no signature at " + signatureUrl +
+                                             (code != 0 ? " (HTTP " + std::to_string(code) + ")" : std::string()));
+        }
+        const std::string text = document.str();
+        try {
+            signatureCheck_(text, signature.str());
+        } catch (const ManifestSignatureException&) {
+            if (attempt == 0) continue;
+            throw;
+        }
+        stream.write(text.data(), static_cast<std::streamsize>(text.size()));
+        return;
+    }
+}
+
+void HttpManifestSource::FetchUrl(const std::string& url, std::iostream& stream, std::uint64_t maxBytes) {
     http::StringstreamWriter streamWriter(&stream);
-    CappedWriter writer(streamWriter, limits_.maxBytes);
-    http::RequestParams params(url_, &writer);
+    CappedWriter writer(streamWriter, maxBytes);
+    http::RequestParams params(url, &writer);
     params.connectTimeout = connectTimeout_;
     params.timeout = timeout_;
     params.lowSpeedLimit = lowSpeedLimit_;

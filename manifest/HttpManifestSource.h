@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <mutex>
@@ -43,6 +44,9 @@ public:
     HttpManifestSource(const HttpManifestSource&) = delete;
     HttpManifestSource& operator=(const HttpManifestSource&) = delete;
 
+    // Receives a fetched document and its signature file; throws to refuse
+    // the document.
+    using SignatureCheck = std::function<void(const std::string& document, const std::string& signature)>;
     // Limits every later fetch beyond the source's own timeouts: it ends by
     // deadline at the latest (a deadline already passed fails it at once,
     // without a request), and as a timeout once the body comes slower than
@@ -54,12 +58,24 @@ public:
     void Fetch(const std::string& id, std::iostream& stream) override;
     void Abort();
 
+    // From now on every Fetch also fetches the signature file at the URL +
+    // ".minisig" (the same time limits, a signature's size limit) and hands
+    // both to check before the document reaches the stream, so that nothing
+    // parses a document whose signature does not hold. A signature the server
+    // does not have is a ManifestSignatureException; one that fails in
+    // transit fails the fetch like the document would.
+    void RequireSignature(SignatureCheck check) { signatureCheck_ = std::move(check); }
+
     const std::string& GetUrl() const { return url_; }
 
 protected:
     const DocumentLimits& GetLimits() const { return limits_; }
 
 private:
+    // One GET of url into stream, capped at maxBytes, ending as Fetch
+    // describes.
+    void FetchUrl(const std::string& url, std::iostream& stream, std::uint64_t maxBytes);
+
     const std::string url_;
     http::RequestFactory& requestFactory_;
     const std::shared_ptr<http::Session> session_;
@@ -73,6 +89,8 @@ private:
     std::mutex mutex_;  // guards the two below
     std::shared_ptr<http::Request> request_;
     bool abortPending_ = false;
+
+    SignatureCheck signatureCheck_;
 };
 
 // How the sources of one factory fetch: the same request factory, time limits

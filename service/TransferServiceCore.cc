@@ -10,6 +10,7 @@
 #include "http/CurlRequestFactory.h"
 #include "http/posix/ProxyFactoryImpl.h"
 #include "manifest/JsonHttpGeolocationManifestFactory.h"
+#include "manifest/ManifestTrust.h"
 #include "manifest/XmlHttpNodeListManifestFactory.h"
 #include "manifest/XmlHttpPackageManifestFactory.h"
 #include "optimizer/ProportionalGamblingTransferOptimizer.h"
@@ -32,6 +33,13 @@ namespace {
 // A pool without threads would never run what is posted to it: a count below
 // one is taken as one.
 unsigned Threads(int count) { return count > 1 ? static_cast<unsigned>(count) : 1u; }
+
+// Empty when there is no temporary folder: the store then refuses every
+// signed document rather than forget the serials it has seen.
+std::string SignatureSerialsPath(file::Filesystem& filesystem, const std::string& file) {
+    const std::string temp = filesystem.GetTempFolder();
+    return temp.empty() ? std::string() : temp + "/" + file;
+}
 
 }  // namespace
 
@@ -57,6 +65,8 @@ TransferServiceCore::TransferServiceCore(const TransferSettings& settings,
           settings.manifestHost, *requestFactory_, settings.manifestConnectTimeout, settings.manifestTimeout)),
       geolocationManifestFactory_(std::make_unique<JsonHttpGeolocationManifestFactory>(
           settings.geolocationUrl, *requestFactory_, settings.geolocationConnectTimeout, settings.geolocationTimeout)),
+      manifestTrust_(std::make_unique<ManifestTrust>(settings.trustedKeys,
+                                                     SignatureSerialsPath(*filesystem_, settings.signatureSerialsFile))),
       transferWorkflowFactory_(std::move(transferWorkflows)),
       verifyWorkflowFactory_(std::move(verifyWorkflows)),
       store_(std::make_unique<JsonTempFileManifestStore<TransferManifest>>(settings.transfersFolder, *filesystem_)),
@@ -80,6 +90,7 @@ TransferServiceCore::TransferServiceCore(const TransferSettings& settings,
     behavior.nodeListManifestFactory = nodeListManifestFactory_.get();
     behavior.geolocationManifestFactory = geolocationManifestFactory_.get();
     behavior.optimizer = optimizer_.get();
+    behavior.manifestTrust = manifestTrust_.get();
     behavior.logManager = logManager_.get();
     behavior.auxiliaryWorkManager = auxiliaryWorkManager_.get();
     behavior.transferWorkManager = transferWorkManager_.get();

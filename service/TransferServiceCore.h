@@ -24,6 +24,7 @@ class Filesystem;
 template <typename M>
 class ManifestStore;
 class TransferManifest;
+class ManifestTrust;
 class XmlHttpPackageManifestFactory;
 class XmlHttpNodeListManifestFactory;
 class JsonHttpGeolocationManifestFactory;
@@ -87,6 +88,7 @@ private:
     std::unique_ptr<XmlHttpPackageManifestFactory> packageManifestFactory_;
     std::unique_ptr<XmlHttpNodeListManifestFactory> nodeListManifestFactory_;
     std::unique_ptr<JsonHttpGeolocationManifestFactory> geolocationManifestFactory_;
+    std::unique_ptr<ManifestTrust> manifestTrust_;
     std::unique_ptr<TransferWorkflowFactory> transferWorkflowFactory_;
     std::unique_ptr<TransferWorkflowFactory> verifyWorkflowFactory_;
     std::unique_ptr<ManifestStore<TransferManifest>> store_;

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "vrexa/DeploymentValues.h"
+#include "vrexa/TrustedKeys.h"
 
 namespace vrexa {
 
@@ -13,7 +14,11 @@ TransferSettings::TransferSettings()
       parallelItems(DefaultParallelism()),
       geolocationUrl(std::string(deployment::kEventsAnalyticsUrl) + "/geo-location"),
       transferAnalyticsUrl(deployment::kTransferAnalyticsUrl),
-      eventsAnalyticsUrl(deployment::kEventsAnalyticsUrl) {}
+      eventsAnalyticsUrl(deployment::kEventsAnalyticsUrl) {
+    for (const std::string_view key : deployment::kTrustedKeys) {
+        if (!key.empty()) trustedKeys.emplace_back(key);
+    }
+}
 
 int TransferSettings::ParallelismFor(unsigned hardwareThreads) {
     // The platform may report 0 when it cannot tell.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vrexa {
 
@@ -22,6 +23,7 @@ class TransferOptimizer;
 class AnalyticsManager;
 class WorkLogManager;
 class WorkManager;
+class ManifestTrust;
 class DestinationLocks;
 
 // The engine's tunable settings. The default constructor gives the built-in
@@ -38,6 +40,13 @@ struct TransferSettings {
     std::string locksFolder = "Quenlar/Vrexa/locks";
     std::uint32_t logMask = 0xFFFFFFF7u;
 
+    // Public key files (their text) whose signatures are trusted on package
+    // manifests and node lists; the keys built into this build come first.
+    // With none, documents are taken without signatures.
+    std::vector<std::string> trustedKeys;
+    // Where the highest accepted signature serials are kept (relative to the
+    // temporary folder), so that an older signed document is refused.
+    std::string signatureSerialsFile = "Quenlar/Vrexa/signature-serials";
     // The authorities HTTPS servers are verified against: a PEM file, or
     // empty for SSL_CERT_FILE when set, else the system's trust store.
     std::string caFile;
@@ -150,6 +159,8 @@ public:
     GeolocationManifestFactory* geolocationManifestFactory = nullptr;
     TransferFactory* transferFactory = nullptr;
     TransferOptimizer* optimizer = nullptr;
+    // Which signatures documents must carry; null or without keys: none.
+    ManifestTrust* manifestTrust = nullptr;
     // The analytics event manager.
     AnalyticsManager* eventManager = nullptr;
     WorkLogManager* logManager = nullptr;

@@ -1,6 +1,8 @@
 #include "updater/ConfigurationReader.h"
 
+#include <algorithm>
 #include <cctype>
+#include <fstream>
 
 #include "file/Filesystem.h"
 
@@ -63,6 +65,22 @@ std::string AcceptInstallFolder(const std::string& value) {
     return folder;
 }
 
+namespace {
+
+// A public key file is a few lines; more than this is not one.
+std::string ReadKeyFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string text;
+    char buffer[4096];
+    while (in && text.size() <= 16 * 1024) {
+        in.read(buffer, sizeof buffer);
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    }
+    return in.eof() ? text : std::string();
+}
+
+}  // namespace
+
 UpdaterConfiguration ConfigurationReader::Read(const std::string& dataFolderName, int argc, const char* const* argv) {
     UpdaterConfiguration configuration(dataFolderName);
     configuration.manifestHost = LoadResourceString(kManifestHostString);
@@ -100,6 +118,14 @@ UpdaterConfiguration ConfigurationReader::Read(const std::string& dataFolderName
     if (const auto url = overrides_(kEventsAnalyticsUrlVariable)) configuration.eventsAnalyticsUrl = *url;
     if (const auto url = overrides_(kTransferAnalyticsUrlVariable)) configuration.transferAnalyticsUrl = *url;
     if (const auto ui = overrides_(kUserInterfaceVariable)) configuration.userInterface = *ui;
+    if (const auto keys = overrides_(kTrustedKeysVariable)) {
+        std::size_t start = 0;
+        while (start <= keys->size()) {
+            const std::size_t end = std::min(keys->find(':', start), keys->size());
+            if (end > start) configuration.trustedKeys.push_back(ReadKeyFile(keys->substr(start, end - start)));
+            start = end + 1;
+        }
+    }
     return configuration;
 }
 

@@ -25,5 +25,7 @@ inline constexpr const char* kEventsAnalyticsUrlVariable = "VREXA_EVENTS_ANALYTI
 inline constexpr const char* kTransferAnalyticsUrlVariable = "VREXA_TRANSFER_ANALYTICS_URL";
 inline constexpr const char* kUserInterfaceVariable = "VREXA_UI";
 inline constexpr const char* kRegistryRootVariable = "VREXA_REGISTRY_ROOT";
+// ":"-separated public key files whose signatures documents must carry.
+inline constexpr const char* kTrustedKeysVariable = "VREXA_TRUSTED_KEYS";
 
 }  // namespace vrexa::updater

@@ -68,6 +68,8 @@ TransferBehavior UpdaterConfiguration::MakeBehavior() const {
     behavior.estimateWindow = 1;
     behavior.transfersFolder = (boost::filesystem::path(dataFolderName) / "transfers").generic_string();
     behavior.logsFolder = (boost::filesystem::path(dataFolderName) / "logs").generic_string();
+    behavior.signatureSerialsFile = (boost::filesystem::path(dataFolderName) / "signature-serials").generic_string();
+    behavior.trustedKeys.insert(behavior.trustedKeys.end(), trustedKeys.begin(), trustedKeys.end());
     behavior.locksFolder = (boost::filesystem::path(dataFolderName) / "locks").generic_string();
     if (!eventsAnalyticsUrl.empty()) {
         behavior.eventsAnalyticsUrl = eventsAnalyticsUrl;

@@ -51,6 +51,11 @@ struct UpdaterConfiguration {
     std::string eventsAnalyticsUrl;
     std::string transferAnalyticsUrl;
     std::string userInterface;
+    // The texts of the public key files named by the trusted-keys override,
+    // added to the keys built in; a file that cannot be read is kept as an
+    // empty text, which no signature verifies under, so that a key meant to
+    // be required is never silently dropped.
+    std::vector<std::string> trustedKeys;
 
     // The localizable values resolved for a locale name.
     std::string GetDisplayName(const std::string& locale) const;

@@ -4,6 +4,7 @@
 
 #include "manifest/HttpNodeListManifestFactory.h"
 #include "manifest/HttpManifestSource.h"
+#include "manifest/ManifestTrust.h"
 #include "manifest/NodeListManifest.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/NodeListStatusData.h"
@@ -22,9 +23,12 @@ WorkStatus GetNodeListWork::ExecuteTask() {
     try {
         const std::string partnerId = GetTransfer()->GetParams().partnerId;
         NodeListManifestFactory& factory = *GetTransfer()->GetBehavior().nodeListManifestFactory;
+        const std::shared_ptr<ManifestSource> source = SourceFrom<HttpNodeListManifestFactory>(factory, partnerId);
+        std::optional<TrustedComment> signedBy;
+        RequireSignature(source, "nodes", partnerId, signedBy);
         std::shared_ptr<NodeListManifest> nodeList =
-            LoadCurrent(SourceFrom<HttpNodeListManifestFactory>(factory, partnerId),
-                        [&](const auto& source) { return factory.LoadManifest(source, partnerId); });
+            LoadCurrent(source, [&](const auto& current) { return factory.LoadManifest(current, partnerId); });
+        if (signedBy) GetTransfer()->GetBehavior().manifestTrust->Accept("nodes", partnerId, *signedBy);
         return WorkStatus(WorkResult::Success, std::make_shared<NodeListStatusData>(std::move(nodeList)));
     } catch (...) {
         return FetchFailure(std::current_exception());

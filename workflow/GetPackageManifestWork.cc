@@ -4,6 +4,7 @@
 
 #include "manifest/HttpPackageManifestFactory.h"
 #include "manifest/HttpManifestSource.h"
+#include "manifest/ManifestTrust.h"
 #include "manifest/PackageManifest.h"
 #include "transfer/TransferStatusData.h"
 #include "transfer/TransferWorkInterface.h"
@@ -36,9 +37,16 @@ WorkStatus GetPackageManifestWork::ExecuteTask() {
         const TransferParams params = GetTransfer()->GetParams();
         const std::string id = ManifestId(params.packageId, params.versionId);
         PackageManifestFactory& factory = *GetTransfer()->GetBehavior().packageManifestFactory;
+        const std::shared_ptr<ManifestSource> source = SourceFrom<HttpPackageManifestFactory>(factory, id);
+        std::optional<TrustedComment> signedBy;
+        RequireSignature(source, "package", params.packageId, signedBy);
         const std::shared_ptr<PackageManifest> package =
-            LoadCurrent(SourceFrom<HttpPackageManifestFactory>(factory, id),
-                        [&](const auto& source) { return factory.LoadManifest(source, id); });
+            LoadCurrent(source, [&](const auto& current) { return factory.LoadManifest(current, id); });
+        if (signedBy) {
+            ManifestTrust::CheckVersion(*signedBy, package->GetVersionId());
+            ManifestTrust::CheckStrongHashes(*package);
+            GetTransfer()->GetBehavior().manifestTrust->Accept("package", params.packageId, *signedBy);
+        }
         if (!package->IsActive()) {
             return WorkStatus(WorkResult::FatalError,
                               std::make_shared<TransferErrorData>(

@@ -5,6 +5,7 @@
 
 #include "manifest/HttpManifestException.h"
 #include "manifest/HttpManifestSource.h"
+#include "manifest/ManifestTrust.h"
 #include "transfer/TransferStatusData.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/HttpManifestStatusData.h"
@@ -19,6 +20,15 @@ void AbortSource(const std::shared_ptr<ManifestSource>& source) {
         http->Abort();
     }
 }
+
+// A document refused for its signature: the reason is the whole story, and
+// it is what the user reads.
+class SignatureRefusedData : public TransferErrorData {
+public:
+    explicit SignatureRefusedData(std::string reason)
+        : TransferErrorData(TransferError::RequestRejected, std::move(reason)) {}
+    std::string Explain() const override { return GetErrorMessage(); }
+};
 
 }  // namespace
 
@@ -50,6 +60,17 @@ ManifestFetchWork::CurrentSource::CurrentSource(ManifestFetchWork& work, std::sh
 ManifestFetchWork::CurrentSource::~CurrentSource() {
     std::lock_guard lock(work_.sourceMutex_);
     work_.currentSource_.reset();
+}
+
+void ManifestFetchWork::RequireSignature(const std::shared_ptr<ManifestSource>& source, const std::string& kind,
+                                         const std::string& id, std::optional<TrustedComment>& comment) {
+    ManifestTrust* trust = GetTransfer()->GetBehavior().manifestTrust;
+    if (trust == nullptr || !trust->IsEnabled()) return;
+    auto http = std::dynamic_pointer_cast<HttpManifestSource>(source);
+    if (!http) throw ManifestSignatureException("this document source cannot carry a signature");
+    http->RequireSignature([trust, kind, id, &comment](const std::string& document, const std::string& signature) {
+        comment = trust->Check(kind, id, document, signature);
+    });
 }
 
 std::shared_ptr<ManifestSource> ManifestFetchWork::Bounded(std::shared_ptr<ManifestSource> source) {
@@ -85,6 +106,10 @@ void ManifestFetchWork::Reset() {
 WorkStatus ManifestFetchWork::FetchFailure(const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);
+    } catch (const ManifestSignatureException& refused) {
+        // Refused for what it says, not for how it travelled: the same
+        // answer would come again, so it is not retried.
+        return WorkStatus(WorkResult::FatalError, std::make_shared<SignatureRefusedData>(refused.what()));
     } catch (const ManifestAbortedException&) {
         return WorkStatus(WorkResult::Cancelled, nullptr);
     } catch (const HttpManifestStreamException& e) {

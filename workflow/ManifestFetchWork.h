@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "transfer/TransferWorkInterface.h"
 #include "work/LimitedRetrySimpleWork.h"
@@ -13,6 +14,7 @@
 namespace vrexa {
 
 class ManifestSource;
+struct TrustedComment;
 
 // What the three works that fetch a document have in common: they keep the
 // source they are reading from, so that a cancel from another thread aborts
@@ -61,6 +63,13 @@ protected:
         CurrentSource current(*this, source);
         return load(source);
     }
+
+    // When the transfer trusts signing keys: makes source fetch and check the
+    // document's signature for kind and id, and sets comment to the checked
+    // trusted comment once a fetch passed. ManifestSignatureException when
+    // the source cannot carry a signature.
+    void RequireSignature(const std::shared_ptr<ManifestSource>& source, const std::string& kind,
+                          const std::string& id, std::optional<TrustedComment>& comment);
 
     // The outcome of a failed fetch of the package manifest or the node list:
     // cancelled when aborted, retryable on a network failure, fatal otherwise.

@@ -15,6 +15,8 @@
 #include "manifest/JsonHttpGeolocationManifestFactory.h"
 #include "manifest/JsonHttpManifestSource.h"
 #include "manifest/ManifestException.h"
+#include "manifest/ManifestTrust.h"
+#include "manifest/Minisign.h"
 #include "manifest/NodeListManifest.h"
 #include "manifest/NodeManifest.h"
 #include "manifest/PackageManifest.h"
@@ -204,6 +206,60 @@ TEST_F(ManifestSourceTest, BodyBeyondTheCapIsALocatorFailureAndIsNotKept) {
     std::stringstream fitting;
     fits->Fetch("", fitting);
     EXPECT_EQ(fitting.str().size(), 4096u);
+}
+
+TEST_F(ManifestSourceTest, ASignedFetchHandsDocumentAndSignatureToTheCheckBeforeTheStream) {
+    server_.SetBody("/s/doc.xml", kNodes);
+    server_.SetBody("/s/doc.xml.minisig", "sig");
+    server_.SetFault("/s/busy.xml.minisig", Fault().Status(503));
+    server_.SetBody("/s/busy.xml", kNodes);
+    server_.SetBody("/s/huge.xml", kNodes);
+    server_.SetBody("/s/huge.xml.minisig", std::string(kMaxMinisignFileBytes + 1, 's'));
+    server_.SetBody("/s/missing.xml", kNodes);
+
+    // Refusals the check makes: the first fetch's, and the second's.
+    struct Case {
+        const char* name;
+        const char* path;
+        int refusals;
+        std::string failure;  // empty: the document arrives
+        std::size_t checks;
+    };
+    const std::string base = server_.Url("/s/");
+    const std::vector<Case> cases = {
+        {"accepted", "doc.xml", 0, "", 1},
+        {"refused once, as while a publisher swaps the pair", "doc.xml", 1, "", 2},
+        {"refused twice", "doc.xml", 2, "refused", 2},
+        {"no signature", "missing.xml", 0, "no signature at " + base + "missing.xml.minisig (HTTP 404)", 0},
+        {"signature too large", "huge.xml", 0,
+         "the signature at " + base + "huge.xml.minisig is larger than " + std::to_string(kMaxMinisignFileBytes) +
+             " bytes",
+         0},
+        {"signature unavailable", "busy.xml", 0, "stream", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto source = Source(std::string("/s/") + c.path, 30, kNodeListLimits);
+        std::size_t checks = 0;
+        source->RequireSignature([&](const std::string& document, const std::string& signature) {
+            EXPECT_EQ(document, kNodes);
+            EXPECT_EQ(signature, "sig");
+            if (++checks <= static_cast<std::size_t>(c.refusals)) throw ManifestSignatureException("refused");
+        });
+        std::stringstream stream;
+        std::string failure;
+        try {
+            source->Fetch("", stream);
+        } catch (const ManifestSignatureException& refused) {
+            failure = refused.what();
+        } catch (const HttpManifestStreamException&) {
+            failure = "stream";
+        }
+        EXPECT_EQ(failure, c.failure);
+        EXPECT_EQ(checks, c.checks);
+        // Nothing of a refused document is ever handed on to be parsed.
+        EXPECT_EQ(stream.str(), c.failure.empty() ? kNodes : "");
+    }
 }
 
 TEST_F(ManifestSourceTest, AbortDuringAFetchEndsItAborted) {

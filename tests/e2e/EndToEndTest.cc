@@ -1247,6 +1247,252 @@ INSTANTIATE_TEST_SUITE_P(
                     }}),
     [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
+
+// Signed releases: the vendor's keys, made and used with the stock signing
+// tool, beside the publisher's own signatures.
+const std::string kMinisign = "/usr/bin/minisign";
+
+class SignedEndToEndTest : public EndToEndTest {
+protected:
+    void SetUp() override {
+        EndToEndTest::SetUp();
+        if (HasFatalFailure()) return;
+        fs::create_directories(root_ / "keys");
+        for (const char* name : {"vendor", "stranger"}) {
+            const ChildResult made = Tool({kMinisign, "-G", "-W", "-f", "-p", KeyPath(name, ".pub"), "-s",
+                                           KeyPath(name, ".key")});
+            ASSERT_EQ(made.exitCode, 0) << made.err;
+        }
+        s1_ = {"s1", "v1", "setup/run.sh", kChunk, {}};
+        s1_.files = {{"setup/run.sh", "#!/bin/sh\necho signed\n" + Bytes(30000, 6)}, {"data.bin", Bytes(50000, 7)}};
+        ASSERT_NO_FATAL_FAILURE(
+            Publish(s1_, {"--sign-key", KeyPath("vendor", ".key"), "--serial", "10", "--expires", "2"}));
+        ASSERT_NO_FATAL_FAILURE(SignNodes("vendor", "kind=nodes id=" + kPartner + " serial=10 expires=" + Expires(1)));
+    }
+
+    std::string KeyPath(const std::string& name, const std::string& suffix) const {
+        return (root_ / "keys" / (name + suffix)).string();
+    }
+
+    static std::string Expires(int days) {
+        const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+        return std::to_string(now + days * 86400LL);
+    }
+
+    ChildResult Tool(const std::vector<std::string>& args) {
+        ChildResult result = ChildProcess(args, {{"PATH", "/usr/local/bin:/usr/bin:/bin"},
+                                                 {"HOME", (root_ / "home").string()}})
+                                 .Finish(kRunDeadline);
+        EXPECT_FALSE(result.timedOut) << testing::PrintToString(args);
+        return result;
+    }
+
+    // Signs file with the stock tool (pre-hashed, or the legacy form).
+    void SignWithTool(const fs::path& file, const std::string& key, const std::string& comment, bool legacy = false) {
+        std::vector<std::string> args = {kMinisign, "-S", "-s", KeyPath(key, ".key"), "-m", file.string(), "-t",
+                                         comment};
+        if (legacy) args.push_back("-l");
+        const ChildResult signedFile = Tool(args);
+        ASSERT_EQ(signedFile.exitCode, 0) << signedFile.err;
+    }
+
+    fs::path NodeList() { return Network().Folder() / "overlay" / "nodes" / (kPartner + ".xml"); }
+    fs::path Current() { return root_ / "tree" / "manifests" / "s1" / "current.xml"; }
+    static fs::path SignatureOf(const fs::path& file) { return fs::path(file.string() + ".minisig"); }
+
+    void SignNodes(const std::string& key, const std::string& comment) {
+        ASSERT_NO_FATAL_FAILURE(SignWithTool(NodeList(), key, comment));
+    }
+    void SignCurrent(const std::string& key, const std::string& comment, bool legacy = false) {
+        ASSERT_NO_FATAL_FAILURE(SignWithTool(Current(), key, comment, legacy));
+    }
+    std::string PackageComment(const std::string& serial, const std::string& expires) {
+        return "kind=package id=s1 version=v1 serial=" + serial + " expires=" + expires;
+    }
+
+    ChildResult SignedDownload(const fs::path& dest) {
+        return Download(s1_, dest, {"--trusted-key", KeyPath("vendor", ".pub")});
+    }
+
+    Package s1_;
+};
+
+TEST_F(SignedEndToEndTest, WhatTheVendorSignedDownloadsAndNewerSerialsAreAccepted) {
+    // The publisher's own signature, then the stock tool's in both forms
+    // with rising serials; a vendor's comment may carry words of its own.
+    struct Signing {
+        const char* name;
+        std::function<void()> sign;
+    };
+    const std::vector<Signing> signings = {
+        {"publisher, serial 10", [] {}},
+        {"tool pre-hashed, serial 11",
+         [&] { SignCurrent("vendor", PackageComment("11", Expires(1)) + " channel=stable"); }},
+        {"tool legacy, serial 12", [&] { SignCurrent("vendor", PackageComment("12", Expires(1)), true); }},
+        {"tool, the same serial again", [&] { SignCurrent("vendor", PackageComment("12", Expires(1))); }},
+    };
+    int round = 0;
+    for (const Signing& signing : signings) {
+        SCOPED_TRACE(signing.name);
+        ASSERT_NO_FATAL_FAILURE(signing.sign());
+        const fs::path dest = Dest("s1-" + std::to_string(++round));
+        const ChildResult run = SignedDownload(dest);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        ExpectPackageIn(dest, s1_);
+    }
+    // The highest serial is what this machine now holds on to.
+    ASSERT_NO_FATAL_FAILURE(SignCurrent("vendor", PackageComment("11", Expires(1))));
+    const ChildResult older = SignedDownload(Dest("s1-older"));
+    EXPECT_EQ(older.exitCode, 1);
+    EXPECT_THAT(older.err, HasSubstr("RequestRejected: older than one already seen (serial 11 < 12)"));
+}
+
+TEST_F(SignedEndToEndTest, EveryFlawIsRefusedBeforeAnyChunkIsRequested) {
+    // Serial 10 accepted here first, so that a lower one is known as older.
+    ASSERT_EQ(SignedDownload(Dest("accepted")).exitCode, 0);
+
+    struct Flaw {
+        const char* name;
+        std::function<void()> make;
+        std::string message;
+    };
+    const std::string nodesUrl = "http://" + Network().ManifestHost() + "/nodes/" + kPartner + ".xml.minisig";
+    const std::vector<Flaw> flaws = {
+        // Serials of refused documents are never kept: each row after a
+        // refusal with a higher serial is still accepted at serial 10.
+        {"untrusted key", [&] { SignCurrent("stranger", PackageComment("30", Expires(1))); },
+         "signature by an untrusted key"},
+        {"missing signature", [&] { fs::remove(SignatureOf(Current())); },
+         "no signature at http://" + Network().ManifestHost() + "/manifests/s1/current.xml.minisig (HTTP 404)"},
+        {"changed document",
+         [&] {
+             std::string text = FileText(Current());
+             text.replace(text.find("Package s1"), 10, "Package X1");
+             std::ofstream(Current(), std::ios::binary | std::ios::trunc) << text;
+         },
+         "the signature does not match the document"},
+        {"comment for another package",
+         [&] { SignCurrent("vendor", "kind=package id=k1 version=v1 serial=10 expires=" + Expires(1)); },
+         "signature is for \"k1\", not \"s1\""},
+        {"comment for another version", [&] {
+             SignCurrent("vendor", "kind=package id=s1 version=v0 serial=20 expires=" + Expires(1)); },
+         "signature is for version \"v0\", not \"v1\""},
+        {"node list comment on a manifest",
+         [&] { SignCurrent("vendor", "kind=nodes id=s1 serial=10 expires=" + Expires(1)); },
+         "signature is for a document of kind \"nodes\", not \"package\""},
+        {"manifest without strong hashes",
+         [&] {
+             // What a manifest of an older publisher holds: CRC-32s only,
+             // which anyone can make any bytes match.
+             const std::string text =
+                 std::regex_replace(FileText(Current()), std::regex("<sha256>[0-9a-f]*</sha256>"), "");
+             std::ofstream(Current(), std::ios::binary | std::ios::trunc) << text;
+             SignCurrent("vendor", PackageComment("10", Expires(1)));
+         },
+         "the signed manifest gives no SHA-256s for \"data.bin\""},
+        {"expired comment", [&] { SignCurrent("vendor", PackageComment("10", Expires(-1))); },
+         "manifest expired on "},
+        {"lower serial", [&] { SignCurrent("vendor", PackageComment("5", Expires(1))); },
+         "older than one already seen (serial 5 < 10)"},
+        {"unsigned node list", [&] { fs::remove(SignatureOf(NodeList())); }, "no signature at " + nodesUrl},
+        {"node list of another partner",
+         [&] { SignNodes("vendor", "kind=nodes id=p2 serial=10 expires=" + Expires(1)); },
+         "signature is for \"p2\", not \"" + kPartner + "\""},
+    };
+    const std::string genuineCurrent = FileText(Current());
+    for (const Flaw& flaw : flaws) {
+        SCOPED_TRACE(flaw.name);
+        ASSERT_NO_FATAL_FAILURE(flaw.make());
+        const std::uint64_t from = LogSize();
+        const fs::path dest = Dest(std::string("refused-") + flaw.name);
+        const ChildResult run = SignedDownload(dest);
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        EXPECT_THAT(run.err, HasSubstr("RequestRejected: " + flaw.message));
+        EXPECT_TRUE(ChunkRequests(from).empty()) << ChunkRequests(from).size() << " chunk requests";
+        EXPECT_FALSE(fs::exists(dest / s1_.run)) << "a refused package left its run file";
+        EXPECT_EQ(FileText(root_ / "cache" / "Quenlar/Vrexa/signature-serials"),
+                  "nodes p1 10\npackage s1 10\n");
+
+        // Back to the genuine documents, signed as the vendor did.
+        std::ofstream(Current(), std::ios::binary | std::ios::trunc) << genuineCurrent;
+        ASSERT_NO_FATAL_FAILURE(SignCurrent("vendor", PackageComment("10", Expires(1))));
+        ASSERT_NO_FATAL_FAILURE(SignNodes("vendor", "kind=nodes id=" + kPartner + " serial=10 expires=" + Expires(1)));
+    }
+    // Without a trusted key nothing is asked of the documents, signed or not.
+    fs::remove(SignatureOf(Current()));
+    const ChildResult plain = Download(s1_, Dest("plain"));
+    EXPECT_EQ(plain.exitCode, 0) << plain.err;
+    ExpectPackageIn(Dest("plain"), s1_);
+}
+
+TEST_F(SignedEndToEndTest, ThePublishersSignaturesVerifyWithTheStockTool) {
+    const Package k3{"k3", "v2", "bin/installer", kChunk, k2_.files};
+    ASSERT_NO_FATAL_FAILURE(
+        Publish(k3, {"--sign-key", KeyPath("vendor", ".key"), "--node", "n1=127.0.0.1:9/packages/"}));
+    for (const std::string document : {"manifests/s1/v1.xml", "manifests/s1/current.xml", "manifests/k3/v2.xml",
+                                        "manifests/k3/current.xml", "nodes/p1.xml"}) {
+        SCOPED_TRACE(document);
+        const ChildResult checked =
+            Tool({kMinisign, "-V", "-p", KeyPath("vendor", ".pub"), "-m", (root_ / "tree" / document).string()});
+        EXPECT_EQ(checked.exitCode, 0) << checked.err;
+        EXPECT_THAT(checked.out, HasSubstr(document.rfind("nodes", 0) == 0 ? "kind=nodes id=p1 serial="
+                                                                             : "kind=package id="));
+        // A changed byte is caught by the stock tool as well.
+        const fs::path copy = root_ / "changed.xml";
+        fs::copy_file(root_ / "tree" / document, copy, fs::copy_options::overwrite_existing);
+        fs::copy_file(SignatureOf(root_ / "tree" / document), SignatureOf(copy), fs::copy_options::overwrite_existing);
+        std::ofstream(copy, std::ios::app) << " ";
+        EXPECT_NE(Tool({kMinisign, "-V", "-p", KeyPath("vendor", ".pub"), "-m", copy.string()}).exitCode, 0);
+    }
+}
+
+
+TEST_F(SignedEndToEndTest, ThePublisherOpensAnEncryptedKeyWithThePasswordFromItsEnvironment) {
+    // The stock tool asks for the password twice on its input.
+    const std::string made = "printf 'open sesame\\nopen sesame\\n' | " + kMinisign + " -G -f -p '" +
+                             KeyPath("sealed", ".pub") + "' -s '" + KeyPath("sealed", ".key") + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(made.c_str()), 0);
+    const Package k4{"k4", "v1", "bin/installer", kChunk, k2_.files};
+    const fs::path source = root_ / "source" / "k4";
+    for (const auto& [path, data] : k4.files) {
+        fs::create_directories((source / path).parent_path());
+        std::ofstream(source / path, std::ios::binary) << data;
+    }
+    struct Case {
+        const char* name;
+        const char* password;  // null: not set
+        int exitCode;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"no password", nullptr, 1, "is encrypted: give its password in VREXA_SIGN_PASSWORD"},
+        {"wrong password", "open barley", 1, "wrong password for the secret key"},
+        {"its password", "open sesame", 0, ""},
+    };
+    const fs::path manifest = root_ / "tree" / "manifests" / "k4" / "v1.xml";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.password) {
+            ::setenv("VREXA_SIGN_PASSWORD", c.password, 1);
+        } else {
+            ::unsetenv("VREXA_SIGN_PASSWORD");
+        }
+        const auto published = testsupport::RunPublisher({"--partner", kPartner, "--package", "k4", "--version", "v1",
+                                                          "--name", "K4", "--sign-key", KeyPath("sealed", ".key"),
+                                                          source.string(), (root_ / "tree").string()});
+        ::unsetenv("VREXA_SIGN_PASSWORD");
+        EXPECT_EQ(published.exitCode, c.exitCode) << published.err;
+        if (c.exitCode != 0) {
+            EXPECT_THAT(published.err, HasSubstr(c.message));
+            EXPECT_FALSE(fs::exists(manifest)) << "published with a key it could not open";
+        }
+    }
+    const ChildResult checked = Tool({kMinisign, "-V", "-p", KeyPath("sealed", ".pub"), "-m", manifest.string()});
+    EXPECT_EQ(checked.exitCode, 0) << checked.err;
+}
+
 // Over HTTPS the servers' certificates are checked: the network's own
 // authority must be trusted, by --cacert or by SSL_CERT_FILE, and without it
 // nothing is fetched.

@@ -176,6 +176,32 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             once(arg);
         };
 
+        if (arg == "--sign-key") {
+            once(arg);
+            options.signKey = value();
+            if (options.signKey.empty()) {
+                throw UsageError("--sign-key needs a secret key file");
+            }
+            continue;
+        }
+        if (arg == "--serial" || arg == "--expires") {
+            once(arg);
+            const std::string text = value();
+            const auto number = ParseDecimal<std::uint64_t>(text);
+            if (arg == "--serial") {
+                if (!number) {
+                    throw UsageError("--serial must be a whole number from 0 to 18446744073709551615, not \"" + text +
+                                     "\"");
+                }
+                options.serial = *number;
+            } else {
+                if (!number || *number == 0 || *number > 36500) {
+                    throw UsageError("--expires must be a whole number of days from 1 to 36500, not \"" + text + "\"");
+                }
+                options.expiresDays = static_cast<std::uint32_t>(*number);
+            }
+            continue;
+        }
         if (arg == "--help" || arg == "-h") {
             line.help = true;
             return line;
@@ -247,6 +273,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (!seen["--partner"]) {
         throw UsageError("--partner is required");
     }
+    if ((seen["--serial"] || seen["--expires"]) && !seen["--sign-key"]) {
+        throw UsageError(std::string(seen["--serial"] ? "--serial" : "--expires") + " needs --sign-key");
+    }
     auto unusedWith = [&](const char* mode, std::initializer_list<const char*> unused) {
         for (const char* option : unused) {
             if (seen[option]) {
@@ -307,6 +336,7 @@ std::string_view HelpText() {
                      [--policy None|Whitelist|Blacklist --country CC ...]
                      [--no-current] [--replace]
                      [--node ID=HOST[:PORT][/PATH][@WEIGHT] ...] [--remove-node ID ...]
+                     [--sign-key FILE [--serial N] [--expires DAYS]]
                      SOURCE_DIR OUTPUT_DIR
        vrexa-publish --nodes-only --partner ID [--node ID=HOST[:PORT][/PATH][@WEIGHT] ...]
                      [--remove-node ID ...] OUTPUT_DIR
@@ -350,6 +380,13 @@ Options:
                       only make VERSION, already published, the current one
                       (to roll back, or to release a --no-current version);
                       its files are checked against its manifest first
+  --sign-key FILE     sign every manifest and node list written with this
+                      secret key: DOCUMENT.minisig beside each. An encrypted
+                      key is opened with the password in $VREXA_SIGN_PASSWORD
+  --serial N          the signatures' serial (default: the current time in
+                      seconds); clients refuse a document whose serial is
+                      lower than one they have already accepted
+  --expires DAYS      how long the signatures are valid (default 90)
   --help              show this text
 
 File names may hold spaces, "?", "#", "%", ":" and letters of any script; they

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -51,6 +52,17 @@ struct PublishOptions {
     std::vector<std::string> removeNodes;
     // When set, only point the current manifest at this published version.
     std::string setCurrent;
+    // A secret key file: every manifest and node list written then gets a
+    // signature file beside it, DOCUMENT.minisig. signPassword opens an
+    // encrypted key (the program takes it from its environment, never from
+    // the command line where others could read it).
+    std::filesystem::path signKey;
+    std::string signPassword;
+    // What the signatures' trusted comments say: a serial that clients never
+    // let go down (default: now, in seconds) and how many days they stay
+    // valid.
+    std::optional<std::uint64_t> serial;
+    std::uint32_t expiresDays = 90;
     std::filesystem::path sourceDir;  // empty with nodesOnly
     std::filesystem::path outputDir;
 };

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <optional>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -25,8 +27,10 @@
 #include "manifest/ChunkSha256.h"
 #include "manifest/ContainedPath.h"
 #include "manifest/FileManifest.h"
+#include "manifest/Minisign.h"
 #include "manifest/StandardNodeListManifest.h"
 #include "manifest/StandardPackageManifest.h"
+#include "manifest/TrustedComment.h"
 #include "manifest/UrlParts.h"
 #include "manifest/XmlDocument.h"
 
@@ -718,30 +722,116 @@ std::string NodeListText(const fs::path& existing, const std::vector<NodeSpec>& 
     return XmlText(document);
 }
 
+constexpr std::string_view kSignatureSuffix = ".minisig";
+
+fs::path SignatureOf(const fs::path& document) {
+    fs::path signature = document;
+    signature += std::string(kSignatureSuffix);
+    return signature;
+}
+
+// Signs the documents of one run, all with the same serial and expiry. The
+// key is read and opened before anything is written, so a wrong password or
+// a damaged key changes nothing.
+class Signer {
+public:
+    explicit Signer(const PublishOptions& options) {
+        std::ifstream in(options.signKey, std::ios::binary);
+        std::string text;
+        char buffer[4096];
+        while (in && text.size() <= kMaxMinisignFileBytes) {
+            in.read(buffer, sizeof buffer);
+            text.append(buffer, static_cast<std::size_t>(in.gcount()));
+        }
+        if (!in.eof()) {
+            throw PublishError("cannot read the secret key " + Describe(options.signKey));
+        }
+        try {
+            if (MinisignSecretKeyIsEncrypted(text) && options.signPassword.empty()) {
+                throw PublishError("the secret key " + Describe(options.signKey) +
+                                   " is encrypted: give its password in VREXA_SIGN_PASSWORD");
+            }
+            key_ = ParseMinisignSecretKey(text, options.signPassword);
+        } catch (const MinisignFormatError& failure) {
+            throw PublishError("the secret key " + Describe(options.signKey) + " cannot be used: " + failure.what());
+        }
+        const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+        serial_ = options.serial ? *options.serial : static_cast<std::uint64_t>(now);
+        expires_ = now + static_cast<std::int64_t>(options.expiresDays) * 86400;
+    }
+
+    // Writes the signature of text, a package manifest (version given) or a
+    // node list (version empty) of id, to path.
+    void Write(const fs::path& path, const std::string& text, const std::string& id,
+               const std::string& version) const {
+        TrustedComment comment;
+        comment.kind = version.empty() ? "nodes" : "package";
+        comment.id = id;
+        comment.version = version;
+        comment.serial = serial_;
+        comment.expires = expires_;
+        WriteTextFile(path, SignMinisign(key_, text, FormatTrustedComment(comment), "signature from vrexa-publish"));
+    }
+
+private:
+    MinisignSecretKey key_;
+    std::uint64_t serial_ = 0;
+    std::int64_t expires_ = 0;
+};
+
+// Without a key, a document that is signed now must not be replaced: its
+// old signature would then stand beside another document, and every client
+// that checks signatures would refuse it.
+void CheckSignedReplaced(const std::optional<Signer>& signer, const fs::path& document) {
+    std::error_code error;
+    if (!signer && fs::exists(fs::symlink_status(SignatureOf(document), error))) {
+        throw PublishError(Describe(document) + " is signed; give --sign-key to write it anew with a signature");
+    }
+}
+
 void Notify(const StepObserver& observer, const std::string& step) {
     if (observer) {
         observer(step);
     }
 }
 
-void PublishNodesOnly(const PublishOptions& options, PublishResult& result, const StepObserver& observer) {
+// Moves a staged document, then its staged signature when signed, right
+// after each other so that the two disagree for as short a time as the file
+// system allows (a client that fetched in between fetches again).
+void MoveSigned(Transaction& transaction, bool isSigned, const fs::path& staged, const fs::path& output,
+                const fs::path& target, PublishResult& result, const StepObserver& observer) {
+    transaction.Move(staged, output / target);
+    result.written.push_back(target);
+    if (isSigned) {
+        transaction.Move(SignatureOf(staged), output / SignatureOf(target));
+        result.written.push_back(SignatureOf(target));
+    }
+    Notify(observer, "moved " + target.string());
+}
+
+void PublishNodesOnly(const PublishOptions& options, const std::optional<Signer>& signer, PublishResult& result,
+                      const StepObserver& observer) {
     const fs::path nodeList = fs::path("nodes") / (options.partnerId + ".xml");
     OutputFolder output(options.outputDir);
     std::string text = NodeListText(options.outputDir / nodeList, options.nodes, options.removeNodes);
+    CheckSignedReplaced(signer, options.outputDir / nodeList);
 
     StagingFolder staging(options.outputDir);
     const fs::path staged = staging.path() / "nodes.xml";
     WriteTextFile(staged, text);
     CheckNodeListReadsBack(staged);
+    if (signer) {
+        signer->Write(SignatureOf(staged), text, options.partnerId, "");
+    }
     SyncStaged(staging.path());
     Notify(observer, "staged");
     fs::create_directory(staging.path() / "backup");
     Transaction transaction(staging.path() / "backup");
-    transaction.Move(staged, options.outputDir / nodeList);
-    Notify(observer, "moved " + nodeList.string());
+    MoveSigned(transaction, signer.has_value(), staged, options.outputDir, nodeList, result, observer);
     transaction.Commit();
     output.Keep();
-    result.written.push_back(nodeList);
 }
 
 // Whether two files hold the same bytes.
@@ -833,7 +923,8 @@ struct VersionPaths {
     fs::path nodeList;
 };
 
-void PublishVersion(const PublishOptions& options, PublishResult& result, const StepObserver& observer) {
+void PublishVersion(const PublishOptions& options, const std::optional<Signer>& signer, PublishResult& result,
+                    const StepObserver& observer) {
     std::vector<SourceFile> sources = ScanSource(options.sourceDir);
     CheckRun(options.run, sources, options.sourceDir);
     CheckChunkCounts(sources, options.chunkSize);
@@ -866,6 +957,11 @@ void PublishVersion(const PublishOptions& options, PublishResult& result, const 
     std::string nodeListText;
     if (!options.nodes.empty() || !options.removeNodes.empty()) {
         nodeListText = NodeListText(options.outputDir / paths.nodeList, options.nodes, options.removeNodes);
+        CheckSignedReplaced(signer, options.outputDir / paths.nodeList);
+    }
+    CheckSignedReplaced(signer, options.outputDir / paths.manifest);
+    if (options.writeCurrent) {
+        CheckSignedReplaced(signer, options.outputDir / paths.current);
     }
 
     StagingFolder staging(options.outputDir);
@@ -889,6 +985,15 @@ void PublishVersion(const PublishOptions& options, PublishResult& result, const 
     if (!nodeListText.empty()) {
         WriteTextFile(stagedNodes, nodeListText);
         CheckNodeListReadsBack(stagedNodes);
+    }
+    if (signer) {
+        signer->Write(SignatureOf(stagedManifest), manifestText, options.packageId, options.versionId);
+        if (options.writeCurrent) {
+            signer->Write(SignatureOf(stagedCurrent), manifestText, options.packageId, options.versionId);
+        }
+        if (!nodeListText.empty()) {
+            signer->Write(SignatureOf(stagedNodes), nodeListText, options.partnerId, "");
+        }
     }
 
     // Clients holding the published manifest may be fetching these very
@@ -926,9 +1031,7 @@ void PublishVersion(const PublishOptions& options, PublishResult& result, const 
         moves.emplace_back(stagedCurrent, paths.current);
     }
     for (const auto& [staged, target] : moves) {
-        transaction.Move(staged, options.outputDir / target);
-        result.written.push_back(target);
-        Notify(observer, "moved " + target.string());
+        MoveSigned(transaction, signer.has_value(), staged, options.outputDir, target, result, observer);
     }
     transaction.Commit();
     outputFolder.Keep();
@@ -981,7 +1084,8 @@ void CheckPublishedFiles(const fs::path& folder, const PackageManifest& manifest
 // Points the current manifest at a version that is already published (a
 // rollback, or a version published with --no-current), after checking that
 // its files are all there as its manifest describes them.
-void SetCurrent(const PublishOptions& options, PublishResult& result, const StepObserver& observer) {
+void SetCurrent(const PublishOptions& options, const std::optional<Signer>& signer, PublishResult& result,
+                const StepObserver& observer) {
     const VersionPaths paths(options, options.setCurrent);
     std::error_code error;
     if (!fs::is_directory(options.outputDir, error)) {
@@ -1006,6 +1110,7 @@ void SetCurrent(const PublishOptions& options, PublishResult& result, const Step
                            " of partner " + Quoted(manifest.GetPartnerId()));
     }
     CheckPublishedFiles(options.outputDir / paths.folder, manifest, options.setCurrent);
+    CheckSignedReplaced(signer, options.outputDir / paths.current);
 
     StagingFolder staging(options.outputDir);
     const fs::path stagedCurrent = staging.path() / "current.xml";
@@ -1016,15 +1121,19 @@ void SetCurrent(const PublishOptions& options, PublishResult& result, const Step
         throw PublishError("cannot read " + Describe(versionManifest));
     }
     WriteTextFile(stagedCurrent, text.str());
+    if (signer) {
+        // Signed anew with this run's serial: making an older version
+        // current again is the publisher's decision, and clients accept it
+        // only under a serial newer than what they have seen.
+        signer->Write(SignatureOf(stagedCurrent), text.str(), options.packageId, options.setCurrent);
+    }
     SyncStaged(staging.path());
     Notify(observer, "staged");
     fs::create_directory(staging.path() / "backup");
     Transaction transaction(staging.path() / "backup");
-    transaction.Move(stagedCurrent, options.outputDir / paths.current);
-    Notify(observer, "moved " + paths.current.string());
+    MoveSigned(transaction, signer.has_value(), stagedCurrent, options.outputDir, paths.current, result, observer);
     transaction.Commit();
     output.Keep();
-    result.written.push_back(paths.current);
 }
 
 }  // namespace
@@ -1038,18 +1147,22 @@ PublishResult Publish(const PublishOptions& given, const StepObserver& observer)
     CheckNodes(options.nodes, options.removeNodes);
 
     PublishResult result;
+    std::optional<Signer> signer;
+    if (!options.signKey.empty()) {
+        signer.emplace(options);
+    }
     try {
         if (options.nodesOnly) {
             if (options.nodes.empty() && options.removeNodes.empty()) {
                 throw PublishError("no node given for the node list");
             }
-            PublishNodesOnly(options, result, observer);
+            PublishNodesOnly(options, signer, result, observer);
             return result;
         }
         CheckIdentifier("the package id", options.packageId);
         if (!options.setCurrent.empty()) {
             CheckIdentifier("the version id", options.setCurrent);
-            SetCurrent(options, result, observer);
+            SetCurrent(options, signer, result, observer);
             return result;
         }
         CheckIdentifier("the version id", options.versionId);
@@ -1066,7 +1179,7 @@ PublishResult Publish(const PublishOptions& given, const StepObserver& observer)
             throw PublishError("the chunk size must not be 0");
         }
         options.countries = CheckCountries(options);
-        PublishVersion(options, result, observer);
+        PublishVersion(options, signer, result, observer);
     } catch (const fs::filesystem_error& failure) {
         throw PublishError(failure.what());
     }

@@ -1,5 +1,6 @@
 // vrexa-publish: turns a folder of files into a published package version;
 // see HelpText() for the command line.
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -21,7 +22,10 @@ int main(int argc, char** argv) {
         std::cout << HelpText();
         return 0;
     }
-    const PublishOptions& options = line.options;
+    PublishOptions& options = line.options;
+    if (const char* password = std::getenv("VREXA_SIGN_PASSWORD")) {
+        options.signPassword = password;
+    }
     try {
         PublishResult result = Publish(options);
         if (!options.setCurrent.empty()) {

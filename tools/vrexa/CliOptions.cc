@@ -26,7 +26,8 @@ enum class Valued {
     Parallel,
     LogMask,
     Retry,
-    RetryWait
+    RetryWait,
+    TrustedKey
 };
 
 const std::map<std::string, Valued>& ValuedOptions() {
@@ -44,6 +45,7 @@ const std::map<std::string, Valued>& ValuedOptions() {
         {"--log-mask", Valued::LogMask},
         {"--retry", Valued::Retry},
         {"--retry-wait", Valued::RetryWait},
+        {"--trusted-key", Valued::TrustedKey},
     };
     return options;
 }
@@ -230,6 +232,11 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
             case Valued::RetryWait:
                 options.retryWaitSeconds = ParseNumber(name, *value, 0, 3600);
                 break;
+            case Valued::TrustedKey:
+                if (value->empty()) throw UsageError("--trusted-key needs a public key file");
+                options.trustedKeyFiles.push_back(
+                    (std::filesystem::path(workingDirectory) / *value).lexically_normal().string());
+                break;
         }
     }
     if (options.command == Command::Help) return options;
@@ -331,6 +338,9 @@ std::string HelpText() {
            "                                may heal, such as a network failure (default 3)\n"
            "  --retry-wait SECONDS          wait before the first retry, doubled each time\n"
            "                                (default 2)\n"
+           "  --trusted-key FILE            trust manifests and node lists signed by this\n"
+           "                                public key (repeatable); unsigned ones are then\n"
+           "                                refused\n"
            "  --no-analytics                send no analytics documents\n"
            "  -q, --quiet                   print nothing but errors\n"
            "  --json                        one status object per line on stdout\n"

@@ -28,6 +28,11 @@ struct CliOptions {
     std::string eventsUrl;
     std::string transferAnalyticsUrl;
 
+    // Public key files of the signers whose manifests and node lists are
+    // trusted (--trusted-key, repeatable); with any, unsigned documents are
+    // refused.
+    std::vector<std::string> trustedKeyFiles;
+
     std::optional<int> threads;
     std::optional<int> parallel;
     std::optional<std::uint32_t> logMask;

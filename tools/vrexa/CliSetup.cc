@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -9,10 +10,28 @@
 
 #include "file/Filesystem.h"
 #include "file/posix/PrivateFolder.h"
+#include "manifest/Minisign.h"
 #include "transfer/ManifestStore.h"
 #include "transfer/TransferManifest.h"
 
 namespace vrexa::cli {
+
+std::string ReadTrustedKey(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string text;
+    char buffer[4096];
+    while (in && text.size() <= kMaxMinisignFileBytes) {
+        in.read(buffer, sizeof buffer);
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    }
+    if (!in.eof()) throw std::runtime_error("cannot read the trusted key " + file);
+    try {
+        ParseMinisignPublicKey(text);
+    } catch (const MinisignFormatError& bad) {
+        throw std::runtime_error("the trusted key " + file + " is not a public key: " + bad.what());
+    }
+    return text;
+}
 
 TransferSettings SettingsFor(const CliOptions& options) {
     TransferSettings settings;
@@ -30,6 +49,7 @@ TransferSettings SettingsFor(const CliOptions& options) {
     }
     if (options.parallel) settings.parallelItems = *options.parallel;
     if (options.logMask) settings.logMask = *options.logMask;
+    for (const std::string& file : options.trustedKeyFiles) settings.trustedKeys.push_back(ReadTrustedKey(file));
     return settings;
 }
 

@@ -19,9 +19,14 @@ class Filesystem;
 namespace vrexa::cli {
 
 // The engine settings for these options: the endpoints, threads,
-// parallelism and log mask given; everything else, the folders of stored
-// transfers and logs among them, keeps the engine's defaults.
+// parallelism, log mask and trusted keys given; everything else, the folders
+// of stored transfers and logs among them, keeps the engine's defaults.
+// std::runtime_error naming the file when a trusted key cannot be read or is
+// not a public key.
 TransferSettings SettingsFor(const CliOptions& options);
+
+// The text of a public key file, checked to be one.
+std::string ReadTrustedKey(const std::string& file);
 
 // The transfers stored under transfersFolder (relative to the file system's
 // temporary-files folder), read through the store as a resuming process would

@@ -376,6 +376,28 @@ TEST(ConfigurationReader, OverridesReplaceHostEndpointsAndFrontEnd) {
     EXPECT_EQ(behavior.transferAnalyticsUrl, "http://127.0.0.1:8082");
 }
 
+TEST(ConfigurationReader, TrustedKeysOverrideAddsEachFileAndKeepsAnUnreadableOneAsNoKey) {
+    TestFolder folder;
+    const std::string a = folder.Put("a.pub", "key a\n");
+    const std::string b = folder.Put("b.pub", "key b\n");
+    ResourceTable resources;
+    RegistryMap registry;
+    FixedTempFilesystem filesystem("/tmp");
+    const std::string list = a + "::" + folder / "gone.pub" + ":" + b + ":";
+    const Environment overrides = [&](const std::string& name) -> std::optional<std::string> {
+        if (name == "VREXA_TRUSTED_KEYS") return list;
+        return std::nullopt;
+    };
+    const UpdaterConfiguration c =
+        ConfigurationReader(resources, registry, filesystem, overrides).Read("LTX", 0, nullptr);
+    EXPECT_EQ(c.trustedKeys, (std::vector<std::string>{"key a\n", "", "key b\n"}));
+    const TransferBehavior behavior = c.MakeBehavior();
+    const std::vector<std::string> builtIn = TransferSettings().trustedKeys;
+    ASSERT_EQ(behavior.trustedKeys.size(), builtIn.size() + 3);
+    EXPECT_EQ(behavior.trustedKeys.back(), "key b\n");
+    EXPECT_EQ(behavior.signatureSerialsFile, "LTX/signature-serials");
+}
+
 }  // namespace
 }  // namespace vrexa::updater
 

@@ -22,9 +22,11 @@
 #include <openssl/sha.h>
 #include <gtest/gtest.h>
 
+#include "manifest/Minisign.h"
 #include "manifest/PackageVersionManifest.h"
 #include "manifest/StandardNodeListManifest.h"
 #include "manifest/StandardPackageManifest.h"
+#include "manifest/TrustedComment.h"
 #include "tests/support/FinishesWithin.h"
 #include "tools/publish/ManifestDocuments.h"
 #include "tests/support/ForgedChunk.h"
@@ -712,6 +714,73 @@ TEST_F(PublisherTest, FileNamesWithUrlDelimitersAndAnyScriptArePublished) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(paths, expected);
     EXPECT_EQ(manifest.GetRunFile()->GetPath(), "what?.txt");
+}
+
+TEST_F(PublisherTest, SignedDocumentsNameThemselvesAndNoSignatureIsLeftStale) {
+    const fs::path pub = root_ / "vendor.pub";
+    const fs::path key = root_ / "vendor.key";
+    const std::string make = "/usr/bin/minisign -G -W -f -p '" + pub.string() + "' -s '" + key.string() +
+                             "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const std::vector<MinisignPublicKey> trusted = {ParseMinisignPublicKey(ReadFile(pub))};
+    // The trusted comment of a document's signature, once it verifies.
+    auto comment = [&](const std::string& document) {
+        const fs::path path = output_ / document;
+        const MinisignSignature signature = ParseMinisignSignature(ReadFile(path.string() + ".minisig"));
+        VerifyMinisign(trusted, ReadFile(path), signature);
+        return ParseTrustedComment(signature.trustedComment);
+    };
+
+    WriteFile(source_ / "a.txt", "one");
+    PublishOptions first = Options("v1");
+    first.nodes = {NodeSpec{"n1", "127.0.0.1:81"}};
+    first.signKey = key;
+    first.serial = 7;
+    first.expiresDays = 2;
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    const PublishResult result = Publish(first);
+    EXPECT_THAT(result.written,
+                ElementsAre(fs::path("packages/p1/k1/v1"), fs::path("manifests/k1/v1.xml"),
+                            fs::path("manifests/k1/v1.xml.minisig"), fs::path("nodes/p1.xml"),
+                            fs::path("nodes/p1.xml.minisig"), fs::path("manifests/k1/current.xml"),
+                            fs::path("manifests/k1/current.xml.minisig")));
+    for (const char* document : {"manifests/k1/v1.xml", "manifests/k1/current.xml"}) {
+        const TrustedComment said = comment(document);
+        EXPECT_EQ(FormatTrustedComment(said),
+                  "kind=package id=k1 version=v1 serial=7 expires=" + std::to_string(*said.expires));
+        EXPECT_NEAR(static_cast<double>(*said.expires), static_cast<double>(now + 2 * 86400), 60.0);
+    }
+    EXPECT_EQ(comment("nodes/p1.xml").kind, "nodes");
+    EXPECT_EQ(comment("nodes/p1.xml").id, "p1");
+
+    // Without the key, nothing signed is replaced.
+    WriteFile(source_ / "a.txt", "two");
+    ExpectRefused(Options("v2"), "\"" + (output_ / "manifests/k1/current.xml").string() +
+                                     "\" is signed; give --sign-key");
+    PublishOptions nodes = Options();
+    nodes.nodesOnly = true;
+    nodes.nodes = {NodeSpec{"n2", "127.0.0.1:82"}};
+    ExpectRefused(nodes, "nodes/p1.xml\" is signed");
+    // A key that cannot be opened publishes nothing either.
+    PublishOptions broken = Options("v2");
+    broken.signKey = root_ / "missing.key";
+    ExpectRefused(broken, "cannot read the secret key");
+
+    // Rolling back is signed anew, under this run's serial.
+    PublishOptions second = Options("v2");
+    second.signKey = key;
+    second.serial = 8;
+    Publish(second);
+    PublishOptions back = Options();
+    back.setCurrent = "v1";
+    back.signKey = key;
+    back.serial = 9;
+    Publish(back);
+    EXPECT_EQ(comment("manifests/k1/current.xml").version, "v1");
+    EXPECT_EQ(comment("manifests/k1/current.xml").serial, 9u);
+    EXPECT_EQ(comment("manifests/k1/v2.xml").serial, 8u);
 }
 
 TEST_F(PublisherTest, AFailureWhileMovingIntoPlaceRollsEverythingBack) {

@@ -56,6 +56,36 @@ TEST(CliSetupTest, SettingsTakeTheGivenValuesAndKeepTheEngineDefaultsOtherwise) 
     EXPECT_FALSE(tuned.analyticsEnabled);
 }
 
+TEST(CliSetupTest, TrustedKeysAreReadInOrderAndABadOneNamesItsFile) {
+    TestFolder folder;
+    const std::string first = folder.Put("a.pub", "untrusted comment: a\nRWQBW/JEY8LUIgjmea+hb037nwSKg7sg2L9NV+DnW5GkENZgtCaMMCOB\n");
+    const std::string second = folder.Put("b.pub", "RWQCW/JEY8LUIgjmea+hb037nwSKg7sg2L9NV+DnW5GkENZgtCaMMCOB\n");
+    const CliOptions options = Parse({"download", "--partner", "p", "--package", "q", "--trusted-key", first,
+                                      "--trusted-key=" + second, "d"});
+    const TransferSettings settings = SettingsFor(options);
+    ASSERT_EQ(settings.trustedKeys.size(), TransferSettings().trustedKeys.size() + 2);
+    EXPECT_EQ(settings.trustedKeys.rbegin()[1], TestFolder::Content(first));
+    EXPECT_EQ(settings.trustedKeys.back(), TestFolder::Content(second));
+    // Relative to the working directory, like the destination.
+    EXPECT_EQ(Parse({"download", "--partner", "p", "--package", "q", "--trusted-key", "k/../v.pub", "d"})
+                  .trustedKeyFiles,
+              std::vector<std::string>{"/work/v.pub"});
+
+    const std::string notKey = folder.Put("c.pub", "untrusted comment: c\nhello\n");
+    const std::map<std::string, std::string> bad = {
+        {folder / "missing.pub", "cannot read the trusted key " + (folder / "missing.pub")},
+        {notKey, "the trusted key " + notKey + " is not a public key: "},
+    };
+    for (const auto& [file, message] : bad) {
+        try {
+            SettingsFor(Parse({"download", "--partner", "p", "--package", "q", "--trusted-key", file, "d"}));
+            ADD_FAILURE() << file << " was taken";
+        } catch (const std::runtime_error& error) {
+            EXPECT_EQ(std::string(error.what()).rfind(message, 0), 0u) << error.what();
+        }
+    }
+}
+
 TransferParams Params(const std::string& id, const std::string& package, const std::string& dest) {
     TransferParams params;
     params.transferId = id;

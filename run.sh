@@ -21,7 +21,7 @@ PACKAGES=(
   libcurl4-openssl-dev libpoco-dev libisal-dev libgtk-3-dev gettext desktop-file-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   nginx-light python3 curl xvfb ccache
-  libsodium-dev libssl-dev minisign openssl
+  libsodium-dev libssl-dev minisign clang-format flake8 openssl
 )
 
 install_packages() {

@@ -14,8 +14,8 @@ namespace {
 // A log record that holds its place in the backlog while it exists.
 class BackloggedSetUpLogWork : public SetUpLogWork {
 public:
-    BackloggedSetUpLogWork(LogManager* manager, std::shared_ptr<Work> work, const WorkStatus& status,
-                           const char* event, std::uint32_t kind, std::shared_ptr<void> place)
+    BackloggedSetUpLogWork(LogManager* manager, std::shared_ptr<Work> work, const WorkStatus& status, const char* event,
+                           std::uint32_t kind, std::shared_ptr<void> place)
         : SetUpLogWork(manager, std::move(work), status, event, kind), place_(std::move(place)) {}
 
 private:
@@ -62,8 +62,8 @@ void WorkLogManager::OnSimpleWorkRetry(bool milestone, std::shared_ptr<SimpleWor
 void WorkLogManager::Report(std::shared_ptr<Work> work, const WorkStatus& status, const char* event,
                             std::uint32_t kind) {
     if ((GetLogMask() & kind) == 0) return;
-    auto setUp = std::make_shared<BackloggedSetUpLogWork>(this, std::move(work), status, event, kind,
-                                                          TakeBacklogPlace());
+    auto setUp =
+        std::make_shared<BackloggedSetUpLogWork>(this, std::move(work), status, event, kind, TakeBacklogPlace());
     setUp->Reset();
     GetWorkManager().Post(std::shared_ptr<SimpleWork>(std::move(setUp)));
 }

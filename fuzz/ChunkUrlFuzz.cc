@@ -63,10 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string prefix = "http://" + host + "/";
     VREXA_FUZZ_CHECK(url.compare(0, prefix.size(), prefix) == 0);
-    for (const char c : host) VREXA_FUZZ_CHECK(c != '/' && c != '?' && c != '#' && c != '@' && c != '\\');
+    for (const char c : host)
+        VREXA_FUZZ_CHECK(c != '/' && c != '?' && c != '#' && c != '@' && c != '\\');
 
     const std::vector<std::string> segments = DecodedSegments(std::string_view(url).substr(prefix.size()));
-    for (const std::string& segment : segments) VREXA_FUZZ_CHECK(segment != "." && segment != "..");
+    for (const std::string& segment : segments)
+        VREXA_FUZZ_CHECK(segment != "." && segment != "..");
 
     // The node's own folder, then partner, package, version, then the file.
     std::vector<std::string> expected = NonEmptySegments(nodePath);

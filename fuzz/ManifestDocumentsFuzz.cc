@@ -57,8 +57,8 @@ void CheckPackage(const StandardPackageManifest& package) {
 std::vector<std::string> Summary(const StandardPackageManifest& package) {
     std::vector<std::string> lines;
     for (const auto& file : package.GetFiles()) {
-        std::string line = file->GetPath() + "|" + std::to_string(file->GetChunkSize()) + "|" +
-                           std::to_string(file->GetSize());
+        std::string line =
+            file->GetPath() + "|" + std::to_string(file->GetChunkSize()) + "|" + std::to_string(file->GetSize());
         for (std::uint32_t checksum : file->GetChecksums())
             line += "|" + std::to_string(checksum);
         line += "|" + Sha256ListText(file->GetSha256s());

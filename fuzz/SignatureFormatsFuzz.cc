@@ -18,8 +18,8 @@ std::string SignatureText(const MinisignSignature& signature) {
     std::uint8_t raw[74] = {'E', static_cast<std::uint8_t>(signature.prehashed ? 'D' : 'd')};
     std::memcpy(raw + 2, signature.keyId.data(), 8);
     std::memcpy(raw + 10, signature.signature.data(), 64);
-    return "untrusted comment: again\n" + EncodeBase64(raw, sizeof raw) + "\ntrusted comment: " +
-           signature.trustedComment + "\n" +
+    return "untrusted comment: again\n" + EncodeBase64(raw, sizeof raw) +
+           "\ntrusted comment: " + signature.trustedComment + "\n" +
            EncodeBase64(signature.globalSignature.data(), signature.globalSignature.size()) + "\n";
 }
 

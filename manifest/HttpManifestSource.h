@@ -51,8 +51,7 @@ public:
     // deadline at the latest (a deadline already passed fails it at once,
     // without a request), and as a timeout once the body comes slower than
     // lowSpeedLimit bytes a second for lowSpeedTime seconds (either 0: no floor).
-    void Bound(std::chrono::steady_clock::time_point deadline, std::int32_t lowSpeedLimit,
-               std::int32_t lowSpeedTime);
+    void Bound(std::chrono::steady_clock::time_point deadline, std::int32_t lowSpeedLimit, std::int32_t lowSpeedTime);
 
     // id is ignored: the URL is fixed.
     void Fetch(const std::string& id, std::iostream& stream) override;

@@ -57,7 +57,8 @@ std::string UtcText(std::int64_t seconds) {
     const std::time_t time = static_cast<std::time_t>(seconds);
     std::tm parts{};
     char text[64];
-    if (::gmtime_r(&time, &parts) == nullptr || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts) == 0) {
+    if (::gmtime_r(&time, &parts) == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts) == 0) {
         return std::to_string(seconds);
     }
     return text;
@@ -66,9 +67,8 @@ std::string UtcText(std::int64_t seconds) {
 // Ids become words of the store's lines and of the comment; anything that
 // could split or end a word cannot be named there.
 bool IsWord(const std::string& text) {
-    return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
-        return static_cast<unsigned char>(c) <= ' ' || c == '\x7f';
-    });
+    return !text.empty() && std::none_of(text.begin(), text.end(),
+                                         [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == '\x7f'; });
 }
 
 }  // namespace
@@ -99,8 +99,8 @@ SignatureSerialStore::Entries SignatureSerialStore::ReadEntries() const {
         const std::size_t last = line.rfind(' ');
         std::uint64_t serial = 0;
         const char* numberEnd = line.data() + line.size();
-        if (last == std::string::npos ||
-            std::from_chars(line.data() + last + 1, numberEnd, serial).ptr != numberEnd || last + 1 == line.size()) {
+        if (last == std::string::npos || std::from_chars(line.data() + last + 1, numberEnd, serial).ptr != numberEnd ||
+            last + 1 == line.size()) {
             StoreFailure("read", path_, EILSEQ);
         }
         entries.emplace_back(line.substr(0, last), serial);
@@ -110,12 +110,12 @@ SignatureSerialStore::Entries SignatureSerialStore::ReadEntries() const {
 
 void SignatureSerialStore::WriteEntries(const Entries& entries) const {
     std::string text;
-    for (const auto& [key, serial] : entries) text += key + " " + std::to_string(serial) + "\n";
+    for (const auto& [key, serial] : entries)
+        text += key + " " + std::to_string(serial) + "\n";
     const std::string temporary = path_ + ".new";
     {
         ::unlink(temporary.c_str());
-        const Descriptor fd(
-            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+        const Descriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (fd.Get() < 0) StoreFailure("write", path_, errno);
         std::size_t done = 0;
         while (done < text.size()) {
@@ -163,7 +163,8 @@ std::uint64_t SignatureSerialStore::Raise(const std::string& kind, const std::st
 }
 
 ManifestTrust::ManifestTrust(const std::vector<std::string>& keys, std::string serialsPath, Clock clock)
-    : serials_(std::move(serialsPath)), clock_(clock ? std::move(clock) : [] { return std::chrono::system_clock::now(); }) {
+    : serials_(std::move(serialsPath)),
+      clock_(clock ? std::move(clock) : [] { return std::chrono::system_clock::now(); }) {
     enabled_ = !keys.empty();
     for (std::size_t i = 0; i < keys.size(); ++i) {
         try {
@@ -192,8 +193,8 @@ TrustedComment ManifestTrust::Check(const std::string& kind, const std::string& 
         throw ManifestSignatureException(e.what());
     }
     if (comment.kind != kind) {
-        throw ManifestSignatureException("signature is for a document of kind \"" + comment.kind + "\", not \"" +
-                                         kind + "\"");
+        throw ManifestSignatureException("signature is for a document of kind \"" + comment.kind + "\", not \"" + kind +
+                                         "\"");
     }
     if (!IsWord(id) || comment.id != id) {
         throw ManifestSignatureException("signature is for \"" + comment.id + "\", not \"" + id + "\"");

@@ -36,13 +36,12 @@ std::vector<std::string_view> Lines(std::string_view text, std::string_view what
         lines.push_back(line);
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     }
-    while (!lines.empty() && lines.back().empty()) lines.pop_back();
+    while (!lines.empty() && lines.back().empty())
+        lines.pop_back();
     return lines;
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
+bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 int Base64Value(char c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -71,7 +70,8 @@ std::array<std::uint8_t, N> Take(const std::vector<std::uint8_t>& bytes, std::si
 
 std::uint64_t LoadLittleEndian64(const std::uint8_t* bytes) {
     std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
+    for (int i = 7; i >= 0; --i)
+        value = value << 8 | bytes[i];
     return value;
 }
 
@@ -207,7 +207,8 @@ MinisignSecretKey ParseMinisignSecretKey(std::string_view text, std::string_view
                                                &bytes[kSalt], opslimit, static_cast<std::size_t>(memlimit)) != 0) {
             throw MinisignFormatError("the secret key's password cannot be derived (out of memory?)");
         }
-        for (std::size_t i = 0; i < kSealedBytes; ++i) bytes[kSealed + i] ^= stream[i];
+        for (std::size_t i = 0; i < kSealedBytes; ++i)
+            bytes[kSealed + i] ^= stream[i];
         sodium_memzero(stream.data(), stream.size());
     }
     MinisignSecretKey key;
@@ -241,8 +242,8 @@ MinisignSecretKey ParseMinisignSecretKey(std::string_view text, std::string_view
 const MinisignPublicKey& VerifyMinisign(const std::vector<MinisignPublicKey>& keys, std::string_view document,
                                         const MinisignSignature& signature) {
     InitSodium();
-    const auto key = std::find_if(keys.begin(), keys.end(),
-                                  [&](const MinisignPublicKey& k) { return k.keyId == signature.keyId; });
+    const auto key =
+        std::find_if(keys.begin(), keys.end(), [&](const MinisignPublicKey& k) { return k.keyId == signature.keyId; });
     if (key == keys.end()) {
         throw MinisignVerifyError("signature by an untrusted key (key id " + FormatKeyId(signature.keyId) + ")");
     }

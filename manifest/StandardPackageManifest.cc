@@ -11,8 +11,7 @@
 namespace vrexa {
 namespace {
 
-void ReadFileEntry(const std::string& key, const boost::property_tree::ptree& entry,
-                   PackageManifest::Files& files) {
+void ReadFileEntry(const std::string& key, const boost::property_tree::ptree& entry, PackageManifest::Files& files) {
     // Only "file" entries belong in the list; a comment or an attribute is as
     // wrong as a misspelt element.
     if (key != "file") reading::Reject();

@@ -34,9 +34,7 @@ bool KeptInSegment(unsigned char c) {
     }
 }
 
-bool IsHexDigit(unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+bool IsHexDigit(unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 bool IsPort(std::string_view port) {
     if (port.empty() || port.size() > 5) return false;

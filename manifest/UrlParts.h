@@ -25,7 +25,7 @@ bool IsPlainSegment(std::string_view id);
 // query or a fragment would send the request to another place than the one
 // the node list names.
 struct NodeAuthority {
-    bool secure = false;          // given as "https://"
+    bool secure = false;         // given as "https://"
     std::string_view authority;  // HOST[:PORT], a view into the host text
 };
 std::optional<NodeAuthority> ParseNodeHost(std::string_view host);

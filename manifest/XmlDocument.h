@@ -37,9 +37,9 @@ class StreamedEntries;
 // it; comments, text or anything else there, or markup this scan cannot
 // follow, find nothing. Offsets are into text.
 struct XmlEntrySpans {
-    std::size_t nameAt = 0;        // the element's name in its start tag
-    std::size_t contentBegin = 0;  // just after its start tag
-    std::size_t contentEnd = 0;    // the "</" of its end tag
+    std::size_t nameAt = 0;                                    // the element's name in its start tag
+    std::size_t contentBegin = 0;                              // just after its start tag
+    std::size_t contentEnd = 0;                                // the "</" of its end tag
     std::vector<std::pair<std::size_t, std::size_t>> entries;  // [begin, end) of each child element
 };
 std::optional<XmlEntrySpans> FindXmlEntries(std::string_view text, const std::vector<std::string>& path);

@@ -16,8 +16,6 @@ std::shared_ptr<HttpManifestSource> XmlHttpNodeListManifestFactory::CreateSource
     return GetFetch().MakeSource<XmlHttpManifestSource>(BuildUrl(id), std::move(session));
 }
 
-std::string XmlHttpNodeListManifestFactory::BuildUrl(const std::string& id) {
-    return NodeListUrl(GetHost(), id);
-}
+std::string XmlHttpNodeListManifestFactory::BuildUrl(const std::string& id) { return NodeListUrl(GetHost(), id); }
 
 }  // namespace vrexa

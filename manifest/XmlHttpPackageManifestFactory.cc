@@ -16,8 +16,6 @@ std::shared_ptr<HttpManifestSource> XmlHttpPackageManifestFactory::CreateSource(
     return GetFetch().MakeSource<XmlHttpManifestSource>(BuildUrl(id), std::move(session));
 }
 
-std::string XmlHttpPackageManifestFactory::BuildUrl(const std::string& id) {
-    return PackageManifestUrl(GetHost(), id);
-}
+std::string XmlHttpPackageManifestFactory::BuildUrl(const std::string& id) { return PackageManifestUrl(GetHost(), id); }
 
 }  // namespace vrexa

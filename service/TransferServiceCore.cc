@@ -65,8 +65,8 @@ TransferServiceCore::TransferServiceCore(const TransferSettings& settings,
           settings.manifestHost, *requestFactory_, settings.manifestConnectTimeout, settings.manifestTimeout)),
       geolocationManifestFactory_(std::make_unique<JsonHttpGeolocationManifestFactory>(
           settings.geolocationUrl, *requestFactory_, settings.geolocationConnectTimeout, settings.geolocationTimeout)),
-      manifestTrust_(std::make_unique<ManifestTrust>(settings.trustedKeys,
-                                                     SignatureSerialsPath(*filesystem_, settings.signatureSerialsFile))),
+      manifestTrust_(std::make_unique<ManifestTrust>(
+          settings.trustedKeys, SignatureSerialsPath(*filesystem_, settings.signatureSerialsFile))),
       transferWorkflowFactory_(std::move(transferWorkflows)),
       verifyWorkflowFactory_(std::move(verifyWorkflows)),
       store_(std::make_unique<JsonTempFileManifestStore<TransferManifest>>(settings.transfersFolder, *filesystem_)),

@@ -68,8 +68,8 @@ protected:
     // document's signature for kind and id, and sets comment to the checked
     // trusted comment once a fetch passed. ManifestSignatureException when
     // the source cannot carry a signature.
-    void RequireSignature(const std::shared_ptr<ManifestSource>& source, const std::string& kind,
-                          const std::string& id, std::optional<TrustedComment>& comment);
+    void RequireSignature(const std::shared_ptr<ManifestSource>& source, const std::string& kind, const std::string& id,
+                          std::optional<TrustedComment>& comment);
 
     // The outcome of a failed fetch of the package manifest or the node list:
     // cancelled when aborted, retryable on a network failure, fatal otherwise.

@@ -21,7 +21,7 @@ public:
     MapAndVerifyChunkWork(std::shared_ptr<TransferWorkInterface> transfer,
                           std::shared_ptr<TransferSharedFileData> fileData, std::uint64_t lowerBound,
                           std::uint64_t upperBound, std::uint32_t expectedChecksum,
-                            std::optional<Sha256Digest> expectedSha256 = std::nullopt);
+                          std::optional<Sha256Digest> expectedSha256 = std::nullopt);
 
     void Describe(boost::property_tree::ptree& tree) const override;
 

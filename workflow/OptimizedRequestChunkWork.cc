@@ -53,7 +53,7 @@ WorkResult ResultOfState(http::State state) {
 }  // namespace
 
 http::RequestStatus OptimizedRequestChunkWork::Sample(file::MemoryMappedData& window,
-                                                  const http::RequestStatus& status) {
+                                                      const http::RequestStatus& status) {
     http::RequestStatus sample = status;
     if (status.state != http::State::Succeeded) {
         return sample;

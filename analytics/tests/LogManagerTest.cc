@@ -489,10 +489,11 @@ TEST_F(LogManagerTest, TheBacklogOfRecordsIsBoundedWithoutHangingAReporter) {
     auto probe = std::make_shared<ProbeWork>();
     const WorkStatus done(WorkResult::Success, nullptr);
     {
-        auto manager = std::make_unique<JsonWorkLogManager>(kDefault | kLogCompleteKind, "logs", &filesystem_,
-                                                            [] { return kMoment; }, 3);
+        auto manager = std::make_unique<JsonWorkLogManager>(
+            kDefault | kLogCompleteKind, "logs", &filesystem_, [] { return kMoment; }, 3);
         // Both log threads are held, each by one record; one more waits.
-        for (int i = 0; i < 3; ++i) manager->GetCompleteCallback(false).OnWorkComplete(held, done);
+        for (int i = 0; i < 3; ++i)
+            manager->GetCompleteCallback(false).OnWorkComplete(held, done);
         ASSERT_TRUE(held->WaitDescribing(2));
         EXPECT_EQ(manager->GetBacklog(), 3u);
 
@@ -505,7 +506,8 @@ TEST_F(LogManagerTest, TheBacklogOfRecordsIsBoundedWithoutHangingAReporter) {
 
         held->Release();
         // Places come back as records are built, and then reporters wait no more.
-        for (int i = 0; i < 20; ++i) manager->GetCompleteCallback(false).OnWorkComplete(probe, done);
+        for (int i = 0; i < 20; ++i)
+            manager->GetCompleteCallback(false).OnWorkComplete(probe, done);
     }
     EXPECT_EQ(LogRecords().size(), 24u);
 }

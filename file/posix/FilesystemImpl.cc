@@ -85,9 +85,8 @@ std::shared_ptr<SharedFile> FilesystemImpl::OpenSharedFile(const std::string& ba
     // the folder, or a link on the way, is refused rather than written.
     std::vector<std::string> components = SplitBeneath(relative);
     UniqueDescriptor descriptor = SharedFileImpl::OpenDescriptor(folder->Get(), components, mode);
-    return std::make_shared<SharedFileImpl>(std::move(descriptor), std::move(folder), folderPath,
-                                            std::move(components), synchronized ? GetOperationContext() : nullptr,
-                                            nullptr, lower, upper);
+    return std::make_shared<SharedFileImpl>(std::move(descriptor), std::move(folder), folderPath, std::move(components),
+                                            synchronized ? GetOperationContext() : nullptr, nullptr, lower, upper);
 }
 
 bool FilesystemImpl::RemoveAndPrune(const std::string& base, const std::string& relative, bool synchronized) {

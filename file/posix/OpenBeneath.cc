@@ -41,8 +41,7 @@ int KernelOpen(int folder, const std::string& path, int flags, mode_t mode) {
 // Errors after which the walk below gives the real answer: the call is
 // missing or filtered, a rename raced it, or a folder has to be made.
 bool WalkInstead(int error, bool createFolders) {
-    return error == ENOSYS || error == EPERM || error == E2BIG || error == EAGAIN ||
-           (error == ENOENT && createFolders);
+    return error == ENOSYS || error == EPERM || error == E2BIG || error == EAGAIN || (error == ENOENT && createFolders);
 }
 
 [[noreturn]] void ThrowOpenError(int error) {

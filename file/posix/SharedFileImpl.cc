@@ -40,8 +40,7 @@ int Reserve(int descriptor, std::uint64_t size) {
 
 }  // namespace
 
-UniqueDescriptor SharedFileImpl::OpenDescriptor(int folder, const std::vector<std::string>& components,
-                                                OpenMode mode) {
+UniqueDescriptor SharedFileImpl::OpenDescriptor(int folder, const std::vector<std::string>& components, OpenMode mode) {
     // Non-blocking only while opening: a pipe planted at the name must not
     // hold the open until someone writes to it.
     int flags = O_RDWR | O_NONBLOCK;

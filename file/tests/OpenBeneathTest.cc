@@ -120,8 +120,7 @@ TEST_P(OpenBeneathTest, LinksBelowTheFolderAreRefusedAndNothingOutsideChanges) {
     };
     const std::vector<Case> cases = {
         {"folder link, new file", [&] { Link(outside.Path(), "data"); }, "data/big.bin", OpenMode::OpenOrCreate},
-        {"folder link, existing file", [&] { Link(outside.Path(), "data"); }, "data/big.bin",
-         OpenMode::OpenExisting},
+        {"folder link, existing file", [&] { Link(outside.Path(), "data"); }, "data/big.bin", OpenMode::OpenExisting},
         {"folder link deeper down", [&] { Link(outside.Path(), "a/b"); }, "a/b/c/d.bin", OpenMode::OpenOrCreate},
         {"file link, overwritten", [&] { Link(outside / "victim.txt", "readme.txt"); }, "readme.txt",
          OpenMode::OpenOrCreate},
@@ -132,8 +131,7 @@ TEST_P(OpenBeneathTest, LinksBelowTheFolderAreRefusedAndNothingOutsideChanges) {
         {"dangling link", [&] { Link(outside / "absent.bin", "new.bin"); }, "new.bin", OpenMode::OpenOrCreate},
         {"link inside the folder", [&] { Link(dest / "real", "alias"); }, "alias/f.bin", OpenMode::OpenOrCreate},
         {"relative link inside the folder", [&] { Link("real", "alias"); }, "alias/f.bin", OpenMode::OpenOrCreate},
-        {"relative file link inside the folder", [&] { Link("real/f.bin", "f.bin"); }, "f.bin",
-         OpenMode::OpenOrCreate},
+        {"relative file link inside the folder", [&] { Link("real/f.bin", "f.bin"); }, "f.bin", OpenMode::OpenOrCreate},
         {"climbing out", [] {}, "a/../../x.bin", OpenMode::OpenOrCreate},
     };
     for (const Case& c : cases) {
@@ -162,8 +160,8 @@ TEST_P(OpenBeneathTest, PlainPathsOpenAndMakeTheirFolders) {
                  NotFoundException);
     // The folder itself may be reached through a link: that one is the user's.
     bfs::create_symlink(dest.Path(), outside / "dest-link");
-    const auto through = filesystem.OpenSharedFile(outside / "dest-link", "a/b/c.bin",
-                                                   OpenMode::OpenExistingReadOnly, true, 0, kWhole);
+    const auto through =
+        filesystem.OpenSharedFile(outside / "dest-link", "a/b/c.bin", OpenMode::OpenExistingReadOnly, true, 0, kWhole);
     EXPECT_EQ(through->GetSize(), 3u);
 }
 
@@ -207,8 +205,7 @@ TEST_P(OpenBeneathTest, RemoveAndPruneNeitherPassesNorRemovesLinks) {
     };
     const std::vector<Case> cases = {
         {"folder link", [&] { Link(outside.Path(), "data"); }, "data/big.bin", "data"},
-        {"file link", [&] { Link(outside / "victim.txt", "docs/readme.txt"); }, "docs/readme.txt",
-         "docs/readme.txt"},
+        {"file link", [&] { Link(outside / "victim.txt", "docs/readme.txt"); }, "docs/readme.txt", "docs/readme.txt"},
     };
     for (const Case& c : cases) {
         bfs::remove_all(dest.Path());

@@ -853,8 +853,7 @@ TEST_F(CurlRequestTest, EveryAttemptAfterAFailedOneReachesTheServer) {
     const Case cases[] = {
         {"redirect to a local file", Fault().Redirect("file:///etc/hostname"), State::InvalidRequest, 302},
         {"redirect to ftp", Fault().Redirect("ftp://127.0.0.1:9/a"), State::InvalidRequest, 302},
-        {"header over 100 KB", Fault().Header("X-Padding", std::string(200 * 1024, 'p')), State::TransmitError,
-         206},
+        {"header over 100 KB", Fault().Header("X-Padding", std::string(200 * 1024, 'p')), State::TransmitError, 206},
         {"reset before the answer", Fault().Reset(), State::TransmitError, 0},
         {"server error", Fault().Status(503), State::ServerError, 503},
     };
@@ -957,11 +956,11 @@ TEST_F(CurlRequestTlsTest, RedirectNeverLeavesHttps) {
     // Upwards is fine: a plain server may move a file to a secure one.
     plain.SetFault("/to-secure", Fault().Redirect(server_.Url("/file")));
     CollectingWriter upwards;
-    EXPECT_EQ(CurlRequest(RequestParams(plain.Url("/to-secure"), &upwards), nullptr,
-                          TlsSettings{certificates_.CaFile()})
-                  .Perform()
-                  .state,
-              State::Succeeded);
+    EXPECT_EQ(
+        CurlRequest(RequestParams(plain.Url("/to-secure"), &upwards), nullptr, TlsSettings{certificates_.CaFile()})
+            .Perform()
+            .state,
+        State::Succeeded);
     EXPECT_EQ(upwards.Body(), Pattern());
 }
 
@@ -995,7 +994,8 @@ TEST_F(CurlRequestTlsTest, SslCertFileIsReadByUsNotByLibcurl) {
     ASSERT_NE(bare, nullptr);
     const std::string url = server_.Url("/file");
     curl_easy_setopt(bare, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(bare, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t count, void*) { return size * count; });
+    curl_easy_setopt(
+        bare, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t count, void*) { return size * count; });
     const CURLcode alone = curl_easy_perform(bare);
     curl_easy_cleanup(bare);
     EXPECT_EQ(alone, CURLE_PEER_FAILED_VERIFICATION);

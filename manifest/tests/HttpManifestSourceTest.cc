@@ -386,8 +386,8 @@ TEST_F(ManifestSourceTest, IdsThatAreNotOneSegmentAreRefusedBeforeAnyRequest) {
     XmlHttpNodeListManifestFactory nodes(Host(), requestFactory_, 10, 30);
     // A package id may carry one "/" before its version; nothing else may
     // leave its segment.
-    for (const char* id : {"../../nodes/pb", "..", ".", "", "/P1", "P1/", "P1/..", "P1/.", "../42", "P1/4/2",
-                           "P1//42"}) {
+    for (const char* id :
+         {"../../nodes/pb", "..", ".", "", "/P1", "P1/", "P1/..", "P1/.", "../42", "P1/4/2", "P1//42"}) {
         EXPECT_THROW(packages.BuildUrl(id), ManifestLocatorException) << id;
         EXPECT_THROW(packages.GetManifest(id), ManifestLocatorException) << id;
     }

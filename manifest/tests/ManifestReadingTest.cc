@@ -191,13 +191,12 @@ const ReadingCase kCases[] = {
     {"Sha256OneChunkMissing", Kind::Package, PackageXml(TenBytesWithSha(kAbcSha + kEmptySha)), false},
     {"Sha256OneChunkTooMany", Kind::Package, PackageXml(TenBytesWithSha(kAbcSha + kEmptySha + kAbcSha + kAbcSha)),
      false},
-    {"Sha256OneDigitShort", Kind::Package, PackageXml(TenBytesWithSha(kAbcSha + kEmptySha + kAbcSha.substr(1))),
-     false},
+    {"Sha256OneDigitShort", Kind::Package, PackageXml(TenBytesWithSha(kAbcSha + kEmptySha + kAbcSha.substr(1))), false},
     {"Sha256OneDigitLong", Kind::Package, PackageXml(TenBytesWithSha(kAbcSha + kEmptySha + kAbcSha + "0")), false},
-    {"Sha256NonHexDigit", Kind::Package,
-     PackageXml(TenBytesWithSha(kAbcSha + "g" + kEmptySha.substr(1) + kAbcSha)), false},
-    {"Sha256WithSpaces", Kind::Package,
-     PackageXml(TenBytesWithSha(kAbcSha + " " + kEmptySha.substr(1) + kAbcSha)), false},
+    {"Sha256NonHexDigit", Kind::Package, PackageXml(TenBytesWithSha(kAbcSha + "g" + kEmptySha.substr(1) + kAbcSha)),
+     false},
+    {"Sha256WithSpaces", Kind::Package, PackageXml(TenBytesWithSha(kAbcSha + " " + kEmptySha.substr(1) + kAbcSha)),
+     false},
     {"Sha256WithSurroundingWhitespace", Kind::Package,
      PackageXml(TenBytesWithSha("\n" + kAbcSha + kEmptySha + kAbcSha.substr(1))), false},
 
@@ -220,13 +219,12 @@ const ReadingCase kCases[] = {
     {"PathWithColonAfterFirstLetter", Kind::Package, PackageXml(FileXml("x:y.bin", "4", "0", "")), false},
 
     // Chunks below the minimum size only in files smaller than it.
-    {"ChunkSizeBelowMinimumInLargeFile", Kind::Package,
-     PackageXml(FileXml("a", "4095", "4096", std::string(16, '0'))), false},
+    {"ChunkSizeBelowMinimumInLargeFile", Kind::Package, PackageXml(FileXml("a", "4095", "4096", std::string(16, '0'))),
+     false},
     {"OneByteChunksInLargeFile", Kind::Package, PackageXml(FileXml("a", "1", "4096", std::string(8 * 4096, '0'))),
      false},
     {"ChunkSizeAtMinimum", Kind::Package, PackageXml(FileXml("a", "4096", "8193", std::string(24, '0'))), true},
-    {"SmallChunksInSmallFile", Kind::Package, PackageXml(FileXml("a", "1", "4095", std::string(8 * 4095, '0'))),
-     true},
+    {"SmallChunksInSmallFile", Kind::Package, PackageXml(FileXml("a", "1", "4095", std::string(8 * 4095, '0'))), true},
     {"ChunkSizeZeroInEmptyFile", Kind::Package, PackageXml(FileXml("a", "0", "0", "")), false},
 
     // Ids are one URL segment each.

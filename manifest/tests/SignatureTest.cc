@@ -52,7 +52,8 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 std::string JoinLines(const std::vector<std::string>& lines) {
     std::string text;
-    for (const auto& line : lines) text += line + "\n";
+    for (const auto& line : lines)
+        text += line + "\n";
     return text;
 }
 
@@ -91,7 +92,8 @@ TEST(MinisignTest, SignedDocumentsVerifyAndEveryChangeIsCaught) {
     otherComment[2] = "trusted comment: kind=package id=b";
     const std::vector<Case> cases = {
         {"changed document", document + " ", text, "the signature does not match the document"},
-        {"changed trusted comment", document, JoinLines(otherComment), "the trusted comment's signature does not match"},
+        {"changed trusted comment", document, JoinLines(otherComment),
+         "the trusted comment's signature does not match"},
         {"other key", document, SignMinisign(stranger.secret, document, "kind=package id=a", ""),
          "signature by an untrusted key (key id 0202020202020202)"},
     };
@@ -145,7 +147,8 @@ TEST(MinisignTest, MalformedFilesAreRefusedWithTheirReason) {
     }
     // Line ends written on another system are read the same.
     std::string crlf;
-    for (const auto& line : good) crlf += line + "\r\n";
+    for (const auto& line : good)
+        crlf += line + "\r\n";
     EXPECT_EQ(ParseMinisignSignature(crlf).trustedComment, "c");
     // A public key may be given as its key line alone.
     const std::string keyLine = SplitLines(vendor.publicText)[1];
@@ -155,9 +158,9 @@ TEST(MinisignTest, MalformedFilesAreRefusedWithTheirReason) {
 }
 
 TEST(TrustedCommentTest, ReadsKnownTokensAndIgnoresOthers) {
-    const TrustedComment comment =
-        ParseTrustedComment("  channel=beta kind=package id=a/b  version=1.2 serial=18446744073709551615 note "
-                            "expires=-5 x=y=z");
+    const TrustedComment comment = ParseTrustedComment(
+        "  channel=beta kind=package id=a/b  version=1.2 serial=18446744073709551615 note "
+        "expires=-5 x=y=z");
     EXPECT_EQ(comment.kind, "package");
     EXPECT_EQ(comment.id, "a/b");
     EXPECT_EQ(comment.version, "1.2");
@@ -202,12 +205,12 @@ protected:
 TEST_F(ManifestTrustTest, ExpiryAllowsTheStatedClockSkewAndNoMore) {
     ManifestTrust trust = MakeTrust();
     const std::int64_t edge = kNow - ManifestTrust::kExpiryAllowance.count();
-    EXPECT_EQ(Refusal(trust, "nodes", "p", document_,
-                      Signed("kind=nodes id=p serial=1 expires=" + std::to_string(edge))),
-              "");
-    EXPECT_EQ(Refusal(trust, "nodes", "p", document_,
-                      Signed("kind=nodes id=p serial=1 expires=" + std::to_string(edge - 1))),
-              "node list expired on 2027-01-15 07:49:59 UTC");
+    EXPECT_EQ(
+        Refusal(trust, "nodes", "p", document_, Signed("kind=nodes id=p serial=1 expires=" + std::to_string(edge))),
+        "");
+    EXPECT_EQ(
+        Refusal(trust, "nodes", "p", document_, Signed("kind=nodes id=p serial=1 expires=" + std::to_string(edge - 1))),
+        "node list expired on 2027-01-15 07:49:59 UTC");
 }
 
 TEST_F(ManifestTrustTest, CommentsThatSayTooLittleAreRefused) {
@@ -241,19 +244,19 @@ TEST_F(ManifestTrustTest, SerialsOnlyRiseAndOutliveTheProcess) {
         trust.Accept("package", "a", lower);  // never lowers what is kept
     }
     ManifestTrust later = MakeTrust();
-    EXPECT_EQ(Refusal(later, "package", "a", document_,
-                      Signed("kind=package id=a version=1 serial=9 expires=1900000000")),
-              "older than one already seen (serial 9 < 10)");
-    EXPECT_EQ(Refusal(later, "package", "a", document_,
-                      Signed("kind=package id=a version=1 serial=10 expires=1900000000")),
-              "");
+    EXPECT_EQ(
+        Refusal(later, "package", "a", document_, Signed("kind=package id=a version=1 serial=9 expires=1900000000")),
+        "older than one already seen (serial 9 < 10)");
+    EXPECT_EQ(
+        Refusal(later, "package", "a", document_, Signed("kind=package id=a version=1 serial=10 expires=1900000000")),
+        "");
     EXPECT_EQ(testsupport::TestFolder::Content(folder_ / "state/serials"), "package a 10\n");
 
     // A damaged store is not taken as an empty one.
     folder_.Put("state/serials", "package a ten\n");
-    EXPECT_THAT(Refusal(later, "package", "a", document_,
-                        Signed("kind=package id=a version=1 serial=1 expires=1900000000")),
-                HasSubstr("cannot read the signature serials in"));
+    EXPECT_THAT(
+        Refusal(later, "package", "a", document_, Signed("kind=package id=a version=1 serial=1 expires=1900000000")),
+        HasSubstr("cannot read the signature serials in"));
 }
 
 TEST_F(ManifestTrustTest, AKeyThatCannotBeReadStillRequiresSignatures) {
@@ -285,13 +288,16 @@ TEST(MinisignSecretKeyTest, OpensPlainAndEncryptedKeysAndNamesAWrongPassword) {
             randombytes_buf(&raw[6], 32);
             const std::uint64_t ops = crypto_pwhash_scryptsalsa208sha256_OPSLIMIT_INTERACTIVE;
             const std::uint64_t mem = crypto_pwhash_scryptsalsa208sha256_MEMLIMIT_INTERACTIVE;
-            for (int i = 0; i < 8; ++i) raw[38 + i] = static_cast<std::uint8_t>(ops >> (8 * i));
-            for (int i = 0; i < 8; ++i) raw[46 + i] = static_cast<std::uint8_t>(mem >> (8 * i));
+            for (int i = 0; i < 8; ++i)
+                raw[38 + i] = static_cast<std::uint8_t>(ops >> (8 * i));
+            for (int i = 0; i < 8; ++i)
+                raw[46 + i] = static_cast<std::uint8_t>(mem >> (8 * i));
             std::uint8_t stream[104];
             EXPECT_EQ(crypto_pwhash_scryptsalsa208sha256(stream, sizeof stream, password.data(), password.size(),
                                                          &raw[6], ops, mem),
                       0);
-            for (int i = 0; i < 104; ++i) sealed[i] ^= stream[i];
+            for (int i = 0; i < 104; ++i)
+                sealed[i] ^= stream[i];
         }
         return "untrusted comment: key\n" + EncodeBase64(raw.data(), raw.size()) + "\n";
     };

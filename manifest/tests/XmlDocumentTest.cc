@@ -244,9 +244,13 @@ TEST(XmlDocumentTest, EntriesAreFoundOnlyInAListOfElementsAndWhitespace) {
         std::vector<std::string> entries;  // empty with found false: none
         bool found;
     } cases[] = {
-        {"Pretty", "<p>\n <x/>\n <l a=\"1\">\n  <e>1</e>\n  <e q=\"a>b\"/>\n  <e><f><!-- </e> --></f></e>\n </l>\n</p>",
-         {"<e>1</e>", "<e q=\"a>b\"/>", "<e><f><!-- </e> --></f></e>"}, true},
-        {"CommentedOutListFirst", "<?xml version=\"1.0\"?>\n<!-- <p><l><x/></l></p> -->\n<p>\n<l><e/></l></p>", {"<e/>"},
+        {"Pretty",
+         "<p>\n <x/>\n <l a=\"1\">\n  <e>1</e>\n  <e q=\"a>b\"/>\n  <e><f><!-- </e> --></f></e>\n </l>\n</p>",
+         {"<e>1</e>", "<e q=\"a>b\"/>", "<e><f><!-- </e> --></f></e>"},
+         true},
+        {"CommentedOutListFirst",
+         "<?xml version=\"1.0\"?>\n<!-- <p><l><x/></l></p> -->\n<p>\n<l><e/></l></p>",
+         {"<e/>"},
          true},
         {"NamesEndAtWhitespace", "<p\n><l\tx='1'><e\n/></l ></p>", {"<e\n/>"}, true},
         {"EmptyContent", "<p><l></l></p>", {}, true},

@@ -22,9 +22,7 @@ sigset_t SetOf(std::initializer_list<int> signals) {
     return set;
 }
 
-[[noreturn]] void ThrowErrno(const char* what) {
-    throw std::system_error(errno, std::generic_category(), what);
-}
+[[noreturn]] void ThrowErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
 
 }  // namespace
 

@@ -55,7 +55,9 @@ TEST(SignalWatcherTest, SignalsBlockedBeforeItStayBlockedAfterIt) {
     sigset_t before;
     ASSERT_EQ(pthread_sigmask(SIG_BLOCK, nullptr, &before), 0);
     SignalWatcher::Block({SIGQUIT});
-    { SignalWatcher watcher({SIGQUIT}, [](int, int) {}); }
+    {
+        SignalWatcher watcher({SIGQUIT}, [](int, int) {});
+    }
     EXPECT_TRUE(Blocked(SIGQUIT));
     ASSERT_EQ(pthread_sigmask(SIG_SETMASK, &before, nullptr), 0);
 }

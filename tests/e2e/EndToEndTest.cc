@@ -1247,7 +1247,6 @@ INSTANTIATE_TEST_SUITE_P(
                     }}),
     [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
-
 // Signed releases: the vendor's keys, made and used with the stock signing
 // tool, beside the publisher's own signatures.
 const std::string kMinisign = "/usr/bin/minisign";
@@ -1259,8 +1258,8 @@ protected:
         if (HasFatalFailure()) return;
         fs::create_directories(root_ / "keys");
         for (const char* name : {"vendor", "stranger"}) {
-            const ChildResult made = Tool({kMinisign, "-G", "-W", "-f", "-p", KeyPath(name, ".pub"), "-s",
-                                           KeyPath(name, ".key")});
+            const ChildResult made =
+                Tool({kMinisign, "-G", "-W", "-f", "-p", KeyPath(name, ".pub"), "-s", KeyPath(name, ".key")});
             ASSERT_EQ(made.exitCode, 0) << made.err;
         }
         s1_ = {"s1", "v1", "setup/run.sh", kChunk, {}};
@@ -1275,24 +1274,24 @@ protected:
     }
 
     static std::string Expires(int days) {
-        const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count();
+        const auto now =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
         return std::to_string(now + days * 86400LL);
     }
 
     ChildResult Tool(const std::vector<std::string>& args) {
-        ChildResult result = ChildProcess(args, {{"PATH", "/usr/local/bin:/usr/bin:/bin"},
-                                                 {"HOME", (root_ / "home").string()}})
-                                 .Finish(kRunDeadline);
+        ChildResult result =
+            ChildProcess(args, {{"PATH", "/usr/local/bin:/usr/bin:/bin"}, {"HOME", (root_ / "home").string()}})
+                .Finish(kRunDeadline);
         EXPECT_FALSE(result.timedOut) << testing::PrintToString(args);
         return result;
     }
 
     // Signs file with the stock tool (pre-hashed, or the legacy form).
     void SignWithTool(const fs::path& file, const std::string& key, const std::string& comment, bool legacy = false) {
-        std::vector<std::string> args = {kMinisign, "-S", "-s", KeyPath(key, ".key"), "-m", file.string(), "-t",
-                                         comment};
+        std::vector<std::string> args = {kMinisign, "-S",          "-s", KeyPath(key, ".key"),
+                                         "-m",      file.string(), "-t", comment};
         if (legacy) args.push_back("-l");
         const ChildResult signedFile = Tool(args);
         ASSERT_EQ(signedFile.exitCode, 0) << signedFile.err;
@@ -1376,8 +1375,8 @@ TEST_F(SignedEndToEndTest, EveryFlawIsRefusedBeforeAnyChunkIsRequested) {
         {"comment for another package",
          [&] { SignCurrent("vendor", "kind=package id=k1 version=v1 serial=10 expires=" + Expires(1)); },
          "signature is for \"k1\", not \"s1\""},
-        {"comment for another version", [&] {
-             SignCurrent("vendor", "kind=package id=s1 version=v0 serial=20 expires=" + Expires(1)); },
+        {"comment for another version",
+         [&] { SignCurrent("vendor", "kind=package id=s1 version=v0 serial=20 expires=" + Expires(1)); },
          "signature is for version \"v0\", not \"v1\""},
         {"node list comment on a manifest",
          [&] { SignCurrent("vendor", "kind=nodes id=s1 serial=10 expires=" + Expires(1)); },
@@ -1392,8 +1391,7 @@ TEST_F(SignedEndToEndTest, EveryFlawIsRefusedBeforeAnyChunkIsRequested) {
              SignCurrent("vendor", PackageComment("10", Expires(1)));
          },
          "the signed manifest gives no SHA-256s for \"data.bin\""},
-        {"expired comment", [&] { SignCurrent("vendor", PackageComment("10", Expires(-1))); },
-         "manifest expired on "},
+        {"expired comment", [&] { SignCurrent("vendor", PackageComment("10", Expires(-1))); }, "manifest expired on "},
         {"lower serial", [&] { SignCurrent("vendor", PackageComment("5", Expires(1))); },
          "older than one already seen (serial 5 < 10)"},
         {"unsigned node list", [&] { fs::remove(SignatureOf(NodeList())); }, "no signature at " + nodesUrl},
@@ -1412,8 +1410,7 @@ TEST_F(SignedEndToEndTest, EveryFlawIsRefusedBeforeAnyChunkIsRequested) {
         EXPECT_THAT(run.err, HasSubstr("RequestRejected: " + flaw.message));
         EXPECT_TRUE(ChunkRequests(from).empty()) << ChunkRequests(from).size() << " chunk requests";
         EXPECT_FALSE(fs::exists(dest / s1_.run)) << "a refused package left its run file";
-        EXPECT_EQ(FileText(root_ / "cache" / "Quenlar/Vrexa/signature-serials"),
-                  "nodes p1 10\npackage s1 10\n");
+        EXPECT_EQ(FileText(root_ / "cache" / "Quenlar/Vrexa/signature-serials"), "nodes p1 10\npackage s1 10\n");
 
         // Back to the genuine documents, signed as the vendor did.
         std::ofstream(Current(), std::ios::binary | std::ios::trunc) << genuineCurrent;
@@ -1432,13 +1429,13 @@ TEST_F(SignedEndToEndTest, ThePublishersSignaturesVerifyWithTheStockTool) {
     ASSERT_NO_FATAL_FAILURE(
         Publish(k3, {"--sign-key", KeyPath("vendor", ".key"), "--node", "n1=127.0.0.1:9/packages/"}));
     for (const std::string document : {"manifests/s1/v1.xml", "manifests/s1/current.xml", "manifests/k3/v2.xml",
-                                        "manifests/k3/current.xml", "nodes/p1.xml"}) {
+                                       "manifests/k3/current.xml", "nodes/p1.xml"}) {
         SCOPED_TRACE(document);
         const ChildResult checked =
             Tool({kMinisign, "-V", "-p", KeyPath("vendor", ".pub"), "-m", (root_ / "tree" / document).string()});
         EXPECT_EQ(checked.exitCode, 0) << checked.err;
-        EXPECT_THAT(checked.out, HasSubstr(document.rfind("nodes", 0) == 0 ? "kind=nodes id=p1 serial="
-                                                                             : "kind=package id="));
+        EXPECT_THAT(checked.out,
+                    HasSubstr(document.rfind("nodes", 0) == 0 ? "kind=nodes id=p1 serial=" : "kind=package id="));
         // A changed byte is caught by the stock tool as well.
         const fs::path copy = root_ / "changed.xml";
         fs::copy_file(root_ / "tree" / document, copy, fs::copy_options::overwrite_existing);
@@ -1447,7 +1444,6 @@ TEST_F(SignedEndToEndTest, ThePublishersSignaturesVerifyWithTheStockTool) {
         EXPECT_NE(Tool({kMinisign, "-V", "-p", KeyPath("vendor", ".pub"), "-m", copy.string()}).exitCode, 0);
     }
 }
-
 
 TEST_F(SignedEndToEndTest, ThePublisherOpensAnEncryptedKeyWithThePasswordFromItsEnvironment) {
     // The stock tool asks for the password twice on its input.

@@ -319,7 +319,6 @@ class NetworkTest(NetworkFixture):
         # nothing left to stop and succeeds.
         self.assertTrue(os.path.isfile(os.path.join(self.tree, "manifests", "k1", "v1.xml")))
 
-
     def test_stop_ends_every_process_of_a_server_even_when_its_leader_does_not_answer(self):
         master = self.network["pids"]["nginx"]
         workers = [pid for pid in processes_in_group(master) if pid != master]

@@ -755,17 +755,16 @@ public:
         } catch (const MinisignFormatError& failure) {
             throw PublishError("the secret key " + Describe(options.signKey) + " cannot be used: " + failure.what());
         }
-        const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count();
+        const auto now =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
         serial_ = options.serial ? *options.serial : static_cast<std::uint64_t>(now);
         expires_ = now + static_cast<std::int64_t>(options.expiresDays) * 86400;
     }
 
     // Writes the signature of text, a package manifest (version given) or a
     // node list (version empty) of id, to path.
-    void Write(const fs::path& path, const std::string& text, const std::string& id,
-               const std::string& version) const {
+    void Write(const fs::path& path, const std::string& text, const std::string& id, const std::string& version) const {
         TrustedComment comment;
         comment.kind = version.empty() ? "nodes" : "package";
         comment.id = id;

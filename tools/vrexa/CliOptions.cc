@@ -32,20 +32,13 @@ enum class Valued {
 
 const std::map<std::string, Valued>& ValuedOptions() {
     static const std::map<std::string, Valued> options = {
-        {"--partner", Valued::Partner},
-        {"--package", Valued::Package},
-        {"--version", Valued::Version},
-        {"--host", Valued::Host},
-        {"--cacert", Valued::CaFile},
-        {"--geolocation-url", Valued::GeolocationUrl},
-        {"--events-url", Valued::EventsUrl},
-        {"--transfer-analytics-url", Valued::TransferAnalyticsUrl},
-        {"--threads", Valued::Threads},
-        {"--parallel", Valued::Parallel},
-        {"--log-mask", Valued::LogMask},
-        {"--retry", Valued::Retry},
-        {"--retry-wait", Valued::RetryWait},
-        {"--trusted-key", Valued::TrustedKey},
+        {"--partner", Valued::Partner},      {"--package", Valued::Package},
+        {"--version", Valued::Version},      {"--host", Valued::Host},
+        {"--cacert", Valued::CaFile},        {"--geolocation-url", Valued::GeolocationUrl},
+        {"--events-url", Valued::EventsUrl}, {"--transfer-analytics-url", Valued::TransferAnalyticsUrl},
+        {"--threads", Valued::Threads},      {"--parallel", Valued::Parallel},
+        {"--log-mask", Valued::LogMask},     {"--retry", Valued::Retry},
+        {"--retry-wait", Valued::RetryWait}, {"--trusted-key", Valued::TrustedKey},
     };
     return options;
 }

@@ -49,7 +49,8 @@ TransferSettings SettingsFor(const CliOptions& options) {
     }
     if (options.parallel) settings.parallelItems = *options.parallel;
     if (options.logMask) settings.logMask = *options.logMask;
-    for (const std::string& file : options.trustedKeyFiles) settings.trustedKeys.push_back(ReadTrustedKey(file));
+    for (const std::string& file : options.trustedKeyFiles)
+        settings.trustedKeys.push_back(ReadTrustedKey(file));
     return settings;
 }
 

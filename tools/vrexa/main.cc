@@ -109,15 +109,16 @@ int Run(const CliOptions& options) {
     Interruption interruption;
     // Built first and destroyed last: a second Ctrl-C must end the process
     // at once also while the engine shuts down.
-    process::posix::SignalWatcher watcher(process::posix::SignalWatcher::kCloseSignals, [&interruption](int, int count) {
-        if (count == 1) {
-            interruption.Interrupt();
-            return;
-        }
-        static const char kMessage[] = "\nvrexa: interrupted again; stopping at once\n";
-        [[maybe_unused]] const auto written = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
-        ::_exit(kExitInterrupted);
-    });
+    process::posix::SignalWatcher watcher(
+        process::posix::SignalWatcher::kCloseSignals, [&interruption](int, int count) {
+            if (count == 1) {
+                interruption.Interrupt();
+                return;
+            }
+            static const char kMessage[] = "\nvrexa: interrupted again; stopping at once\n";
+            [[maybe_unused]] const auto written = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+            ::_exit(kExitInterrupted);
+        });
 
     TransferService service(SettingsFor(options));
     TransferMonitorImpl monitor(&service);

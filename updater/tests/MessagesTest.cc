@@ -184,10 +184,8 @@ TEST_F(OrbiqLocaleTest, TimeRemainingTexts) {
         {7320, "2 hours, 3 minutes remaining", "Осталось: 2 ч 3 мин"},
         {INT32_MAX, "596523 hours, 15 minutes remaining", "Осталось: 596523 ч 15 мин"},
         // The extra minute must not wrap the largest values to negative hours.
-        {INT64_MAX - 59, "2562047788015215 hours, 30 minutes remaining",
-         "Осталось: 2562047788015215 ч 30 мин"},
-        {INT64_MAX, "2562047788015215 hours, 30 minutes remaining",
-         "Осталось: 2562047788015215 ч 30 мин"},
+        {INT64_MAX - 59, "2562047788015215 hours, 30 minutes remaining", "Осталось: 2562047788015215 ч 30 мин"},
+        {INT64_MAX, "2562047788015215 hours, 30 minutes remaining", "Осталось: 2562047788015215 ч 30 мин"},
     };
     locale::CustomBoostLocale english(catalog_, "en_US");
     locale::CustomBoostLocale russian(catalog_, "ru");

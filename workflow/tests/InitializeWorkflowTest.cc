@@ -173,8 +173,7 @@ TEST_F(InitializeWorkflowTest, AttemptsAtADocumentEndWithinItsTime) {
     TransferSettings settings;
     settings.manifestRetryLimit = 4;
     settings.manifestDocumentTimeout = 1;
-    harness_ =
-        std::make_unique<testing::WorkflowHarness>(server_->Address(), server_->Url("/geo-location"), settings);
+    harness_ = std::make_unique<testing::WorkflowHarness>(server_->Address(), server_->Url("/geo-location"), settings);
     // Each answer would come long after the document's time (and before the
     // per-attempt limit of 30 s).
     server_->SetFault("/manifests/k1/current.xml", Fault().Delay(20));
@@ -284,7 +283,7 @@ TEST_F(InitializeWorkflowTest, AnUnusableNodeIsLeftOutAndTheHealthyOneBesideItSe
         std::string host;
         std::string path;
     } unusable[] = {
-        {"user@" + address, "/packages/"}, {address + "/x", "/packages/"}, {address + "?x", "/packages/"},
+        {"user@" + address, "/packages/"}, {address + "/x", "/packages/"},  {address + "?x", "/packages/"},
         {address + "#x", "/packages/"},    {address + "\\x", "/packages/"}, {address, "/x/../packages/"},
     };
     for (const auto& node : unusable) {

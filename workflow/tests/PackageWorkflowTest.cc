@@ -246,9 +246,7 @@ TEST_F(PackageWorkflowTest, LinksAtPackagePathsFailTheDownloadAndLeaveEverything
     for (const Case& c : cases) {
         const fs::path dest = NewDestination("linked");
         const fs::path elsewhere = NewDestination("elsewhere");
-        {
-            std::ofstream(elsewhere / "victim.txt") << "the user's own file";
-        }
+        { std::ofstream(elsewhere / "victim.txt") << "the user's own file"; }
         fs::permissions(elsewhere / "victim.txt", fs::perms::owner_read | fs::perms::owner_write |
                                                       fs::perms::group_read | fs::perms::others_read);
         const auto before = Snapshot(elsewhere);

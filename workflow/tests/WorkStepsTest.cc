@@ -132,8 +132,8 @@ TEST_F(WorkStepsTest, ProgramsAreNotRunnableOnceTheyAreWritten) {
         bool executableAfterWrite;
     };
     const Case cases[] = {
-        {"created.sh", 0, true, false, false},      {"resumed.sh", 40, true, false, false},
-        {"kept.sh", 100, true, true, false},        {"kept-allowed.sh", 100, false, true, true},
+        {"created.sh", 0, true, false, false},        {"resumed.sh", 40, true, false, false},
+        {"kept.sh", 100, true, true, false},          {"kept-allowed.sh", 100, false, true, true},
         {"created-allowed.sh", 0, false, true, true}, {"data.bin", 0, true, true, true},
         {"kept-data.bin", 100, true, true, true},
     };

@@ -219,7 +219,8 @@ def nginx_config(tree, overlay, manifest_port, node_ports, tls=None):
         "  }\n"
         "%s"
         "}\n" % (user, q("nginx.pid"), q("logs/error.log"), q("logs/access.log"),
-                 temp_paths, tls_lines, manifest_port, listen_ssl, nginx_root(tree), nginx_root(overlay), nginx_root(tree), node_servers))
+                 temp_paths, tls_lines, manifest_port, listen_ssl, nginx_root(tree), nginx_root(overlay),
+                 nginx_root(tree), node_servers))
 
 
 def write_geolocation(path, country):

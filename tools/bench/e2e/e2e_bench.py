@@ -49,7 +49,6 @@ import shutil
 import signal
 import statistics
 import subprocess
-import sys
 import tempfile
 import time
 import xml.sax.saxutils
@@ -202,6 +201,7 @@ def write_metalink(path, payload, nodes, package):
             whole.update(block)
             pieces.append(hashlib.sha1(block).hexdigest())
     esc = xml.sax.saxutils.escape
+
     def base(host):
         return host if host.startswith("https://") else "http://" + host
     urls = "".join("    <url>%s</url>\n" % esc("%s%s%s/%s/%s/%s" % (base(node["host"]), node["path"], PARTNER, package,
@@ -484,7 +484,8 @@ class Bench:
     def report(self, p1, p2, memory, p4, cache_notes):
         opts = self.opts
         lines = ["", "## End-to-end benchmark%s (%d pairs, %s, %d cores, load average %s)" %
-                 (" over HTTPS" if opts.tls else "", opts.pairs, time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), os.cpu_count(),
+                 (" over HTTPS" if opts.tls else "", opts.pairs, time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
+                  os.cpu_count(),
                   " ".join("%.2f" % x for x in os.getloadavg())), ""]
         if p1 is None:
             lines.append(self.p4_line(p4))

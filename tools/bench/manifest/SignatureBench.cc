@@ -27,7 +27,8 @@ const Signed& Fixture() {
         Signed made;
         std::mt19937_64 engine(1);
         made.document.resize(15'000'000);
-        for (auto& c : made.document) c = static_cast<char>(engine());
+        for (auto& c : made.document)
+            c = static_cast<char>(engine());
         vrexa::MinisignSecretKey secret;
         vrexa::MinisignPublicKey key;
         crypto_sign_keypair(key.key.data(), secret.key.data());

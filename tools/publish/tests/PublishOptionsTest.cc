@@ -31,10 +31,9 @@ TEST(ParseNodeSpecTest, ReadsIdHostPortPathAndWeight) {
 
 TEST(ParseNodeSpecTest, RefusesWhatCannotFormANodeUrl) {
     const char* cases[] = {
-        "=h",         "n1",     "n1=",       "n1=:80",   "n1=h:",           "n1=h:0",
-        "n1=h:70000", "n1=h:x", "n1=h@",     "n1=h@-1",  "n1=h@4294967296", "n1=h/p?x",
-        "n1=[::1",    "n1=a b", "n1=a:b:80", "n1=h/p#x", "n1=[::1]x",
-        "n1=https://", "n1=http://h", "n1=ftp://h", "n1=https://h:0",
+        "=h",        "n1",       "n1=",       "n1=:80",          "n1=h:",       "n1=h:0",     "n1=h:70000",
+        "n1=h:x",    "n1=h@",    "n1=h@-1",   "n1=h@4294967296", "n1=h/p?x",    "n1=[::1",    "n1=a b",
+        "n1=a:b:80", "n1=h/p#x", "n1=[::1]x", "n1=https://",     "n1=http://h", "n1=ftp://h", "n1=https://h:0",
     };
     for (const char* text : cases) {
         SCOPED_TRACE(text);

@@ -719,8 +719,8 @@ TEST_F(PublisherTest, FileNamesWithUrlDelimitersAndAnyScriptArePublished) {
 TEST_F(PublisherTest, SignedDocumentsNameThemselvesAndNoSignatureIsLeftStale) {
     const fs::path pub = root_ / "vendor.pub";
     const fs::path key = root_ / "vendor.key";
-    const std::string make = "/usr/bin/minisign -G -W -f -p '" + pub.string() + "' -s '" + key.string() +
-                             "' >/dev/null 2>&1";
+    const std::string make =
+        "/usr/bin/minisign -G -W -f -p '" + pub.string() + "' -s '" + key.string() + "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(make.c_str()), 0);
     const std::vector<MinisignPublicKey> trusted = {ParseMinisignPublicKey(ReadFile(pub))};
     // The trusted comment of a document's signature, once it verifies.
@@ -737,15 +737,13 @@ TEST_F(PublisherTest, SignedDocumentsNameThemselvesAndNoSignatureIsLeftStale) {
     first.signKey = key;
     first.serial = 7;
     first.expiresDays = 2;
-    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
+    const auto now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     const PublishResult result = Publish(first);
-    EXPECT_THAT(result.written,
-                ElementsAre(fs::path("packages/p1/k1/v1"), fs::path("manifests/k1/v1.xml"),
-                            fs::path("manifests/k1/v1.xml.minisig"), fs::path("nodes/p1.xml"),
-                            fs::path("nodes/p1.xml.minisig"), fs::path("manifests/k1/current.xml"),
-                            fs::path("manifests/k1/current.xml.minisig")));
+    EXPECT_THAT(result.written, ElementsAre(fs::path("packages/p1/k1/v1"), fs::path("manifests/k1/v1.xml"),
+                                            fs::path("manifests/k1/v1.xml.minisig"), fs::path("nodes/p1.xml"),
+                                            fs::path("nodes/p1.xml.minisig"), fs::path("manifests/k1/current.xml"),
+                                            fs::path("manifests/k1/current.xml.minisig")));
     for (const char* document : {"manifests/k1/v1.xml", "manifests/k1/current.xml"}) {
         const TrustedComment said = comment(document);
         EXPECT_EQ(FormatTrustedComment(said),
@@ -757,8 +755,8 @@ TEST_F(PublisherTest, SignedDocumentsNameThemselvesAndNoSignatureIsLeftStale) {
 
     // Without the key, nothing signed is replaced.
     WriteFile(source_ / "a.txt", "two");
-    ExpectRefused(Options("v2"), "\"" + (output_ / "manifests/k1/current.xml").string() +
-                                     "\" is signed; give --sign-key");
+    ExpectRefused(Options("v2"),
+                  "\"" + (output_ / "manifests/k1/current.xml").string() + "\" is signed; give --sign-key");
     PublishOptions nodes = Options();
     nodes.nodesOnly = true;
     nodes.nodes = {NodeSpec{"n2", "127.0.0.1:82"}};
@@ -837,10 +835,14 @@ TEST_F(PublisherTest, RefusesWhatItCannotPublishAndLeavesTheOutputUntouched) {
         {"file name the clients read as a drive", [](auto&, auto& s, auto&) { WriteFile(s / "x:y.bin", "q"); },
          "the file \"x:y.bin\" cannot be downloaded: the clients would write it outside the destination folder"},
         {"node host with a user name",
-         [](auto& o, auto&, auto&) { o.nodes = {{"n1", "user@h1", "/packages/", 1}}; },
+         [](auto& o, auto&, auto&) {
+             o.nodes = {{"n1", "user@h1", "/packages/", 1}};
+         },
          "the host of node \"n1\", \"user@h1\", is not HOST[:PORT]"},
         {"node path that climbs",
-         [](auto& o, auto&, auto&) { o.nodes = {{"n1", "h1", "/a/../", 1}}; },
+         [](auto& o, auto&, auto&) {
+             o.nodes = {{"n1", "h1", "/a/../", 1}};
+         },
          "the path of node \"n1\", \"/a/../\", holds a \".\" or \"..\" folder"},
         {"link to a folder", [](auto&, auto& s, auto&) { fs::create_directory_symlink(s / "..", s / "up"); },
          "does not lead to a file"},

@@ -43,10 +43,9 @@ TEST(CliSetupTest, SettingsTakeTheGivenValuesAndKeepTheEngineDefaultsOtherwise) 
     EXPECT_TRUE(plain.analyticsEnabled);
     EXPECT_EQ(plain.caFile, "");
 
-    const TransferSettings tuned =
-        SettingsFor(Parse({"download", "--partner", "p", "--package", "q", "--threads", "7", "--parallel", "2",
-                           "--log-mask", "5", "--transfer-analytics-url", "http://t", "--no-analytics",
-                           "--cacert", "/etc/our-ca.pem", "d"}));
+    const TransferSettings tuned = SettingsFor(
+        Parse({"download", "--partner", "p", "--package", "q", "--threads", "7", "--parallel", "2", "--log-mask", "5",
+               "--transfer-analytics-url", "http://t", "--no-analytics", "--cacert", "/etc/our-ca.pem", "d"}));
     EXPECT_EQ(tuned.caFile, "/etc/our-ca.pem");
     EXPECT_EQ(tuned.transferThreads, 7);
     EXPECT_EQ(tuned.maxRunningWorks, 7);
@@ -58,18 +57,19 @@ TEST(CliSetupTest, SettingsTakeTheGivenValuesAndKeepTheEngineDefaultsOtherwise) 
 
 TEST(CliSetupTest, TrustedKeysAreReadInOrderAndABadOneNamesItsFile) {
     TestFolder folder;
-    const std::string first = folder.Put("a.pub", "untrusted comment: a\nRWQBW/JEY8LUIgjmea+hb037nwSKg7sg2L9NV+DnW5GkENZgtCaMMCOB\n");
+    const std::string first =
+        folder.Put("a.pub", "untrusted comment: a\nRWQBW/JEY8LUIgjmea+hb037nwSKg7sg2L9NV+DnW5GkENZgtCaMMCOB\n");
     const std::string second = folder.Put("b.pub", "RWQCW/JEY8LUIgjmea+hb037nwSKg7sg2L9NV+DnW5GkENZgtCaMMCOB\n");
-    const CliOptions options = Parse({"download", "--partner", "p", "--package", "q", "--trusted-key", first,
-                                      "--trusted-key=" + second, "d"});
+    const CliOptions options =
+        Parse({"download", "--partner", "p", "--package", "q", "--trusted-key", first, "--trusted-key=" + second, "d"});
     const TransferSettings settings = SettingsFor(options);
     ASSERT_EQ(settings.trustedKeys.size(), TransferSettings().trustedKeys.size() + 2);
     EXPECT_EQ(settings.trustedKeys.rbegin()[1], TestFolder::Content(first));
     EXPECT_EQ(settings.trustedKeys.back(), TestFolder::Content(second));
     // Relative to the working directory, like the destination.
-    EXPECT_EQ(Parse({"download", "--partner", "p", "--package", "q", "--trusted-key", "k/../v.pub", "d"})
-                  .trustedKeyFiles,
-              std::vector<std::string>{"/work/v.pub"});
+    EXPECT_EQ(
+        Parse({"download", "--partner", "p", "--package", "q", "--trusted-key", "k/../v.pub", "d"}).trustedKeyFiles,
+        std::vector<std::string>{"/work/v.pub"});
 
     const std::string notKey = folder.Put("c.pub", "untrusted comment: c\nhello\n");
     const std::map<std::string, std::string> bad = {

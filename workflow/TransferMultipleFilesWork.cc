@@ -5,6 +5,7 @@
 
 #include <boost/property_tree/ptree.hpp>
 
+#include "manifest/FileManifest.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/FileWorks.h"
 #include "workflow/TransferSingleFileWork.h"
@@ -57,6 +58,18 @@ LazyParallelTransferMultipleFilesWork::LazyParallelTransferMultipleFilesWork(
     if (package_->GetOtherFiles().empty()) {
         throw std::logic_error("LazyParallelTransferMultipleFilesWork constructed with empty cluster");
     }
+    const auto& files = package_->GetOtherFiles();
+    const auto empty = [](const std::shared_ptr<FileManifest>& file) { return file->GetSize() == 0; };
+    const auto firstEmpty = std::find_if(files.begin(), files.end(), empty);
+    if (std::find_if_not(firstEmpty, files.end(), empty) != files.end()) {
+        order_.reserve(files.size());
+        for (std::uint32_t i = 0; i < files.size(); ++i) {
+            if (!empty(files[i])) order_.push_back(i);
+        }
+        for (std::uint32_t i = 0; i < files.size(); ++i) {
+            if (empty(files[i])) order_.push_back(i);
+        }
+    }
     AddLogCompleteRoute(*this, transfer->GetBehavior(), true);
 }
 
@@ -69,7 +82,7 @@ std::shared_ptr<Work> LazyParallelTransferMultipleFilesWork::CreateNextChild() {
     if (nextIndex_ >= files.size()) {
         return nullptr;
     }
-    return std::make_shared<TransferSingleFileWork>(transfer_, files[nextIndex_]);
+    return std::make_shared<TransferSingleFileWork>(transfer_, files[order_.empty() ? nextIndex_ : order_[nextIndex_]]);
 }
 
 TransferMultipleFilesWork::TransferMultipleFilesWork(std::shared_ptr<TransferWorkInterface> transfer)

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <thread>
 #include <memory>
 #include <optional>
 #include <random>
@@ -172,6 +173,32 @@ TEST_F(DownloadFaultTest, DefaultSettingsKeepEveryNodeBusyWithinTheBound) {
     ExpectComplete(run.get(), *transfer);
     EXPECT_LE(transfer->requests_.highest.load(), bound);
     EXPECT_GE(transfer->requests_.highest.load(), std::min(bound, kNodes));
+}
+
+// An empty file needs no request: files with content are made and fetched
+// first, so bytes flow before a package's many empty files are created.
+TEST_F(DownloadFaultTest, FilesWithContentAreFetchedBeforeEmptyFilesAreMade) {
+    const std::string last = "z.bin";  // the last file with content
+    files_["a-empty"] = "";
+    files_[last] = RandomBytes(100, 5);
+    for (const std::string path : {"a-empty", "z.bin"}) {
+        downloadtest::WriteFile(root_ / "served/p1/k1/v1" / path, files_.at(path));
+    }
+    auto node = Server();
+    node->SetFault("/p1/k1/v1/" + last, Fault().Hold("last"));
+    auto transfer = Transfer({Node("a", node->Port())});
+    transfer->GetBehavior().parallelItems = 1;
+    auto run = std::async(std::launch::async, [&] { return Download(transfer); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (node->Held("last") == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const bool held = node->Held("last") > 0;
+    const bool emptyMade = fs::exists(root_ / "dest/a-empty") || fs::exists(root_ / "dest/empty");
+    node->Release("last");
+    EXPECT_TRUE(held) << "the last file with content was never asked for";
+    EXPECT_FALSE(emptyMade) << "an empty file was made before a file with content";
+    ExpectComplete(run.get(), *transfer);
 }
 
 struct FaultCase {

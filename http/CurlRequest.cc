@@ -48,45 +48,45 @@ bool IsHttpsUrl(const std::string& url) {
 
 State StateForCurlCode(int code, std::int32_t responseCode) {
     switch (code) {
-        case 1:
-        case 3:
-        case 4:
+        case CURLE_UNSUPPORTED_PROTOCOL:
+        case CURLE_URL_MALFORMAT:
+        case CURLE_NOT_BUILT_IN:
             return State::InvalidRequest;
-        case 5:
-        case 6:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_RESOLVE_HOST:
             return State::ResolveError;
-        case 7:
+        case CURLE_COULDNT_CONNECT:
             return State::ConnectError;
-        case 9:
-        case 22:
-        case 78:
+        case CURLE_REMOTE_ACCESS_DENIED:
+        case CURLE_HTTP_RETURNED_ERROR:
+        case CURLE_REMOTE_FILE_NOT_FOUND:
             // Compared unsigned: no response (0) counts as a client error.
             return static_cast<std::uint32_t>(responseCode) < 500u ? State::ClientError : State::ServerError;
-        case 18:
-        case 33:
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RANGE_ERROR:
             return State::RangeError;
-        case 23:
+        case CURLE_WRITE_ERROR:
             return State::WriteError;
-        case 27:
+        case CURLE_OUT_OF_MEMORY:
             // Past a response code the memory was asked for by the peer (a
             // header line of 100 KB and more): that node's fault, not ours.
             return responseCode != 0 ? State::TransmitError : State::OutOfMemory;
-        case 28:
+        case CURLE_OPERATION_TIMEDOUT:
             return State::Timeout;
-        case 55:
-        case 56:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
             return State::TransmitError;
-        case 35:
-        case 51:
-        case 53:
-        case 54:
-        case 58:
-        case 59:
-        case 60:
-        case 66:
-        case 77:
-        case 82:
-        case 83:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_OBSOLETE51:  // the peer-certificate code of older libcurl
+        case CURLE_SSL_ENGINE_NOTFOUND:
+        case CURLE_SSL_ENGINE_SETFAILED:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_ENGINE_INITFAILED:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_CRL_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
             return State::SecurityError;
         default:
             return State::OtherError;
@@ -94,16 +94,21 @@ State StateForCurlCode(int code, std::int32_t responseCode) {
 }
 
 std::uint32_t CappedMilliseconds(bool queryOk, double seconds, std::int32_t connectTimeout, std::int32_t timeout) {
-    constexpr double kMaxSeconds = 4294967.0;
+    // Milliseconds are reported in 32 bits: the most seconds they can hold.
+    constexpr std::int64_t kMaxWholeSeconds = 4294967;
+    constexpr double kMaxSeconds = static_cast<double>(kMaxWholeSeconds);
     constexpr std::uint32_t kMax = 0xFFFFFFFFu;
+    // Without any timeout a request is still reported as at most a week.
+    constexpr std::int64_t kUnlimitedCeilingSeconds = 7 * 24 * 3600;
     std::uint32_t ms = 0;
     if (queryOk && seconds > 0) {
         ms = seconds > kMaxSeconds ? kMax : static_cast<std::uint32_t>(seconds * 1000);
     }
     const std::int64_t hi = std::max(connectTimeout, timeout);
     const std::int64_t lo = std::min(connectTimeout, timeout);
-    const std::int64_t ceilingSeconds = hi < 0 ? 604800 : (lo > 0 ? hi + lo : hi);
-    const std::uint32_t ceiling = ceilingSeconds > 4294967 ? kMax : static_cast<std::uint32_t>(ceilingSeconds * 1000);
+    const std::int64_t ceilingSeconds = hi < 0 ? kUnlimitedCeilingSeconds : (lo > 0 ? hi + lo : hi);
+    const std::uint32_t ceiling =
+        ceilingSeconds > kMaxWholeSeconds ? kMax : static_cast<std::uint32_t>(ceilingSeconds * 1000);
     return std::min(ms, ceiling);
 }
 
@@ -119,7 +124,7 @@ CurlRequest::CurlRequest(const RequestParams& params, std::shared_ptr<Proxy> pro
     multi_ = curl_multi_init();
     if (multi_ == nullptr) {
         curl_easy_cleanup(handle_);
-        throw std::runtime_error("curl_easy_init failed");
+        throw std::runtime_error("curl_multi_init failed");
     }
     try {
         Arm(DescribeProxy(proxy_.get(), params_.url));

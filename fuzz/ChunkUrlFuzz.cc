@@ -61,9 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const std::invalid_argument&) {
         return 0;
     }
-    const std::string prefix = "http://" + host + "/";
+    // A host given as "https://HOST[:PORT]" is reached over TLS; any other
+    // host is the authority of a plain URL as it stands.
+    constexpr std::string_view kSecure = "https://";
+    const bool secure = host.compare(0, kSecure.size(), kSecure) == 0;
+    const std::string authority = secure ? host.substr(kSecure.size()) : host;
+    const std::string prefix = (secure ? "https://" : "http://") + authority + "/";
     VREXA_FUZZ_CHECK(url.compare(0, prefix.size(), prefix) == 0);
-    for (const char c : host)
+    for (const char c : authority)
         VREXA_FUZZ_CHECK(c != '/' && c != '?' && c != '#' && c != '@' && c != '\\');
 
     const std::vector<std::string> segments = DecodedSegments(std::string_view(url).substr(prefix.size()));

@@ -14,14 +14,14 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
+}  // namespace
+
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
-
-}  // namespace
 
 const ptree* FindChild(const ptree& tree, std::string_view key) {
     auto found = tree.find(std::string(key));

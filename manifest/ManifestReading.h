@@ -40,6 +40,9 @@ std::uint64_t RequiredNumber(const ptree& tree, std::string_view key, std::uint6
 // text included, counts as true.
 bool ReadFlag(std::string_view text);
 
+// The value of one hexadecimal digit of either case; -1 for any other character.
+int HexDigit(char c);
+
 // One checksum group read the way a hexadecimal stream would: leading
 // whitespace, an optional "+" and "0x", then the leading hexadecimal digits; the
 // rest is ignored. nullopt when the group holds no digit at all.

@@ -1,17 +1,12 @@
 #include "manifest/Sha256Digest.h"
 
+#include "manifest/ManifestReading.h"
+
 namespace vrexa {
 
 namespace {
 
 constexpr char kDigits[] = "0123456789abcdef";
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 void AppendText(std::string& text, const Sha256Digest& digest) {
     for (std::uint8_t byte : digest) {
@@ -41,8 +36,8 @@ std::optional<Sha256Digest> ParseSha256Text(std::string_view text) {
     if (text.size() != kSha256TextLength) return std::nullopt;
     Sha256Digest digest{};
     for (std::size_t i = 0; i < digest.size(); ++i) {
-        const int high = HexValue(text[2 * i]);
-        const int low = HexValue(text[2 * i + 1]);
+        const int high = reading::HexDigit(text[2 * i]);
+        const int low = reading::HexDigit(text[2 * i + 1]);
         if (high < 0 || low < 0) return std::nullopt;
         digest[i] = static_cast<std::uint8_t>((high << 4) | low);
     }

@@ -1,5 +1,7 @@
 #include "manifest/UrlParts.h"
 
+#include "manifest/ManifestReading.h"
+
 namespace vrexa {
 
 namespace {
@@ -34,7 +36,7 @@ bool KeptInSegment(unsigned char c) {
     }
 }
 
-bool IsHexDigit(unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsHexDigit(unsigned char c) { return reading::HexDigit(static_cast<char>(c)) >= 0; }
 
 bool IsPort(std::string_view port) {
     if (port.empty() || port.size() > 5) return false;

@@ -86,7 +86,8 @@ struct TransferSettings {
     int estimateInterval = 500;
 
     // Bytes per second the chunk write cache expects the disk to take.
-    int expectedWriteRate = 349525;
+    static constexpr int kDefaultExpectedWriteRate = 349525;
+    int expectedWriteRate = kDefaultExpectedWriteRate;
 
     // Threads and parallelism; the three hardware-based ones are set by the
     // constructor (see DefaultParallelism).

@@ -108,6 +108,10 @@ struct TransferSettings {
     int analyticsConnectTimeout = 10;
     int analyticsTimeout = 10;
     int analyticsRetryLimit = 1;
+    // The longest the service's end waits for the documents still queued or
+    // under way; what is not sent by then is dropped, so that an endpoint
+    // that accepts and never answers cannot keep a closed program alive.
+    int analyticsShutdownTimeout = 3;
 
     // Seconds between two periodic progress events of a transfer.
     int periodicEventInterval = 300;

@@ -59,6 +59,7 @@ TEST(TransferSettingsTest, DefaultConstructorGivesTheBuiltInDefaults) {
         {"analyticsConnectTimeout", s.analyticsConnectTimeout, 10},
         {"analyticsTimeout", s.analyticsTimeout, 10},
         {"analyticsRetryLimit", s.analyticsRetryLimit, 1},
+        {"analyticsShutdownTimeout", s.analyticsShutdownTimeout, 3},
         {"periodicEventInterval", s.periodicEventInterval, 300},
         {"simulationRoundsPerNode", s.simulationRoundsPerNode, 50},
         {"simulationRoundsBudget", s.simulationRoundsBudget, 10000},

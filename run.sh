@@ -18,7 +18,7 @@ PACKAGES=(
   g++ cmake ninja-build pkg-config make
   libboost1.74-dev libboost-thread1.74-dev libboost-filesystem1.74-dev
   libboost-locale1.74-dev libboost-random1.74-dev libboost-system1.74-dev
-  libcurl4-openssl-dev libpoco-dev libisal-dev libgtk-3-dev gettext desktop-file-utils
+  libcurl4-openssl-dev libpoco-dev libisal-dev libgtk-3-dev libx11-dev gettext desktop-file-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   nginx-light python3 curl xvfb ccache
   libsodium-dev libssl-dev minisign clang-format flake8 openssl

@@ -200,7 +200,8 @@ def nginx_config(tree, overlay, manifest_port, node_ports, tls=None):
         "  geo $vrexa_dollar { default \"$\"; }\n"
         "  types { application/xml xml; application/json json; }\n"
         "  default_type application/octet-stream;\n"
-        "  log_format node '$server_port $remote_addr \"$request\" $status $body_bytes_sent \"$http_range\"';\n"
+        "  log_format node '$server_port $remote_addr \"$request\" $status $body_bytes_sent \"$http_range\" "
+        "$msec $request_time $connection $connection_requests';\n"
         "  access_log %s node;\n"
         "  sendfile on;\n"
         "  keepalive_timeout 30;\n"
@@ -382,6 +383,8 @@ def start_shapers(network_dir, nodes, shapes, state):
             args += ["--seed", str(shape["seed"])]
         if state.get("tls"):
             args.append("--tls")
+        else:
+            args += ["--record", os.path.join(network_dir, "logs", name + ".jsonl")]
         process = spawn(args, log, stdout=subprocess.PIPE)
         state["pids"][name] = process.pid
         save_state(network_dir, state)

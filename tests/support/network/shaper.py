@@ -17,12 +17,17 @@ passes through untouched), with:
                middle of their first answer (plain HTTP: somewhere in its body;
                TLS: somewhere in the first 64 KiB).
 
+With --record FILE (plain HTTP only), one JSON line per answer: when its
+request arrived, when its first and last bytes left, its body bytes, its
+connection and whether it was cut, all times in seconds since the epoch.
+
 SIGUSR1 takes the node down: open connections are reset and new ones are
 refused. SIGUSR2 brings it back on the same port. SIGTERM ends the proxy.
 """
 
 import argparse
 import asyncio
+import json
 import random
 import re
 import signal
@@ -102,6 +107,61 @@ class CutPoint:
         return max(0, min(len(piece), self.at - sent))
 
 
+class AnswerLog:
+    """Follows the answers of one connection through their headers and
+    lengths, and writes a record of each as it ends."""
+
+    def __init__(self, out, connection):
+        self.out = out
+        self.connection = connection
+        self.requests = []
+        self.head = b""
+        self.left = None  # body bytes still to come of the current answer
+        self.first = None
+        self.body = 0
+
+    def request(self):
+        self.requests.append(time.time())
+
+    def sent(self, data):
+        now = time.time()
+        while data:
+            if self.left is None:
+                if self.first is None:
+                    self.first = now
+                self.head += data
+                end = self.head.find(b"\r\n\r\n")
+                if end < 0:
+                    if len(self.head) > HEADER_LIMIT:
+                        self.out = None  # not HTTP as expected: stop recording
+                    return
+                match = CONTENT_LENGTH.search(self.head[:end + 4])
+                self.left = int(match.group(1)) if match else 0
+                data = self.head[end + 4:]
+                self.head = b""
+                self.body = 0
+            taken = min(self.left, len(data))
+            self.left -= taken
+            self.body += taken
+            data = data[taken:]
+            if self.left == 0:
+                self.write(now, False)
+
+    def write(self, now, cut):
+        if self.out is not None and self.first is not None:
+            asked = self.requests.pop(0) if self.requests else None
+            self.out.write(json.dumps({"connection": self.connection, "requested": asked, "first": self.first,
+                                       "end": now, "bytes": self.body, "cut": cut}) + "\n")
+            self.out.flush()
+        self.left = None
+        self.first = None
+        self.body = 0
+
+    def cut(self):
+        if self.first is not None:
+            self.write(time.time(), True)
+
+
 class Node:
 
     def __init__(self, opts):
@@ -112,6 +172,8 @@ class Node:
         self.server = None
         self.port = 0
         self.connections = set()
+        self.record = open(opts.record, "a", encoding="utf-8") if opts.record else None
+        self.serial = 0
 
     async def listen(self):
         self.server = await asyncio.start_server(self.accept, "127.0.0.1", self.port, reuse_address=True,
@@ -132,17 +194,21 @@ class Node:
 
     async def accept(self, client_reader, client_writer):
         self.connections.add(client_writer)
+        self.serial += 1
+        log = AnswerLog(self.record, self.serial) if self.record else None
         cut = CutPoint(self.rng, self.opts.tls) if self.rng.random() < self.opts.reset_share else None
         upstream_writer = None
         try:
             if self.delay:
                 await asyncio.sleep(self.delay)
             upstream_reader, upstream_writer = await asyncio.open_connection("127.0.0.1", self.opts.upstream_port)
-            requests = asyncio.ensure_future(self.forward_requests(client_reader, upstream_writer))
+            requests = asyncio.ensure_future(self.forward_requests(client_reader, upstream_writer, log))
             try:
-                await self.forward_answers(upstream_reader, client_writer, cut)
+                await self.forward_answers(upstream_reader, client_writer, cut, log)
             finally:
                 requests.cancel()
+                if log is not None:
+                    log.cut()
         except (OSError, asyncio.IncompleteReadError):
             pass
         finally:
@@ -151,13 +217,15 @@ class Node:
                 if writer is not None and not writer.transport.is_closing():
                     writer.close()
 
-    async def forward_requests(self, reader, writer):
+    async def forward_requests(self, reader, writer, log):
         try:
             while True:
                 data = await reader.read(PIECE)
                 if not data:
                     writer.write_eof()
                     return
+                if log is not None:
+                    log.request()
                 if self.delay:
                     await asyncio.sleep(self.delay)
                 writer.write(data)
@@ -165,7 +233,7 @@ class Node:
         except (OSError, RuntimeError):
             pass
 
-    async def forward_answers(self, reader, writer, cut):
+    async def forward_answers(self, reader, writer, cut, log):
         sent = 0
         while True:
             data = await reader.read(PIECE)
@@ -178,6 +246,8 @@ class Node:
                         await self.uplink.send(allowed)
                         writer.write(data[:allowed])
                         await writer.drain()
+                        if log is not None:
+                            log.sent(data[:allowed])
                     reset(writer)
                     return
             await self.uplink.send(len(data))
@@ -186,6 +256,8 @@ class Node:
             writer.write(data)
             await writer.drain()
             sent += len(data)
+            if log is not None:
+                log.sent(data)
 
 
 async def serve(opts):
@@ -211,6 +283,7 @@ def main():
     parser.add_argument("--reset-share", type=float, default=0, help="share of connections cut mid-answer")
     parser.add_argument("--seed", type=int, default=None, help="seed of the choice of connections to cut")
     parser.add_argument("--tls", action="store_true", help="the node speaks TLS (cut points are by count)")
+    parser.add_argument("--record", help="append one JSON line per answer to this file (plain HTTP)")
     parser.add_argument("--network-dir", help="the network's folder (names the process as the network's)")
     asyncio.run(serve(parser.parse_args()))
 

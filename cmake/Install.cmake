@@ -20,6 +20,15 @@ function(vrexa_gzip_command out file)
 endfunction()
 
 set(_vrexa_doc_outputs)
+
+# The installed programs read what the network sends: their relocations are
+# resolved at start and then made read-only, so a stray write cannot redirect
+# a library call.
+foreach(_program vrexa vrexa-publish orbiq-update)
+  if(TARGET ${_program})
+    target_link_options(${_program} PRIVATE LINKER:-z,relro,-z,now)
+  endif()
+endforeach()
 set(_vrexa_man_dir ${CMAKE_BINARY_DIR}/share/man/man1)
 set(_vrexa_completion_dir ${CMAKE_BINARY_DIR}/share/bash-completion/completions)
 

@@ -195,8 +195,8 @@ class PackageTest(unittest.TestCase):
             # Nothing of the build's own test or benchmark programs.
             self.assertNotRegex(contents, r"_tests|_bench|resgen")
 
-            # --no-tag-display-limit: every occurrence, so the report below is whole.
-            check = run(["lintian", "--no-tag-display-limit", "--display-info", package])
+            # No display limit: every occurrence, so the report below is whole.
+            check = run(["lintian", "--tag-display-limit", "0", "--display-info", package])
             report = check.stdout + check.stderr
             print("\nlintian " + os.path.basename(package) + ":\n" + (report or "(clean)\n"), file=sys.stderr)
             errors = [line for line in report.splitlines() if line.startswith("E:")]

@@ -75,12 +75,12 @@ if(TARGET orbiq-update)
   if(VREXA_GZIP)
     # The updater takes no options of its own, so its page is written by hand.
     set(_page ${_vrexa_man_dir}/orbiq-update.1)
+    configure_file(${CMAKE_SOURCE_DIR}/resources/man/orbiq-update.1.in ${_page} @ONLY)
     vrexa_gzip_command(_gzip ${_page})
     add_custom_command(
-      OUTPUT ${_page} ${_page}.gz
-      COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/resources/man/orbiq-update.1 ${_page}
+      OUTPUT ${_page}.gz
       ${_gzip}
-      DEPENDS ${CMAKE_SOURCE_DIR}/resources/man/orbiq-update.1
+      DEPENDS ${_page}
       COMMENT "Compressing the manual page of orbiq-update")
     list(APPEND _vrexa_doc_outputs ${_page}.gz)
     install(FILES ${_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

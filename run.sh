@@ -7,6 +7,7 @@
 #   ./run.sh fuzz [SECONDS]  build the fuzz targets with clang, run each SECONDS (60)
 #   ./run.sh fuzz-ci         the same, a fixed number of inputs each (CI)
 #   ./run.sh bench-e2e [ARGS]  install aria2, build vrexa, run tools/bench/e2e/e2e_bench.py ARGS
+#   ./run.sh package  build, make the Debian package (build/package/) and check it with lintian
 # Environment: BUILD_DIR (default build), VREXA_SANITIZE (address|thread),
 # JOBS (parallel build jobs, default: all cores), CC/CXX (compiler, first
 # configure only), CMAKE_ARGS (more cmake options), FUZZ_BUILD_DIR (build-fuzz;
@@ -90,8 +91,17 @@ case "${1:-test}" in
     shift
     exec python3 tools/bench/e2e/e2e_bench.py --build-dir "$BUILD_DIR" "$@"
     ;;
+  package)
+    # lintian checks the package; neither the build nor the tests need it.
+    PACKAGES+=(lintian dpkg-dev fakeroot)
+    build
+    mkdir -p "$BUILD_DIR/package"
+    python3 tests/install/test_install.py --build-dir "$BUILD_DIR" --package-dir "$BUILD_DIR/package" \
+      --version "$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")" PackageTest
+    ls "$BUILD_DIR"/package/*.deb
+    ;;
   *)
-    echo "usage: $0 [test|install|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]]" >&2
+    echo "usage: $0 [test|install|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]|package]" >&2
     exit 2
     ;;
 esac

@@ -7,6 +7,7 @@
 #   ./run.sh fuzz [SECONDS]  build the fuzz targets with clang, run each SECONDS (60)
 #   ./run.sh fuzz-ci         the same, a fixed number of inputs each (CI)
 #   ./run.sh bench-e2e [ARGS]  install aria2, build vrexa, run tools/bench/e2e/e2e_bench.py ARGS
+#   ./run.sh bench-delta [ARGS] install zsync, build, run the reuse scan bench and tools/bench/reuse/delta_bench.py ARGS
 # Environment: BUILD_DIR (default build), VREXA_SANITIZE (address|thread),
 # JOBS (parallel build jobs, default: all cores), CC/CXX (compiler, first
 # configure only), CMAKE_ARGS (more cmake options), FUZZ_BUILD_DIR (build-fuzz;
@@ -90,8 +91,18 @@ case "${1:-test}" in
     shift
     exec python3 tools/bench/e2e/e2e_bench.py --build-dir "$BUILD_DIR" "$@"
     ;;
+  bench-delta)
+    # zsync is the yardstick of this benchmark only; the tests never need it.
+    PACKAGES+=(zsync)
+    install_packages
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DVREXA_SANITIZE= ${CMAKE_ARGS:-} >/dev/null
+    cmake --build "$BUILD_DIR" -j "$JOBS" --target vrexa vrexa-publish vrexa_reuse_bench
+    shift
+    "$BUILD_DIR/tools/bench/reuse/vrexa_reuse_bench"
+    exec python3 tools/bench/reuse/delta_bench.py --build-dir "$BUILD_DIR" "$@"
+    ;;
   *)
-    echo "usage: $0 [test|install|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]]" >&2
+    echo "usage: $0 [test|install|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]|bench-delta [ARGS]]" >&2
     exit 2
     ;;
 esac

@@ -27,7 +27,8 @@ enum class Valued {
     LogMask,
     Retry,
     RetryWait,
-    TrustedKey
+    TrustedKey,
+    ReuseFrom
 };
 
 const std::map<std::string, Valued>& ValuedOptions() {
@@ -39,6 +40,7 @@ const std::map<std::string, Valued>& ValuedOptions() {
         {"--threads", Valued::Threads},      {"--parallel", Valued::Parallel},
         {"--log-mask", Valued::LogMask},     {"--retry", Valued::Retry},
         {"--retry-wait", Valued::RetryWait}, {"--trusted-key", Valued::TrustedKey},
+        {"--reuse-from", Valued::ReuseFrom},
     };
     return options;
 }
@@ -230,6 +232,11 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
                 options.trustedKeyFiles.push_back(
                     (std::filesystem::path(workingDirectory) / *value).lexically_normal().string());
                 break;
+            case Valued::ReuseFrom:
+                if (value->empty()) throw UsageError("--reuse-from needs a folder");
+                options.reuseFrom.push_back(
+                    (std::filesystem::path(workingDirectory) / *value).lexically_normal().string());
+                break;
         }
     }
     if (options.command == Command::Help) return options;
@@ -334,6 +341,9 @@ std::string HelpText() {
            "  --trusted-key FILE            trust manifests and node lists signed by this\n"
            "                                public key (repeatable); unsigned ones are then\n"
            "                                refused\n"
+           "  --reuse-from DIR              take chunks found in the files of DIR (an older\n"
+           "                                install, say) instead of fetching them\n"
+           "                                (repeatable; DEST's own old files always count)\n"
            "  --no-analytics                send no analytics documents\n"
            "  -q, --quiet                   print nothing but errors\n"
            "  --json                        one status object per line on stdout\n"

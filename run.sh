@@ -7,6 +7,7 @@
 #   ./run.sh fuzz [SECONDS]  build the fuzz targets with clang, run each SECONDS (60)
 #   ./run.sh fuzz-ci         the same, a fixed number of inputs each (CI)
 #   ./run.sh bench-e2e [ARGS]  install aria2, build vrexa, run tools/bench/e2e/e2e_bench.py ARGS
+#   ./run.sh bench-delta [ARGS] install zsync, build, run the reuse scan bench and tools/bench/reuse/delta_bench.py ARGS
 #   ./run.sh package  build, make the Debian package (build/package/) and check it with lintian
 # Environment: BUILD_DIR (default build), VREXA_SANITIZE (address|thread),
 # JOBS (parallel build jobs, default: all cores), CC/CXX (compiler, first
@@ -91,6 +92,16 @@ case "${1:-test}" in
     shift
     exec python3 tools/bench/e2e/e2e_bench.py --build-dir "$BUILD_DIR" "$@"
     ;;
+  bench-delta)
+    # zsync is the yardstick of this benchmark only; the tests never need it.
+    PACKAGES+=(zsync)
+    install_packages
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DVREXA_SANITIZE= ${CMAKE_ARGS:-} >/dev/null
+    cmake --build "$BUILD_DIR" -j "$JOBS" --target vrexa vrexa-publish vrexa_reuse_bench
+    shift
+    "$BUILD_DIR/tools/bench/reuse/vrexa_reuse_bench"
+    exec python3 tools/bench/reuse/delta_bench.py --build-dir "$BUILD_DIR" "$@"
+    ;;
   package)
     # lintian checks the package; neither the build nor the tests need it.
     PACKAGES+=(lintian dpkg-dev fakeroot)
@@ -101,7 +112,7 @@ case "${1:-test}" in
     ls "$BUILD_DIR"/package/*.deb
     ;;
   *)
-    echo "usage: $0 [test|install|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]|package]" >&2
+    echo "usage: $0 [test|install|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]|bench-delta [ARGS]|package]" >&2
     exit 2
     ;;
 esac

@@ -104,6 +104,14 @@ struct TransferSettings {
     // Whether downloaded program files are made executable once complete.
     bool allowExecute = true;
 
+    // Updates take the chunks they can from content already on this machine
+    // instead of fetching them: the destination's own old files and these
+    // folders (an earlier install, say). Only regular files are read, never
+    // through a symbolic link. reuseOldContent false fetches every chunk that
+    // is not already in its place.
+    std::vector<std::string> reuseFrom;
+    bool reuseOldContent = true;
+
     // Proxy discovery timeouts, milliseconds.
     int proxyResolveTimeout = 5000;
     int proxyConnectTimeout = 5000;

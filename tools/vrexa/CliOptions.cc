@@ -115,6 +115,15 @@ const std::vector<Option>& Options() {
              if (v.empty()) throw UsageError("--trusted-key needs a public key file");
              s.options.trustedKeyFiles.push_back(Absolute(s, v));
          }},
+        {Valued("--reuse-from", "DIR",
+                "take chunks found in the files of DIR (an older install, say) instead of fetching them; "
+                "DEST's own old files always count")
+             .Only({"download", "resume"})
+             .Repeatable(),
+         [](ParseState& s, const std::string&, const std::string& v) {
+             if (v.empty()) throw UsageError("--reuse-from needs a folder");
+             s.options.reuseFrom.push_back(Absolute(s, v));
+         }},
         {Valued("--older-than", "DAYS", "prune: only the transfers stored more than DAYS days ago").Only({"prune"}),
          [](ParseState& s, const std::string& n, const std::string& v) {
              s.options.olderThanDays = ParseNumber(n, v, 0, 36500);

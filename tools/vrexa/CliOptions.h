@@ -34,6 +34,9 @@ struct CliOptions {
     // trusted (--trusted-key, repeatable); with any, unsigned documents are
     // refused.
     std::vector<std::string> trustedKeyFiles;
+    // Folders of old content (an earlier install) whose files a download may
+    // take chunks from instead of fetching them (--reuse-from, repeatable).
+    std::vector<std::string> reuseFrom;
 
     std::optional<int> threads;
     std::optional<int> parallel;

@@ -130,10 +130,15 @@ std::string JsonStatusLine(const TransferStatus& status) {
     out << ",\"error\":";
     JsonString(out, TransferErrorName(status.error));
     out << ",\"retrying\":" << (status.retrying ? "true" : "false") << ",\"downloadedBytes\":" << status.downloadedBytes
-        << ",\"completedBytes\":" << status.completedBytes << ",\"verifiedBytes\":" << status.verifiedBytes
-        << ",\"totalBytes\":" << status.totalBytes << ",\"rate\":" << status.rate
-        << ",\"secondsRemaining\":" << status.secondsRemaining << "}";
+        << ",\"reusedBytes\":" << status.reusedBytes << ",\"completedBytes\":" << status.completedBytes
+        << ",\"verifiedBytes\":" << status.verifiedBytes << ",\"totalBytes\":" << status.totalBytes
+        << ",\"rate\":" << status.rate << ",\"secondsRemaining\":" << status.secondsRemaining << "}";
     return out.str();
+}
+
+std::string SummaryLine(const TransferStatus& status) {
+    return "fetched " + FormatBytes(status.downloadedBytes) + ", reused " + FormatBytes(status.reusedBytes) +
+           " from old content";
 }
 
 ProgressPrinter::ProgressPrinter(std::ostream& out, Mode mode, Clock clock)
@@ -192,6 +197,10 @@ void ProgressPrinter::Finish(const TransferStatus& status) {
             return;
         }
     }
+}
+
+void ProgressPrinter::Summary(const TransferStatus& status) {
+    if (mode_ == Mode::Terminal || mode_ == Mode::Plain) out_ << SummaryLine(status) << '\n' << std::flush;
 }
 
 }  // namespace vrexa::cli

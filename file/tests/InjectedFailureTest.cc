@@ -14,12 +14,12 @@
 #include "file/SharedFile.h"
 #include "file/posix/FilesystemImpl.h"
 #include "file/tests/Injection.h"
-#include "file/tests/TestFolder.h"
+#include "tests/support/TestFolder.h"
 
 namespace vrexa::file {
 namespace {
 
-using testing::TestFolder;
+using testsupport::TestFolder;
 
 constexpr std::uint64_t kWhole = UINT64_MAX;
 

@@ -3,15 +3,15 @@
 #include <string>
 #include <vector>
 
-#include "file/tests/TestFolder.h"
+#include "tests/support/CommandOutput.h"
+#include "tests/support/TestFolder.h"
 #include "updater/ProgramResources.h"
 #include "updater/StringTable.h"
-#include "tests/support/CommandOutput.h"
 
 namespace vrexa::updater {
 namespace {
 
-using file::testing::TestFolder;
+using testsupport::TestFolder;
 
 TEST(StringTable, ParsesEntriesCommentsAndBlankLines) {
     const std::string content =
@@ -142,7 +142,7 @@ TEST(ResourceGenerator, RefusesAnEntryLongerThanTheUpdaterReadsNamingItsId) {
     // 254 units fit; a character beyond U+FFFF counts twice.
     auto [code, output] = Generate(folder, "109=" + std::string(254, 'x') + "\n112=" + std::string(252, 'x') + clef);
     EXPECT_EQ(code, 0) << output;
-    EXPECT_TRUE(file::testing::TestFolder::Content(folder / "out.cc").find("{109, ") != std::string::npos);
+    EXPECT_TRUE(testsupport::TestFolder::Content(folder / "out.cc").find("{109, ") != std::string::npos);
 
     std::tie(code, output) = Generate(folder, "# x\n109=ok\n112=" + std::string(253, 'x') + clef + "\n");
     EXPECT_EQ(code, 1);

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include <boost/locale/encoding_utf.hpp>
+#include "text/Utf8.h"
 
 namespace vrexa::shortcut::posix {
 
@@ -19,17 +19,6 @@ bool HasControlCharacters(const std::string& text) {
         if (byte < 0x20 || byte == 0x7F) return true;
     }
     return false;
-}
-
-// Desktop entries are UTF-8 throughout; the conversion refuses ill-formed
-// sequences, overlong forms and surrogates.
-bool IsUtf8(const std::string& text) {
-    try {
-        boost::locale::conv::utf_to_utf<char>(text, boost::locale::conv::stop);
-        return true;
-    } catch (const boost::locale::conv::conversion_error&) {
-        return false;
-    }
 }
 
 const char* const kDesktopExtension = ".desktop";

@@ -33,6 +33,7 @@
 #include "manifest/TrustedComment.h"
 #include "manifest/UrlParts.h"
 #include "manifest/XmlDocument.h"
+#include "text/Utf8.h"
 
 namespace vrexa::publish {
 namespace {
@@ -75,52 +76,6 @@ void CheckIdentifier(std::string_view what, const std::string& value) {
     }
 }
 
-// Decodes one UTF-8 sequence at text[at]; false when it is not well formed
-// (overlong, a surrogate, beyond U+10FFFF, cut short).
-bool NextCodePoint(std::string_view text, std::size_t& at, char32_t& code) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = lead < 0x80           ? 1
-                         : (lead >> 5) == 0x6  ? 2
-                         : (lead >> 4) == 0xE  ? 3
-                         : (lead >> 3) == 0x1E ? 4
-                                               : 0;
-    if (length == 0 || at + length > text.size()) {
-        return false;
-    }
-    code = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) {
-            return false;
-        }
-        code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-        return false;
-    }
-    at += length;
-    return true;
-}
-
-void AppendUtf8(std::string& out, char32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 // A file path is appended to the client's destination folder and, segment by
 // segment percent-encoded, to the node's URL: any character a file name may
 // hold on the client is fine ("?", "#", "%", ":", spaces, letters of any
@@ -128,11 +83,11 @@ void AppendUtf8(std::string& out, char32_t code) {
 // backslash would be a separator on the clients.
 void CheckFilePath(const std::string& path) {
     for (std::size_t at = 0; at < path.size();) {
-        char32_t code = 0;
-        if (!NextCodePoint(path, at, code)) {
+        const std::optional<char32_t> code = NextCodePoint(path, at);
+        if (!code) {
             throw PublishError("the file " + Quoted(path) + " has a name that is not UTF-8 text");
         }
-        if (code < 0x20 || code == 0x7F || code == '\\') {
+        if (*code < 0x20 || *code == 0x7F || *code == '\\') {
             throw PublishError("the file " + Quoted(path) +
                                " has a name that cannot be part of a download path "
                                "(\"\\\" or a control character)");
@@ -159,10 +114,11 @@ std::string FoldCase(const std::string& path) {
     std::string folded;
     folded.reserve(path.size());
     for (std::size_t at = 0; at < path.size();) {
-        char32_t code = 0;
-        if (!NextCodePoint(path, at, code)) {
+        const std::optional<char32_t> next = NextCodePoint(path, at);
+        if (!next) {
             return path;  // refused by CheckFilePath
         }
+        char32_t code = *next;
         if (code < 0x80) {
             code = (code >= 'A' && code <= 'Z') ? code | 0x20 : code;
         } else if (utf8 != static_cast<locale_t>(nullptr)) {

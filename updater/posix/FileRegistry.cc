@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "text/Utf8.h"
 #include "updater/StringTable.h"
 #include "vrexa/UpdaterDeployment.h"
 
@@ -87,7 +88,7 @@ std::string FileRegistry::ReadString(const std::string& path) {
     if (!text.empty() && text.back() == '\n') text.pop_back();
     // A string value ends at its first NUL, as the platform's strings do.
     if (const std::size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
-    if (!IsValidUtf8(text)) return "";
+    if (!IsUtf8(text)) return "";
     if ((Utf16Length(text) + 1) * 2 > kValueBufferBytes) return "";
     return text;
 }

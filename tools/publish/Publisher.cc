@@ -23,6 +23,7 @@
 
 #include <boost/property_tree/xml_parser.hpp>
 
+#include "file/posix/AtomicWrite.h"
 #include "manifest/ChunkChecksum.h"
 #include "manifest/ChunkSha256.h"
 #include "manifest/ContainedPath.h"
@@ -312,16 +313,8 @@ private:
 };
 
 void WriteAll(int fd, const char* data, std::size_t size, const fs::path& path) {
-    while (size > 0) {
-        ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw PublishError("cannot write " + Describe(path) + ": " + SystemMessage(errno));
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
+    if (const std::error_code error = file::posix::WriteAll(fd, data, size)) {
+        throw PublishError("cannot write " + Describe(path) + ": " + error.message());
     }
 }
 
@@ -462,15 +455,6 @@ void CheckNodeListReadsBack(const fs::path& path) {
     }
 }
 
-// Makes the folder's entries (a rename into it) survive a power cut as well;
-// best effort, since the rename itself has already happened.
-void SyncFolder(const fs::path& folder) {
-    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0) {
-        ::fsync(fd.get());
-    }
-}
-
 // Moves staged entries into the output folder and, unless committed, puts
 // everything back as it was: what existed returns, what was new goes. Each
 // step is one rename, so a publisher killed at any moment leaves every entry
@@ -534,7 +518,7 @@ public:
             }
             throw PublishError("cannot move " + Describe(to) + " into place: " + error.message());
         }
-        SyncFolder(to.parent_path());
+        file::posix::SyncFolder(to.parent_path().string());
         steps_.push_back({exists ? Step::kReplaced : Step::kAdded, to, backup});
     }
 

@@ -24,7 +24,7 @@ namespace {
 // The store names a few packages and partners.
 constexpr std::size_t kMaxStoreBytes = 1 << 20;
 
-using Descriptor = file::posix::UniqueDescriptor;
+using file::posix::UniqueDescriptor;
 
 [[noreturn]] void StoreFailure(const std::string& what, const std::string& path, int error) {
     throw ManifestSignatureException("cannot " + what + " the signature serials in " + path + ": " +
@@ -49,7 +49,7 @@ private:
         if (fd < 0) StoreFailure("lock", path, errno);
         return fd;
     }
-    Descriptor fd_;
+    UniqueDescriptor fd_;
 };
 
 std::string EntryKey(const std::string& kind, const std::string& id) { return kind + " " + id; }
@@ -76,7 +76,7 @@ bool IsWord(const std::string& text) {
 
 SignatureSerialStore::Entries SignatureSerialStore::ReadEntries() const {
     Entries entries;
-    const Descriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    const UniqueDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (fd.Get() < 0) {
         if (errno == ENOENT) return entries;
         StoreFailure("read", path_, errno);

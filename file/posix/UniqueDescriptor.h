@@ -36,9 +36,6 @@ public:
         return result;
     }
 
-    // Gives up ownership: the caller closes what is returned.
-    [[nodiscard]] int Release() noexcept { return std::exchange(descriptor_, -1); }
-
     // Closes the held descriptor (a failing close is not retried: the
     // descriptor is gone either way) and holds descriptor instead.
     void Reset(int descriptor = -1) noexcept {

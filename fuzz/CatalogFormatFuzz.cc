@@ -8,6 +8,7 @@
 #include "fuzz/FuzzInput.h"
 #include "locale/CustomBoostLocale.h"
 #include "locale/EmbeddedMessageCatalog.h"
+#include "text/Utf8.h"
 #include "updater/ProgramResources.h"
 #include "updater/StringTable.h"
 #include "updater/orbiq/OrbiqCatalogs.h"
@@ -67,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     locale::CustomBoostLocale& locale = *chosen;
 
     const std::string remaining = locale.FormatTimeRemaining(seconds);
-    VREXA_FUZZ_CHECK(!remaining.empty() && updater::IsValidUtf8(remaining));
+    VREXA_FUZZ_CHECK(!remaining.empty() && IsUtf8(remaining));
 
     std::string pattern;
     switch (message % 5) {
@@ -88,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
     }
     const std::string text = locale.Format(pattern, parts[0], parts[1]);
-    if (updater::IsValidUtf8(parts[0]) && updater::IsValidUtf8(parts[1])) {
-        VREXA_FUZZ_CHECK(updater::IsValidUtf8(text));
+    if (IsUtf8(parts[0]) && IsUtf8(parts[1])) {
+        VREXA_FUZZ_CHECK(IsUtf8(text));
     }
     if (pattern.find("{1}") != std::string::npos) {
         VREXA_FUZZ_CHECK(text.find(parts[0]) != std::string::npos);

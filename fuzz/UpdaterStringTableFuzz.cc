@@ -4,16 +4,17 @@
 #include <string_view>
 
 #include "fuzz/FuzzInput.h"
+#include "text/Utf8.h"
 #include "updater/StringTable.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view content(reinterpret_cast<const char*>(data), size);
     using namespace vrexa::updater;
 
-    if (IsValidUtf8(content)) {
+    if (vrexa::IsUtf8(content)) {
         const std::string_view cut = CutToUtf16Units(content, kStringResourceLimit);
         VREXA_FUZZ_CHECK(content.substr(0, cut.size()) == cut);
-        VREXA_FUZZ_CHECK(IsValidUtf8(cut));
+        VREXA_FUZZ_CHECK(vrexa::IsUtf8(cut));
         VREXA_FUZZ_CHECK(Utf16Length(cut) <= kStringResourceLimit);
         VREXA_FUZZ_CHECK(Utf16Length(content) >= Utf16Length(cut));
     }

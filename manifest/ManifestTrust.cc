@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "file/posix/AtomicWrite.h"
 #include "file/posix/UniqueDescriptor.h"
 #include "manifest/FileManifest.h"
 #include "manifest/PackageManifest.h"
@@ -23,7 +24,7 @@ namespace {
 // The store names a few packages and partners.
 constexpr std::size_t kMaxStoreBytes = 1 << 20;
 
-using Descriptor = file::posix::UniqueDescriptor;
+using file::posix::UniqueDescriptor;
 
 [[noreturn]] void StoreFailure(const std::string& what, const std::string& path, int error) {
     throw ManifestSignatureException("cannot " + what + " the signature serials in " + path + ": " +
@@ -48,7 +49,7 @@ private:
         if (fd < 0) StoreFailure("lock", path, errno);
         return fd;
     }
-    Descriptor fd_;
+    UniqueDescriptor fd_;
 };
 
 std::string EntryKey(const std::string& kind, const std::string& id) { return kind + " " + id; }
@@ -75,7 +76,7 @@ bool IsWord(const std::string& text) {
 
 SignatureSerialStore::Entries SignatureSerialStore::ReadEntries() const {
     Entries entries;
-    const Descriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    const UniqueDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (fd.Get() < 0) {
         if (errno == ENOENT) return entries;
         StoreFailure("read", path_, errno);
@@ -112,26 +113,11 @@ void SignatureSerialStore::WriteEntries(const Entries& entries) const {
     std::string text;
     for (const auto& [key, serial] : entries)
         text += key + " " + std::to_string(serial) + "\n";
-    const std::string temporary = path_ + ".new";
-    {
-        ::unlink(temporary.c_str());
-        const Descriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-        if (fd.Get() < 0) StoreFailure("write", path_, errno);
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t wrote = ::write(fd.Get(), text.data() + done, text.size() - done);
-            if (wrote < 0 && errno == EINTR) continue;
-            if (wrote < 0) StoreFailure("write", path_, errno);
-            done += static_cast<std::size_t>(wrote);
-        }
-        // On disk before it replaces the old file: a crash leaves one of the
-        // two whole, never a short one.
-        if (::fsync(fd.Get()) != 0) StoreFailure("write", path_, errno);
+    // A crash leaves the old serials or the new ones whole, never a short
+    // file that would forget what was seen.
+    if (const std::error_code error = file::posix::WriteFileAtomically(path_, text, file::posix::FileAccess::Private)) {
+        StoreFailure("write", path_, error.value());
     }
-    if (::rename(temporary.c_str(), path_.c_str()) != 0) StoreFailure("write", path_, errno);
-    const Descriptor folder(
-        ::open(std::filesystem::path(path_).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.Get() >= 0) ::fsync(folder.Get());
 }
 
 std::uint64_t SignatureSerialStore::Highest(const std::string& kind, const std::string& id) {

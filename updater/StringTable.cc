@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "text/Utf8.h"
+
 namespace vrexa::updater {
 
 namespace {
@@ -9,28 +11,8 @@ namespace {
 // Length in bytes of the well-formed UTF-8 sequence at text[i], 0 when it is
 // not one.
 std::size_t SequenceLength(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) return 1;
-    std::size_t length = 0;
-    unsigned min = 0;
-    unsigned value = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, min = 0x80, value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, min = 0x800, value = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, min = 0x10000, value = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        value = (value << 6) | (byte(i + k) & 0x3F);
-    }
-    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-    return length;
+    const std::size_t start = i;
+    return NextCodePoint(text, i) ? i - start : 0;
 }
 
 [[noreturn]] void Fail(const std::string& origin, int line, const std::string& what) {
@@ -38,15 +20,6 @@ std::size_t SequenceLength(std::string_view text, std::size_t i) {
 }
 
 }  // namespace
-
-bool IsValidUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = SequenceLength(text, i);
-        if (length == 0) return false;
-        i += length;
-    }
-    return true;
-}
 
 std::size_t Utf16Length(std::string_view text) {
     std::size_t units = 0;
@@ -86,7 +59,7 @@ std::vector<StringTableEntry> ParseStringTable(std::string_view content, const s
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty() || line.front() == '#') continue;
 
-        if (!IsValidUtf8(line)) Fail(origin, lineNumber, "not valid UTF-8");
+        if (!IsUtf8(line)) Fail(origin, lineNumber, "not valid UTF-8");
         if (line.find('\0') != std::string_view::npos) Fail(origin, lineNumber, "a NUL byte in the entry");
         const std::size_t equals = line.find('=');
         if (equals == std::string_view::npos) Fail(origin, lineNumber, "no \"=\" between id and text");

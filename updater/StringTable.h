@@ -33,10 +33,6 @@ public:
 // keep the file's order; their length is not checked here.
 std::vector<StringTableEntry> ParseStringTable(std::string_view content, const std::string& origin);
 
-// Whether text is well-formed UTF-8 (no overlong forms, surrogates or values
-// beyond U+10FFFF).
-bool IsValidUtf8(std::string_view text);
-
 // The number of UTF-16 units the well-formed UTF-8 text takes: one per
 // character, two for a character beyond U+FFFF.
 std::size_t Utf16Length(std::string_view text);

@@ -13,34 +13,14 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 
+#include "file/posix/UniqueDescriptor.h"
+
 namespace vrexa::file::posix {
 
 namespace {
 
 constexpr mode_t kPrivateFolder = 0700;
 constexpr mode_t kPrivateFile = 0600;
-
-// Closes a descriptor when it goes.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() { Reset(-1); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return fd_; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset(int fd) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
 
 std::string Reason(int error) { return std::strerror(error); }
 
@@ -50,7 +30,7 @@ std::string Reason(int error) { return std::strerror(error); }
 
 // One folder below `parent`, created when missing, opened without following a
 // link, and checked to be this user's alone.
-int OpenPrivateChild(int parent, const std::string& name, const std::string& path) {
+UniqueDescriptor OpenPrivateChild(int parent, const std::string& name, const std::string& path) {
     int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
         if (::mkdirat(parent, name.c_str(), kPrivateFolder) != 0 && errno != EEXIST) {
@@ -67,14 +47,14 @@ int OpenPrivateChild(int parent, const std::string& name, const std::string& pat
         if (error == ENOTDIR) Refuse(path, "is not a folder");
         Refuse(path, "cannot be opened: " + Reason(error));
     }
-    Descriptor owned(fd);
+    UniqueDescriptor owned(fd);
     struct stat status {};
     if (::fstat(fd, &status) != 0) Refuse(path, "cannot be examined: " + Reason(errno));
     if (status.st_uid != ::geteuid()) Refuse(path, "belongs to another user");
     if ((status.st_mode & 077) != 0 && ::fchmod(fd, kPrivateFolder) != 0) {
         Refuse(path, "cannot be made private: " + Reason(errno));
     }
-    return owned.Release();
+    return owned;
 }
 
 }  // namespace
@@ -106,7 +86,7 @@ std::string EnsurePrivateFolder(const std::string& base, const std::string& rela
     }
     boost::system::error_code error;
     boost::filesystem::create_directories(base, error);
-    Descriptor current(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueDescriptor current(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (current.Get() < 0) throw PrivateFolderError("the folder " + base + " cannot be opened: " + Reason(errno));
 
     std::string path = base;
@@ -115,13 +95,13 @@ std::string EnsurePrivateFolder(const std::string& base, const std::string& rela
         if (name.empty() || name == "." || name == "/") continue;
         if (name == "..") throw PrivateFolderError("the data folder " + relative + " leaves " + base);
         path += "/" + name;
-        current.Reset(OpenPrivateChild(current.Get(), name, path));
+        current = OpenPrivateChild(current.Get(), name, path);
     }
     return path;
 }
 
 bool MakeFilePrivate(const std::string& path) {
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    UniqueDescriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     if (file.Get() < 0) return false;
     struct stat status {};
     if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;

@@ -29,6 +29,15 @@ public:
     int Release() noexcept { return std::exchange(descriptor_, -1); }
     explicit operator bool() const noexcept { return descriptor_ >= 0; }
 
+    // Closes the held descriptor and reports how: 0, or -1 with errno set.
+    // A file written through it needs this, not the destructor: some file
+    // systems report a failed write-back only when it is closed.
+    int Close() noexcept {
+        const int result = descriptor_ >= 0 ? ::close(descriptor_) : 0;
+        descriptor_ = -1;
+        return result;
+    }
+
     // Closes the held descriptor (a failing close is not retried: the
     // descriptor is gone either way) and holds descriptor instead.
     void Reset(int descriptor = -1) noexcept {

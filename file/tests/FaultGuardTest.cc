@@ -12,12 +12,12 @@
 
 #include "file/Exception.h"
 #include "file/posix/FilesystemImpl.h"
-#include "file/tests/TestFolder.h"
+#include "tests/support/TestFolder.h"
 
 namespace vrexa::file::posix {
 namespace {
 
-using file::testing::TestFolder;
+using testsupport::TestFolder;
 
 // What happens between the reads of a slot's start and end; run once.
 std::function<void(int)> midRead;

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,14 +13,15 @@
 #include "file/Exception.h"
 #include "file/SequentialWriteCache.h"
 #include "file/SharedFile.h"
+#include "file/posix/AtomicWrite.h"
 #include "file/posix/FilesystemImpl.h"
 #include "file/tests/Injection.h"
-#include "file/tests/TestFolder.h"
+#include "tests/support/TestFolder.h"
 
 namespace vrexa::file {
 namespace {
 
-using testing::TestFolder;
+using testsupport::TestFolder;
 
 constexpr std::uint64_t kWhole = UINT64_MAX;
 
@@ -42,6 +44,7 @@ class InjectedFailureTest : public ::testing::Test {
 protected:
     void TearDown() override {
         testing::fallocateInjection.Reset();
+        testing::fsyncInjection.error = 0;
         testing::DisarmAllocationFailure();
     }
 
@@ -93,6 +96,21 @@ TEST_F(InjectedFailureTest, PreallocateOnAFullDiskFailsAndLeavesTheFileEmpty) {
     testing::fallocateInjection.failures = 1;
     EXPECT_THROW(file->Preallocate(1u << 20), InsufficientSpaceException);
     EXPECT_EQ(file->GetSize(), 0u);
+}
+
+// A file that could not be made durable never takes the old one's place: a
+// crash right after would leave the name pointing at bytes not on the disk.
+TEST_F(InjectedFailureTest, AnAtomicWriteThatCannotSyncKeepsTheOldFileAndLeavesNoTemporary) {
+    const std::string path = folder.Put("state", "old");
+    testing::fsyncInjection.error = EIO;
+    EXPECT_EQ(posix::WriteFileAtomically(path, "new"), std::error_code(EIO, std::generic_category()));
+    testing::fsyncInjection.error = 0;
+    EXPECT_EQ(TestFolder::Content(path), "old");
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"state"});
 }
 
 // Every allocation on the way from opening a descriptor to handing it to its

@@ -17,6 +17,7 @@ namespace vrexa::file::testing {
 
 FallocateInjection fallocateInjection;
 Openat2Injection openat2Injection;
+FsyncInjection fsyncInjection;
 
 namespace {
 
@@ -58,6 +59,20 @@ bool DisarmAllocationFailure() {
 
 extern "C" int fallocate(int descriptor, int mode, off_t offset, off_t length) {
     return vrexa::file::testing::Intercept("fallocate", descriptor, mode, offset, length);
+}
+
+extern "C" int fsync(int descriptor) {
+    if (const int error = vrexa::file::testing::fsyncInjection.error.load()) {
+        errno = error;
+        return -1;
+    }
+    using Fsync = int (*)(int);
+    static const auto real = reinterpret_cast<Fsync>(::dlsym(RTLD_NEXT, "fsync"));
+    if (real == nullptr) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return real(descriptor);
 }
 
 extern "C" int fallocate64(int descriptor, int mode, off_t offset, off_t length) {

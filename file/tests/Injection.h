@@ -36,6 +36,12 @@ struct Openat2Injection {
 };
 extern Openat2Injection openat2Injection;
 
+// fsync: while `error` is not 0, every call fails with it.
+struct FsyncInjection {
+    std::atomic<int> error{0};
+};
+extern FsyncInjection fsyncInjection;
+
 // operator new: once armed with n, the allocation after n more succeed throws
 // std::bad_alloc, once; Disarm says whether it was thrown.
 void ArmAllocationFailure(long n);

@@ -22,13 +22,13 @@
 #include "file/posix/FilesystemImpl.h"
 #include "file/posix/OpenBeneath.h"
 #include "file/tests/Injection.h"
-#include "file/tests/TestFolder.h"
+#include "tests/support/TestFolder.h"
 
 namespace vrexa::file {
 namespace {
 
 namespace bfs = boost::filesystem;
-using testing::TestFolder;
+using testsupport::TestFolder;
 
 constexpr std::uint64_t kWhole = UINT64_MAX;
 

@@ -10,13 +10,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "file/tests/TestFolder.h"
+#include "tests/support/TestFolder.h"
 
 namespace vrexa::file::posix {
 namespace {
 
 using ::testing::HasSubstr;
-using vrexa::file::testing::TestFolder;
+using vrexa::testsupport::TestFolder;
 
 mode_t ModeOf(const std::string& path) {
     struct stat status {};

@@ -14,13 +14,13 @@
 
 #include "file/Exception.h"
 #include "file/posix/FilesystemImpl.h"
-#include "file/tests/TestFolder.h"
+#include "tests/support/TestFolder.h"
 
 namespace vrexa::file {
 namespace {
 
 namespace fs = boost::filesystem;
-using testing::TestFolder;
+using testsupport::TestFolder;
 
 constexpr std::uint64_t kWhole = UINT64_MAX;
 

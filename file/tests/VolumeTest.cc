@@ -11,13 +11,13 @@
 
 #include "file/Exception.h"
 #include "file/posix/FilesystemImpl.h"
-#include "file/tests/TestFolder.h"
+#include "tests/support/TestFolder.h"
 
 namespace vrexa::file::posix {
 namespace {
 
 namespace fs = boost::filesystem;
-using testing::TestFolder;
+using testsupport::TestFolder;
 
 const char* const kMountTable =
     "21 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"

@@ -20,11 +20,12 @@
 
 #include "http/BoundedDataWriter.h"
 #include "http/CurlRequestFactory.h"
+#include "http/ManualProxy.h"
 #include "http/RoundRobinSessionFactory.h"
 #include "http/Session.h"
-#include "http/ManualProxy.h"
 #include "http/StringstreamWriter.h"
 #include "http/tests/TestWriters.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/TestHttpServer.h"
 
 namespace vrexa::http {
@@ -32,6 +33,7 @@ namespace {
 
 using testing::CollectingWriter;
 using testing::MemoryBoundedData;
+using testsupport::Eventually;
 using testsupport::Fault;
 using testsupport::TestHttpServer;
 
@@ -95,17 +97,6 @@ private:
     int filler_ = -1;
     std::uint16_t port_ = 0;
 };
-
-// Waits for a condition, up to a generous deadline.
-template <typename Condition>
-bool Eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 // Reports more bytes taken than it was offered.
 class OverclaimingWriter : public WriteCallback {

@@ -11,6 +11,7 @@
 #include "http/CurlRequestFactory.h"
 #include "http/RoundRobinSessionFactory.h"
 #include "http/posix/ProxyFactoryImpl.h"
+#include "manifest/GeolocationManifest.h"
 #include "manifest/HttpManifestException.h"
 #include "manifest/JsonHttpGeolocationManifestFactory.h"
 #include "manifest/JsonHttpManifestSource.h"
@@ -20,11 +21,11 @@
 #include "manifest/NodeListManifest.h"
 #include "manifest/NodeManifest.h"
 #include "manifest/PackageManifest.h"
-#include "manifest/GeolocationManifest.h"
 #include "manifest/XmlHttpManifestSource.h"
 #include "manifest/XmlHttpNodeListManifestFactory.h"
 #include "manifest/XmlHttpPackageManifestFactory.h"
 #include "manifest/tests/TreeDocuments.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/FinishesWithin.h"
 #include "tests/support/TestHttpServer.h"
 
@@ -63,14 +64,7 @@ protected:
 
     // Waits until the server has seen count requests.
     bool ServerSaw(std::size_t count) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (server_.Requests().size() >= count) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        return testsupport::Eventually([&] { return server_.Requests().size() >= count; });
     }
 
     TestHttpServer server_;

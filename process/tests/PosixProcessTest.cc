@@ -8,16 +8,17 @@
 #include <string>
 #include <vector>
 
+#include <boost/filesystem.hpp>
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
-#include "file/tests/TestFolder.h"
 #include "process/posix/PosixProcess.h"
+#include "tests/support/TestFolder.h"
 
 namespace vrexa::process::posix {
 namespace {
 
-using file::testing::TestFolder;
+using testsupport::TestFolder;
 
 // A program that records how it was started into report.json beside itself:
 // its arguments, working directory, the descriptors above 2 it holds, its

@@ -23,6 +23,8 @@
 
 #include "service/TransferMonitorCallback.h"
 #include "service/TransferMonitorImpl.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/TestFolder.h"
 #include "tests/support/network/LocalNetwork.h"
 
 namespace vrexa {
@@ -43,9 +45,8 @@ std::string ReadFile(const fs::path& path) {
 class ServiceNetworkTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        std::string pattern = (fs::temp_directory_path() / "vrexa-service-net-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = new fs::path(pattern);
+        folder_ = new testsupport::TestFolder();
+        root_ = new fs::path(folder_->Path());
         files_ = new std::map<std::string, std::string>();
         std::mt19937 random(7);
         const std::map<std::string, std::size_t> sizes = {
@@ -77,9 +78,10 @@ protected:
     static void TearDownTestSuite() {
         delete network_;
         network_ = nullptr;
-        if (root_ != nullptr) fs::remove_all(*root_);
         delete root_;
         root_ = nullptr;
+        delete folder_;
+        folder_ = nullptr;
         delete files_;
         files_ = nullptr;
     }
@@ -125,6 +127,7 @@ protected:
         }
     }
 
+    static testsupport::TestFolder* folder_;
     static fs::path* root_;
     static std::map<std::string, std::string>* files_;
     static testsupport::LocalNetwork* network_;
@@ -132,6 +135,7 @@ protected:
     fs::path dest_;
 };
 
+testsupport::TestFolder* ServiceNetworkTest::folder_ = nullptr;
 fs::path* ServiceNetworkTest::root_ = nullptr;
 std::map<std::string, std::string>* ServiceNetworkTest::files_ = nullptr;
 testsupport::LocalNetwork* ServiceNetworkTest::network_ = nullptr;
@@ -234,9 +238,7 @@ TEST_F(ServiceNetworkTest, APackageArrivesBitIdenticalAndStaysStoredOnceComplete
 
     // Cancelling with removal takes the files and the entry.
     EXPECT_EQ(service.Cancel(created.transferId, true).state, TS::Complete);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while ((fs::exists(dest_ / "setup") || fs::exists(dest_ / "data")) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
+    testsupport::Eventually([&] { return !fs::exists(dest_ / "setup") && !fs::exists(dest_ / "data"); });
     EXPECT_FALSE(fs::exists(dest_ / "setup"));
     EXPECT_FALSE(fs::exists(dest_ / "data"));
     EXPECT_FALSE(HasEntry(created.transferId));

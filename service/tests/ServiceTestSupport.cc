@@ -22,24 +22,6 @@ namespace vrexa::testing {
 namespace fs = boost::filesystem;
 using boost::property_tree::ptree;
 
-TempFolder::TempFolder() {
-    fs::path path = fs::temp_directory_path() / fs::unique_path("vrexa-service-%%%%-%%%%-%%%%");
-    fs::create_directories(path);
-    path_ = fs::canonical(path).string();
-}
-
-TempFolder::~TempFolder() {
-    boost::system::error_code ignored;
-    fs::remove_all(path_, ignored);
-}
-
-void TempFolder::WriteFile(const std::string& relative, std::uint64_t size) const {
-    fs::path path = fs::path(path_) / relative;
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path.string(), std::ios::binary | std::ios::trunc);
-    out << std::string(size, 'x');
-}
-
 std::uint64_t TestFilesystem::GetAvailableSpace(const std::string& path) {
     {
         std::lock_guard<std::mutex> guard(mutex_);

@@ -13,28 +13,16 @@
 #include "manifest/GeolocationManifest.h"
 #include "manifest/NodeListManifest.h"
 #include "manifest/PackageManifest.h"
+#include "tests/support/TestFolder.h"
 #include "transfer/TransferStatusData.h"
 #include "transfer/TransferWorkInterface.h"
 #include "work/TransferWorkflowFactory.h"
-#include "work/Workflow.h"
 #include "work/WorkStatus.h"
+#include "work/Workflow.h"
 
 namespace vrexa::testing {
 
-// A folder of its own under the system's temporary folder, removed at the end.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& Path() const { return path_; }
-    // Writes a file of `size` bytes at relative (folders made as needed).
-    void WriteFile(const std::string& relative, std::uint64_t size) const;
-
-private:
-    std::string path_;
-};
+using testsupport::TestFolder;
 
 // The real file system, with the free space of every volume fixed (the one
 // thing a test cannot arrange on a real disk) and the temporary folder inside

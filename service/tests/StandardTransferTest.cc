@@ -10,32 +10,23 @@
 #include "http/RoundRobinSessionFactory.h"
 #include "service/StandardTransferWorkInterface.h"
 #include "service/tests/ServiceTestSupport.h"
-#include "workflow/GeolocationStatusData.h"
-#include "workflow/NodeListStatusData.h"
-#include "workflow/PackageStatusData.h"
+#include "tests/support/Eventually.h"
 #include "transfer/TransferProgressUpdater.h"
 #include "transfer/TransferStatusData.h"
 #include "work/AsioWorkManager.h"
 #include "work/WorkErrorData.h"
+#include "workflow/GeolocationStatusData.h"
+#include "workflow/NodeListStatusData.h"
+#include "workflow/PackageStatusData.h"
 
 namespace vrexa {
 namespace {
 
 using namespace vrexa::testing;
+using testsupport::Eventually;
 using TS = TransferState;
 using TE = TransferError;
 namespace fs = boost::filesystem;
-
-// Deadline-bounded wait for a condition another thread makes true.
-template <class Condition>
-bool Eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 enum class Step {
     Initialize,
@@ -167,7 +158,7 @@ protected:
         }
     }
 
-    TempFolder temp;
+    TestFolder temp;
     TestFilesystem filesystem{temp.Path() + "/tmp"};
     RecordingLogManager log{&filesystem};
     http::RoundRobinSessionFactory sessions;
@@ -763,7 +754,7 @@ TEST_P(SpaceTest, CountsFreeSpaceAndWhatIsAlreadyThere) {
     const SpaceCase& c = GetParam();
     Make();
     ReachInitialized();
-    if (c.present > 0) temp.WriteFile("dest/run.exe", c.present);
+    if (c.present > 0) temp.Put("dest/run.exe", std::string(c.present, 'x'));
     filesystem.availableSpace = c.free;
     log.Clear();
     EXPECT_EQ(transfer->CanTransferTo(destination), c.fits);
@@ -791,22 +782,22 @@ TEST_F(TransferTest, IsSubsetAndIsSupersetCompareAFolderWithThePackage) {
     Make();
     EXPECT_FALSE(transfer->IsSubset(destination, false));
     ReachInitialized();
-    temp.WriteFile("dest/run.exe", 60);
+    temp.Put("dest/run.exe", std::string(60, 'x'));
     EXPECT_FALSE(transfer->IsSubset(destination, false));
-    temp.WriteFile("dest/data/a.bin", 39);
+    temp.Put("dest/data/a.bin", std::string(39, 'x'));
     EXPECT_TRUE(transfer->IsSubset(destination, false));
     EXPECT_FALSE(transfer->IsSubset(destination, true));
-    temp.WriteFile("dest/data/a.bin", 40);
+    temp.Put("dest/data/a.bin", std::string(40, 'x'));
     EXPECT_TRUE(transfer->IsSubset(destination, true));
 
     EXPECT_TRUE(transfer->IsSuperset(destination, false));
-    temp.WriteFile("dest/.hidden/x", 1);
+    temp.Put("dest/.hidden/x", std::string(1, 'x'));
     EXPECT_FALSE(transfer->IsSuperset(destination, false));
     EXPECT_TRUE(transfer->IsSuperset(destination, true));
     fs::create_directories(destination + "/empty");
     EXPECT_FALSE(transfer->IsSuperset(destination, true));
     fs::remove(destination + "/empty");
-    temp.WriteFile("dest/data/extra.bin", 1);
+    temp.Put("dest/data/extra.bin", std::string(1, 'x'));
     EXPECT_FALSE(transfer->IsSuperset(destination, true));
     EXPECT_FALSE(transfer->IsSuperset(destination + "/missing", true));
 }
@@ -825,9 +816,9 @@ TEST_F(TransferTest, DescribeNodesNamesEveryNodeOnceTheListIsKnown) {
 TEST_F(TransferTest, CancelWithRemovalRemovesEveryReportedFileNowAndLater) {
     Make();
     ReachTransferring();
-    temp.WriteFile("dest/run.exe", 60);
-    temp.WriteFile("dest/data/a.bin", 40);
-    temp.WriteFile("dest/keep.txt", 1);
+    temp.Put("dest/run.exe", std::string(60, 'x'));
+    temp.Put("dest/data/a.bin", std::string(40, 'x'));
+    temp.Put("dest/keep.txt", std::string(1, 'x'));
     Door()->AddOutputFile("run.exe");
     Door()->AddOutputFile("data/a.bin");
     auto door = Door();
@@ -836,7 +827,7 @@ TEST_F(TransferTest, CancelWithRemovalRemovesEveryReportedFileNowAndLater) {
         Eventually([&] { return !fs::exists(destination + "/data") && !fs::exists(destination + "/run.exe"); }));
     EXPECT_TRUE(fs::exists(destination + "/keep.txt"));
     // A file work torn down after the cancel reports its file: it goes at once.
-    temp.WriteFile("dest/late/b.bin", 5);
+    temp.Put("dest/late/b.bin", std::string(5, 'x'));
     door->AddOutputFile("late/b.bin");
     EXPECT_FALSE(fs::exists(destination + "/late"));
 }
@@ -844,7 +835,7 @@ TEST_F(TransferTest, CancelWithRemovalRemovesEveryReportedFileNowAndLater) {
 TEST_F(TransferTest, CancelWithoutRemovalKeepsTheFiles) {
     Make();
     ReachTransferring();
-    temp.WriteFile("dest/run.exe", 60);
+    temp.Put("dest/run.exe", std::string(60, 'x'));
     Door()->AddOutputFile("run.exe");
     transfer->Cancel(false);
     auto door = Door();

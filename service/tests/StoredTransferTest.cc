@@ -74,7 +74,7 @@ protected:
         std::ofstream(EntryPath(name).string(), std::ios::binary) << text;
     }
 
-    TempFolder temp;
+    TestFolder temp;
     TestFilesystem filesystem{temp.Path()};
     RecordingLogManager log{&filesystem};
     AsioWorkManager auxiliary{1, true};

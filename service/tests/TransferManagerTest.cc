@@ -9,11 +9,11 @@
 #include "service/TransferIdGenerator.h"
 #include "service/TransferOperations.h"
 #include "service/tests/ServiceTestSupport.h"
+#include "transfer/TransferProgressUpdater.h"
+#include "transfer/TransferWorkInterface.h"
 #include "workflow/GeolocationStatusData.h"
 #include "workflow/NodeListStatusData.h"
 #include "workflow/PackageStatusData.h"
-#include "transfer/TransferProgressUpdater.h"
-#include "transfer/TransferWorkInterface.h"
 
 namespace vrexa {
 namespace {
@@ -50,7 +50,7 @@ protected:
 
     std::shared_ptr<Transfer> Create() { return manager.Create(params, behavior); }
 
-    TempFolder temp;
+    TestFolder temp;
     TestFilesystem filesystem{temp.Path()};
     ScriptedWorkflowFactory workflows;
     StandardTransferFactory factory{&workflows};

@@ -19,6 +19,7 @@
 #include "service/TransferMonitorImpl.h"
 #include "service/TransferOperations.h"
 #include "service/tests/ServiceTestSupport.h"
+#include "tests/support/Eventually.h"
 #include "transfer/OsVersion.h"
 #include "transfer/TransferProgressUpdater.h"
 #include "transfer/TransferWorkInterface.h"
@@ -102,7 +103,7 @@ protected:
         return records;
     }
 
-    TempFolder temp;
+    TestFolder temp;
     TestFilesystem filesystem{temp.Path()};
     TransferSettings settings;
     ScriptedWorkflowFactory* transferWorkflows = nullptr;
@@ -126,9 +127,7 @@ TEST_F(CoreTest, TheStartRecordIsWrittenOncePerServiceBeforeAnyTransferExists) {
     for (std::size_t service = 1; service <= 2; ++service) {
         auto core = MakeCore();
         // Written with no transfer made yet, as nothing but the core exists.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (CountInLog(R"("event":"ServiceInitialize")") < service && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::yield();
+        testsupport::Eventually([&] { return CountInLog(R"("event":"ServiceInitialize")") >= service; });
         ASSERT_EQ(CountInLog(R"("event":"ServiceInitialize")"), service);
         core->Operations().Transfer("N7", "P1");
         core->Operations().Transfer("N7", "P1", "42");
@@ -353,10 +352,8 @@ TEST_F(CoreTest, TransfersCompleteWhileClientsPauseResumeAndPollAndTheMonitorFol
         ReportInitialized(doors[i], package);
         // A pause between initialization and start would leave it paused:
         // start until it takes.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (service.Start(ids[i], destination + "/" + std::to_string(i)).state == TS::Initialized &&
-               std::chrono::steady_clock::now() < deadline) {
-        }
+        testsupport::Eventually(
+            [&] { return service.Start(ids[i], destination + "/" + std::to_string(i)).state != TS::Initialized; });
         monitor.AddCallback(ids[i], &followers[i]);
         for (int step = 0; step < 100; ++step)
             doors[i]->GetProgress()->AddDownloaded(1);

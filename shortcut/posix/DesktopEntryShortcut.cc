@@ -7,7 +7,8 @@
 
 #include <cstdio>
 
-#include <boost/locale/encoding_utf.hpp>
+#include "file/posix/AtomicWrite.h"
+#include "text/Utf8.h"
 
 namespace vrexa::shortcut::posix {
 
@@ -19,17 +20,6 @@ bool HasControlCharacters(const std::string& text) {
         if (byte < 0x20 || byte == 0x7F) return true;
     }
     return false;
-}
-
-// Desktop entries are UTF-8 throughout; the conversion refuses ill-formed
-// sequences, overlong forms and surrogates.
-bool IsUtf8(const std::string& text) {
-    try {
-        boost::locale::conv::utf_to_utf<char>(text, boost::locale::conv::stop);
-        return true;
-    } catch (const boost::locale::conv::conversion_error&) {
-        return false;
-    }
 }
 
 const char* const kDesktopExtension = ".desktop";
@@ -89,24 +79,8 @@ bool DesktopEntryShortcut::Create(const std::string& target) {
         if (!fileSystem_.SafeEnsureDirectories(folder_)) return false;
         const std::string folder = file::Filesystem::ToUtf8(file::Filesystem::ToPath(folder_));
         const std::string entry = folder + "/" + name_ + kDesktopExtension;
-        std::string temporary = folder + "/." + name_ + ".XXXXXX";
-        const int fd = ::mkstemp(temporary.data());
-        if (fd < 0) return false;
-        const std::string content = Content(name_, target);
-        bool written = ::fchmod(fd, 0644) == 0;
-        for (std::size_t done = 0; written && done < content.size();) {
-            const ssize_t wrote = ::write(fd, content.data() + done, content.size() - done);
-            if (wrote < 0 && errno == EINTR) continue;
-            written = wrote > 0;
-            if (written) done += static_cast<std::size_t>(wrote);
-        }
-        written = written && ::fsync(fd) == 0;
-        written = ::close(fd) == 0 && written;
-        if (!written || std::rename(temporary.c_str(), entry.c_str()) != 0) {
-            ::unlink(temporary.c_str());
-            return false;
-        }
-        return true;
+        // Desktops and menus read the entry while it is replaced.
+        return !file::posix::WriteFileAtomically(entry, Content(name_, target), file::posix::FileAccess::Shared);
     } catch (...) {
         return false;
     }

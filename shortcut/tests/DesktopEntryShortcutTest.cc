@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "file/tests/TestFolder.h"
 #include "shortcut/posix/DesktopEntryShortcut.h"
 #include "tests/support/CommandOutput.h"
+#include "tests/support/TestFolder.h"
 
 namespace vrexa::shortcut::posix {
 namespace {
 
-using file::testing::TestFolder;
+using testsupport::TestFolder;
 
 // desktop-file-validate's exit code and what it said about a file.
 std::pair<int, std::string> Validate(const std::string& path) {

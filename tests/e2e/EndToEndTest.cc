@@ -31,7 +31,9 @@
 
 #include "tests/e2e/ChildProcess.h"
 #include "tests/e2e/EndToEndSupport.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/ForgedChunk.h"
+#include "tests/support/TestFolder.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/network/LocalNetwork.h"
 
@@ -115,9 +117,6 @@ std::string TransferIdIn(const std::string& text) {
 class EndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vrexa-e2e-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
         fs::create_directories(root_ / "dests");
         // Something that is nobody's to touch, beside every destination.
         std::ofstream(root_ / "dests" / "keep.txt") << "untouched";
@@ -136,11 +135,7 @@ protected:
         ASSERT_NO_FATAL_FAILURE(Publish(k2_, {"--policy", "Blacklist", "--country", "DE"}));
     }
 
-    void TearDown() override {
-        network_.reset();
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
+    void TearDown() override { network_.reset(); }
 
     void Publish(const Package& package, const std::vector<std::string>& extra = {}) {
         const fs::path source = root_ / "source" / package.id;
@@ -301,7 +296,8 @@ protected:
         return run;
     }
 
-    fs::path root_;
+    testsupport::TestFolder folder_;
+    const fs::path root_{folder_.Path()};
     Package k1_;
     Package k2_;
     std::unique_ptr<LocalNetwork> network_;
@@ -969,19 +965,16 @@ TEST_F(EndToEndTest, KilledAtRandomMomentsAResumeEndsBitIdenticalFetchingOnlyWha
              "import urllib.request,sys\ntry: urllib.request.urlopen(sys.argv[1])\nexcept Exception: pass",
              "http://" + Network().Nodes().front().host + marker});
         std::vector<AccessLine> lines;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        for (;;) {
+        ASSERT_TRUE(testsupport::Eventually([&] {
             std::uint64_t next = offset;
             lines = testsupport::ReadAccessLog(AccessLog(), offset, &next);
-            const bool marked =
-                std::any_of(lines.begin(), lines.end(), [&](const AccessLine& l) { return l.target == marker; });
-            if (marked) {
-                offset = next;
-                break;
+            if (std::none_of(lines.begin(), lines.end(), [&](const AccessLine& l) { return l.target == marker; })) {
+                return false;
             }
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "nginx never logged " << marker;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+            offset = next;
+            return true;
+        })) << "nginx never logged "
+            << marker;
         std::vector<AccessLine> chunks;
         for (const AccessLine& line : lines) {
             if (line.target.rfind("/packages/", 0) == 0) chunks.push_back(line);

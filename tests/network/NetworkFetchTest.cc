@@ -21,6 +21,7 @@
 #include "manifest/StandardGeolocationManifest.h"
 #include "manifest/StandardNodeListManifest.h"
 #include "manifest/StandardPackageManifest.h"
+#include "tests/support/TestFolder.h"
 #include "tests/support/network/LocalNetwork.h"
 
 namespace vrexa {
@@ -45,9 +46,6 @@ protected:
     static constexpr std::uint32_t kChunk = 1000;
 
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vrexa-network-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
         std::mt19937 random(7);
         auto bytes = [&](std::size_t size) {
             std::string data(size, '\0');
@@ -72,10 +70,7 @@ protected:
         network_ = std::make_unique<LocalNetwork>(options);
     }
 
-    void TearDown() override {
-        network_.reset();
-        fs::remove_all(root_);
-    }
+    void TearDown() override { network_.reset(); }
 
     Fetched Fetch(http::RequestParams params) {
         std::ostringstream body;
@@ -112,7 +107,8 @@ protected:
         return uri.toString();
     }
 
-    fs::path root_;
+    testsupport::TestFolder folder_;
+    const fs::path root_{folder_.Path()};
     std::map<std::string, std::string> files_;
     std::unique_ptr<LocalNetwork> network_;
     DirectProxies proxies_;

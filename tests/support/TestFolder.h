@@ -1,26 +1,44 @@
 #pragma once
 
-#include <cstdlib>
+#include <stdlib.h>
+
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
-
-#include <boost/filesystem/operations.hpp>
+#include <system_error>
 
 namespace vrexa::testsupport {
 
-// A fresh folder under the system temp folder, removed with everything in it.
+// A fresh folder of the test's own under the system's temporary folder,
+// removed with everything in it. It is made by mkdtemp, so no other process
+// can have put anything there first, and it is private (0700). Its path is
+// canonical, so it compares equal to what the code under test resolves.
 class TestFolder {
 public:
     TestFolder() {
-        const auto pattern = boost::filesystem::temp_directory_path() / "vrexa-test-%%%%-%%%%-%%%%";
-        path_ = boost::filesystem::unique_path(pattern).string();
-        boost::filesystem::create_directories(path_);
+        std::string pattern = (std::filesystem::temp_directory_path() / "vrexa-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("TestFolder: mkdtemp failed in " + pattern);
+        }
+        path_ = std::filesystem::canonical(pattern).string();
     }
     ~TestFolder() {
-        boost::system::error_code ignored;
-        boost::filesystem::remove_all(path_, ignored);
+        std::error_code ignored;
+        // Tests take access away from files and folders; the owner gets it
+        // back first (each folder before it is entered), so that everything
+        // can be removed.
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                     ignored);
+        for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+             it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+            if (!it->is_symlink(ignored)) {
+                std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::add, ignored);
+            }
+        }
+        std::filesystem::remove_all(path_, ignored);
     }
     TestFolder(const TestFolder&) = delete;
     TestFolder& operator=(const TestFolder&) = delete;
@@ -31,8 +49,8 @@ public:
     // Writes a file (creating its folders) and returns its path.
     std::string Put(const std::string& relative, const std::string& content = "x") const {
         const std::string path = *this / relative;
-        boost::filesystem::create_directories(boost::filesystem::path(path).parent_path());
-        std::ofstream(path, std::ios::binary) << content;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
         return path;
     }
 

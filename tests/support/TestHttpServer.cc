@@ -1,4 +1,5 @@
 #include "tests/support/TestHttpServer.h"
+#include "tests/support/Eventually.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -326,15 +327,10 @@ void TestHttpServer::Stop() {
         fromServer_ = -1;
     }
     if (pid_ > 0) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         int status = 0;
-        while (::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!Eventually([&] { return ::waitpid(pid_, &status, WNOHANG) != 0; }, std::chrono::seconds(10))) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
         }
         pid_ = -1;
     }
@@ -345,9 +341,6 @@ void TestHttpServer::Stop() {
 namespace vrexa::testsupport {
 
 TestCertificates::TestCertificates(const std::vector<std::string>& hosts) {
-    std::string folder = (std::filesystem::temp_directory_path() / "vrexa-tls-XXXXXX").string();
-    if (::mkdtemp(folder.data()) == nullptr) throw std::runtime_error("test certificates: no temporary folder");
-    folder_ = folder;
     const std::string script =
         std::filesystem::path(TestHttpServer::ScriptPath()).parent_path().append("test_ca.py").string();
     // Both paths are ours (a temporary folder, the source tree), quoted for the shell.
@@ -357,7 +350,7 @@ TestCertificates::TestCertificates(const std::vector<std::string>& hosts) {
             out += c == '\'' ? std::string("'\\''") : std::string(1, c);
         return out + "'";
     };
-    std::string command = "python3 " + quoted(script) + " " + quoted(folder_);
+    std::string command = "python3 " + quoted(script) + " " + quoted(folder_.Path());
     for (const std::string& host : hosts)
         command += " --host " + quoted(host);
     std::string output;
@@ -375,15 +368,8 @@ TestCertificates::TestCertificates(const std::vector<std::string>& hosts) {
         certFile_ = made.get<std::string>("certFile");
         keyFile_ = made.get<std::string>("keyFile");
     } catch (...) {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
         throw std::runtime_error("test certificates: test_ca.py failed");
     }
-}
-
-TestCertificates::~TestCertificates() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
 }
 
 }  // namespace vrexa::testsupport

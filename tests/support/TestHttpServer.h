@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/TestFolder.h"
+
 namespace vrexa::testsupport {
 
 // What the server does wrong for one request, built by chaining:
@@ -122,7 +124,6 @@ class TestCertificates {
 public:
     // Throws std::runtime_error when they cannot be made.
     explicit TestCertificates(const std::vector<std::string>& hosts = {});
-    ~TestCertificates();
     TestCertificates(const TestCertificates&) = delete;
     TestCertificates& operator=(const TestCertificates&) = delete;
 
@@ -131,7 +132,7 @@ public:
     const std::string& KeyFile() const { return keyFile_; }    // ... and its key
 
 private:
-    std::string folder_;
+    TestFolder folder_;
     std::string caFile_;
     std::string certFile_;
     std::string keyFile_;

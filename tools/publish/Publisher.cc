@@ -23,6 +23,8 @@
 
 #include <boost/property_tree/xml_parser.hpp>
 
+#include "file/posix/AtomicWrite.h"
+#include "file/posix/UniqueDescriptor.h"
 #include "manifest/ChunkChecksum.h"
 #include "manifest/ChunkSha256.h"
 #include "manifest/ContainedPath.h"
@@ -33,12 +35,14 @@
 #include "manifest/TrustedComment.h"
 #include "manifest/UrlParts.h"
 #include "manifest/XmlDocument.h"
+#include "text/Utf8.h"
 
 namespace vrexa::publish {
 namespace {
 
 namespace fs = std::filesystem;
 using boost::property_tree::ptree;
+using file::posix::UniqueDescriptor;
 
 // Reads are bounded so that a chunk size of several GiB needs no buffer of
 // that size.
@@ -75,52 +79,6 @@ void CheckIdentifier(std::string_view what, const std::string& value) {
     }
 }
 
-// Decodes one UTF-8 sequence at text[at]; false when it is not well formed
-// (overlong, a surrogate, beyond U+10FFFF, cut short).
-bool NextCodePoint(std::string_view text, std::size_t& at, char32_t& code) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = lead < 0x80           ? 1
-                         : (lead >> 5) == 0x6  ? 2
-                         : (lead >> 4) == 0xE  ? 3
-                         : (lead >> 3) == 0x1E ? 4
-                                               : 0;
-    if (length == 0 || at + length > text.size()) {
-        return false;
-    }
-    code = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) {
-            return false;
-        }
-        code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-        return false;
-    }
-    at += length;
-    return true;
-}
-
-void AppendUtf8(std::string& out, char32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 // A file path is appended to the client's destination folder and, segment by
 // segment percent-encoded, to the node's URL: any character a file name may
 // hold on the client is fine ("?", "#", "%", ":", spaces, letters of any
@@ -128,11 +86,11 @@ void AppendUtf8(std::string& out, char32_t code) {
 // backslash would be a separator on the clients.
 void CheckFilePath(const std::string& path) {
     for (std::size_t at = 0; at < path.size();) {
-        char32_t code = 0;
-        if (!NextCodePoint(path, at, code)) {
+        const std::optional<char32_t> code = NextCodePoint(path, at);
+        if (!code) {
             throw PublishError("the file " + Quoted(path) + " has a name that is not UTF-8 text");
         }
-        if (code < 0x20 || code == 0x7F || code == '\\') {
+        if (*code < 0x20 || *code == 0x7F || *code == '\\') {
             throw PublishError("the file " + Quoted(path) +
                                " has a name that cannot be part of a download path "
                                "(\"\\\" or a control character)");
@@ -159,10 +117,11 @@ std::string FoldCase(const std::string& path) {
     std::string folded;
     folded.reserve(path.size());
     for (std::size_t at = 0; at < path.size();) {
-        char32_t code = 0;
-        if (!NextCodePoint(path, at, code)) {
+        const std::optional<char32_t> next = NextCodePoint(path, at);
+        if (!next) {
             return path;  // refused by CheckFilePath
         }
+        char32_t code = *next;
         if (code < 0x80) {
             code = (code >= 'A' && code <= 'Z') ? code | 0x20 : code;
         } else if (utf8 != static_cast<locale_t>(nullptr)) {
@@ -332,52 +291,21 @@ fs::path Canonical(const fs::path& path) {
     return error ? fs::absolute(path).lexically_normal() : canonical;
 }
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    // close() reports write-back failures some file systems only detect then.
-    int Close() {
-        int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
-
 void WriteAll(int fd, const char* data, std::size_t size, const fs::path& path) {
-    while (size > 0) {
-        ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw PublishError("cannot write " + Describe(path) + ": " + SystemMessage(errno));
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
+    if (const std::error_code error = file::posix::WriteAll(fd, data, size)) {
+        throw PublishError("cannot write " + Describe(path) + ": " + error.message());
     }
 }
 
-Fd CreateFile(const fs::path& path) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (fd.get() < 0) {
+UniqueDescriptor CreateFile(const fs::path& path) {
+    UniqueDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (fd.Get() < 0) {
         throw PublishError("cannot create " + Describe(path) + ": " + SystemMessage(errno));
     }
     return fd;
 }
 
-void FinishFile(Fd& fd, const fs::path& path) {
+void FinishFile(UniqueDescriptor& fd, const fs::path& path) {
     if (fd.Close() != 0) {
         throw PublishError("cannot write " + Describe(path) + ": " + SystemMessage(errno));
     }
@@ -388,15 +316,15 @@ void FinishFile(Fd& fd, const fs::path& path) {
 // sync of the file system costs far less than one per file for packages of
 // many small files.
 void SyncStaged(const fs::path& staging) {
-    Fd fd(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0 || ::syncfs(fd.get()) != 0) {
+    UniqueDescriptor fd(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Get() < 0 || ::syncfs(fd.Get()) != 0) {
         throw PublishError("cannot flush " + Describe(staging) + " to the disk: " + SystemMessage(errno));
     }
 }
 
 void WriteTextFile(const fs::path& path, const std::string& text) {
-    Fd fd = CreateFile(path);
-    WriteAll(fd.get(), text.data(), text.size(), path);
+    UniqueDescriptor fd = CreateFile(path);
+    WriteAll(fd.Get(), text.data(), text.size(), path);
     FinishFile(fd, path);
 }
 
@@ -418,19 +346,19 @@ PublishedFile CopyFile(const SourceFile& file, const fs::path& target, std::uint
                        std::vector<char>& buffer) {
     // Non-blocking, so that a FIFO put in the file's place after the scan
     // cannot hold the open forever; the type is checked on what was opened.
-    Fd in(::open(file.source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (in.get() < 0) {
+    UniqueDescriptor in(::open(file.source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (in.Get() < 0) {
         throw PublishError("cannot open " + Describe(file.source) + ": " + SystemMessage(errno));
     }
     struct stat opened {};
-    if (::fstat(in.get(), &opened) != 0) {
+    if (::fstat(in.Get(), &opened) != 0) {
         throw PublishError("cannot read " + Describe(file.source) + ": " + SystemMessage(errno));
     }
     if (!S_ISREG(opened.st_mode)) {
         throw PublishError("the file " + Describe(file.source) + " is no longer a regular file");
     }
     fs::create_directories(target.parent_path());
-    Fd out = CreateFile(target);
+    UniqueDescriptor out = CreateFile(target);
 
     const std::string changed = "the file " + Describe(file.source) + " changed while it was being published";
     PublishedFile published{file.path, file.size, {}, {}};
@@ -443,11 +371,11 @@ PublishedFile CopyFile(const SourceFile& file, const fs::path& target, std::uint
         std::uint32_t checksum = 0;
         while (offset < chunkEnd) {
             std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), chunkEnd - offset));
-            std::size_t got = ReadSome(in.get(), buffer.data(), want, file.source);
+            std::size_t got = ReadSome(in.Get(), buffer.data(), want, file.source);
             if (got == 0) {
                 throw PublishError(changed);
             }
-            WriteAll(out.get(), buffer.data(), got, target);
+            WriteAll(out.Get(), buffer.data(), got, target);
             checksum = ChunkChecksum(buffer.data(), got, checksum);
             hash.Update(buffer.data(), got);
             offset += got;
@@ -455,7 +383,7 @@ PublishedFile CopyFile(const SourceFile& file, const fs::path& target, std::uint
         published.checksums.push_back(checksum);
         published.sha256s.push_back(hash.Finish());
     }
-    if (ReadSome(in.get(), buffer.data(), 1, file.source) != 0) {
+    if (ReadSome(in.Get(), buffer.data(), 1, file.source) != 0) {
         throw PublishError(changed);
     }
     FinishFile(out, target);
@@ -503,15 +431,6 @@ void CheckNodeListReadsBack(const fs::path& path) {
     } catch (const std::exception&) {
         throw PublishError("the node list written to " + Describe(path) +
                            " does not read back; is the existing node list complete?");
-    }
-}
-
-// Makes the folder's entries (a rename into it) survive a power cut as well;
-// best effort, since the rename itself has already happened.
-void SyncFolder(const fs::path& folder) {
-    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0) {
-        ::fsync(fd.get());
     }
 }
 
@@ -578,7 +497,7 @@ public:
             }
             throw PublishError("cannot move " + Describe(to) + " into place: " + error.message());
         }
-        SyncFolder(to.parent_path());
+        file::posix::SyncFolder(to.parent_path().string());
         steps_.push_back({exists ? Step::kReplaced : Step::kAdded, to, backup});
     }
 
@@ -656,11 +575,11 @@ public:
         transaction_.MakeDirectories(path);
         // The lock lives on the folder itself: it needs no file of its own in
         // the served tree and ends with the process however that ends.
-        lock_ = std::make_unique<Fd>(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (lock_->get() < 0) {
+        lock_.Reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (lock_.Get() < 0) {
             throw PublishError("cannot open the output folder " + Describe(path) + ": " + SystemMessage(errno));
         }
-        while (::flock(lock_->get(), LOCK_EX | LOCK_NB) != 0) {
+        while (::flock(lock_.Get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -684,7 +603,7 @@ public:
 
 private:
     Transaction transaction_;
-    std::unique_ptr<Fd> lock_;
+    UniqueDescriptor lock_;
 };
 
 ptree ExistingNodeList(const fs::path& path) {
@@ -835,26 +754,26 @@ void PublishNodesOnly(const PublishOptions& options, const std::optional<Signer>
 
 // Whether two files hold the same bytes.
 bool SameContent(const fs::path& a, const fs::path& b, std::vector<char>& bufferA, std::vector<char>& bufferB) {
-    Fd inA(::open(a.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    Fd inB(::open(b.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    UniqueDescriptor inA(::open(a.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    UniqueDescriptor inB(::open(b.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat statusA {
     }, statusB{};
-    if (inA.get() < 0 || inB.get() < 0 || ::fstat(inA.get(), &statusA) != 0 || ::fstat(inB.get(), &statusB) != 0 ||
+    if (inA.Get() < 0 || inB.Get() < 0 || ::fstat(inA.Get(), &statusA) != 0 || ::fstat(inB.Get(), &statusB) != 0 ||
         !S_ISREG(statusA.st_mode) || !S_ISREG(statusB.st_mode) || statusA.st_size != statusB.st_size) {
         return false;
     }
     for (;;) {
-        std::size_t gotA = ReadSome(inA.get(), bufferA.data(), bufferA.size(), a);
+        std::size_t gotA = ReadSome(inA.Get(), bufferA.data(), bufferA.size(), a);
         std::size_t filled = 0;
         while (filled < gotA) {
-            std::size_t got = ReadSome(inB.get(), bufferB.data() + filled, gotA - filled, b);
+            std::size_t got = ReadSome(inB.Get(), bufferB.data() + filled, gotA - filled, b);
             if (got == 0) {
                 return false;
             }
             filled += got;
         }
         if (gotA == 0) {
-            return ReadSome(inB.get(), bufferB.data(), 1, b) == 0;
+            return ReadSome(inB.Get(), bufferB.data(), 1, b) == 0;
         }
         if (std::memcmp(bufferA.data(), bufferB.data(), gotA) != 0) {
             return false;
@@ -1044,9 +963,9 @@ void CheckPublishedFiles(const fs::path& folder, const PackageManifest& manifest
         const fs::path path = folder / file->GetPath();
         const std::string broken = "the published file " + Describe(path) + " does not match the manifest of version " +
                                    Quoted(versionId) + "; it cannot be made current";
-        Fd in(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        UniqueDescriptor in(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
         struct stat status {};
-        if (in.get() < 0 || ::fstat(in.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        if (in.Get() < 0 || ::fstat(in.Get(), &status) != 0 || !S_ISREG(status.st_mode) ||
             static_cast<std::uint64_t>(status.st_size) != file->GetSize()) {
             throw PublishError(broken);
         }
@@ -1060,7 +979,7 @@ void CheckPublishedFiles(const fs::path& folder, const PackageManifest& manifest
             std::uint32_t checksum = 0;
             while (offset < chunkEnd) {
                 std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), chunkEnd - offset));
-                std::size_t got = ReadSome(in.get(), buffer.data(), want, path);
+                std::size_t got = ReadSome(in.Get(), buffer.data(), want, path);
                 if (got == 0) {
                     throw PublishError(broken);
                 }

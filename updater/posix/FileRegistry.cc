@@ -6,26 +6,14 @@
 
 #include <vector>
 
+#include "file/posix/UniqueDescriptor.h"
+#include "text/Utf8.h"
 #include "updater/StringTable.h"
 #include "vrexa/UpdaterDeployment.h"
 
 namespace vrexa::updater::posix {
 
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // The components of a key path with its value name last; empty when any
 // component is empty, "." or "..".
@@ -63,10 +51,10 @@ std::string FileRegistry::ReadString(const std::string& path) {
 
     // Non-blocking, so that a FIFO planted in the tree cannot stall the
     // updater before it has even shown its window.
-    Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (fd.get() < 0) return "";
+    file::posix::UniqueDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.Get() < 0) return "";
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return "";
+    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return "";
 
     // The type line and the largest value that can fit the buffer, plus one
     // byte to see that a file is longer.
@@ -74,7 +62,7 @@ std::string FileRegistry::ReadString(const std::string& path) {
     std::string content;
     char buffer[4096];
     while (content.size() <= cap) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
         if (got < 0) return "";
         if (got == 0) break;
         content.append(buffer, static_cast<std::size_t>(got));
@@ -87,7 +75,7 @@ std::string FileRegistry::ReadString(const std::string& path) {
     if (!text.empty() && text.back() == '\n') text.pop_back();
     // A string value ends at its first NUL, as the platform's strings do.
     if (const std::size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
-    if (!IsValidUtf8(text)) return "";
+    if (!IsUtf8(text)) return "";
     if ((Utf16Length(text) + 1) * 2 > kValueBufferBytes) return "";
     return text;
 }

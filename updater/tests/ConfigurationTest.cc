@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "file/posix/FilesystemImpl.h"
-#include "file/tests/TestFolder.h"
+#include "tests/support/TestFolder.h"
 #include "updater/ConfigurationReader.h"
 #include "updater/UpdaterConfiguration.h"
 #include "updater/posix/FileRegistry.h"
@@ -17,7 +17,7 @@
 namespace vrexa::updater {
 namespace {
 
-using file::testing::TestFolder;
+using testsupport::TestFolder;
 
 // Runs the command-line parser over a list of arguments, argv[0] included.
 UpdaterConfiguration ParseArguments(const std::vector<std::string>& arguments) {

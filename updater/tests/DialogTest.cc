@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "file/tests/TestFolder.h"
 #include "locale/CustomBoostLocale.h"
 #include "locale/EmbeddedMessageCatalog.h"
 #include "service/TransferContract.h"
 #include "service/TransferMonitorImpl.h"
+#include "tests/support/TestFolder.h"
 #include "updater/Dialog.h"
 #include "updater/ProgramResources.h"
 #include "updater/orbiq/OrbiqCatalogs.h"
@@ -24,8 +24,8 @@
 namespace vrexa::updater {
 namespace {
 
-using file::testing::TestFolder;
 using testing::FakeService;
+using testsupport::TestFolder;
 
 // Records what the dialog shows; RunModal initializes and then runs the
 // test's script as if the user and the monitor acted while the window is open.

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "file/tests/TestFolder.h"
+#include "tests/support/TestFolder.h"
 #include "updater/posix/InstanceLock.h"
 
 namespace vrexa::updater::posix {
@@ -12,7 +12,7 @@ namespace {
 using Result = InstanceLock::Result;
 
 TEST(InstanceLock, OneHolderPerFolderUntilReleased) {
-    file::testing::TestFolder folder;
+    testsupport::TestFolder folder;
     InstanceLock first, second, elsewhere;
     ASSERT_EQ(first.Acquire(folder.Path()), Result::Acquired);
     EXPECT_EQ(second.Acquire(folder.Path()), Result::HeldElsewhere) << "the folder is held";
@@ -28,14 +28,14 @@ TEST(InstanceLock, OneHolderPerFolderUntilReleased) {
 // Only a lock another process holds means another updater; anything else in
 // the way is a storage problem, and nothing it points at is touched.
 TEST(InstanceLock, WhatStandsInTheWayIsAStorageProblemNotAnotherUpdater) {
-    file::testing::TestFolder folder;
+    testsupport::TestFolder folder;
     InstanceLock lock;
     EXPECT_EQ(lock.Acquire(folder / "missing"), Result::Unavailable);
     const std::string target = folder.Put("target", "keep");
     ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
     ASSERT_EQ(::symlink(target.c_str(), (folder / InstanceLock::kFileName).c_str()), 0);
     EXPECT_EQ(lock.Acquire(folder.Path()), Result::Unavailable);
-    EXPECT_EQ(file::testing::TestFolder::Content(target), "keep");
+    EXPECT_EQ(testsupport::TestFolder::Content(target), "keep");
     struct stat status {};
     ASSERT_EQ(::stat(target.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0644u);

@@ -6,10 +6,10 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
-#include "file/tests/TestFolder.h"
 #include "locale/CustomBoostLocale.h"
 #include "locale/EmbeddedMessageCatalog.h"
 #include "process/posix/PosixProcess.h"
+#include "tests/support/TestFolder.h"
 #include "updater/PackageLauncher.h"
 #include "updater/ProgramResources.h"
 #include "updater/orbiq/OrbiqCatalogs.h"
@@ -17,7 +17,7 @@
 namespace vrexa::updater {
 namespace {
 
-using file::testing::TestFolder;
+using testsupport::TestFolder;
 
 // A run file that records its arguments and working directory beside itself.
 const char* const kRunFile = R"(#!/usr/bin/python3 -S

@@ -10,8 +10,10 @@
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "file/posix/AtomicWrite.h"
 #include "updater/StringTable.h"
 
 namespace {
@@ -140,19 +142,10 @@ int main(int argc, char** argv) {
     byIds(icons, "icon", "kIcons");
     out += "}  // namespace vrexa::updater::compiled\n";
 
-    // Written aside and renamed, so a failed run never leaves half a file
-    // that a later build would take as current.
-    const std::string temporary = outputPath + ".tmp";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << out;
-        if (!file.flush()) {
-            std::cerr << temporary << ": cannot be written\n";
-            return 1;
-        }
-    }
-    if (std::rename(temporary.c_str(), outputPath.c_str()) != 0) {
-        std::cerr << outputPath << ": cannot be written\n";
+    // All or nothing, so a failed run never leaves half a file that a later
+    // build would take as current.
+    if (const std::error_code error = vrexa::file::posix::WriteFileAtomically(outputPath, out)) {
+        std::cerr << outputPath << ": cannot be written (" << error.message() << ")\n";
         return 1;
     }
     return 0;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Eventually.h"
 #include "work/AsioWorkManager.h"
 #include "work/tests/WorkTestSupport.h"
 
@@ -60,11 +61,7 @@ TEST(AsioWorkManagerTest, DropPendingShutdownDropsJobsNotStarted) {
         // so the jobs behind it are still waiting at that moment.
         manager.Post([&] {
             started.Update([](bool& v) { v = true; });
-            const auto deadline = std::chrono::steady_clock::now() + testing::kDeadline;
-            while (!manager.IsStopped() && std::chrono::steady_clock::now() < deadline) {
-                std::this_thread::yield();
-            }
-            sawStop = manager.IsStopped();
+            sawStop = testsupport::Eventually([&] { return manager.IsStopped(); });
             done.fetch_add(1);
         });
         for (int i = 0; i < 50; ++i) {

@@ -15,20 +15,21 @@
 
 #include <boost/property_tree/ptree.hpp>
 
+#include "tests/support/Eventually.h"
 #include "work/CompositeWork.h"
 #include "work/ConditionalWork.h"
 #include "work/LimitedRetrySimpleWork.h"
 #include "work/SimpleWork.h"
 #include "work/WorkCompleteCallback.h"
 #include "work/WorkManager.h"
-#include "work/Workflow.h"
 #include "work/WorkStatus.h"
+#include "work/Workflow.h"
 
 namespace vrexa::testing {
 
 // Long enough never to be reached by a working engine on a loaded machine; a
 // wait that reaches it is a failure, not a timing.
-inline constexpr std::chrono::seconds kDeadline{30};
+inline constexpr std::chrono::seconds kDeadline = testsupport::kEventuallyDeadline;
 
 // A value guarded by a mutex that threads can wait on with a deadline.
 template <class T>

@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include "manifest/StandardNodeManifest.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/TestFolder.h"
 #include "tests/support/TestHttpServer.h"
 #include "transfer/TransferStatusData.h"
 #include "workflow/TransferMultipleFilesWork.h"
@@ -50,9 +52,6 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
 class DownloadFaultTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vrexa-download-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
         files_ = {{"bin/setup.sh", RandomBytes(3 * kChunk + 123, 1)},
                   {"data/a b#1.dat", RandomBytes(2 * kChunk, 2)},
                   {"odd/q?x%41:y \xC3\xA5.bin", RandomBytes(1000, 3)},
@@ -61,12 +60,6 @@ protected:
             downloadtest::WriteFile(root_ / "served/p1/k1/v1" / path, data);
         }
         fs::create_directories(root_ / "dest");
-    }
-
-    void TearDown() override {
-        std::error_code ignored;
-        fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(root_, ignored);
     }
 
     std::unique_ptr<TestHttpServer> Server() { return std::make_unique<TestHttpServer>((root_ / "served").string()); }
@@ -110,7 +103,8 @@ protected:
 
     std::uint64_t Size(const std::string& path) { return files_.at(path).size(); }
 
-    fs::path root_;
+    testsupport::TestFolder folder_;
+    const fs::path root_{folder_.Path()};
     std::map<std::string, std::string> files_;
 };
 
@@ -163,10 +157,8 @@ TEST_F(DownloadFaultTest, DefaultSettingsKeepEveryNodeBusyWithinTheBound) {
             total += server->Held("busy");
         return total;
     };
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     int waiting = 0;
-    while ((waiting = held()) < bound && std::chrono::steady_clock::now() < deadline) {
-    }
+    testsupport::Eventually([&] { return (waiting = held()) >= bound; });
     for (const auto& server : servers)
         server->Release("busy");
     EXPECT_EQ(waiting, bound) << "requests held at the nodes at once";
@@ -189,11 +181,7 @@ TEST_F(DownloadFaultTest, FilesWithContentAreFetchedBeforeEmptyFilesAreMade) {
     auto transfer = Transfer({Node("a", node->Port())});
     transfer->GetBehavior().parallelItems = 1;
     auto run = std::async(std::launch::async, [&] { return Download(transfer); });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (node->Held("last") == 0 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    const bool held = node->Held("last") > 0;
+    const bool held = testsupport::Eventually([&] { return node->Held("last") > 0; });
     const bool emptyMade = fs::exists(root_ / "dest/a-empty") || fs::exists(root_ / "dest/empty");
     node->Release("last");
     EXPECT_TRUE(held) << "the last file with content was never asked for";

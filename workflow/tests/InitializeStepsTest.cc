@@ -14,6 +14,7 @@
 
 #include "file/posix/FilesystemImpl.h"
 #include "manifest/StandardGeolocationManifest.h"
+#include "tests/support/TestFolder.h"
 #include "transfer/TransferFileExceptionData.h"
 #include "transfer/TransferStatusData.h"
 #include "workflow/AllowExecuteWork.h"
@@ -89,13 +90,9 @@ TEST(GeofenceWorkTest, MissingPackageOrGeolocationIsAnInternalInconsistency) {
 class AllowExecuteWorkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vrexa-allow-execute-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
         transfer_->GetBehavior().filesystem = &filesystem_;
         transfer_->Params().destPath = root_.string();
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     // Writes the files without any execute bit, as the download leaves them.
     void Place(const std::vector<testing::TestFile>& files) {
@@ -111,7 +108,8 @@ protected:
         return (perms & fs::perms::owner_exec) != fs::perms::none;
     }
 
-    fs::path root_;
+    testsupport::TestFolder folder_;
+    const fs::path root_{folder_.Path()};
     file::posix::FilesystemImpl filesystem_;
     std::shared_ptr<TestTransfer> transfer_ = std::make_shared<TestTransfer>();
 };

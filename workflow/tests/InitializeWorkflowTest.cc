@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Eventually.h"
 #include "tests/support/TestHttpServer.h"
 #include "transfer/TransferStatusData.h"
 #include "workflow/HttpManifestStatusData.h"
@@ -63,9 +64,9 @@ protected:
     // Nothing was created in the destination.
     bool DestinationEmpty() { return fs::is_empty(dest_); }
 
-    testing::TempFolder temp_;
-    fs::path tree_ = temp_.Path() / "tree";
-    fs::path dest_ = temp_.Path() / "dest";
+    testsupport::TestFolder temp_;
+    fs::path tree_ = fs::path(temp_.Path()) / "tree";
+    fs::path dest_ = fs::path(temp_.Path()) / "dest";
     std::unique_ptr<TestHttpServer> server_;
     std::unique_ptr<testing::WorkflowHarness> harness_;
     TransferPackageWorkflowFactory factory_;
@@ -357,9 +358,7 @@ TEST_F(InitializeWorkflowTest, CancelAbortsAManifestFetchUnderWay) {
     workflow->Start();
     // Cancel only once the request is on its way, so that the abort has a
     // request to stop.
-    for (int i = 0; i < 300 && RequestsTo("/manifests/k1/current.xml") == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    ASSERT_TRUE(testsupport::Eventually([&] { return RequestsTo("/manifests/k1/current.xml") != 0; }));
     ASSERT_EQ(RequestsTo("/manifests/k1/current.xml"), 1u);
     workflow->Cancel(WorkStatus(WorkResult::Cancelled, nullptr));
     EXPECT_TRUE(transfer->WaitForPackageResult(WorkResult::Cancelled));

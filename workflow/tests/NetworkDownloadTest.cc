@@ -13,6 +13,7 @@
 
 #include "manifest/StandardNodeManifest.h"
 #include "manifest/StandardPackageManifest.h"
+#include "tests/support/TestFolder.h"
 #include "tests/support/network/LocalNetwork.h"
 #include "workflow/TransferMultipleFilesWork.h"
 #include "workflow/tests/DownloadHarness.h"
@@ -23,9 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(NetworkDownloadTest, APublishedPackageArrivesBitIdenticalFromNginxNodes) {
-    std::string pattern = (fs::temp_directory_path() / "vrexa-netdl-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path root = pattern;
+    const testsupport::TestFolder folder;
+    const fs::path root = folder.Path();
     std::mt19937 random(11);
     const std::map<std::string, std::size_t> sizes = {
         {"setup", 70000}, {"a b.dat", 150001}, {"sub/\xC3\xA5.txt", 9000}, {"zero", 0}};
@@ -71,7 +71,6 @@ TEST(NetworkDownloadTest, APublishedPackageArrivesBitIdenticalFromNginxNodes) {
     for (const auto& [path, data] : files) {
         EXPECT_TRUE(downloadtest::ReadFile(root / "dest" / path) == data) << path;
     }
-    fs::remove_all(root);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Eventually.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/network/LocalNetwork.h"
 #include "transfer/TransferStatusData.h"
@@ -96,7 +97,7 @@ TransferError ErrorOf(const WorkStatus& status) {
 class PackageWorkflowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        temp_ = new testing::TempFolder();
+        temp_ = new testsupport::TestFolder();
         testing::Publish(Tree(), Files(), "setup", kChunk, {});
         testsupport::LocalNetworkOptions options;
         options.tree = Tree();
@@ -118,11 +119,11 @@ protected:
         network_->ServeNodeList("p1", nodes);
     }
 
-    static fs::path Tree() { return temp_->Path() / "tree"; }
+    static fs::path Tree() { return fs::path(temp_->Path()) / "tree"; }
 
     // A fresh, empty destination folder.
     fs::path NewDestination(const std::string& name) {
-        const fs::path dest = temp_->Path() / name;
+        const fs::path dest = fs::path(temp_->Path()) / name;
         fs::remove_all(dest);
         fs::create_directories(dest);
         return dest;
@@ -135,14 +136,14 @@ protected:
         return transfer;
     }
 
-    static testing::TempFolder* temp_;
+    static testsupport::TestFolder* temp_;
     static testsupport::LocalNetwork* network_;
     testing::WorkflowHarness harness_{network_->ManifestHost(), network_->GeolocationUrl()};
     TransferPackageWorkflowFactory download_;
     VerifyTransferWorkflowFactory verify_;
 };
 
-testing::TempFolder* PackageWorkflowTest::temp_ = nullptr;
+testsupport::TestFolder* PackageWorkflowTest::temp_ = nullptr;
 testsupport::LocalNetwork* PackageWorkflowTest::network_ = nullptr;
 
 TEST_F(PackageWorkflowTest, EveryFileArrivesBitIdenticalAndOnlyProgramsAreRunnable) {
@@ -170,12 +171,11 @@ TEST_F(PackageWorkflowTest, EveryFileArrivesBitIdenticalAndOnlyProgramsAreRunnab
     // A file is reported when its work is released, which may come a moment
     // after the root's outcome has been seen (another thread may still hold
     // the work).
-    std::vector<std::string> reported = transfer->OutputFiles();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (reported.size() < Files().size() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::vector<std::string> reported;
+    testsupport::Eventually([&] {
         reported = transfer->OutputFiles();
-    }
+        return reported.size() >= Files().size();
+    });
     std::set<std::string> expected;
     for (const auto& file : Files()) {
         expected.insert(file.path);

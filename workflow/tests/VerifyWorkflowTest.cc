@@ -109,9 +109,9 @@ protected:
         return paths;
     }
 
-    testing::TempFolder temp_;
-    fs::path tree_ = temp_.Path() / "tree";
-    fs::path dest_ = temp_.Path() / "dest";
+    testsupport::TestFolder temp_;
+    fs::path tree_ = fs::path(temp_.Path()) / "tree";
+    fs::path dest_ = fs::path(temp_.Path()) / "dest";
     std::unique_ptr<TestHttpServer> server_;
     std::unique_ptr<testing::WorkflowHarness> harness_;
     VerifyTransferWorkflowFactory factory_;

@@ -18,8 +18,10 @@
 #include "manifest/ChunkChecksum.h"
 #include "manifest/ChunkSha256.h"
 #include "manifest/StandardNodeManifest.h"
-#include "transfer/TransferFileExceptionData.h"
+#include "tests/support/ForgedChunk.h"
+#include "tests/support/TestFolder.h"
 #include "transfer/RequestStateError.h"
+#include "transfer/TransferFileExceptionData.h"
 #include "workflow/ChecksumStatusData.h"
 #include "workflow/ChunkStepWork.h"
 #include "workflow/FileWorks.h"
@@ -29,7 +31,6 @@
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
 #include "workflow/WorkSupport.h"
-#include "tests/support/ForgedChunk.h"
 #include "workflow/tests/DownloadHarness.h"
 
 namespace vrexa {
@@ -48,18 +49,15 @@ std::string Message(const WorkStatus& status) {
 class WorkStepsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vrexa-steps-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
         transfer_ = std::make_shared<DownloadTransfer>();
         transfer_->Params().destPath = root_.string();
         transfer_->nodes_ = std::make_shared<downloadtest::FixedNodes>(
             NodeListManifest::Nodes{std::make_shared<StandardNodeManifest>("a", "127.0.0.1:1", "/")});
         transfer_->Finish();
     }
-    void TearDown() override { fs::remove_all(root_); }
 
-    fs::path root_;
+    testsupport::TestFolder folder_;
+    const fs::path root_{folder_.Path()};
     std::shared_ptr<DownloadTransfer> transfer_;
 };
 

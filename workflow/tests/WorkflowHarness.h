@@ -11,6 +11,7 @@
 #include "manifest/XmlHttpNodeListManifestFactory.h"
 #include "manifest/XmlHttpPackageManifestFactory.h"
 #include "optimizer/ProportionalGamblingTransferOptimizer.h"
+#include "tests/support/TestFolder.h"
 #include "work/AsioWorkManager.h"
 #include "work/TransferWorkflowFactory.h"
 #include "work/Workflow.h"
@@ -18,19 +19,6 @@
 #include "workflow/tests/TestTransfer.h"
 
 namespace vrexa::testing {
-
-// A temporary folder for one test, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Writes files under folder, creating their folders.
 void WriteFiles(const std::filesystem::path& folder, const std::vector<TestFile>& files);

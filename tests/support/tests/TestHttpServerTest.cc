@@ -1,3 +1,4 @@
+#include "tests/support/Eventually.h"
 #include "tests/support/TestHttpServer.h"
 
 #include <arpa/inet.h>
@@ -285,10 +286,7 @@ TEST_F(TestHttpServerTest, RunsFromItsCommandLineWithFaultsFromAFile) {
     ASSERT_EQ(posix_spawnp(&pid, "python3", &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!std::filesystem::exists(portFile) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(portFile); })) << "the server never wrote its port";
     std::uint16_t port = 0;
     std::ifstream(portFile) >> port;
     ASSERT_NE(port, 0);

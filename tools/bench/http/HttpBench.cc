@@ -37,6 +37,8 @@
 #include "http/BoundedDataWriter.h"
 #include "http/CurlRequestFactory.h"
 #include "http/RoundRobinSessionFactory.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/TestFolder.h"
 
 extern char** environ;
 
@@ -147,10 +149,8 @@ void StartNginx() {
                            "}\n";
     environment.nginx =
         Spawn({"/usr/sbin/nginx", "-p", environment.folder.string(), "-c", conf.string(), "-g", "daemon off;"});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!Listening(environment.port)) {
-        if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("nginx did not start");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!vrexa::testsupport::Eventually([] { return Listening(environment.port); }, std::chrono::seconds(20))) {
+        throw std::runtime_error("nginx did not start");
     }
 }
 
@@ -306,11 +306,10 @@ int main(int argc, char** argv) {
         }
     }
     benchmark::Initialize(&argc, argv);
-    char pattern[] = "/tmp/vrexa-http-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) return 1;
-    environment.folder = pattern;
+    const vrexa::testsupport::TestFolder folder;
+    environment.folder = folder.Path();
     // nginx workers run as an unprivileged user and must read the source.
-    chmod(pattern, 0755);
+    chmod(folder.Path().c_str(), 0755);
     environment.source = environment.folder / "data.bin";
     int result = 0;
     try {
@@ -323,7 +322,6 @@ int main(int argc, char** argv) {
         result = 1;
     }
     StopNginx();
-    std::filesystem::remove_all(environment.folder);
     benchmark::Shutdown();
     return result;
 }

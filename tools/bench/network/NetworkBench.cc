@@ -14,6 +14,7 @@
 
 #include "http/CurlRequestFactory.h"
 #include "http/WriteCallback.h"
+#include "tests/support/TestFolder.h"
 #include "tests/support/network/LocalNetwork.h"
 
 namespace {
@@ -44,11 +45,6 @@ public:
 // for the whole run.
 struct Setup {
     Setup() {
-        std::string pattern = (fs::temp_directory_path() / "vrexa-network-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        root = pattern;
         fs::create_directories(root / "source");
         std::mt19937_64 random(1);
         std::string data(kFileSize, '\0');
@@ -69,10 +65,7 @@ struct Setup {
         options.faulty = 1;
         network = std::make_unique<LocalNetwork>(options);
     }
-    ~Setup() {
-        network.reset();
-        fs::remove_all(root);
-    }
+    ~Setup() { network.reset(); }
     std::string Url(bool faulty) const {
         for (const auto& node : network->Nodes()) {
             if (node.faulty == faulty) {
@@ -82,7 +75,8 @@ struct Setup {
         throw std::runtime_error("no such node");
     }
 
-    fs::path root;
+    vrexa::testsupport::TestFolder folder;
+    fs::path root{folder.Path()};
     std::unique_ptr<LocalNetwork> network;
 };
 

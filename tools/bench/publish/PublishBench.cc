@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 
+#include "tests/support/TestFolder.h"
 #include "tools/publish/Publisher.h"
 
 namespace {
@@ -19,11 +20,6 @@ namespace fs = std::filesystem;
 class Tree {
 public:
     Tree(std::size_t files, std::size_t bytesPerFile) {
-        std::string pattern = (fs::temp_directory_path() / "vrexa-publish-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        root_ = pattern;
         std::mt19937_64 random(1);
         std::string data(bytesPerFile, '\0');
         for (std::size_t i = 0; i < files; ++i) {
@@ -36,11 +32,11 @@ public:
             std::ofstream(path, std::ios::binary) << data;
         }
     }
-    ~Tree() { fs::remove_all(root_); }
     const fs::path& root() const { return root_; }
 
 private:
-    fs::path root_;
+    vrexa::testsupport::TestFolder folder_;
+    fs::path root_{folder_.Path()};
 };
 
 void PublishTree(benchmark::State& state) {

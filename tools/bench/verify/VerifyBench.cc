@@ -32,7 +32,7 @@ std::uint64_t FileSize() {
 
 struct Setup {
     Setup() {
-        const fs::path source = folder.Path() / "tree-source";
+        const fs::path source = fs::path(folder.Path()) / "tree-source";
         fs::create_directories(source);
         {
             std::ofstream out(source / "data.bin", std::ios::binary);
@@ -51,12 +51,12 @@ struct Setup {
         // the package's files are published from there and checked in place.
         const auto published = vrexa::testsupport::RunPublisher(
             {"--partner", "p1", "--package", "k1", "--version", "v1", "--name", "Bench", "--chunk-size",
-             std::to_string(1 << 20), source.string(), (folder.Path() / "tree").string()});
+             std::to_string(1 << 20), source.string(), (fs::path(folder.Path()) / "tree").string()});
         if (published.exitCode != 0) {
             throw std::runtime_error("publishing failed: " + published.err);
         }
         vrexa::testsupport::LocalNetworkOptions options;
-        options.tree = folder.Path() / "tree";
+        options.tree = fs::path(folder.Path()) / "tree";
         options.nodes = 1;
         options.partners = {"p1"};
         network = std::make_unique<vrexa::testsupport::LocalNetwork>(options);
@@ -69,7 +69,7 @@ struct Setup {
     // A metalink of the file with SHA-1 piece hashes for aria2c, computed by
     // Python's hashlib so that no hash code of ours is involved.
     void WriteMetalink() {
-        const fs::path script = folder.Path() / "meta4.py";
+        const fs::path script = fs::path(folder.Path()) / "meta4.py";
         std::ofstream(script) << R"(import hashlib, sys
 path, out, url = sys.argv[1:4]
 pieces = []
@@ -86,7 +86,7 @@ open(out, 'w').write('<?xml version="1.0"?><metalink xmlns="urn:ietf:params:xml:
     '<file name="data.bin"><size>%d</size><pieces length="1048576" type="sha-1">%s</pieces>'
     '<url>%s</url></file></metalink>' % (size, hashes, url))
 )";
-        metalink = folder.Path() / "data.meta4";
+        metalink = fs::path(folder.Path()) / "data.meta4";
         const std::string url =
             "http://" + network->Nodes().front().host + network->Nodes().front().path + "p1/k1/v1/data.bin";
         const auto made = vrexa::testsupport::RunProgram(
@@ -97,7 +97,7 @@ open(out, 'w').write('<?xml version="1.0"?><metalink xmlns="urn:ietf:params:xml:
     }
 
     const std::uint64_t size = FileSize();
-    vrexa::testing::TempFolder folder;
+    vrexa::testsupport::TestFolder folder;
     std::unique_ptr<vrexa::testsupport::LocalNetwork> network;
     std::unique_ptr<WorkflowHarness> harness;
     fs::path dest;

@@ -31,6 +31,7 @@
 
 #include "manifest/StandardNodeManifest.h"
 #include "manifest/StandardPackageManifest.h"
+#include "tests/support/TestFolder.h"
 #include "tests/support/network/LocalNetwork.h"
 #include "workflow/TransferMultipleFilesWork.h"
 #include "workflow/tests/DownloadHarness.h"
@@ -106,7 +107,8 @@ std::string Run(const std::string& command) {
 }
 
 struct Bench {
-    fs::path root;
+    vrexa::testsupport::TestFolder folder;
+    fs::path root{folder.Path()};
     std::uint64_t size = 0;
     std::unique_ptr<vrexa::testsupport::LocalNetwork> network;
     std::shared_ptr<vrexa::PackageManifest> package;
@@ -159,11 +161,6 @@ int main() {
     Bench bench;
     const char* mibText = std::getenv("VREXA_BENCH_MIB");
     bench.size = static_cast<std::uint64_t>(mibText ? std::atoi(mibText) : 1024) << 20;
-    std::string pattern = (fs::temp_directory_path() / "vrexa-workflow-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        return 1;
-    }
-    bench.root = pattern;
     {
         fs::create_directories(bench.root / "source");
         std::ofstream out(bench.root / "source/data.bin", std::ios::binary);
@@ -258,6 +255,5 @@ int main() {
     fs::remove(curlDest);
 
     bench.network.reset();
-    fs::remove_all(bench.root);
     return 0;
 }

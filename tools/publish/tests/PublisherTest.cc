@@ -28,8 +28,9 @@
 #include "manifest/StandardPackageManifest.h"
 #include "manifest/TrustedComment.h"
 #include "tests/support/FinishesWithin.h"
-#include "tools/publish/ManifestDocuments.h"
 #include "tests/support/ForgedChunk.h"
+#include "tests/support/TestFolder.h"
+#include "tools/publish/ManifestDocuments.h"
 
 namespace vrexa::publish {
 namespace {
@@ -131,14 +132,10 @@ void ExpectRefused(const PublishOptions& options, const std::string& message) {
 class PublisherTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vrexa-publish-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
         source_ = root_ / "source";
         output_ = root_ / "output";
         fs::create_directories(source_);
     }
-    void TearDown() override { fs::remove_all(root_); }
 
 public:
     PublishOptions Options(const std::string& version = "v1") const {
@@ -152,7 +149,8 @@ public:
         return options;
     }
 
-    fs::path root_;
+    testsupport::TestFolder folder_;
+    const fs::path root_{folder_.Path()};
     fs::path source_;
     fs::path output_;
 };

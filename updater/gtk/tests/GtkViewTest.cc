@@ -10,10 +10,10 @@
 #include <sstream>
 #include <thread>
 
-#include "file/tests/TestFolder.h"
 #include "locale/CustomBoostLocale.h"
 #include "locale/EmbeddedMessageCatalog.h"
 #include "service/TransferMonitorImpl.h"
+#include "tests/support/TestFolder.h"
 #include "updater/Dialog.h"
 #include "updater/ProgramResources.h"
 #include "updater/gtk/GtkView.h"
@@ -92,7 +92,7 @@ struct Harness {
         monitor.Start();
     }
 
-    file::testing::TestFolder folder;
+    testsupport::TestFolder folder;
     ResourceTable resources;
     locale::EmbeddedMessageCatalog catalog;
     locale::CustomBoostLocale locale;

@@ -60,6 +60,11 @@ struct TransferSettings {
     // attempt ends once the body comes slower than the floor (bytes a second
     // for that many seconds).
     int manifestDocumentTimeout = 60;
+    // Every attempt at one document together waits at most this many
+    // seconds for the server's first byte: a dead network or a host that
+    // accepts and never answers is reported within half a minute, while a
+    // server that answers keeps the whole document time.
+    int manifestFirstByteTimeout = 25;
     int manifestLowSpeedLimit = 1024;
     int manifestLowSpeedTime = 10;
 

@@ -32,6 +32,7 @@ TEST(TransferSettingsTest, DefaultConstructorGivesTheBuiltInDefaults) {
         {"manifestRetryLimit", s.manifestRetryLimit, 4},
         {"manifestConnectTimeout", s.manifestConnectTimeout, 10},
         {"manifestTimeout", s.manifestTimeout, 30},
+        {"manifestFirstByteTimeout", s.manifestFirstByteTimeout, 25},
         {"chunkRetryLimit", s.chunkRetryLimit, 4},
         {"requestRetryLimit", s.requestRetryLimit, 4},
         {"minConnectTimeout", s.minConnectTimeout, 3},

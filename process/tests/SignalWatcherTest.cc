@@ -29,15 +29,17 @@ TEST(SignalWatcherTest, CountsEachWatchedSignalOnItsOwnThreadAndRestoresTheMask)
     const std::thread::id here = std::this_thread::get_id();
     bool elsewhere = true;
     {
-        SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP}, [&](int signal, int count) {
+        SignalWatcher watcher(SignalWatcher::kEndSignals, [&](int signal, int count) {
             std::lock_guard<std::mutex> lock(mutex);
             elsewhere = elsewhere && std::this_thread::get_id() != here;
             seen.emplace_back(signal, count);
             arrived.notify_all();
         });
-        EXPECT_TRUE(Blocked(SIGINT) && Blocked(SIGTERM) && Blocked(SIGHUP));
+        EXPECT_TRUE(Blocked(SIGINT) && Blocked(SIGTERM) && Blocked(SIGHUP) && Blocked(SIGQUIT));
         std::size_t expected = 0;
-        for (const int signal : {SIGINT, SIGINT, SIGTERM, SIGHUP}) {
+        // A hang-up and a quit would end the process (the quit with a core)
+        // if they were not among the end signals.
+        for (const int signal : {SIGINT, SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
             ASSERT_EQ(::kill(::getpid(), signal), 0);
             ++expected;
             std::unique_lock<std::mutex> lock(mutex);
@@ -45,10 +47,11 @@ TEST(SignalWatcherTest, CountsEachWatchedSignalOnItsOwnThreadAndRestoresTheMask)
                 << "signal " << signal;
         }
     }
-    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{SIGINT, 1}, {SIGINT, 2}, {SIGTERM, 3}, {SIGHUP, 4}}));
+    EXPECT_EQ(seen,
+              (std::vector<std::pair<int, int>>{{SIGINT, 1}, {SIGINT, 2}, {SIGTERM, 3}, {SIGHUP, 4}, {SIGQUIT, 5}}));
     EXPECT_TRUE(elsewhere);
     // Once the watcher is gone the mask it found is back.
-    EXPECT_FALSE(Blocked(SIGINT) || Blocked(SIGTERM) || Blocked(SIGHUP));
+    EXPECT_FALSE(Blocked(SIGINT) || Blocked(SIGTERM) || Blocked(SIGHUP) || Blocked(SIGQUIT));
 }
 
 TEST(SignalWatcherTest, SignalsBlockedBeforeItStayBlockedAfterIt) {

@@ -17,6 +17,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import socketserver
 import subprocess
 import sys
@@ -41,6 +42,8 @@ BIG = 64 * CHUNK + 100  # 65 chunks, the last one short
 DATA_FOLDER = os.path.join("Tembrik", "Orbiq Update", "LTX")
 EXPECTED_STORAGE = ("Trouble writing to storage. Make sure the user account has sufficient permissions "
                     "and please try again.")
+EXPECTED_NETWORK = ("Internet connection not established. Check the Internet connection and please try "
+                    "again.")
 
 # The run file: records how it was started beside itself, then fails, since
 # its exit code must not matter.
@@ -161,6 +164,36 @@ class NodeHandler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(body)
         except OSError:
             pass
+
+
+class SilentHost:
+    """Accepts connections and never answers: a host behind a broken proxy,
+    an overloaded service. Counts the connections it took."""
+
+    def __init__(self):
+        self.socket = socket.socket()
+        self.socket.bind(("127.0.0.1", 0))
+        self.socket.listen(64)
+        self.connections = []
+        self.thread = threading.Thread(target=self.accept, daemon=True)
+        self.thread.start()
+
+    @property
+    def host(self):
+        return "127.0.0.1:%d" % self.socket.getsockname()[1]
+
+    def accept(self):
+        while True:
+            try:
+                connection, _ = self.socket.accept()
+            except OSError:
+                return
+            self.connections.append(connection)
+
+    def close(self):
+        self.socket.close()
+        for connection in self.connections:
+            connection.close()
 
 
 class UpdaterFixture(unittest.TestCase):
@@ -375,15 +408,33 @@ class StartupTest(UpdaterFixture):
         self.assertEqual(os.listdir(elsewhere), [])
         self.assertEqual(self.node.requests, [])
 
-    def test_a_folder_where_the_lock_file_belongs_is_a_storage_problem(self):
+    def test_what_stands_where_the_lock_file_belongs_is_a_storage_problem(self):
+        # Only a lock another process holds means another updater; a folder
+        # or a link in its place is a storage problem, and what a link points
+        # at is left alone.
         self.strings.update({105: "Maps", 109: "Zazid", 110: "Zazid"})
-        os.makedirs(os.path.join(self.data, ".orbiq-update.lock"))
-        result = self.run_updater()
-        self.assertEqual(result.returncode, 0)
-        self.assertEqual(result.stderr, "Orbiq Update (Zazid) Error: " + EXPECTED_STORAGE + "\n")
-        self.assertEqual(self.node.requests, [])
+        for name in ("a folder", "a link"):
+            with self.subTest(name):
+                self.setUp()
+                self.strings.update({105: "Maps", 109: "Zazid", 110: "Zazid"})
+                lock = os.path.join(self.data, ".orbiq-update.lock")
+                elsewhere = os.path.join(self.home, "elsewhere")
+                if name == "a folder":
+                    os.makedirs(lock)
+                else:
+                    os.makedirs(self.data)
+                    write(elsewhere, "keep", 0o644)
+                    os.symlink(elsewhere, lock)
+                result = self.run_updater()
+                self.assertEqual(result.returncode, 0)
+                self.assertEqual(result.stderr, "Orbiq Update (Zazid) Error: " + EXPECTED_STORAGE + "\n")
+                self.assertEqual(self.node.requests, [])
+                if name == "a link":
+                    with open(elsewhere, encoding="utf-8") as kept:
+                        self.assertEqual(kept.read(), "keep")
+                    self.assertEqual(os.stat(elsewhere).st_mode & 0o7777, 0o644)
 
-    def test_a_second_updater_on_the_same_data_folder_ends_with_a_note(self):
+    def test_a_second_updater_on_the_same_data_folder_says_the_first_is_running(self):
         import fcntl
         self.strings.update({105: "Maps", 109: "Zazid", 110: "Zazid"})
         os.makedirs(self.data)
@@ -391,25 +442,49 @@ class StartupTest(UpdaterFixture):
             fcntl.flock(lock, fcntl.LOCK_EX)
             result = self.run_updater()
         self.assertEqual(result.returncode, 0)
-        self.assertIn("another updater is already running", result.stderr)
+        self.assertEqual(result.stderr, "Orbiq Update (Zazid): Orbiq Update (Zazid) is already running. "
+                                        "Wait until it has finished, or close it and try again.\n")
+        self.assertEqual(result.stdout, "")
         self.assertEqual(self.node.requests, [])
         self.assertEqual(self.stored_transfers(), {})
+
+    def test_a_manifest_host_that_never_answers_is_reported_within_half_a_minute(self):
+        # The status says whom it is waiting for meanwhile.
+        self.strings.update({105: "Maps", 109: "Zazid", 110: "Zazid"})
+        silent = SilentHost()
+        self.addCleanup(silent.close)
+        env = self.environment()
+        env["VREXA_MANIFEST_HOST"] = silent.host
+        started = time.monotonic()
+        result = run([UPDATER], env=env, stdin=subprocess.DEVNULL)
+        elapsed = time.monotonic() - started
+        self.assertEqual(result.returncode, 0)
+        self.assertIn("Connecting to %s\n" % silent.host, result.stdout)
+        self.assertIn("Waiting for %s\n" % silent.host, result.stdout)
+        self.assertIn("Orbiq Update (Zazid) Error: " + EXPECTED_NETWORK + "\n", result.stderr)
+        self.assertLess(elapsed, 30, "the first-byte bound is 25 s")
+        self.assertEqual(self.node.requests, [])
 
 
 class CloseFixture(UpdaterFixture):
     """Closing mid-download: exit 0, the transfers suspended and kept, their
     Suspend documents sent; the next run downloads only what is missing."""
 
-    def close_mid_download(self, ui):
+    def package_kept(self):
+        """Whether the unfinished package's entry was kept for the next run."""
+        return [entry["packageId"] for entry in self.stored_transfers().values()].count(PACKAGE) == 1
+
+    def close_mid_download(self, ui, signals=(signal.SIGTERM,), env=None, timeout=120):
         self.strings.update({105: "Maps", 109: "Zazid", 110: "Zazid"})
         self.node.hold = 6
-        process = subprocess.Popen([UPDATER], env=self.environment(ui), stdin=subprocess.DEVNULL,
+        process = subprocess.Popen([UPDATER], env=env or self.environment(ui), stdin=subprocess.DEVNULL,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         try:
             self.assertTrue(self.node.wait_for(7), "the download never began")
-            process.send_signal(signal.SIGTERM)
+            for sent in signals:
+                process.send_signal(sent)
             self.node.release()
-            out, err = process.communicate(timeout=120)
+            out, err = process.communicate(timeout=timeout)
         finally:
             if process.poll() is None:
                 process.kill()
@@ -420,8 +495,9 @@ class CloseFixture(UpdaterFixture):
 
     def check_close_and_second_run(self, ui):
         out, err = self.close_mid_download(ui)
+        # The unfinished package is kept for the next run (the small skin may
+        # have completed, or not yet started, by the time of the close).
         stored = self.stored_transfers()
-        self.assertEqual(len(stored), 2, "both entries remain")
         package = [ident for ident, entry in stored.items() if entry["packageId"] == PACKAGE]
         self.assertEqual(len(package), 1, stored)
         suspended = {json.loads(record["body"]).get("tid") for record in self.analytics()
@@ -444,6 +520,34 @@ class CloseFixture(UpdaterFixture):
 class CloseTest(CloseFixture):
     def test_interrupted_on_the_terminal(self):
         self.check_close_and_second_run("tty")
+
+    def test_a_hang_up_or_a_quit_closes_like_a_polite_kill(self):
+        for sent in (signal.SIGHUP, signal.SIGQUIT):
+            with self.subTest(signal.Signals(sent).name):
+                self.setUp()
+                out, err = self.close_mid_download("tty", (sent,))
+                self.assertEqual(err, "")
+                self.assertTrue(self.package_kept(), self.stored_transfers())
+
+    def test_a_silent_analytics_endpoint_holds_the_end_briefly_and_a_second_signal_not_at_all(self):
+        silent = SilentHost()
+        self.addCleanup(silent.close)
+        env = self.environment()
+        for name in ("VREXA_EVENTS_ANALYTICS_URL", "VREXA_TRANSFER_ANALYTICS_URL"):
+            env[name] = "http://" + silent.host
+        # One signal: the unsent documents are waited for 3 s, not for each
+        # one's timeouts and retries (36 s before).
+        out, err = self.close_mid_download("tty", env=env, timeout=30)
+        self.assertEqual(err, "")
+        self.assertTrue(silent.connections, "the documents were on their way to the silent endpoint")
+        self.assertTrue(self.package_kept(), self.stored_transfers())
+        # A second one while it waits: it ends at once. (Two different
+        # signals, since a second of the same kind still pending is merged
+        # into the first.)
+        self.setUp()
+        env["XDG_CACHE_HOME"] = self.cache
+        out, err = self.close_mid_download("tty", (signal.SIGTERM, signal.SIGINT), env=env, timeout=30)
+        self.assertEqual(err, "orbiq-update: closing at once\n")
 
 
 class WindowTest(CloseFixture):

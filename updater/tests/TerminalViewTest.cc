@@ -64,6 +64,8 @@ TEST(TerminalView, ProgressLineShowsBarPercentAndText) {
     EXPECT_EQ(TerminalView::ProgressLine(50, "1 minute remaining"),
               "[###############---------------]  50%  1 minute remaining");
     EXPECT_EQ(TerminalView::ProgressLine(100, ""), "[##############################] 100%  ");
+    EXPECT_EQ(TerminalView::ProgressLine(50, "1 minute remaining", "3.00 MB of 6.00 MB (1.00 MB/s)"),
+              "[###############---------------]  50%  1 minute remaining  3.00 MB of 6.00 MB (1.00 MB/s)");
     EXPECT_EQ(TerminalView::ProgressLine(250, ""), TerminalView::ProgressLine(100, ""));
     EXPECT_EQ(TerminalView::ProgressLine(-3, ""), TerminalView::ProgressLine(0, ""));
 }

@@ -169,24 +169,56 @@ TEST_F(InitializeWorkflowTest, NetworkFailureOfAManifestIsRetriedInPlaceThenSusp
     EXPECT_TRUE(workflow_->IsSuspended());
 }
 
+// Every attempt at a document ends within the document's time; a host that
+// accepts and never answers is given up on sooner, once the time for a first
+// byte is spent; one that has answered an attempt keeps the document's whole
+// time for its retries.
 TEST_F(InitializeWorkflowTest, AttemptsAtADocumentEndWithinItsTime) {
+    struct Case {
+        const char* name;
+        int documentTimeout;
+        int firstByteTimeout;
+        std::vector<Fault> faults;
+        bool initialized;
+        std::size_t requests;
+    };
+    // Each late answer would come long after the time allowed (and before
+    // the per-attempt limit of 30 s): one attempt spends the whole time and
+    // the four retries it had left are not made.
+    const Case cases[] = {
+        {"the document's time", 1, 25, {Fault().Delay(20)}, false, 1},
+        {"silence", 60, 1, {Fault().Delay(20)}, false, 1},
+        {"answered, then slow", 60, 1, {Fault().Status(503).Times(1), Fault().Delay(3).Times(1)}, true, 2},
+    };
     Publish();
-    TransferSettings settings;
-    settings.manifestRetryLimit = 4;
-    settings.manifestDocumentTimeout = 1;
-    harness_ = std::make_unique<testing::WorkflowHarness>(server_->Address(), server_->Url("/geo-location"), settings);
-    // Each answer would come long after the document's time (and before the
-    // per-attempt limit of 30 s).
-    server_->SetFault("/manifests/k1/current.xml", Fault().Delay(20));
-    const auto transfer = Run();
-    const std::optional<WorkStatus> suspension = transfer->Suspension();
-    ASSERT_TRUE(suspension);
-    EXPECT_EQ(ErrorOf(*suspension), TransferError::NetworkError);
-    auto http = std::dynamic_pointer_cast<HttpManifestStatusData>(suspension->data);
-    ASSERT_NE(http, nullptr);
-    EXPECT_EQ(http->GetRequestStatus().state, http::State::Timeout);
-    // One attempt spent the whole time; the four retries it had left are not made.
-    EXPECT_EQ(RequestsTo("/manifests/k1/current.xml"), 1u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        server_->ClearFaults();
+        server_->ClearRequests();
+        server_->SetBody("/geo-location", R"({"ip": "192.0.2.7", "country_code": "SE"})");
+        TransferSettings settings;
+        settings.manifestRetryLimit = 4;
+        settings.manifestDocumentTimeout = c.documentTimeout;
+        settings.manifestFirstByteTimeout = c.firstByteTimeout;
+        settings.manifestLowSpeedTime = 0;
+        harness_ =
+            std::make_unique<testing::WorkflowHarness>(server_->Address(), server_->Url("/geo-location"), settings);
+        for (const auto& fault : c.faults)
+            server_->SetFault("/manifests/k1/current.xml", fault);
+        const auto transfer = Run();
+        if (c.initialized) {
+            ASSERT_TRUE(transfer->Initialized());
+            EXPECT_EQ(transfer->Initialized()->result, WorkResult::Success);
+        } else {
+            const std::optional<WorkStatus> suspension = transfer->Suspension();
+            ASSERT_TRUE(suspension);
+            EXPECT_EQ(ErrorOf(*suspension), TransferError::NetworkError);
+            auto http = std::dynamic_pointer_cast<HttpManifestStatusData>(suspension->data);
+            ASSERT_NE(http, nullptr);
+            EXPECT_EQ(http->GetRequestStatus().state, http::State::Timeout);
+        }
+        EXPECT_EQ(RequestsTo("/manifests/k1/current.xml"), c.requests);
+    }
 }
 
 // A host that accepts and never answers is given up on once the time for a

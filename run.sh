@@ -8,6 +8,7 @@
 #   ./run.sh fuzz-ci         the same, a fixed number of inputs each (CI)
 #   ./run.sh bench-e2e [ARGS]  install aria2, build vrexa, run tools/bench/e2e/e2e_bench.py ARGS
 #   ./run.sh bench-delta [ARGS] install zsync, build, run the reuse scan bench and tools/bench/reuse/delta_bench.py ARGS
+#   ./run.sh package  build, make the Debian package (build/package/) and check it with lintian
 # Environment: BUILD_DIR (default build), VREXA_SANITIZE (address|thread),
 # JOBS (parallel build jobs, default: all cores), CC/CXX (compiler, first
 # configure only), CMAKE_ARGS (more cmake options), FUZZ_BUILD_DIR (build-fuzz;
@@ -19,7 +20,7 @@ PACKAGES=(
   g++ cmake ninja-build pkg-config make
   libboost1.74-dev libboost-thread1.74-dev libboost-filesystem1.74-dev
   libboost-locale1.74-dev libboost-random1.74-dev libboost-system1.74-dev
-  libcurl4-openssl-dev libpoco-dev libisal-dev libgtk-3-dev gettext desktop-file-utils
+  libcurl4-openssl-dev libpoco-dev libisal-dev libgtk-3-dev libx11-dev gettext desktop-file-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   nginx-light python3 curl xvfb ccache
   libsodium-dev libssl-dev minisign clang-format flake8 openssl
@@ -101,8 +102,17 @@ case "${1:-test}" in
     "$BUILD_DIR/tools/bench/reuse/vrexa_reuse_bench"
     exec python3 tools/bench/reuse/delta_bench.py --build-dir "$BUILD_DIR" "$@"
     ;;
+  package)
+    # lintian checks the package; neither the build nor the tests need it.
+    PACKAGES+=(lintian dpkg-dev fakeroot)
+    build
+    mkdir -p "$BUILD_DIR/package"
+    python3 tests/install/test_install.py --build-dir "$BUILD_DIR" --package-dir "$BUILD_DIR/package" \
+      --version "$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")" PackageTest
+    ls "$BUILD_DIR"/package/*.deb
+    ;;
   *)
-    echo "usage: $0 [test|install|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]|bench-delta [ARGS]]" >&2
+    echo "usage: $0 [test|install|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]|bench-delta [ARGS]|package]" >&2
     exit 2
     ;;
 esac

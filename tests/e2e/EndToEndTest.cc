@@ -567,7 +567,8 @@ TEST_F(EndToEndTest, OnlyUnfinishedTransfersAreKeptAndRemoveAndPruneForgetThem) 
     for (const auto& [path, _] : k2_.files)
         refusing.SetFault(k2_.Target(path), Fault().Status(404));
     ServeNodes({{"refusing", refusing.Address(), "/packages/", true}});
-    const ChildResult failed = Download(k2_, Dest("failed"));
+    // No retries: waiting out retry rounds would only slow the test down.
+    const ChildResult failed = Download(k2_, Dest("failed"), {"--retry", "0"});
     ASSERT_EQ(failed.exitCode, 1) << failed.err;
     const std::string failedId = TransferIdIn(failed.err);
 
@@ -624,7 +625,7 @@ TEST_F(EndToEndTest, TheDataFolderIsPrivateAndOneThatIsALinkOrSomeoneElsesIsRefu
         holding.SetFault(k1_.Target(path), Fault().Status(404));
     ServeNodes({{"refusing", holding.Address(), "/packages/", true}});
     // A failed download leaves an entry and a log behind.
-    ASSERT_EQ(Download(k1_, Dest("k1")).exitCode, 1);
+    ASSERT_EQ(Download(k1_, Dest("k1"), {"--retry", "0"}).exitCode, 1);
     const fs::path data = root_ / "cache/Quenlar/Vrexa";
     for (const fs::path& folder : {data.parent_path(), data, data / "transfers", data / "logs", data / "locks"})
         EXPECT_EQ(ModeOf(folder), 0700u) << folder;

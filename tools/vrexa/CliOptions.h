@@ -9,7 +9,9 @@
 
 namespace vrexa::cli {
 
-enum class Command { Help, Version, Download, Verify, Resume, List, Remove, Prune };
+// ManPage and Completion print the man page and the bash completion script,
+// which the build installs; they are not listed in --help.
+enum class Command { Help, Version, Download, Verify, Resume, List, Remove, Prune, ManPage, Completion };
 
 // What `vrexa` was asked to do, with every default already applied: a value
 // not given on the command line comes from the environment variable the local
@@ -70,5 +72,9 @@ bool IsTransferId(const std::string& text);
 
 std::string HelpText();
 std::string VersionText();
+// The man page (roff) and a bash completion script, made from the same
+// table of options as the parser and HelpText.
+std::string ManPageText();
+std::string CompletionText();
 
 }  // namespace vrexa::cli

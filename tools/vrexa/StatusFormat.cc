@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "text/JsonEscape.h"
+
 namespace vrexa::cli {
 
 std::string TransferStateName(TransferState state) {
@@ -115,37 +117,7 @@ std::string ProgressLine(const TransferStatus& status) {
 
 namespace {
 
-void JsonString(std::ostringstream& out, const std::string& text) {
-    out << '"';
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out << "\\\"";
-                break;
-            case '\\':
-                out << "\\\\";
-                break;
-            case '\n':
-                out << "\\n";
-                break;
-            case '\r':
-                out << "\\r";
-                break;
-            case '\t':
-                out << "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char escape[8];
-                    std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                    out << escape;
-                } else {
-                    out << static_cast<char>(c);
-                }
-        }
-    }
-    out << '"';
-}
+void JsonString(std::ostringstream& out, const std::string& text) { out << JsonQuoted(text, JsonEscaping::Minimal); }
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 #include "workflow/ReuseIndex.h"
 
 #include <algorithm>
+#include <exception>
+#include <thread>
 #include <array>
 #include <functional>
 #include <map>
@@ -18,7 +20,9 @@ namespace {
 
 // Old files are read in slices, so that a scan maps a bounded range at a time
 // whatever the file's size.
-constexpr std::uint64_t kSlice = std::uint64_t{64} << 20;
+constexpr std::uint64_t kSlice = std::uint64_t{16} << 20;
+// Old files longer than this are rolled by two threads, each over one half.
+constexpr std::uint64_t kSplitAbove = std::uint64_t{32} << 20;
 // Confirmations read in blocks of this size, whatever the chunk size.
 constexpr std::size_t kReadBlock = std::size_t{1} << 20;
 // A package with more distinct chunk sizes than this is rolled over the most
@@ -46,7 +50,8 @@ struct ReuseIndex::Window {
     std::vector<std::uint64_t> bitmap;
     std::uint32_t mask = 0;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> registers;
-    std::size_t unfound = 0;
+    // Read by the rolling threads without the offer lock.
+    std::atomic<std::size_t> unfound{0};
 
     bool MayHold(std::uint32_t reg) const { return (bitmap[(reg & mask) >> 6] >> (reg & 63)) & 1u; }
 };
@@ -88,7 +93,6 @@ ReuseIndex::ReuseIndex(const PackageManifest& package) : files_(package.GetFiles
     std::vector<std::pair<std::uint64_t, std::uint64_t>> sizes(bytesBySize.begin(), bytesBySize.end());
     std::sort(sizes.begin(), sizes.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
     if (sizes.size() > kMaxWindows) sizes.resize(kMaxWindows);
-    windows_.reserve(sizes.size());
     for (const auto& [length, bytes] : sizes) {
         (void)bytes;
         Window& window = windows_.emplace_back(length);
@@ -228,8 +232,46 @@ bool ReuseIndex::Offer(const Window& window, std::uint32_t reg, const file::Read
 }
 
 bool ReuseIndex::Roll(Window& window, const file::ReadOnlyFile& file, std::uint32_t source) {
+    if (file.GetSize() < window.rolling.GetWindow()) {
+        return true;
+    }
+    const std::uint64_t starts = file.GetSize() - window.rolling.GetWindow() + 1;
+    std::uint64_t scanned = 0;
+    bool whole = true;
+    if (starts <= kSplitAbove || std::thread::hardware_concurrency() < 2) {
+        whole = RollRange(window, file, source, 0, starts, scanned);
+    } else {
+        // The second half on a thread of its own: a scan of old content takes
+        // about as long as checking it, which uses every core too.
+        const std::uint64_t middle = starts / 2;
+        std::uint64_t scannedThere = 0;
+        bool wholeThere = true;
+        std::exception_ptr failure;
+        std::thread second([&] {
+            try {
+                wholeThere = RollRange(window, file, source, middle, starts, scannedThere);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+        try {
+            whole = RollRange(window, file, source, 0, middle, scanned);
+        } catch (...) {
+            second.join();
+            throw;
+        }
+        second.join();
+        if (failure) std::rethrow_exception(failure);
+        scanned += scannedThere;
+        whole = whole && wholeThere;
+    }
+    scannedBytes_ += scanned;
+    return whole;
+}
+
+bool ReuseIndex::RollRange(Window& window, const file::ReadOnlyFile& file, std::uint32_t source, std::uint64_t first,
+                           std::uint64_t end, std::uint64_t& scanned) {
     const std::uint64_t n = window.rolling.GetWindow();
-    const std::uint64_t size = file.GetSize();
     const auto& table = RollingChecksum::Table();
     const auto& out = window.rolling.OutTable();
     const auto roll = [&](std::uint32_t reg, const std::uint8_t* at) {
@@ -245,9 +287,9 @@ bool ReuseIndex::Roll(Window& window, const file::ReadOnlyFile& file, std::uint3
         std::uint32_t reg;
         bool active;
     };
-    std::uint64_t start = 0;
-    while (start + n <= size && window.unfound > 0) {
-        const std::uint64_t lastStart = std::min(size - n, start + kSlice - 1);
+    std::uint64_t start = first;
+    while (start < end && window.unfound > 0) {
+        const std::uint64_t lastStart = std::min(end - 1, start + kSlice - 1);
         const auto view = file.Map(start, static_cast<std::size_t>(lastStart - start + n));
         const std::uint8_t* data = view->Data();
         const std::uint64_t starts = lastStart - start + 1;
@@ -317,7 +359,7 @@ bool ReuseIndex::Roll(Window& window, const file::ReadOnlyFile& file, std::uint3
         if (view->Faulted()) {
             return false;
         }
-        scannedBytes_ += starts;
+        scanned += starts;
         start += reached;
     }
     return true;

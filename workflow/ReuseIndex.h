@@ -1,7 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -96,19 +99,27 @@ private:
     std::pair<std::size_t, std::size_t> KeysOf(std::uint64_t length, std::uint32_t checksum) const;
     // Rolls one window length over the file; false when the file faulted.
     bool Roll(Window& window, const file::ReadOnlyFile& file, std::uint32_t source);
-    // Offers every key of window whose register is reg at offset.
+    // Rolls over the window starts [first, end) of the file: false when the
+    // file faulted; adds what it covered to scanned.
+    bool RollRange(Window& window, const file::ReadOnlyFile& file, std::uint32_t source, std::uint64_t first,
+                   std::uint64_t end, std::uint64_t& scanned);
+    // Offers every key of window whose register is reg at offset; takes the
+    // offer lock.
     bool Offer(const Window& window, std::uint32_t reg, const file::ReadOnlyFile& file, std::uint32_t source,
                std::uint64_t offset);
 
     PackageManifest::Files files_;
     std::vector<Ref> refs_;
     std::vector<Key> keys_;
-    std::vector<Window> windows_;
+    std::deque<Window> windows_;
     // Lengths of the last, shorter chunks, sought at the end of each file.
     std::vector<std::uint64_t> tailLengths_;
     std::vector<Source> sources_;
     std::vector<bool> inPlace_;
     std::size_t unfound_ = 0;
+    // Candidates found by the threads of one scan are confirmed and recorded
+    // one at a time; they are rare enough that the rolling never waits.
+    std::mutex offerMutex_;
     std::uint64_t scannedBytes_ = 0;
 };
 

@@ -106,6 +106,32 @@ TEST_P(ReuseIndexTest, FindsTheChunksThatAreThereAndNothingElse) {
 INSTANTIATE_TEST_SUITE_P(Cases, ReuseIndexTest, ::testing::ValuesIn(IndexCases()),
                          [](const ::testing::TestParamInfo<IndexCase>& info) { return info.param.name; });
 
+// An old file large enough to be rolled by two threads, each over a half:
+// the chunks on both sides of the middle, and the one across it, are found.
+TEST(ReuseIndexLargeFileTest, ChunksOnBothHalvesOfALargeFileAreFound) {
+    constexpr std::uint32_t chunk = 64 * 1024;
+    const std::string old = Bytes(40 * 1024 * 1024 + 123, 7);
+    const std::string fresh = old.substr(0, 100) + "!" + old.substr(100);
+    testsupport::TestFolder folder;
+    folder.Put("old.bin", old);
+    testing::TestPackageOptions options;
+    options.chunkSize = chunk;
+    options.sha256 = true;
+    const auto package = testing::MakePackage({{"new.bin", fresh}}, options);
+    ReuseIndex index(*package);
+    index.Scan({folder.Path(), "old.bin", ""});
+    const FileManifest& manifest = *package->GetFiles().front();
+    std::size_t found = 0;
+    for (std::uint32_t c = 0; c < manifest.GetChunkCount(); ++c) {
+        const std::uint64_t length = std::min<std::uint64_t>(chunk, fresh.size() - std::uint64_t{c} * chunk);
+        const auto location = index.Find(length, manifest.GetChecksums()[c], manifest.GetSha256s()[c]);
+        if (!location) continue;
+        ++found;
+        EXPECT_EQ(location->offset, std::uint64_t{c} * chunk - 1) << "chunk " << c;
+    }
+    EXPECT_EQ(found, manifest.GetChunkCount() - 1);
+}
+
 // An old file at the package's own path that already is the new version is
 // left in place; one that differs anywhere is not.
 TEST(ReuseIndexInPlaceTest, AnOldFileIsInPlaceOnlyWhenEveryChunkIsAtItsOwnOffset) {

@@ -26,8 +26,9 @@ constexpr double kWholeRestShare = 0.5;
 // A request that takes less than this is not worth splitting.
 constexpr double kWorthSplittingSeconds = 0.25;
 
-// Pieces a node of unknown speed is measured on.
-constexpr std::uint64_t kExploringPieces = 4;
+// Pieces a node of unknown speed is measured on: one, since a node that
+// crawls holds every request on it for as long as it takes.
+constexpr std::uint64_t kExploringPieces = 1;
 
 // Adaptive timeouts double only while doubling cannot overflow.
 constexpr std::int32_t kDoublingBound = 0x3FFFFFFF;
@@ -117,9 +118,8 @@ void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& para
         return;
     }
 
-    const std::size_t n = candidates.size();
     std::vector<std::shared_ptr<ExponentialNormalNodeStatistics>> statistics;
-    statistics.reserve(n);
+    statistics.reserve(candidates.size());
     for (const auto& node : candidates) {
         statistics.push_back(HostStatistics(node->GetHost()));
     }
@@ -127,31 +127,49 @@ void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& para
     // A node measured fewer than twice has no usable spread yet: measure it
     // before betting on anything. Requests in flight on it count as
     // measurements to come, or a slow node would take every request made
-    // while its first ones are under way.
+    // while its first ones are under way; while they are, the bets go to
+    // the nodes already measured, and only when there are none is a node
+    // measured once more.
     std::vector<std::size_t> unmeasured;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (std::uint64_t{statistics[i]->GetSampleCount()} + InFlight(candidates[i]->GetHost()) < 2) {
+    std::vector<std::size_t> pending;
+    NodeListManifest::Nodes nodes;
+    std::vector<std::shared_ptr<ExponentialNormalNodeStatistics>> measured;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const std::uint32_t samples = statistics[i]->GetSampleCount();
+        if (samples >= 2) {
+            nodes.push_back(candidates[i]);
+            measured.push_back(statistics[i]);
+        } else if (std::uint64_t{samples} + InFlight(candidates[i]->GetHost()) < 2) {
             unmeasured.push_back(i);
+        } else {
+            pending.push_back(i);
         }
     }
-    if (!unmeasured.empty()) {
-        boost::random::uniform_int_distribution<std::size_t> pick(0, unmeasured.size() - 1);
-        ChooseExploring(params, candidates[unmeasured[pick(engine_)]]);
+    if (!unmeasured.empty() || nodes.empty()) {
+        const std::vector<std::size_t>& pool = unmeasured.empty() ? pending : unmeasured;
+        boost::random::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
+        ChooseExploring(params, candidates[pool[pick(engine_)]]);
         // A node of unknown speed may be the slowest by far: it is measured
-        // on a few pieces, not on a whole chunk that would hold a thread.
+        // on a piece, not on a whole chunk that would hold a thread.
         const auto piece = static_cast<std::uint64_t>(std::max(settings_.minRequestPiece, 0));
         params.requestLength = PieceLength(params.Remaining(), 0.0, 1.0, kExploringPieces * piece);
         Hold(params);
         return;
     }
+    if (nodes.size() == 1) {
+        ChooseNormal(params, nodes.front());
+        Hold(params);
+        return;
+    }
+    const std::size_t n = nodes.size();
 
     std::vector<SpeedDistribution> distributions;
     std::vector<std::uint32_t> weights;
     distributions.reserve(n);
     weights.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
-        distributions.push_back(statistics[i]->GetDistribution());
-        weights.push_back(candidates[i]->GetWeight());
+        distributions.push_back(measured[i]->GetDistribution());
+        weights.push_back(nodes[i]->GetWeight());
     }
     const std::uint32_t rounds =
         SimulationRounds(n, settings_.simulationRoundsPerNode, settings_.simulationRoundsBudget);
@@ -175,12 +193,11 @@ void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& para
     const int parallel = std::max(settings_.transferThreads, settings_.parallelItems);
     const auto busy = [&](std::size_t i) {
         const std::uint32_t allowance = InFlightAllowance(distributions[i].first, sum, parallel);
-        return allowance != 0 && InFlight(candidates[i]->GetHost()) >= allowance;
+        return allowance != 0 && InFlight(nodes[i]->GetHost()) >= allowance;
     };
     if (busy(chosen)) {
         const auto expected = [&](std::size_t i) {
-            return std::max(distributions[i].first, 0.0) /
-                   (static_cast<double>(InFlight(candidates[i]->GetHost())) + 1.0);
+            return std::max(distributions[i].first, 0.0) / (static_cast<double>(InFlight(nodes[i]->GetHost())) + 1.0);
         };
         std::optional<std::size_t> free;
         std::size_t any = chosen;
@@ -194,7 +211,7 @@ void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& para
         }
         chosen = free ? *free : any;
     }
-    ChooseNormal(params, candidates[chosen]);
+    ChooseNormal(params, nodes[chosen]);
     Hold(params);
     params.requestLength = PieceLength(params.Remaining(), distributions[chosen].first, best,
                                        static_cast<std::uint64_t>(std::max(settings_.minRequestPiece, 0)));

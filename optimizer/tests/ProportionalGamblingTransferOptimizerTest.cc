@@ -568,19 +568,34 @@ TEST(ProportionalGamblingTransferOptimizerTest, RequestsInFlightOnAnUnmeasuredNo
     const auto a = Node("a.test");
     const auto b = Node("b.test");
     std::vector<OptimizedRequestParams> inFlight;
-    std::map<std::string, int> exploring;
-    for (int i = 0; i < 8; ++i) {
+    const auto choose = [&] {
         inFlight.push_back(Params({a, b}));
         optimizer.GetNode(inFlight.back());
-        if (inFlight.back().exploring) {
-            ++exploring[inFlight.back().SelectedNode->GetHost()];
-            // A node of unknown speed is measured on a few pieces.
-            EXPECT_EQ(inFlight.back().requestLength, 4u * 64u * 1024u);
-        }
+        return &inFlight.back();
+    };
+    std::map<std::string, int> exploring;
+    for (int i = 0; i < 4; ++i) {
+        const OptimizedRequestParams* params = choose();
+        EXPECT_TRUE(params->exploring);
+        // A node of unknown speed is measured on a piece.
+        EXPECT_EQ(params->requestLength, 64u * 1024u);
+        ++exploring[params->SelectedNode->GetHost()];
     }
-    // Two measurements under way on each node: the other choices are bets,
-    // not more measurements of a node that may be the slowest.
+    // Two measurements under way on each node before either is measured again.
     EXPECT_EQ(exploring, (std::map<std::string, int>{{"a.test", 2}, {"b.test", 2}}));
+    // With nothing measured yet, a request can only measure once more.
+    EXPECT_TRUE(choose()->exploring);
+
+    // Once a is measured, the requests are bets on it while b's measurements
+    // are still under way, not more measurements of a node that may be the
+    // slowest.
+    OptimizedRequestParams report = Params({a, b});
+    Measure(optimizer, report, a, kMiB);
+    for (int i = 0; i < 20; ++i) {
+        const OptimizedRequestParams* params = choose();
+        EXPECT_FALSE(params->exploring);
+        EXPECT_EQ(params->SelectedNode, a);
+    }
 }
 
 TEST(OptimizedRequestParamsTest, RetriesGoToEveryNodeOnceBeforeAnyAgain) {

@@ -23,6 +23,14 @@ void OptimizedRequestParams::RemoveSelectedNode() {
     }
 }
 
+std::uint64_t OptimizedRequestParams::Remaining() const {
+    if (!ChunkData || ChunkData->upperBound < ChunkData->lowerBound) {
+        return 0;
+    }
+    const std::uint64_t length = ChunkData->upperBound - ChunkData->lowerBound + 1;
+    return received < length ? length - received : 0;
+}
+
 std::string OptimizedRequestParams::ToUrl() const {
     if (!SelectedNode || !ChunkData) {
         throw std::invalid_argument("OptimizedRequestParams::ToUrl invoked with no SelectedNode or no ChunkData");

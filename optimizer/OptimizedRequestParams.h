@@ -35,6 +35,18 @@ struct OptimizedRequestParams {
     // Empty until the optimizer has chosen.
     std::shared_ptr<NodeManifest> SelectedNode;
 
+    // Bytes at the start of the chunk already received: a request asks from
+    // the byte after them. The request work sets it before each choice.
+    std::uint64_t received = 0;
+    // The optimizer's answer: how many bytes, from there, this request asks
+    // the chosen node for; the rest of the chunk unless the node is slow.
+    std::uint64_t requestLength = 0;
+    // The bytes of the chunk not yet received.
+    std::uint64_t Remaining() const;
+    // The host the optimizer counts this request as in flight on, until its
+    // result or release; empty when none. The optimizer's own record.
+    mutable std::string heldHost;
+
     // A failure of this request is retried without using up the retry budget.
     bool alwaysRetry = false;
     // When chosen, the adaptive timeouts could still grow, so a timeout is worth

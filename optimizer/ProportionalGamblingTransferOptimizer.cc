@@ -4,6 +4,7 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -17,6 +18,17 @@ namespace vrexa {
 namespace {
 
 constexpr std::int32_t kLargestSetting = std::numeric_limits<std::int32_t>::max();
+
+// A node whose mean speed is at least this share of the fastest's is asked
+// for the whole rest of a chunk.
+constexpr double kWholeRestShare = 0.5;
+
+// A request that takes less than this is not worth splitting.
+constexpr double kWorthSplittingSeconds = 0.25;
+
+// Pieces a node of unknown speed is measured on: one, since a node that
+// crawls holds every request on it for as long as it takes.
+constexpr std::uint64_t kExploringPieces = 1;
 
 // Adaptive timeouts double only while doubling cannot overflow.
 constexpr std::int32_t kDoublingBound = 0x3FFFFFFF;
@@ -97,39 +109,67 @@ void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& para
     if (std::find(candidates.begin(), candidates.end(), nullptr) != candidates.end()) {
         throw std::invalid_argument("TransferOptimizer::GetNode received a null node");
     }
+    // A params chosen for before and never reported frees its place first.
+    Release(params);
+    params.requestLength = params.Remaining();
     if (candidates.size() == 1) {
         ChooseNormal(params, candidates.front());
+        Hold(params);
         return;
     }
 
-    const std::size_t n = candidates.size();
     std::vector<std::shared_ptr<ExponentialNormalNodeStatistics>> statistics;
-    statistics.reserve(n);
+    statistics.reserve(candidates.size());
     for (const auto& node : candidates) {
         statistics.push_back(HostStatistics(node->GetHost()));
     }
 
     // A node measured fewer than twice has no usable spread yet: measure it
-    // before betting on anything.
+    // before betting on anything. Requests in flight on it count as
+    // measurements to come, or a slow node would take every request made
+    // while its first ones are under way; while they are, the bets go to
+    // the nodes already measured, and only when there are none is a node
+    // measured once more.
     std::vector<std::size_t> unmeasured;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (statistics[i]->GetSampleCount() < 2) {
+    std::vector<std::size_t> pending;
+    NodeListManifest::Nodes nodes;
+    std::vector<std::shared_ptr<ExponentialNormalNodeStatistics>> measured;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const std::uint32_t samples = statistics[i]->GetSampleCount();
+        if (samples >= 2) {
+            nodes.push_back(candidates[i]);
+            measured.push_back(statistics[i]);
+        } else if (std::uint64_t{samples} + InFlight(candidates[i]->GetHost()) < 2) {
             unmeasured.push_back(i);
+        } else {
+            pending.push_back(i);
         }
     }
-    if (!unmeasured.empty()) {
-        boost::random::uniform_int_distribution<std::size_t> pick(0, unmeasured.size() - 1);
-        ChooseExploring(params, candidates[unmeasured[pick(engine_)]]);
+    if (!unmeasured.empty() || nodes.empty()) {
+        const std::vector<std::size_t>& pool = unmeasured.empty() ? pending : unmeasured;
+        boost::random::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
+        ChooseExploring(params, candidates[pool[pick(engine_)]]);
+        // A node of unknown speed may be the slowest by far: it is measured
+        // on a piece, not on a whole chunk that would hold a thread.
+        const auto piece = static_cast<std::uint64_t>(std::max(settings_.minRequestPiece, 0));
+        params.requestLength = PieceLength(params.Remaining(), 0.0, 1.0, kExploringPieces * piece);
+        Hold(params);
         return;
     }
+    if (nodes.size() == 1) {
+        ChooseNormal(params, nodes.front());
+        Hold(params);
+        return;
+    }
+    const std::size_t n = nodes.size();
 
     std::vector<SpeedDistribution> distributions;
     std::vector<std::uint32_t> weights;
     distributions.reserve(n);
     weights.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
-        distributions.push_back(statistics[i]->GetDistribution());
-        weights.push_back(candidates[i]->GetWeight());
+        distributions.push_back(measured[i]->GetDistribution());
+        weights.push_back(nodes[i]->GetWeight());
     }
     const std::uint32_t rounds =
         SimulationRounds(n, settings_.simulationRoundsPerNode, settings_.simulationRoundsBudget);
@@ -139,7 +179,71 @@ void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& para
     // Only a floor setting that is not a proportion can spoil the shares; the
     // win probabilities are always drawable.
     const AliasTable table(Drawable(shares) ? shares : probabilities);
-    ChooseNormal(params, candidates[table.Draw(engine_)]);
+    std::size_t chosen = table.Draw(engine_);
+    double best = 0.0;
+    double sum = 0.0;
+    for (const auto& distribution : distributions) {
+        best = std::max(best, distribution.first);
+        sum += std::max(distribution.first, 0.0);
+    }
+    // Each request on a node shares the node's capacity: a slow node drawn
+    // while it already serves its share of the requests would only make
+    // every request on it slower. The draw then goes to the node where one
+    // more request would be fastest, among those below their share if any.
+    const int parallel = std::max(settings_.transferThreads, settings_.parallelItems);
+    const auto busy = [&](std::size_t i) {
+        const std::uint32_t allowance = InFlightAllowance(distributions[i].first, sum, parallel);
+        return allowance != 0 && InFlight(nodes[i]->GetHost()) >= allowance;
+    };
+    if (busy(chosen)) {
+        const auto expected = [&](std::size_t i) {
+            return std::max(distributions[i].first, 0.0) / (static_cast<double>(InFlight(nodes[i]->GetHost())) + 1.0);
+        };
+        std::optional<std::size_t> free;
+        std::size_t any = chosen;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (expected(i) > expected(any)) {
+                any = i;
+            }
+            if (!busy(i) && (!free || expected(i) > expected(*free))) {
+                free = i;
+            }
+        }
+        chosen = free ? *free : any;
+    }
+    ChooseNormal(params, nodes[chosen]);
+    Hold(params);
+    params.requestLength = PieceLength(params.Remaining(), distributions[chosen].first, best,
+                                       static_cast<std::uint64_t>(std::max(settings_.minRequestPiece, 0)));
+}
+
+std::uint64_t ProportionalGamblingTransferOptimizer::PieceLength(std::uint64_t remaining, double speed,
+                                                                 double bestSpeed, std::uint64_t minPiece) {
+    if (minPiece == 0 || remaining <= minPiece || !(bestSpeed > 0.0) || !std::isfinite(bestSpeed) ||
+        !std::isfinite(speed)) {
+        return remaining;
+    }
+    // A node at least half as fast as the fastest holds a thread no more
+    // than twice as long: splitting would cost it another round trip, more
+    // than it saves.
+    const double share = speed > 0.0 ? std::min(speed / bestSpeed, 1.0) : 0.0;
+    if (share >= kWholeRestShare) {
+        return remaining;
+    }
+    // Nor is a node that sends the rest soon anyway: a request more would
+    // cost more than it saves (on a local network, every node).
+    if (speed > 0.0 && static_cast<double>(remaining) / speed < kWorthSplittingSeconds) {
+        return remaining;
+    }
+    // What the node sends while the fastest sends everything, rounded up to
+    // whole pieces; a node with no successes left in its mean gets one.
+    const double pieces = std::ceil(share * static_cast<double>(remaining) / static_cast<double>(minPiece));
+    const std::uint64_t length = std::max<std::uint64_t>(static_cast<std::uint64_t>(pieces), 1) * minPiece;
+    // A rest smaller than a piece is not worth a request of its own.
+    if (length >= remaining || remaining - length < minPiece) {
+        return remaining;
+    }
+    return length;
 }
 
 void ProportionalGamblingTransferOptimizer::ReportResult(const OptimizedRequestParams& params,
@@ -173,6 +277,43 @@ void ProportionalGamblingTransferOptimizer::ReportResult(const OptimizedRequestP
         }
     }
     UpdateStatistics(params, status);
+    Release(params);
+}
+
+void ProportionalGamblingTransferOptimizer::ReleaseNode(const OptimizedRequestParams& params) {
+    std::lock_guard lock(mutex_);
+    Release(params);
+}
+
+std::uint32_t ProportionalGamblingTransferOptimizer::InFlightAllowance(double speed, double speedSum, int parallel) {
+    if (!(speedSum > 0.0) || !std::isfinite(speedSum) || parallel <= 0) {
+        return 0;
+    }
+    const double share = std::clamp(std::isfinite(speed) ? speed / speedSum : 0.0, 0.0, 1.0);
+    return std::max<std::uint32_t>(static_cast<std::uint32_t>(std::ceil(share * parallel)), 1);
+}
+
+std::uint32_t ProportionalGamblingTransferOptimizer::InFlight(const std::string& host) const {
+    const auto found = inFlight_.find(host);
+    return found == inFlight_.end() ? 0 : found->second;
+}
+
+void ProportionalGamblingTransferOptimizer::Hold(const OptimizedRequestParams& params) {
+    if (params.SelectedNode) {
+        params.heldHost = params.SelectedNode->GetHost();
+        ++inFlight_[params.heldHost];
+    }
+}
+
+void ProportionalGamblingTransferOptimizer::Release(const OptimizedRequestParams& params) {
+    if (params.heldHost.empty()) {
+        return;
+    }
+    const auto found = inFlight_.find(params.heldHost);
+    if (found != inFlight_.end() && --found->second == 0) {
+        inFlight_.erase(found);
+    }
+    params.heldHost.clear();
 }
 
 std::shared_ptr<NodeStatistics> ProportionalGamblingTransferOptimizer::GetStatistics(const NodeManifest& node) {

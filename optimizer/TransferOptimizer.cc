@@ -4,6 +4,8 @@
 
 namespace vrexa {
 
+void TransferOptimizer::ReleaseNode(const OptimizedRequestParams&) {}
+
 TransferOptimizer::TransferOptimizer(const TransferSettings& settings) : settings_(settings) {}
 
 TransferOptimizer::~TransferOptimizer() = default;

@@ -31,6 +31,11 @@ public:
     // std::invalid_argument, and learns nothing, when params has no SelectedNode.
     virtual void ReportResult(const OptimizedRequestParams& params, const http::RequestStatus& status) = 0;
 
+    // A request made with params has ended without a result to learn from
+    // (aborted, or failed for a reason of this machine's): the optimizer no
+    // longer counts it as in flight on its node. ReportResult does the same.
+    virtual void ReleaseNode(const OptimizedRequestParams& params);
+
     // The statistics the optimizer keeps for node; here the node's own.
     virtual std::shared_ptr<NodeStatistics> GetStatistics(const NodeManifest& node);
 

@@ -1,5 +1,6 @@
 #include "transfer/TransferBehavior.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "vrexa/DeploymentValues.h"
@@ -23,7 +24,7 @@ TransferSettings::TransferSettings()
 int TransferSettings::ParallelismFor(unsigned hardwareThreads) {
     // The platform may report 0 when it cannot tell.
     const int threads = hardwareThreads < 2 ? 1 : static_cast<int>(hardwareThreads);
-    return threads + 2;
+    return std::max(threads + 2, kNetworkParallelism);
 }
 
 int TransferSettings::DefaultParallelism() { return ParallelismFor(std::thread::hardware_concurrency()); }

@@ -135,6 +135,13 @@ struct TransferSettings {
     int simulationRoundsBudget = 10000;
     double statisticsSmoothing = 0.3;
     double minNodeShare = 0.05;
+    // Bytes of the smallest part of a chunk a request asks a slow node for.
+    // A node slower than the fastest is asked only for the part it can send
+    // in the time the fastest would take for the whole rest, so that a
+    // request on it holds a thread no longer than one on the fastest; the
+    // next part goes to the next node chosen. 0: every request asks for the
+    // whole rest of its chunk.
+    int minRequestPiece = 65536;
 
     // Geolocation lookup: URL, timeouts in seconds and attempts.
     std::string geolocationUrl;
@@ -151,8 +158,13 @@ struct TransferSettings {
     // every event).
     bool analyticsEnabled = true;
 
-    // Hardware threads (a count below 2 taken as 1) plus 2: enough threads to
-    // keep every core busy while two requests wait on the network.
+    // Requests in flight that keep distant nodes busy: a request waits a
+    // round trip before its first byte and shares its node's rate with the
+    // others on it, so a few per node are needed however few the cores.
+    static constexpr int kNetworkParallelism = 16;
+    // Hardware threads (a count below 2 taken as 1) plus 2, enough to keep
+    // every core busy while two requests wait on the network, and at least
+    // kNetworkParallelism: the threads mostly wait.
     static int DefaultParallelism();
     // Parallelism for a given hardware thread count, as DefaultParallelism.
     static int ParallelismFor(unsigned hardwareThreads);

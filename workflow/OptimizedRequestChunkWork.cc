@@ -120,8 +120,37 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
         return TransferErrorStatus(WorkResult::FatalError, TransferError::Unknown,
                                    "OptimizedRequestChunkWork::ExecuteTask has no shared map");
     }
+    try {
+        mapData_->ResetProgress(*window);
+        if (mapData_->fileData) {
+            mapData_->fileData->MarkChunkWritten(mapData_->lowerBound);
+        }
+    } catch (...) {
+        return FileFailureStatus(std::current_exception());
+    }
+    // Every attempt fetches the chunk from its first byte: the bytes of a
+    // failed request are not trusted. Within an attempt, a slow node may be
+    // asked for a part only; the rest follows from the next node chosen, each
+    // part written after the one before, so the chunk's digests still cover
+    // it whole.
+    params_.received = 0;
+    std::size_t parts = 0;
+    while (true) {
+        const WorkStatus status = RequestPart(window, parts);
+        ++parts;
+        if (status.result != WorkResult::Success || params_.Remaining() == 0) {
+            return status;
+        }
+    }
+}
+
+WorkStatus OptimizedRequestChunkWork::RequestPart(const std::shared_ptr<file::MemoryMappedData>& window,
+                                                  std::size_t partsBefore) {
     TransferBehavior& behavior = transfer_->GetBehavior();
     behavior.optimizer->GetNode(params_);
+    if (piecesRefused_) {
+        params_.requestLength = params_.Remaining();
+    }
     const std::shared_ptr<NodeManifest> node = params_.SelectedNode;
 
     // The readers refuse every node, id and path the URL cannot be built
@@ -133,10 +162,12 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
     } catch (const std::invalid_argument& refused) {
         return TransferErrorStatus(WorkResult::FatalError, TransferError::RequestRejected, refused.what());
     }
+    const std::uint64_t first = mapData_->lowerBound + params_.received;
+    const std::uint64_t length = std::clamp<std::uint64_t>(params_.requestLength, 1, params_.Remaining());
     TransferHttpWriter writer(mapData_, window);
     http::RequestParams requestParams(url, &writer);
-    requestParams.rangeFirst = mapData_->lowerBound;
-    requestParams.rangeLast = mapData_->upperBound;
+    requestParams.rangeFirst = first;
+    requestParams.rangeLast = first + length - 1;
     requestParams.connectTimeout = params_.connectTimeout;
     requestParams.timeout = params_.timeout;
     requestParams.lowSpeedLimit = params_.lowSpeedLimit;
@@ -148,41 +179,45 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
         const std::lock_guard lock(mutex_);
         request_ = request;
     }
-
-    http::RequestStatus status;
-    try {
-        mapData_->ResetProgress(*window);
-        if (mapData_->fileData) {
-            mapData_->fileData->MarkChunkWritten(mapData_->lowerBound);
-        }
-    } catch (...) {
-        const std::lock_guard lock(mutex_);
-        request_.reset();
-        return FileFailureStatus(std::current_exception());
-    }
     if (IsCancelled()) {
         request->Abort();
     }
-    status = request->Perform();
+    const http::RequestStatus status = request->Perform();
+    {
+        const std::lock_guard lock(mutex_);
+        request_.reset();
+    }
 
     auto data = std::make_shared<HttpTransferStatusData>(node->GetHost(), status);
     const WorkResult result = ResultOfState(status.state);
-    const http::RequestStatus sample = Sample(*window, status);
+    const bool last = result != WorkResult::Success || length == params_.Remaining();
+    // Only the part that completes the chunk can be checked against its
+    // digests; a mismatch then cannot tell which node of the attempt sent
+    // the wrong bytes, so the attempts after it ask for whole chunks.
+    const http::RequestStatus sample = last ? Sample(*window, status) : status;
+    if (sample.state == http::State::RangeError && status.state == http::State::Succeeded && partsBefore > 0) {
+        piecesRefused_ = true;
+    }
     if (const auto statistics = node->GetStatistics()) {
         statistics->AddSample(sample);
     }
     if (result == WorkResult::Success || result == WorkResult::RetryableError) {
         behavior.optimizer->ReportResult(params_, sample);
+    } else {
+        behavior.optimizer->ReleaseNode(params_);
+    }
+    if (result == WorkResult::Success) {
+        params_.received += length;
+    }
+    if (!last) {
+        // The node sent its part: it stays a candidate for the rest.
+        return WorkStatus(result, data);
     }
     if (result != WorkResult::Cancelled) {
         params_.RemoveSelectedNode();
     }
     if (status.state == http::State::Timeout && params_.canGrowTimeouts) {
         params_.alwaysRetry = true;
-    }
-    {
-        const std::lock_guard lock(mutex_);
-        request_.reset();
     }
     return WorkStatus(result, data);
 }

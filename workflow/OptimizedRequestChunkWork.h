@@ -21,8 +21,9 @@ struct RequestStatus;
 class TransferSharedMapData;
 
 // One attempt to download one chunk into its window: a node and timeouts
-// from the optimizer, one ranged GET, and the outcome fed back to the node's
-// statistics and the optimizer; bytes that do not match the chunk's checksum
+// from the optimizer, one ranged GET (or, when the optimizer asks a slow node
+// for a part only, one per part, each from the next node chosen), and each
+// outcome fed back to the node's statistics and the optimizer; bytes that do not match the chunk's checksum
 // and hash count there as a data mismatch. A retryable failure is retried in place, each
 // attempt on a node not yet tried for this chunk while there is one.
 class OptimizedRequestChunkWork : public TransferWork, public LimitedRetrySimpleWork {
@@ -48,11 +49,17 @@ private:
     // The status as the node's statistics and the optimizer take it: a
     // successful exchange whose bytes are not the chunk is a data mismatch.
     http::RequestStatus Sample(file::MemoryMappedData& window, const http::RequestStatus& status);
+    // One request for the part of the chunk the optimizer sizes, from the
+    // first byte not yet received.
+    WorkStatus RequestPart(const std::shared_ptr<file::MemoryMappedData>& window, std::size_t partsBefore);
 
     std::shared_ptr<TransferSharedMapData> mapData_;
     OptimizedRequestParams params_;
     std::mutex mutex_;
     std::shared_ptr<http::Request> request_;
+    // Set once a chunk fetched in parts failed its check: from then on every
+    // request asks for the whole chunk, so a mismatch names its node.
+    bool piecesRefused_ = false;
 };
 
 }  // namespace vrexa

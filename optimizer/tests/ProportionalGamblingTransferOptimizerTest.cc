@@ -1,6 +1,7 @@
 #include "optimizer/ProportionalGamblingTransferOptimizer.h"
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -433,6 +434,168 @@ TEST(ProportionalGamblingTransferOptimizerTest, ConcurrentChoicesAndResultsKeepE
         samples += statistics->GetSuccesses() + statistics->GetErrors();
     }
     EXPECT_EQ(samples, static_cast<std::uint64_t>(kThreads * kRequests));
+}
+
+TEST(ProportionalGamblingTransferOptimizerTest, PieceLengthAsksASlowNodeForWhatItSendsWhileTheFastestSendsAll) {
+    constexpr std::uint64_t kPiece = 64 * 1024;
+    const struct {
+        const char* name;
+        std::uint64_t remaining;
+        double speed;
+        double best;
+        std::uint64_t minPiece;
+        std::uint64_t expected;
+    } cases[] = {
+        {"pieces turned off", kMiB, 1.0, 100.0, 0, kMiB},
+        {"no more than one piece left", kPiece, 1.0, 100.0, kPiece, kPiece},
+        {"nothing known of the fastest", kMiB, 1.0, 0.0, kPiece, kMiB},
+        {"an undefined mean", kMiB, std::numeric_limits<double>::quiet_NaN(), 100.0, kPiece, kMiB},
+        {"the fastest itself", kMiB, 100.0, 100.0, kPiece, kMiB},
+        {"half as fast", kMiB, 50.0, 100.0, kPiece, kMiB},
+        {"slow but done in a fifth of a second", kMiB, 5.0 * kMiB, 100.0 * kMiB, kPiece, kMiB},
+        {"slow and busy for half a second", kMiB, 2.0 * kMiB, 100.0 * kMiB, kPiece, kPiece},
+        {"a quarter as fast", kMiB, 25.0, 100.0, kPiece, kMiB / 4},
+        {"just under half, rounded up to whole pieces", kMiB, 49.0, 100.0, kPiece, kMiB / 2},
+        {"a hundred times slower: one piece", kMiB, 1.0, 100.0, kPiece, kPiece},
+        {"no success in its mean: one piece", kMiB, 0.0, 100.0, kPiece, kPiece},
+        {"a rest under one piece goes with it", kPiece + kPiece / 2, 1.0, 100.0, kPiece, kPiece + kPiece / 2},
+        {"the last part of a chunk", 3 * kPiece, 1.0, 100.0, kPiece, kPiece},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ProportionalGamblingTransferOptimizer::PieceLength(c.remaining, c.speed, c.best, c.minPiece),
+                  c.expected)
+            << c.name;
+    }
+}
+
+TEST(ProportionalGamblingTransferOptimizerTest, InFlightAllowanceIsTheNodesShareOfTheParallelRequests) {
+    const struct {
+        const char* name;
+        double speed;
+        double sum;
+        int parallel;
+        std::uint32_t expected;
+    } cases[] = {
+        {"nothing measured yet", 0.0, 0.0, 16, 0},
+        {"no parallel requests", 1.0, 2.0, 0, 0},
+        {"an undefined sum", 1.0, std::numeric_limits<double>::infinity(), 16, 0},
+        {"a fiftieth of the speed", 1.0, 50.0, 16, 1},
+        {"no success in its mean", 0.0, 50.0, 16, 1},
+        {"a quarter", 1.0, 4.0, 16, 4},
+        {"rounded up", 1.0, 3.0, 16, 6},
+        {"all of it", 5.0, 5.0, 16, 16},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ProportionalGamblingTransferOptimizer::InFlightAllowance(c.speed, c.sum, c.parallel), c.expected)
+            << c.name;
+    }
+}
+
+// Two measured nodes, the slow one at a hundredth of the fast one's speed and
+// a floor that makes draws of it common.
+struct UnequalNodes {
+    explicit UnequalNodes(std::uint32_t seed, int parallel = 4) : optimizer(FloorSettings(parallel), seed) {
+        OptimizedRequestParams params = Params({slow, fast});
+        Measure(optimizer, params, fast, 100 * kMiB);
+        Measure(optimizer, params, slow, kMiB);
+    }
+    static TransferSettings FloorSettings(int parallel) {
+        TransferSettings settings = Settings(parallel);
+        settings.parallelItems = parallel;
+        settings.minNodeShare = 0.8;
+        return settings;
+    }
+    ProportionalGamblingTransferOptimizer optimizer;
+    std::shared_ptr<NodeManifest> fast = Node("fast.test");
+    std::shared_ptr<NodeManifest> slow = Node("slow.test");
+};
+
+TEST(ProportionalGamblingTransferOptimizerTest, ASlowNodeIsAskedForAPieceAndTheFastOneForTheWholeRest) {
+    UnequalNodes nodes(7);
+    int slowPicks = 0;
+    for (int i = 0; i < 200; ++i) {
+        OptimizedRequestParams params = Params({nodes.slow, nodes.fast});
+        params.received = 3 * 64 * 1024;
+        nodes.optimizer.GetNode(params);
+        if (params.SelectedNode == nodes.fast) {
+            EXPECT_EQ(params.requestLength, params.Remaining());
+        } else {
+            ++slowPicks;
+            EXPECT_EQ(params.requestLength, 64u * 1024u);
+        }
+        // Each node keeps its speed.
+        nodes.optimizer.ReportResult(
+            params, Result(http::State::Succeeded, params.SelectedNode == nodes.fast ? 100 * kMiB : kMiB));
+    }
+    // The floor, not the piece size, decides how often the slow node is asked.
+    EXPECT_GT(slowPicks, 40);
+}
+
+TEST(ProportionalGamblingTransferOptimizerTest, ASlowNodeServingItsShareOfRequestsIsPassedOver) {
+    UnequalNodes nodes(11);
+    // Requests chosen and not yet reported stay in flight.
+    std::vector<OptimizedRequestParams> inFlight;
+    for (int i = 0; i < 12; ++i) {
+        inFlight.push_back(Params({nodes.slow, nodes.fast}));
+        nodes.optimizer.GetNode(inFlight.back());
+    }
+    const auto onSlow = [&] {
+        return std::count_if(inFlight.begin(), inFlight.end(),
+                             [&](const OptimizedRequestParams& p) { return p.SelectedNode == nodes.slow; });
+    };
+    // A hundredth of the speed is a share of one request of the four.
+    EXPECT_EQ(onSlow(), 1);
+
+    // Once its request is reported, the slow node may be drawn again; a
+    // request released without a result frees its place the same way.
+    for (auto& params : inFlight) {
+        if (params.SelectedNode == nodes.slow) {
+            nodes.optimizer.ReleaseNode(params);
+        }
+    }
+    int again = 0;
+    for (int i = 0; i < 50 && again == 0; ++i) {
+        OptimizedRequestParams params = Params({nodes.slow, nodes.fast});
+        nodes.optimizer.GetNode(params);
+        again += params.SelectedNode == nodes.slow;
+        nodes.optimizer.ReportResult(params, Result(http::State::Succeeded, kMiB));
+    }
+    EXPECT_EQ(again, 1);
+}
+
+TEST(ProportionalGamblingTransferOptimizerTest, RequestsInFlightOnAnUnmeasuredNodeCountAsItsMeasurements) {
+    ProportionalGamblingTransferOptimizer optimizer(Settings(16), 3);
+    const auto a = Node("a.test");
+    const auto b = Node("b.test");
+    std::vector<OptimizedRequestParams> inFlight;
+    const auto choose = [&] {
+        inFlight.push_back(Params({a, b}));
+        optimizer.GetNode(inFlight.back());
+        return &inFlight.back();
+    };
+    std::map<std::string, int> exploring;
+    for (int i = 0; i < 4; ++i) {
+        const OptimizedRequestParams* params = choose();
+        EXPECT_TRUE(params->exploring);
+        // A node of unknown speed is measured on a piece.
+        EXPECT_EQ(params->requestLength, 64u * 1024u);
+        ++exploring[params->SelectedNode->GetHost()];
+    }
+    // Two measurements under way on each node before either is measured again.
+    EXPECT_EQ(exploring, (std::map<std::string, int>{{"a.test", 2}, {"b.test", 2}}));
+    // With nothing measured yet, a request can only measure once more.
+    EXPECT_TRUE(choose()->exploring);
+
+    // Once a is measured, the requests are bets on it while b's measurements
+    // are still under way, not more measurements of a node that may be the
+    // slowest.
+    OptimizedRequestParams report = Params({a, b});
+    Measure(optimizer, report, a, kMiB);
+    for (int i = 0; i < 20; ++i) {
+        const OptimizedRequestParams* params = choose();
+        EXPECT_FALSE(params->exploring);
+        EXPECT_EQ(params->SelectedNode, a);
+    }
 }
 
 TEST(OptimizedRequestParamsTest, RetriesGoToEveryNodeOnceBeforeAnyAgain) {

@@ -78,16 +78,16 @@ TEST(TransferSettingsTest, DefaultConstructorGivesTheBuiltInDefaults) {
     }
 }
 
-TEST(TransferSettingsTest, ParallelismIsHardwareThreadsPlusTwoWithFewerThanTwoTakenAsOne) {
+TEST(TransferSettingsTest, ParallelismIsHardwareThreadsPlusTwoButNeverFewerThanTheNetworkNeeds) {
     const struct {
         unsigned hardwareThreads;
         int expected;
-    } cases[] = {{0, 3}, {1, 3}, {2, 4}, {3, 5}, {16, 18}};
+    } cases[] = {{0, 16}, {1, 16}, {2, 16}, {13, 16}, {14, 16}, {15, 17}, {16, 18}, {64, 66}};
     for (const auto& c : cases) {
         EXPECT_EQ(TransferSettings::ParallelismFor(c.hardwareThreads), c.expected)
             << c.hardwareThreads << " hardware threads";
     }
-    EXPECT_GE(TransferSettings::DefaultParallelism(), 3);
+    EXPECT_GE(TransferSettings::DefaultParallelism(), 16);
 }
 
 TEST(TransferBehaviorTest, BuiltFromSettingsKeepsThemAndPointsAtNoComponent) {

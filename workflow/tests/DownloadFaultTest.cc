@@ -304,6 +304,77 @@ TEST_F(DownloadFaultTest, CorruptedBytesAreFetchedAgainElsewhere) {
     EXPECT_EQ(most, 5);
 }
 
+// A node a hundred times slower than another is asked for a small part of a
+// chunk; the next node chosen continues from the byte after it, and the chunk
+// is checked whole. Parts from a node that sends wrong bytes fail that check
+// like a whole chunk would, and the chunk is fetched again.
+class PartedChunkTest : public DownloadFaultTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PartedChunkTest, ASlowNodeSendsPartsAndTheChunkIsCheckedWhole) {
+    const bool corrupt = GetParam();
+    constexpr std::uint64_t kPiece = 4096;
+    const std::string data = RandomBytes(8 * kChunk, 5);
+    files_ = {{"big.bin", data}};
+    downloadtest::WriteFile(root_ / "served/p1/k1/v1/big.bin", data);
+    auto slow = Server();
+    auto fast = Server();
+    slow->SetFault("/p1/k1/v1/big.bin", Fault().Delay(0.2));
+    if (corrupt) {
+        std::string wrong = data;
+        for (std::size_t at = 0; at < wrong.size(); at += 1024) {
+            wrong[at] = static_cast<char>(wrong[at] ^ 0x5A);
+        }
+        slow->SetBody("/p1/k1/v1/big.bin", wrong);
+    }
+    const auto slowNode = Node("slow", slow->Port());
+    const auto fastNode = Node("fast", fast->Port());
+    auto transfer = Transfer({slowNode, fastNode});
+    transfer->GetBehavior().minRequestPiece = static_cast<int>(kPiece);
+    transfer->GetBehavior().minNodeShare = 0.5;  // the slow node is drawn often
+    transfer->Finish();
+    // Both nodes already measured: the slow one at 100 KB/s, the fast one at 100 MB/s.
+    OptimizedRequestParams seed(transfer->GetNodeList(), TransferParams(), nullptr);
+    for (const auto& [node, speed] : {std::pair{slowNode, 100000u}, std::pair{fastNode, 100000000u}}) {
+        for (int i = 0; i < 3; ++i) {
+            seed.SelectedNode = node;
+            http::RequestStatus status;
+            status.state = http::State::Succeeded;
+            status.bytes = speed;
+            status.totalTimeMs = 1000;
+            transfer->GetBehavior().optimizer->ReportResult(seed, status);
+        }
+    }
+    ExpectComplete(Download(transfer), *transfer);
+
+    const auto ranges = [](TestHttpServer& server) {
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> asked;
+        for (const auto& request : server.Requests()) {
+            const std::string range = request.Header("Range").value_or("");
+            const auto dash = range.find('-');
+            asked.emplace_back(std::stoull(range.substr(6, dash - 6)), std::stoull(range.substr(dash + 1)));
+        }
+        return asked;
+    };
+    const auto fromSlow = ranges(*slow);
+    ASSERT_FALSE(fromSlow.empty());
+    if (!corrupt) {
+        // Only ever a part, in whole pieces: the fast node would have sent
+        // the whole chunk in the time the slow one takes for it.
+        for (const auto& [first, last] : fromSlow) {
+            EXPECT_LT(last - first + 1, kChunk) << first;
+            EXPECT_EQ((last - first + 1) % kPiece, 0u) << first;
+        }
+    }
+    // Some chunk was begun on the slow node and taken on from the middle.
+    const auto fromFast = ranges(*fast);
+    EXPECT_TRUE(
+        std::any_of(fromFast.begin(), fromFast.end(), [](const auto& range) { return range.first % kChunk != 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, PartedChunkTest, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return info.param ? std::string("CorruptSlowNode") : std::string("HonestSlowNode");
+});
+
 // Resuming: only what is wrong on disk is fetched, one ranged request for one
 // bad chunk, nothing at all for a complete package.
 TEST_F(DownloadFaultTest, OnlyAChunkCorruptedOnDiskIsFetchedAgain) {

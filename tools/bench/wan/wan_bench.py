@@ -190,7 +190,7 @@ class Bench:
             if not os.access(program, os.X_OK):
                 raise SystemExit("wan_bench: %s is not built (cmake --build %s --target vrexa vrexa-publish)" %
                                  (program, opts.build_dir))
-        if not self.aria2c:
+        if "aria2c" in opts.tool and not self.aria2c:
             raise SystemExit("wan_bench: aria2c is not installed (./run.sh bench-e2e installs it)")
         self.tree = os.path.join(work, "tree")
         self.sources = {}
@@ -336,9 +336,9 @@ class Bench:
         for scenario in chosen:
             self.start_network(scenario)
             metalink = self.write_metalink(scenario.package, self.network["nodes"])
-            runs = {"vrexa": [], "aria2c": []}
+            runs = {tool: [] for tool in self.opts.tool}
             for index in range(self.opts.runs):
-                for tool in ("vrexa", "aria2c"):
+                for tool in self.opts.tool:
                     print("wan_bench: %s, %s, run %d of %d" % (scenario.name, tool, index + 1, self.opts.runs),
                           flush=True)
                     run, profile = self.run_one(scenario, tool, metalink)
@@ -363,11 +363,15 @@ class Bench:
         for scenario, runs in results:
             size = self.sources[scenario.package]["size"]
             ideal = scenario.ideal(size)
-            vrexa = statistics.median(r.wall for r in runs["vrexa"])
-            aria = statistics.median(r.wall for r in runs["aria2c"])
-            lines.append("| %s: %s | %.0f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |" %
-                         (scenario.name, scenario.title, size / MIB, vrexa, aria, ideal, vrexa / aria, vrexa / ideal,
-                          aria / ideal))
+            vrexa = statistics.median(r.wall for r in runs["vrexa"]) if runs.get("vrexa") else None
+            aria = statistics.median(r.wall for r in runs["aria2c"]) if runs.get("aria2c") else None
+
+            def figure(value):
+                return "-" if value is None else "%.2f" % value
+            lines.append("| %s: %s | %.0f | %s | %s | %.2f | %s | %s | %s |" %
+                         (scenario.name, scenario.title, size / MIB, figure(vrexa), figure(aria), ideal,
+                          figure(vrexa / aria if vrexa and aria else None), figure(vrexa / ideal if vrexa else None),
+                          figure(aria / ideal if aria else None)))
         lines.append("")
         lines.append("aria2c: metalink of the same nodes, --uri-selector=adaptive, --file-allocation=falloc, and")
         for kind, settings in ARIA2_SETTINGS.items():
@@ -396,10 +400,13 @@ def main():
     parser.add_argument("--size", type=int, default=96, help="MiB of the one-file package (default 96)")
     parser.add_argument("--big-size", type=int, default=256, help="MiB of the big package (default 256)")
     parser.add_argument("--files", type=int, default=10000, help="10 KiB files of the many-files package")
+    parser.add_argument("--tool", action="append", choices=("vrexa", "aria2c"),
+                        help="run only this tool (repeatable; default both)")
     parser.add_argument("--vrexa-arg", action="append", default=[],
                         help="an extra argument of vrexa download, e.g. --vrexa-arg=--threads=8 (repeatable)")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build"), help="the build folder (default build)")
     opts = parser.parse_args()
+    opts.tool = opts.tool or ["vrexa", "aria2c"]
     if opts.runs < 1 or opts.size < 1 or opts.big_size < 1 or opts.files < 1:
         parser.error("--runs, --size, --big-size and --files need at least 1")
     work = tempfile.mkdtemp(prefix="vrexa-wan-bench-")

@@ -223,30 +223,58 @@ class NetworkFixture(unittest.TestCase):
     tree_name = "tree"
     network_name = None  # a folder of the network's own under the test's root
 
-    def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="vrexa-net-test-")
-        self.source = os.path.join(self.root, "source")
-        self.tree = os.path.join(self.root, self.tree_name)
-        write_tree(self.source, dict(FILES, **self.extra_files))
-        result = publish_sample(self.source, self.tree)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        args = [sys.executable, LOCALNET, "start", "--tree", self.tree, "--nodes", str(self.nodes),
-                "--faulty", str(self.faulty), "--partner", "p1", "--publisher", PUBLISHER, "--json",
+    # True: one network serves every test of the class (tests that leave it
+    # as they found it), started once instead of once per test.
+    shared = False
+
+    @classmethod
+    def start(cls, holder):
+        """Publishes the sample tree and starts the network, setting root,
+        source, tree and network on holder (the test or its class)."""
+        holder.root = tempfile.mkdtemp(prefix="vrexa-net-test-")
+        holder.source = os.path.join(holder.root, "source")
+        holder.tree = os.path.join(holder.root, cls.tree_name)
+        write_tree(holder.source, dict(FILES, **cls.extra_files))
+        result = publish_sample(holder.source, holder.tree)
+        if result.returncode != 0:
+            raise AssertionError("publishing the sample failed: " + result.stderr)
+        args = [sys.executable, LOCALNET, "start", "--tree", holder.tree, "--nodes", str(cls.nodes),
+                "--faulty", str(cls.faulty), "--partner", "p1", "--publisher", PUBLISHER, "--json",
                 "--watch-pid", str(os.getpid())]
-        if self.network_name:
-            args += ["--dir", os.path.join(self.root, self.network_name)]
-        for fault in self.faults:
+        if cls.network_name:
+            args += ["--dir", os.path.join(holder.root, cls.network_name)]
+        for fault in cls.faults:
             args += ["--fault", json.dumps(fault)]
-        for shape in self.shapes:
+        for shape in cls.shapes:
             args += ["--shape", json.dumps(shape)]
         started = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=120)
-        self.assertEqual(started.returncode, 0, started.stderr)
-        self.network = json.loads(started.stdout)
-        self.addCleanup(self.stop)
+        if started.returncode != 0:
+            shutil.rmtree(holder.root, ignore_errors=True)
+            raise AssertionError("the network did not start: " + started.stderr)
+        holder.network = json.loads(started.stdout)
+
+    @staticmethod
+    def stop_network(holder):
+        subprocess.run([sys.executable, LOCALNET, "stop", holder.network["dir"]], check=True, timeout=120)
+        shutil.rmtree(holder.root, ignore_errors=True)
+
+    @classmethod
+    def setUpClass(cls):
+        if cls.shared:
+            cls.start(cls)
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.shared:
+            cls.stop_network(cls)
+
+    def setUp(self):
+        if not self.shared:
+            self.start(self)
+            self.addCleanup(self.stop)
 
     def stop(self):
-        subprocess.run([sys.executable, LOCALNET, "stop", self.network["dir"]], check=True, timeout=120)
-        shutil.rmtree(self.root, ignore_errors=True)
+        self.stop_network(self)
 
     def chunk_url(self, node, path):
         return node["path"] + "p1/k1/v1/" + quote_path(path)
@@ -436,6 +464,7 @@ class ShapedNodeTest(NetworkFixture):
     its connections together, the delay of each request, cut answers, and a
     node taken down and back."""
 
+    shared = True
     nodes = 4
     rate = 1000000
     delay = 0.2

@@ -56,6 +56,17 @@ std::int32_t ExploringLowSpeedLimit(int rate, int threads) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(rate) / parallel);
 }
 
+// The least rate a request is held to, lowered under a rate limit: every
+// request is then meant to get only its part of the limit, and one held below
+// half of the limit would otherwise end in a timeout that is the limit's doing.
+int LeastRate(int rate, std::uint64_t rateLimit) {
+    if (rateLimit == 0) {
+        return rate;
+    }
+    const std::uint64_t half = std::max<std::uint64_t>(rateLimit / 2, 1);
+    return half < static_cast<std::uint64_t>(std::max(rate, 0)) ? static_cast<int>(half) : rate;
+}
+
 std::uint32_t ChunkLength(const OptimizedRequestParams& params) {
     return static_cast<std::uint32_t>(params.ChunkData->upperBound - params.ChunkData->lowerBound + 1);
 }
@@ -192,28 +203,28 @@ std::shared_ptr<ExponentialNormalNodeStatistics> ProportionalGamblingTransferOpt
 void ProportionalGamblingTransferOptimizer::ChooseNormal(OptimizedRequestParams& params,
                                                          std::shared_ptr<NodeManifest> node) const {
     const int threads = settings_.transferThreads;
+    const int rate = LeastRate(settings_.minTransferRate, settings_.rateLimit);
     params.SelectedNode = std::move(node);
     params.alwaysRetry = false;
     params.exploring = false;
     params.canGrowTimeouts = connectTimeout_ < settings_.maxConnectTimeout || lowSpeedTime_ < settings_.maxLowSpeedTime;
     params.connectTimeout = connectTimeout_;
-    params.timeout =
-        RequestTimeout(ChunkLength(params), threads, settings_.minTransferRate, settings_.minRequestTimeout);
-    params.lowSpeedLimit = NormalLowSpeedLimit(settings_.minTransferRate, threads);
+    params.timeout = RequestTimeout(ChunkLength(params), threads, rate, settings_.minRequestTimeout);
+    params.lowSpeedLimit = NormalLowSpeedLimit(rate, threads);
     params.lowSpeedTime = lowSpeedTime_;
 }
 
 void ProportionalGamblingTransferOptimizer::ChooseExploring(OptimizedRequestParams& params,
                                                             std::shared_ptr<NodeManifest> node) const {
     const int threads = settings_.transferThreads;
+    const int rate = LeastRate(settings_.exploreMinTransferRate, settings_.rateLimit);
     params.SelectedNode = std::move(node);
     params.alwaysRetry = true;
     params.exploring = true;
     params.canGrowTimeouts = false;
     params.connectTimeout = settings_.exploreConnectTimeout;
-    params.timeout = RequestTimeout(ChunkLength(params), threads, settings_.exploreMinTransferRate,
-                                    settings_.exploreMinRequestTimeout);
-    params.lowSpeedLimit = ExploringLowSpeedLimit(settings_.exploreMinTransferRate, threads);
+    params.timeout = RequestTimeout(ChunkLength(params), threads, rate, settings_.exploreMinRequestTimeout);
+    params.lowSpeedLimit = ExploringLowSpeedLimit(rate, threads);
     params.lowSpeedTime = settings_.exploreLowSpeedTime;
 }
 

@@ -141,6 +141,7 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
     requestParams.timeout = params_.timeout;
     requestParams.lowSpeedLimit = params_.lowSpeedLimit;
     requestParams.lowSpeedTime = params_.lowSpeedTime;
+    requestParams.rateLimiter = behavior.rateLimiter;
 
     std::shared_ptr<http::Request> request =
         behavior.requestFactory->CreateRequest(requestParams, transfer_->GetSession());

@@ -177,6 +177,40 @@ TEST(ProportionalGamblingTransferOptimizerTest, ExploringProfileScalesAndSaturat
     }
 }
 
+TEST(ProportionalGamblingTransferOptimizerTest, RateLimitLowersTheRateRequestsAreHeldTo) {
+    // Under a limit every request gets only its part of it; a request is held
+    // to half of that at most, or the limit itself would time requests out.
+    struct Case {
+        const char* name;
+        std::uint64_t rateLimit;
+        bool exploring;
+        std::int32_t timeout;
+        std::int32_t lowSpeedLimit;
+    };
+    const Case cases[] = {
+        {"no limit", 0, false, 877, 1194},
+        {"no limit, exploring", 0, true, 192, 5461},
+        {"a limit far above both rates changes nothing", 10'000'000, false, 877, 1194},
+        {"a limit far above both rates changes nothing, exploring", 10'000'000, true, 192, 5461},
+        {"a limit between them lowers only the exploring rate", 20000, false, 877, 1194},
+        {"a limit between them lowers only the exploring rate, exploring", 20000, true, 629, 1666},
+        {"a low limit lowers both", 4096, false, 3072, 341},
+        {"a low limit lowers both, exploring", 4096, true, 3072, 341},
+        {"one byte a second still allows a byte", 1, false, 6291456, 1},
+    };
+    for (const Case& c : cases) {
+        TransferSettings settings = Settings(6);
+        settings.rateLimit = c.rateLimit;
+        ProportionalGamblingTransferOptimizer optimizer(settings, 1);
+        OptimizedRequestParams params =
+            c.exploring ? Params({Node("a.test"), Node("b.test")}) : Params({Node("only.test")});
+        optimizer.GetNode(params);
+        EXPECT_EQ(params.exploring, c.exploring) << c.name;
+        EXPECT_EQ(params.timeout, c.timeout) << c.name;
+        EXPECT_EQ(params.lowSpeedLimit, c.lowSpeedLimit) << c.name;
+    }
+}
+
 TEST(ProportionalGamblingTransferOptimizerTest, ExploresOnlyNodesMeasuredFewerThanTwice) {
     ProportionalGamblingTransferOptimizer optimizer(Settings(), 7);
     const auto a = Node("a.test");

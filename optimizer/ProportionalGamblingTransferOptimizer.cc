@@ -67,6 +67,28 @@ int LeastRate(int rate, std::uint64_t rateLimit) {
     return half < static_cast<std::uint64_t>(std::max(rate, 0)) ? static_cast<int>(half) : rate;
 }
 
+// Samples a node needs before its own distribution is bet on, and measured
+// nodes needed before any bet is made.
+constexpr std::uint32_t kSamplesToBet = 2;
+constexpr std::size_t kMeasuredToBet = 2;
+
+// The speed the measured nodes make together: the mean of their means, and a
+// spread that holds both their own spreads and how far apart they are.
+SpeedDistribution AverageNode(const std::vector<SpeedDistribution>& measured) {
+    double means = 0;
+    double variances = 0;
+    double squares = 0;
+    for (const auto& [mean, variance] : measured) {
+        means += mean;
+        variances += variance;
+        squares += mean * mean;
+    }
+    const auto count = static_cast<double>(measured.size());
+    const double mean = means / count;
+    const double between = std::max(squares / count - mean * mean, 0.0);
+    return {mean, variances / count + between};
+}
+
 std::uint32_t ChunkLength(const OptimizedRequestParams& params) {
     return static_cast<std::uint32_t>(params.ChunkData->upperBound - params.ChunkData->lowerBound + 1);
 }
@@ -120,37 +142,73 @@ void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& para
         statistics.push_back(HostStatistics(node->GetHost()));
     }
 
-    // A node measured fewer than twice has no usable spread yet: measure it
-    // before betting on anything.
-    std::vector<std::size_t> unmeasured;
+    // A node measured fewer than twice has no usable spread yet. Until two
+    // nodes have one there is nothing to bet on, so one of the others is
+    // measured first.
+    std::vector<bool> unmeasured(n, false);
+    std::vector<std::size_t> unmeasuredAt;
     for (std::size_t i = 0; i < n; ++i) {
-        if (statistics[i]->GetSampleCount() < 2) {
-            unmeasured.push_back(i);
+        if (statistics[i]->GetSampleCount() < kSamplesToBet) {
+            unmeasured[i] = true;
+            unmeasuredAt.push_back(i);
         }
     }
-    if (!unmeasured.empty()) {
-        boost::random::uniform_int_distribution<std::size_t> pick(0, unmeasured.size() - 1);
-        ChooseExploring(params, candidates[unmeasured[pick(engine_)]]);
+    if (n - unmeasuredAt.size() < kMeasuredToBet) {
+        // A node already measured once is measured again before a new one is
+        // begun, so that the bet can start after a few requests, not after
+        // one to every node.
+        std::uint32_t most = 0;
+        for (std::size_t i : unmeasuredAt)
+            most = std::max(most, statistics[i]->GetSampleCount());
+        std::vector<std::size_t> furthest;
+        for (std::size_t i : unmeasuredAt) {
+            if (statistics[i]->GetSampleCount() == most) furthest.push_back(i);
+        }
+        boost::random::uniform_int_distribution<std::size_t> pick(0, furthest.size() - 1);
+        ChooseExploring(params, candidates[furthest[pick(engine_)]]);
         return;
     }
 
+    // The others take one seat in the bet together: one of them, drawn at
+    // random, bets as the average of the nodes measured so far. Measuring
+    // every node before betting would spend a client's first two requests per
+    // node on all of them alike, the smallest as much as the largest; with
+    // many nodes that is the whole download, and a fleet of clients doing it
+    // overloads the small nodes.
+    std::vector<std::size_t> bet;
+    bet.reserve(n - unmeasuredAt.size() + 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!unmeasured[i]) bet.push_back(i);
+    }
     std::vector<SpeedDistribution> distributions;
     std::vector<std::uint32_t> weights;
-    distributions.reserve(n);
-    weights.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
+    distributions.reserve(bet.size() + 1);
+    weights.reserve(bet.size() + 1);
+    for (std::size_t i : bet) {
         distributions.push_back(statistics[i]->GetDistribution());
         weights.push_back(candidates[i]->GetWeight());
     }
+    if (!unmeasuredAt.empty()) {
+        boost::random::uniform_int_distribution<std::size_t> pick(0, unmeasuredAt.size() - 1);
+        const std::size_t seat = unmeasuredAt[pick(engine_)];
+        distributions.push_back(AverageNode(distributions));
+        weights.push_back(candidates[seat]->GetWeight());
+        bet.push_back(seat);
+    }
     const std::uint32_t rounds =
-        SimulationRounds(n, settings_.simulationRoundsPerNode, settings_.simulationRoundsBudget);
+        SimulationRounds(bet.size(), settings_.simulationRoundsPerNode, settings_.simulationRoundsBudget);
     const std::vector<double> probabilities = SimulateWinProbabilities(distributions, rounds, engine_);
     std::vector<double> shares = AllocateShares(probabilities, weights).shares;
     FloorShares(shares, settings_.minNodeShare);
     // Only a floor setting that is not a proportion can spoil the shares; the
     // win probabilities are always drawable.
     const AliasTable table(Drawable(shares) ? shares : probabilities);
-    ChooseNormal(params, candidates[table.Draw(engine_)]);
+    const std::size_t chosen = bet[table.Draw(engine_)];
+    if (unmeasured[chosen]) {
+        ChooseExploring(params, candidates[chosen]);
+    } else {
+        ChooseNormal(params, candidates[chosen]);
+    }
 }
 
 void ProportionalGamblingTransferOptimizer::ReportResult(const OptimizedRequestParams& params,

@@ -239,9 +239,10 @@ TEST(ProportionalGamblingTransferOptimizerTest, ExploresOnlyNodesMeasuredFewerTh
         EXPECT_TRUE(params.exploring);
         ++rest[params.SelectedNode->GetHost()];
     }
+    // The node measured once is finished before the fresh one is begun.
     EXPECT_EQ(rest.count("a.test"), 0u);
-    EXPECT_GT(rest["b.test"], 0);
-    EXPECT_GT(rest["c.test"], 0);
+    EXPECT_EQ(rest["b.test"], 60);
+    EXPECT_EQ(rest.count("c.test"), 0u);
 
     // Failures count as measurements too.
     params.SelectedNode = b;
@@ -252,6 +253,32 @@ TEST(ProportionalGamblingTransferOptimizerTest, ExploresOnlyNodesMeasuredFewerTh
     optimizer.GetNode(params);
     EXPECT_FALSE(params.exploring);
     EXPECT_FALSE(params.alwaysRetry);
+}
+
+TEST(ProportionalGamblingTransferOptimizerTest, OnceTwoNodesAreMeasuredAFreshNodeBetsAsTheirAverage) {
+    // A fresh node is no longer tried before everything else: it is chosen
+    // about as often as a node of the measured nodes' average speed would be,
+    // and then with the exploring profile.
+    std::map<std::string, int> counts;
+    for (std::uint32_t seed = 1; seed <= 20; ++seed) {
+        ProportionalGamblingTransferOptimizer optimizer(Settings(), seed);
+        const auto fast = Node("fast.test");
+        const auto slow = Node("slow.test");
+        const auto fresh = Node("fresh.test");
+        OptimizedRequestParams params = Params({slow, fresh, fast});
+        Measure(optimizer, params, fast, 4 * kMiB);
+        Measure(optimizer, params, slow, kMiB);
+        for (int i = 0; i < 50; ++i) {
+            optimizer.GetNode(params);
+            const bool isFresh = params.SelectedNode == fresh;
+            EXPECT_EQ(params.exploring, isFresh);
+            EXPECT_EQ(params.alwaysRetry, isFresh);
+            ++counts[params.SelectedNode->GetHost()];
+        }
+    }
+    EXPECT_GT(counts["fresh.test"], 0);
+    EXPECT_GT(counts["fast.test"], counts["fresh.test"]);
+    EXPECT_GT(counts["fresh.test"], counts["slow.test"]);
 }
 
 TEST(ProportionalGamblingTransferOptimizerTest, MeasurablyFasterNodeIsChosenMoreOften) {

@@ -7,6 +7,8 @@
 #   ./run.sh fuzz [SECONDS]  build the fuzz targets with clang, run each SECONDS (60)
 #   ./run.sh fuzz-ci         the same, a fixed number of inputs each (CI)
 #   ./run.sh bench-e2e [ARGS]  install aria2, build vrexa, run tools/bench/e2e/e2e_bench.py ARGS
+#   ./run.sh bench-delta [ARGS] install zsync, build, run the reuse scan bench and tools/bench/reuse/delta_bench.py ARGS
+#   ./run.sh package  build, make the Debian package (build/package/) and check it with lintian
 #   ./run.sh sim [ARGS]  build and run the fleet simulation of the node choice, plot it
 #                        (figures on stdout, files in $BUILD_DIR/sim; ARGS go to vrexa-fleet-sim)
 # Environment: BUILD_DIR (default build), VREXA_SANITIZE (address|thread),
@@ -20,7 +22,7 @@ PACKAGES=(
   g++ cmake ninja-build pkg-config make
   libboost1.74-dev libboost-thread1.74-dev libboost-filesystem1.74-dev
   libboost-locale1.74-dev libboost-random1.74-dev libboost-system1.74-dev
-  libcurl4-openssl-dev libpoco-dev libisal-dev libgtk-3-dev gettext desktop-file-utils
+  libcurl4-openssl-dev libpoco-dev libisal-dev libgtk-3-dev libx11-dev gettext desktop-file-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   nginx-light python3 curl xvfb ccache
   libsodium-dev libssl-dev minisign clang-format flake8 openssl
@@ -92,6 +94,25 @@ case "${1:-test}" in
     shift
     exec python3 tools/bench/e2e/e2e_bench.py --build-dir "$BUILD_DIR" "$@"
     ;;
+  bench-delta)
+    # zsync is the yardstick of this benchmark only; the tests never need it.
+    PACKAGES+=(zsync)
+    install_packages
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DVREXA_SANITIZE= ${CMAKE_ARGS:-} >/dev/null
+    cmake --build "$BUILD_DIR" -j "$JOBS" --target vrexa vrexa-publish vrexa_reuse_bench
+    shift
+    "$BUILD_DIR/tools/bench/reuse/vrexa_reuse_bench"
+    exec python3 tools/bench/reuse/delta_bench.py --build-dir "$BUILD_DIR" "$@"
+    ;;
+  package)
+    # lintian checks the package; neither the build nor the tests need it.
+    PACKAGES+=(lintian dpkg-dev fakeroot)
+    build
+    mkdir -p "$BUILD_DIR/package"
+    python3 tests/install/test_install.py --build-dir "$BUILD_DIR" --package-dir "$BUILD_DIR/package" \
+      --version "$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")" PackageTest
+    ls "$BUILD_DIR"/package/*.deb
+    ;;
   sim)
     # matplotlib draws the simulation's plot; nothing else needs it.
     PACKAGES+=(python3-matplotlib)
@@ -108,7 +129,7 @@ case "${1:-test}" in
     exec "$plot_python" tools/sim/plot.py "$BUILD_DIR/sim"
     ;;
   *)
-    echo "usage: $0 [test|install|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]|sim [ARGS]]" >&2
+    echo "usage: $0 [test|install|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]|bench-delta [ARGS]|package|sim [ARGS]]" >&2
     exit 2
     ;;
 esac

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <memory>
+#include <mutex>
+#include <set>
 
 namespace vrexa {
 
@@ -30,10 +35,26 @@ protected:
     // Runs every work posted so far (and what those post while running) to its
     // end, then ends the pool's threads; works posted later never run.
     void Drain();
+    // Drain, but no longer than bound: once it is spent, the tracked works
+    // still running are cancelled and those not yet started are dropped, so
+    // that an endpoint that accepts and never answers cannot hold up the end
+    // of the process. Only works given to TrackEvent are waited for.
+    void Drain(std::chrono::milliseconds bound);
     AsioWorkManager& GetWorkManager() { return *workManager_; }
 
 private:
+    // Runs one tracked work unless the drain has given up on the queue.
+    void RunTracked(const std::shared_ptr<TrackEventWork>& work);
+
     std::unique_ptr<AsioWorkManager> workManager_;
+
+    std::mutex trackedMutex_;
+    std::condition_variable trackedDone_;
+    // Guarded by trackedMutex_: works tracked and not yet finished, those
+    // among them running now, and whether the queue was given up.
+    std::size_t unfinished_ = 0;
+    std::set<std::shared_ptr<TrackEventWork>> running_;
+    bool abandoned_ = false;
 };
 
 }  // namespace vrexa

@@ -1,5 +1,7 @@
 #include "analytics/JsonHttpAnalyticsManager.h"
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "analytics/JsonHttpAnalyticsEventWork.h"
@@ -18,12 +20,13 @@ JsonHttpAnalyticsManager::JsonHttpAnalyticsManager(http::RequestFactory& request
       connectTimeout_(settings.analyticsConnectTimeout),
       timeout_(settings.analyticsTimeout),
       // A negative limit means no second attempt, not four billion of them.
-      retryLimit_(settings.analyticsRetryLimit > 0 ? static_cast<unsigned>(settings.analyticsRetryLimit) : 0u) {}
+      retryLimit_(settings.analyticsRetryLimit > 0 ? static_cast<unsigned>(settings.analyticsRetryLimit) : 0u),
+      shutdownTimeout_(std::max(settings.analyticsShutdownTimeout, 0)) {}
 
 JsonHttpAnalyticsManager::~JsonHttpAnalyticsManager() {
     // The posts in the queue use the session and factory: send them while both
     // are still here.
-    Drain();
+    Drain(std::chrono::seconds(shutdownTimeout_));
 }
 
 std::shared_ptr<TrackEventWork> JsonHttpAnalyticsManager::CreateEventWork(int kind) {

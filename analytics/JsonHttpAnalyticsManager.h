@@ -16,7 +16,8 @@ struct TransferSettings;
 
 // Posts analytics documents as JSON over HTTP from three threads: transfer
 // documents (kind 32) to the transfer endpoint, every other kind to the events
-// endpoint. Destroying it first sends every document already tracked.
+// endpoint. Destroying it first sends every document already tracked, as far
+// as the shutdown timeout allows.
 class JsonHttpAnalyticsManager : public AnalyticsManager {
 public:
     static constexpr unsigned kThreads = 3;
@@ -37,6 +38,7 @@ private:
     const int connectTimeout_;
     const int timeout_;
     const unsigned retryLimit_;
+    const int shutdownTimeout_;  // seconds
 };
 
 }  // namespace vrexa

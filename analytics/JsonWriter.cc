@@ -4,56 +4,17 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "text/JsonEscape.h"
+
 namespace vrexa {
 
 namespace {
 
 using boost::property_tree::ptree;
 
-void AppendEscaped(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (byte) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '/':
-                out += "\\/";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (byte < 0x20 || byte >= 0x80) {
-                    out += "\\u00";
-                    out += kHex[byte >> 4];
-                    out += kHex[byte & 0x0F];
-                } else {
-                    out += c;
-                }
-        }
-    }
-}
-
 void AppendString(std::string& out, std::string_view text) {
     out += '"';
-    AppendEscaped(out, text);
+    AppendJsonEscaped(out, text, JsonEscaping::PerByte);
     out += '"';
 }
 
@@ -105,13 +66,6 @@ std::string ToJson(const ptree& tree) {
 void WriteJson(std::ostream& out, const ptree& tree) {
     const std::string text = ToJson(tree);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
-}
-
-std::string EscapeJson(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    AppendEscaped(out, text);
-    return out;
 }
 
 std::string FormatJsonDouble(double value) {

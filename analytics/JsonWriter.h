@@ -9,10 +9,8 @@
 namespace vrexa {
 
 // The writer of every JSON document that leaves the process (analytics posts,
-// log lines). The output is compact and deliberately byte-oriented: receivers
-// and log readers have always seen each byte of a multi-byte character as its
-// own \u00XX escape and the slash as \/, so that is what they get, whatever the
-// text's encoding.
+// log lines). The output is compact and its strings are escaped byte by byte
+// (JsonEscaping::PerByte, text/JsonEscape.h, which says why).
 //
 // Shape of a tree node:
 //   value kJsonEmptyObject, no children   -> {}
@@ -32,9 +30,6 @@ void WriteJson(std::ostream& out, const boost::property_tree::ptree& tree);
 
 // The same document as a string (with its final line feed).
 std::string ToJson(const boost::property_tree::ptree& tree);
-
-// The escaped form of text, without the surrounding quotation marks.
-std::string EscapeJson(std::string_view text);
 
 // A floating-point value as documents carry it: general format, 16 significant
 // digits, independent of the process locale ("0.25", "1e+20").

@@ -148,6 +148,7 @@ void HttpManifestSource::FetchUrl(const std::string& url, std::iostream& stream,
     } clear{*this};
 
     const http::RequestStatus status = request->Perform();
+    if (status.responseCode != 0 || status.bytes > 0) heardFrom_ = true;
     // A document larger than any we take is refused like a missing one: the
     // same answer would come again, and every retry would read the whole cap.
     if (status.state == http::State::WriteError && writer.Exceeded()) {

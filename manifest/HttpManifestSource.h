@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -66,6 +67,9 @@ public:
     void RequireSignature(SignatureCheck check) { signatureCheck_ = std::move(check); }
 
     const std::string& GetUrl() const { return url_; }
+    // True once the server has answered anything (a status line, a byte of
+    // a body) to a fetch of this source.
+    bool HeardFrom() const { return heardFrom_.load(); }
 
 protected:
     const DocumentLimits& GetLimits() const { return limits_; }
@@ -84,6 +88,8 @@ private:
     std::optional<std::chrono::steady_clock::time_point> deadline_;
     std::int32_t lowSpeedLimit_ = 0;
     std::int32_t lowSpeedTime_ = 0;
+
+    std::atomic<bool> heardFrom_{false};
 
     std::mutex mutex_;  // guards the two below
     std::shared_ptr<http::Request> request_;

@@ -5,7 +5,8 @@
 namespace vrexa {
 
 // Stored records as compact JSON on one line followed by a line feed. Every
-// value is a string; '"' and '\' are escaped with a backslash and '/' as
+// value is a string, escaped by character (JsonEscaping::WideCharacters,
+// text/JsonEscape.h): '"' and '\' are escaped with a backslash and '/' as
 // "\/"; control characters and every character above U+00FF are written as
 // "\u" and four upper-case hexadecimal digits (characters above U+FFFF as a
 // surrogate pair); U+0080 to U+00FF stay as they are, in UTF-8.

@@ -61,6 +61,11 @@ struct TransferSettings {
     // attempt ends once the body comes slower than the floor (bytes a second
     // for that many seconds).
     int manifestDocumentTimeout = 60;
+    // Every attempt at one document together waits at most this many
+    // seconds for the server's first byte: a dead network or a host that
+    // accepts and never answers is reported within half a minute, while a
+    // server that answers keeps the whole document time.
+    int manifestFirstByteTimeout = 25;
     int manifestLowSpeedLimit = 1024;
     int manifestLowSpeedTime = 10;
 
@@ -92,7 +97,8 @@ struct TransferSettings {
     int estimateInterval = 500;
 
     // Bytes per second the chunk write cache expects the disk to take.
-    int expectedWriteRate = 349525;
+    static constexpr int kDefaultExpectedWriteRate = 349525;
+    int expectedWriteRate = kDefaultExpectedWriteRate;
 
     // Threads and parallelism; the three hardware-based ones are set by the
     // constructor (see DefaultParallelism).
@@ -104,6 +110,14 @@ struct TransferSettings {
     // Whether downloaded program files are made executable once complete.
     bool allowExecute = true;
 
+    // Updates take the chunks they can from content already on this machine
+    // instead of fetching them: the destination's own old files and these
+    // folders (an earlier install, say). Only regular files are read, never
+    // through a symbolic link. reuseOldContent false fetches every chunk that
+    // is not already in its place.
+    std::vector<std::string> reuseFrom;
+    bool reuseOldContent = true;
+
     // Proxy discovery timeouts, milliseconds.
     int proxyResolveTimeout = 5000;
     int proxyConnectTimeout = 5000;
@@ -114,6 +128,10 @@ struct TransferSettings {
     int analyticsConnectTimeout = 10;
     int analyticsTimeout = 10;
     int analyticsRetryLimit = 1;
+    // The longest the service's end waits for the documents still queued or
+    // under way; what is not sent by then is dropped, so that an endpoint
+    // that accepts and never answers cannot keep a closed program alive.
+    int analyticsShutdownTimeout = 3;
 
     // Seconds between two periodic progress events of a transfer.
     int periodicEventInterval = 300;

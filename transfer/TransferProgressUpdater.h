@@ -19,6 +19,9 @@ public:
     virtual void AddVerified(std::uint64_t bytes) = 0;
     // Bytes received from the network.
     virtual void AddDownloaded(std::uint64_t bytes) = 0;
+    // Bytes of chunks copied from old content on this machine instead of
+    // fetched; they count as completed and verified like fetched ones.
+    virtual void AddReused(std::uint64_t bytes) { (void)bytes; }
 };
 
 }  // namespace vrexa

@@ -25,6 +25,9 @@ struct TransferStatus {
     // The file to start once the download is done; set only when Complete.
     std::string run;
     std::uint64_t downloadedBytes = 0;
+    // Of the completed bytes, those copied from old content on this machine
+    // instead of fetched from the network.
+    std::uint64_t reusedBytes = 0;
     std::uint64_t completedBytes = 0;
     std::uint64_t verifiedBytes = 0;
     std::uint64_t totalBytes = 0;

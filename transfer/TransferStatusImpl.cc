@@ -28,6 +28,8 @@ void TransferStatusImpl::AddVerified(std::uint64_t bytes) { verifiedBytes_.Add(b
 
 void TransferStatusImpl::AddDownloaded(std::uint64_t bytes) { downloadedBytes_.Add(bytes); }
 
+void TransferStatusImpl::AddReused(std::uint64_t bytes) { reusedBytes_.Add(bytes); }
+
 void TransferStatusImpl::SetPackage(const PackageManifest& package) {
     status_.run = package.GetRun();
     status_.totalBytes = package.GetTotalSize();
@@ -45,6 +47,7 @@ TransferStatus TransferStatusImpl::GetStatus() {
         snapshot.run.clear();
     }
     snapshot.downloadedBytes = downloadedBytes_.Load();
+    snapshot.reusedBytes = reusedBytes_.Load();
     snapshot.completedBytes = completedBytes_.Load();
     snapshot.verifiedBytes = verifiedBytes_.Load();
     const std::uint64_t now = clock_();

@@ -34,6 +34,7 @@ public:
     void SubtractCompleted(std::uint64_t bytes) override;
     void AddVerified(std::uint64_t bytes) override;
     void AddDownloaded(std::uint64_t bytes) override;
+    void AddReused(std::uint64_t bytes) override;
 
     // The snapshot: the record with fresh identifiers and counters, the time
     // remaining and the rate. Records a rate sample, so it is not const.
@@ -71,6 +72,7 @@ private:
     ProgressCounter completedBytes_;
     ProgressCounter verifiedBytes_;
     DeltaCounter downloadedBytes_;
+    ProgressCounter reusedBytes_;
     DeltaCounter activeTime_;
     int window_;
     int interval_;

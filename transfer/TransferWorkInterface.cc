@@ -53,4 +53,14 @@ void TransferWorkInterface::StoreGeolocation(std::shared_ptr<GeolocationManifest
     geolocation_.swap(geolocation);
 }
 
+void TransferWorkInterface::StoreReusedContent(std::shared_ptr<ReusedContent> content) {
+    std::lock_guard lock(dataMutex_);
+    reused_.swap(content);
+}
+
+std::shared_ptr<ReusedContent> TransferWorkInterface::GetReusedContent() {
+    std::lock_guard lock(dataMutex_);
+    return reused_;
+}
+
 }  // namespace vrexa

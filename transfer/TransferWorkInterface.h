@@ -18,6 +18,13 @@ class PackageManifest;
 class NodeListManifest;
 class GeolocationManifest;
 class TransferProgressUpdater;
+
+// Chunks of the package an update found in old content on this machine; the
+// workflow's own type behind this name.
+class ReusedContent {
+public:
+    virtual ~ReusedContent() = default;
+};
 class WorkCompleteCallback;
 class WorkflowRetryableErrorCallback;
 
@@ -85,11 +92,17 @@ public:
     void StoreNodeList(std::shared_ptr<NodeListManifest> nodeList);
     void StoreGeolocation(std::shared_ptr<GeolocationManifest> geolocation);
 
+    // What the index step of an update found in old content, stored before
+    // any output file is opened; null when nothing was looked for.
+    void StoreReusedContent(std::shared_ptr<ReusedContent> content);
+    std::shared_ptr<ReusedContent> GetReusedContent();
+
 private:
     mutable std::mutex dataMutex_;
     std::shared_ptr<PackageManifest> package_;
     std::shared_ptr<NodeListManifest> nodeList_;
     std::shared_ptr<GeolocationManifest> geolocation_;
+    std::shared_ptr<ReusedContent> reused_;
 };
 
 }  // namespace vrexa

@@ -11,6 +11,7 @@ struct String {
     std::size_t size;
 };
 
+// A file's bytes by id: a message catalog, an icon.
 struct Catalog {
     int id;
     const unsigned char* bytes;
@@ -20,6 +21,8 @@ struct Catalog {
 extern const String kStrings[];
 extern const std::size_t kStringCount;
 extern const Catalog kCatalogs[];
-extern const std::size_t kCatalogCount;
+extern const std::size_t kCatalogsCount;
+extern const Catalog kIcons[];
+extern const std::size_t kIconsCount;
 
 }  // namespace vrexa::updater::compiled

@@ -22,6 +22,17 @@ std::mutex& SingletonMutex() {
 
 }  // namespace
 
+std::string HostOfUrl(const std::string& url) {
+    const std::size_t slashes = url.find("//");
+    if (slashes == std::string::npos) return url;
+    const std::size_t begin = slashes + 2;
+    const std::size_t end = url.find_first_of("/?#", begin);
+    std::string authority = url.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    // Credentials are never shown.
+    const std::size_t at = authority.rfind('@');
+    return at == std::string::npos ? authority : authority.substr(at + 1);
+}
+
 int ProgressPercent(std::uint64_t completed, std::uint64_t total) {
     if (total == 0) return 0;
     const double percent = static_cast<double>(completed) * 100.0 / static_cast<double>(total);
@@ -30,14 +41,17 @@ int ProgressPercent(std::uint64_t completed, std::uint64_t total) {
 
 Dialog::Dialog(TransferContract& service, TransferMonitorImpl& monitor, locale::SimpleLocale& locale,
                const UpdaterConfiguration& configuration, UpdaterMessages& messages, DialogView& view,
-               PackageLauncher::ProcessFactory processFactory)
+               PackageLauncher::ProcessFactory processFactory, Clock clock)
     : service_(service),
       monitor_(monitor),
       locale_(locale),
       configuration_(configuration),
       messages_(messages),
       view_(view),
-      processFactory_(std::move(processFactory)) {}
+      processFactory_(std::move(processFactory)),
+      clock_(clock ? std::move(clock) : Clock([] { return std::chrono::steady_clock::now(); })),
+      manifestHost_(configuration.MakeBehavior().manifestHost),
+      geolocationHost_(HostOfUrl(configuration.MakeBehavior().geolocationUrl)) {}
 
 Dialog& Dialog::CreateSingleton(TransferContract& service, TransferMonitorImpl& monitor, locale::SimpleLocale& locale,
                                 const UpdaterConfiguration& configuration, UpdaterMessages& messages,
@@ -178,9 +192,39 @@ void Dialog::OnProgress(const TransferStatus& status) {
         if (!running_ || !window_) return;
         if (status.transferId != packageTransferId_) return;
     }
-    if (status.state != TransferState::Transferring || status.error != TransferError::None) return;
+    if (status.error != TransferError::None) return;
+    if (status.state == TransferState::Initializing) {
+        ShowInitializing(status);
+        return;
+    }
+    if (status.state != TransferState::Transferring) return;
     view_.SetProgress(ProgressPercent(status.completedBytes, status.totalBytes));
     view_.SetStatusText(locale_.FormatTimeRemaining(status.secondsRemaining));
+    view_.SetDetailText(status.totalBytes > 0 ? Amounts(status) : std::string());
+}
+
+void Dialog::ShowInitializing(const TransferStatus& status) {
+    // The version is known once the package manifest has arrived; the
+    // geolocation is asked for after it.
+    const bool manifestKnown = !status.versionId.empty() && status.versionId != "?";
+    const std::string& host = manifestKnown ? geolocationHost_ : manifestHost_;
+    if (host.empty()) return;
+    const auto now = clock_();
+    if (host != contacting_) {
+        contacting_ = host;
+        contactingSince_ = now;
+    }
+    const bool waiting = now - contactingSince_ >= kConnectingTime;
+    view_.SetStatusText(locale_.FormatRaw(waiting ? kWaitingText : kConnectingText, host));
+}
+
+std::string Dialog::Amounts(const TransferStatus& status) {
+    std::string text = locale_.Translate(kAmountsText);
+    // A translation that lost a placeholder would show a wrong number.
+    if (!locale::SamePlaceholders(kAmountsText, text)) text = kAmountsText;
+    text = locale::ReplaceAll(text, "{1}", locale_.FormatSize(status.completedBytes));
+    text = locale::ReplaceAll(text, "{2}", locale_.FormatSize(status.totalBytes));
+    return locale::ReplaceAll(text, "{3}", locale_.FormatSize(status.rate));
 }
 
 void Dialog::OnInitialized(const TransferStatus& status) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,11 +34,18 @@ namespace vrexa::updater {
 // and is released before the view, the service or a message is touched.
 class Dialog : public TransferMonitorCallback, public DialogEvents {
 public:
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
     // Nothing is owned; everything must outlive the dialog's use.
-    // processFactory starts the package (the platform's by default).
+    // processFactory starts the package (the platform's by default); clock
+    // tells how long a step has lasted (the steady clock by default).
     Dialog(TransferContract& service, TransferMonitorImpl& monitor, locale::SimpleLocale& locale,
            const UpdaterConfiguration& configuration, UpdaterMessages& messages, DialogView& view,
-           PackageLauncher::ProcessFactory processFactory = nullptr);
+           PackageLauncher::ProcessFactory processFactory = nullptr, Clock clock = nullptr);
+
+    // How long the status says "Connecting to" a host before it says
+    // "Waiting for" it.
+    static constexpr std::chrono::seconds kConnectingTime{3};
 
     // The process's one dialog. Creating it twice is a logic error, as is
     // asking for it before it exists.
@@ -71,6 +80,11 @@ private:
     bool Created(const TransferStatus& status);
     bool IsOpen();
     void LaunchPackage(const std::string& packageRun, const std::string& skinRun);
+    // The status while the package is being prepared: which host it is
+    // contacting, and whether it has been waiting for it a while.
+    void ShowInitializing(const TransferStatus& status);
+    // The bytes done of the total and the speed.
+    std::string Amounts(const TransferStatus& status);
 
     std::mutex mutex_;
     TransferContract& service_;
@@ -81,6 +95,11 @@ private:
     UpdaterMessages& messages_;
     DialogView& view_;
     PackageLauncher::ProcessFactory processFactory_;
+    const Clock clock_;
+    // The hosts the package's preparation waits on: the manifest host, then
+    // the geolocation service.
+    const std::string manifestHost_;
+    const std::string geolocationHost_;
 
     // Guarded by mutex_.
     bool running_ = false;
@@ -96,7 +115,20 @@ private:
     std::string skinRun_;
     bool packageComplete_ = false;
     bool skinComplete_ = false;
+    // The host the status names and since when.
+    std::string contacting_;
+    std::chrono::steady_clock::time_point contactingSince_;
 };
+
+// The texts the window adds to the product's: what it is doing before the
+// download begins, and the amounts and speed beside the time remaining.
+inline constexpr const char* kConnectingText = "Connecting to {1}";
+inline constexpr const char* kWaitingText = "Waiting for {1}";
+inline constexpr const char* kAmountsText = "{1} of {2} ({3}/s)";
+
+// The host (and port) of a URL: what lies between "//" and the next "/";
+// the text itself when it has no "//".
+std::string HostOfUrl(const std::string& url);
 
 // The bar's position for completed of total bytes: truncated percent, 0 when
 // the total is not known yet, never above 100.

@@ -43,6 +43,9 @@ public:
     // 0 to 100.
     virtual void SetProgress(int percent) = 0;
     virtual void SetStatusText(const std::string& text) = 0;
+    // A second line under the status text (the amounts and the speed); ""
+    // leaves it empty.
+    virtual void SetDetailText(const std::string& text) = 0;
     // The busy indicator in place of the progress bar, with text as status.
     virtual void ShowLaunching(const std::string& text) = 0;
     // An error message under caption. Returns once the user has dismissed it,

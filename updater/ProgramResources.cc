@@ -15,9 +15,13 @@ ResourceTable CompiledResources() {
         const auto& entry = compiled::kStrings[i];
         table.AddString(entry.id, std::string(entry.text, entry.size));
     }
-    for (std::size_t i = 0; i < compiled::kCatalogCount; ++i) {
+    for (std::size_t i = 0; i < compiled::kCatalogsCount; ++i) {
         const auto& entry = compiled::kCatalogs[i];
         table.AddCatalog(entry.id, {entry.bytes, entry.size});
+    }
+    for (std::size_t i = 0; i < compiled::kIconsCount; ++i) {
+        const auto& entry = compiled::kIcons[i];
+        table.AddIcon(entry.id, {entry.bytes, entry.size});
     }
     return table;
 }

@@ -8,6 +8,8 @@ void ResourceTable::AddString(int id, std::string text) { strings_.emplace(id, s
 
 void ResourceTable::AddCatalog(int id, std::span<const unsigned char> bytes) { catalogs_.emplace(id, bytes); }
 
+void ResourceTable::AddIcon(int id, std::span<const unsigned char> bytes) { icons_.emplace(id, bytes); }
+
 void ResourceTable::ClearStrings() { strings_.clear(); }
 
 std::optional<std::string_view> ResourceTable::FindString(int id) const {
@@ -22,9 +24,14 @@ std::string ResourceTable::LoadString(int id) const {
     return std::string(CutToUtf16Units(*found, kStringResourceLimit));
 }
 
-std::span<const unsigned char> ResourceTable::FindCatalog(int id) const {
-    const auto found = catalogs_.find(id);
-    return found == catalogs_.end() ? std::span<const unsigned char>() : found->second;
+// One lookup for both tables of bytes.
+static std::span<const unsigned char> FindBytes(const std::map<int, std::span<const unsigned char>>& table, int id) {
+    const auto found = table.find(id);
+    return found == table.end() ? std::span<const unsigned char>() : found->second;
 }
+
+std::span<const unsigned char> ResourceTable::FindCatalog(int id) const { return FindBytes(catalogs_, id); }
+
+std::span<const unsigned char> ResourceTable::FindIcon(int id) const { return FindBytes(icons_, id); }
 
 }  // namespace vrexa::updater

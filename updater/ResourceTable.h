@@ -9,7 +9,7 @@
 
 namespace vrexa::updater {
 
-// The program's own resources: strings and message catalogs by id. The
+// The program's own resources: strings, message catalogs and icons by id. The
 // program's table is compiled in (see ProgramResources.h); tests build their
 // own.
 class ResourceTable {
@@ -18,7 +18,9 @@ public:
     void AddString(int id, std::string text);
     // The bytes are not copied: they must outlive the table (compiled-in data).
     void AddCatalog(int id, std::span<const unsigned char> bytes);
-    // Drops every string, keeping the catalogs.
+    // An image file's bytes (PNG), not copied either.
+    void AddIcon(int id, std::span<const unsigned char> bytes);
+    // Drops every string, keeping the catalogs and icons.
     void ClearStrings();
 
     // The string as stored, or nothing when there is none.
@@ -28,10 +30,13 @@ public:
     std::string LoadString(int id) const;
     // The catalog's bytes; empty when there is none.
     std::span<const unsigned char> FindCatalog(int id) const;
+    // The icon's bytes; empty when there is none.
+    std::span<const unsigned char> FindIcon(int id) const;
 
 private:
     std::map<int, std::string> strings_;
     std::map<int, std::span<const unsigned char>> catalogs_;
+    std::map<int, std::span<const unsigned char>> icons_;
 };
 
 }  // namespace vrexa::updater

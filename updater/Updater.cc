@@ -1,5 +1,9 @@
 #include "updater/Updater.h"
 
+#include <unistd.h>
+
+#include <atomic>
+
 #include <boost/filesystem/path.hpp>
 
 #include "file/posix/FilesystemImpl.h"
@@ -36,6 +40,13 @@ bool EnsurePrivateDataFolder(file::Filesystem& filesystem, const std::string& da
     }
 }
 
+// The user insisted: the window is gone or going, and nothing the teardown
+// still waits for is worth more than doing what was asked.
+[[noreturn]] void EndAtOnce(std::ostream& notes) {
+    notes << "orbiq-update: closing at once\n" << std::flush;
+    ::_exit(0);
+}
+
 }  // namespace
 
 int Updater::Run(const ResourceTable& resources, const UpdaterConfiguration& configuration, DialogView& view,
@@ -48,6 +59,22 @@ int Updater::Run(const ResourceTable& resources, const UpdaterConfiguration& con
         locale::CustomBoostLocale locale(catalog, "");
         if (!configuration.languages.empty()) locale.SetLocale(configuration.GetInitialLocale());
 
+        // From here to the end of the teardown every end signal is read: the
+        // first closes the window (the transfers are then put away in order),
+        // any later one, or any after the window has closed, ends the process
+        // at once. The downloaded bytes are safe either way: stored entries
+        // are replaced whole, and every chunk is checked again next time.
+        std::atomic<Dialog*> signalled{nullptr};
+        std::atomic<bool> closing{false};
+        process::posix::SignalWatcher signals(process::posix::SignalWatcher::kEndSignals, [&](int, int) {
+            if (closing.exchange(true)) EndAtOnce(notes);
+            if (Dialog* dialog = signalled.load()) {
+                dialog->OnCancel();
+            } else {
+                view.EndModal();
+            }
+        });
+
         // The lock comes before the service, whose start already writes into
         // the data folder (its log, its stored transfers at the end).
         file::posix::FilesystemImpl fileSystem;
@@ -56,12 +83,16 @@ int Updater::Run(const ResourceTable& resources, const UpdaterConfiguration& con
         const posix::InstanceLock::Result locked =
             folderReady ? lock.Acquire(configuration.GetDataFolder()) : posix::InstanceLock::Result::Unavailable;
         if (locked == posix::InstanceLock::Result::HeldElsewhere) {
-            notes << "orbiq-update: another updater is already running for " << configuration.GetDataFolder()
-                  << "; this one ends.\n";
+            // Started again from a menu or a shortcut while the first one is
+            // still at work: the user must learn why no window comes.
+            const std::string name = configuration.GetDisplayName(locale.GetName());
+            view.ShowMessage(locale.Format(messages.GetTitle(), name),
+                             locale.Format(messages.GetAlreadyRunningText(), name));
             return 0;
         }
-        // A lock file that cannot be used is a storage problem like a data
-        // folder that cannot be made.
+        // A lock file that cannot be used (a folder or a link where it
+        // belongs, a folder we may not write) is a storage problem like a
+        // data folder that cannot be made: the storage message, no download.
         folderReady = locked == posix::InstanceLock::Result::Acquired;
 
         TransferBehavior behavior = configuration.MakeBehavior();
@@ -72,19 +103,19 @@ int Updater::Run(const ResourceTable& resources, const UpdaterConfiguration& con
         auto monitor = std::make_unique<TransferMonitorImpl>(service.get());
         monitor->Start();
         Dialog& dialog = Dialog::CreateSingleton(*service, *monitor, locale, configuration, messages, view);
-        {
-            process::posix::SignalWatcher signals(process::posix::SignalWatcher::kCloseSignals,
-                                                  [&dialog](int, int) { dialog.OnCancel(); });
-            if (folderReady) {
-                dialog.Run();
-            } else {
-                dialog.ShowError(TransferError::FileAccessError);
-            }
+        signalled.store(&dialog);
+        if (closing.load()) dialog.OnCancel();
+        if (folderReady) {
+            dialog.Run();
+        } else {
+            dialog.ShowError(TransferError::FileAccessError);
         }
+        closing.store(true);
         // No poll may reach a service that is gone.
         monitor.reset();
         // Unfinished transfers are suspended (or cancelled, if never started)
-        // and their analytics sent before the service is gone.
+        // and their analytics sent, within the service's shutdown timeout,
+        // before the service is gone.
         service.reset();
     } catch (const std::exception& error) {
         notes << "orbiq-update: " << error.what() << "\n";

@@ -37,7 +37,9 @@ public:
     // monitor's thread joined before the service goes, the service before the
     // locale). A data folder that cannot be made shows the storage message
     // instead of the window; a data folder another updater holds ends the run
-    // with a note. Interrupts (SIGINT, SIGTERM) close the window. Returns 0
+    // with the already-running message. The end signals (an interrupt, a
+    // polite kill, a hang-up, a quit) close the window; a second one, or one
+    // after the window has closed, ends the process at once. Returns 0
     // whatever happened; notes receives what no window can show.
     int Run(const ResourceTable& resources, const UpdaterConfiguration& configuration, DialogView& view,
             const ServiceFactory& makeService, std::ostream& notes);

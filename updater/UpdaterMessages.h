@@ -17,6 +17,8 @@ public:
     virtual std::string GetErrorTitle() = 0;
     virtual std::string GetLaunchingText() = 0;
     virtual std::string GetLaunchFailedText() = 0;
+    // Shown by a second updater started while the first is still at work.
+    virtual std::string GetAlreadyRunningText() = 0;
 };
 
 }  // namespace vrexa::updater

@@ -22,6 +22,7 @@
 namespace {
 
 constexpr const char* kDataFolderName = "Tembrik/Orbiq Update/LTX";
+constexpr int kIconId = 111;
 
 int RunUpdater(int argc, char** argv) {
     using namespace vrexa::updater;
@@ -33,6 +34,9 @@ int RunUpdater(int argc, char** argv) {
         ConfigurationReader(resources, registry, fileSystem, overrides).Read(kDataFolderName, argc, argv);
     configuration.elevateLaunch = false;
 
+    // The desktop matches the window to the installed entry and its icon by
+    // this name, whatever the file was called.
+    g_set_prgname("orbiq-update");
     // GTK sees only the program name: the command line is the updater's own.
     int gtkArgc = 1;
     char* gtkArgv[] = {argv != nullptr && argc > 0 ? argv[0] : const_cast<char*>("orbiq-update"), nullptr};
@@ -41,7 +45,7 @@ int RunUpdater(int argc, char** argv) {
         configuration.userInterface, [&] { return gtk_init_check(&gtkArgc, &gtkArgvPointer) == TRUE; }, std::cerr);
     std::unique_ptr<DialogView> view;
     if (frontEnd == FrontEnd::Window) {
-        view = std::make_unique<gtk::GtkView>(std::cerr);
+        view = std::make_unique<gtk::GtkView>(std::cerr, resources.FindIcon(kIconId));
     } else {
         view = std::make_unique<tty::TerminalView>(tty::TerminalView::ProcessStreams());
     }
@@ -56,9 +60,9 @@ int RunUpdater(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Before any thread exists, so that every thread inherits it and an
-    // interrupt reaches only the watcher, which closes the window.
-    vrexa::process::posix::SignalWatcher::Block(vrexa::process::posix::SignalWatcher::kCloseSignals);
+    // Before any thread exists, so that every thread inherits it and an end
+    // signal reaches only the watcher, which closes the window.
+    vrexa::process::posix::SignalWatcher::Block(vrexa::process::posix::SignalWatcher::kEndSignals);
     try {
         RunUpdater(argc, argv);
     } catch (const std::exception& error) {

@@ -8,6 +8,7 @@
 #include "file/Exception.h"
 #include "file/SequentialWriteCache.h"
 #include "file/SharedFile.h"
+#include "transfer/TransferBehavior.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/ChecksumStatusData.h"
 #include "workflow/TransferSharedFileData.h"
@@ -56,8 +57,10 @@ std::uint32_t CreateChunkMapWork::WriteCacheWait(int transferThreads, std::uint6
     if (transferThreads <= 1 || upper <= lower) {
         return 0;
     }
+    // A rate of zero or less is no estimate at all. Taken literally it would
+    // hold a chunk behind a stalled one for ever; the default rate bounds it.
     if (expectedWriteRate <= 0) {
-        return 0xFFFFFFFFu;
+        expectedWriteRate = TransferBehavior::kDefaultExpectedWriteRate;
     }
     const double seconds = std::ceil(static_cast<double>(transferThreads - 1) * static_cast<double>(upper - lower) /
                                      static_cast<double>(expectedWriteRate));

@@ -59,6 +59,9 @@ ManifestFetchWork::CurrentSource::CurrentSource(ManifestFetchWork& work, std::sh
 
 ManifestFetchWork::CurrentSource::~CurrentSource() {
     std::lock_guard lock(work_.sourceMutex_);
+    if (auto http = std::dynamic_pointer_cast<HttpManifestSource>(work_.currentSource_); http && http->HeardFrom()) {
+        work_.heardFrom_ = true;
+    }
     work_.currentSource_.reset();
 }
 
@@ -79,9 +82,13 @@ std::shared_ptr<ManifestSource> ManifestFetchWork::Bounded(std::shared_ptr<Manif
     {
         std::lock_guard lock(sourceMutex_);
         if (!deadline_) {
-            deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(behavior.manifestDocumentTimeout);
+            const auto now = std::chrono::steady_clock::now();
+            deadline_ = now + std::chrono::seconds(behavior.manifestDocumentTimeout);
+            if (behavior.manifestFirstByteTimeout > 0) {
+                silenceDeadline_ = now + std::chrono::seconds(behavior.manifestFirstByteTimeout);
+            }
         }
-        deadline = *deadline_;
+        deadline = *DeadlineLocked();
     }
     if (auto http = std::dynamic_pointer_cast<HttpManifestSource>(source)) {
         http->Bound(deadline, behavior.manifestLowSpeedLimit, behavior.manifestLowSpeedTime);
@@ -89,10 +96,16 @@ std::shared_ptr<ManifestSource> ManifestFetchWork::Bounded(std::shared_ptr<Manif
     return source;
 }
 
+std::optional<std::chrono::steady_clock::time_point> ManifestFetchWork::DeadlineLocked() const {
+    if (!deadline_ || heardFrom_ || !silenceDeadline_) return deadline_;
+    return std::min(*deadline_, *silenceDeadline_);
+}
+
 bool ManifestFetchWork::ShouldRetry() {
     {
         std::lock_guard lock(sourceMutex_);
-        if (deadline_ && std::chrono::steady_clock::now() >= *deadline_) return false;
+        const auto deadline = DeadlineLocked();
+        if (deadline && std::chrono::steady_clock::now() >= *deadline) return false;
     }
     return LimitedRetrySimpleWork::ShouldRetry();
 }
@@ -101,6 +114,8 @@ void ManifestFetchWork::Reset() {
     LimitedRetrySimpleWork::Reset();
     std::lock_guard lock(sourceMutex_);
     deadline_.reset();
+    silenceDeadline_.reset();
+    heardFrom_ = false;
 }
 
 WorkStatus ManifestFetchWork::FetchFailure(const std::exception_ptr& failure) {

@@ -76,14 +76,22 @@ protected:
     static WorkStatus FetchFailure(const std::exception_ptr& failure);
 
 private:
-    // source, held to the document's deadline (which the first attempt sets)
-    // and to the behaviour's speed floor.
+    // source, held to the document's deadline (which the first attempt sets;
+    // an earlier one while the server has not answered) and to the
+    // behaviour's speed floor.
     std::shared_ptr<ManifestSource> Bounded(std::shared_ptr<ManifestSource> source);
 
     std::mutex sourceMutex_;
     std::shared_ptr<ManifestSource> currentSource_;
-    // When every attempt at the document must have ended; guarded by sourceMutex_.
+    // When every attempt at the document must have ended, and when they must
+    // have ended while the server has answered none of them; guarded by
+    // sourceMutex_ like whether it has answered.
     std::optional<std::chrono::steady_clock::time_point> deadline_;
+    std::optional<std::chrono::steady_clock::time_point> silenceDeadline_;
+    bool heardFrom_ = false;
+
+    // The deadline that holds now; sourceMutex_ held.
+    std::optional<std::chrono::steady_clock::time_point> DeadlineLocked() const;
 };
 
 }  // namespace vrexa

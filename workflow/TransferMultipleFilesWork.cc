@@ -8,6 +8,7 @@
 #include "manifest/FileManifest.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/FileWorks.h"
+#include "workflow/ReuseWorks.h"
 #include "workflow/TransferSingleFileWork.h"
 #include "workflow/LogRoutes.h"
 #include "workflow/WorkSupport.h"
@@ -86,18 +87,25 @@ std::shared_ptr<Work> LazyParallelTransferMultipleFilesWork::CreateNextChild() {
 }
 
 TransferMultipleFilesWork::TransferMultipleFilesWork(std::shared_ptr<TransferWorkInterface> transfer)
-    : TransferWork(transfer), SequentialWork(3) {
+    : TransferWork(transfer), SequentialWork(5) {
     const auto package = PackageOf(*transfer, "TransferMultipleFilesWork");
     if (package->GetRunFiles().empty() && package->GetOtherFiles().empty()) {
         throw std::logic_error("TransferMultipleFilesWork constructed with empty file set");
     }
     AddLogCompleteRoute(*this, transfer->GetBehavior(), false);
     AddChild(std::make_shared<CheckPreallocateWork>(transfer));
+    const bool reuse = transfer->GetBehavior().reuseOldContent;
+    if (reuse) {
+        AddChild(std::make_shared<IndexReuseWork>(transfer));
+    }
     if (!package->GetRunFiles().empty()) {
         AddChild(std::make_shared<SequentialTransferMultipleFilesWork>(transfer, package->GetRunFiles()));
     }
     if (!package->GetOtherFiles().empty()) {
         AddChild(std::make_shared<LazyParallelTransferMultipleFilesWork>(transfer));
+    }
+    if (reuse) {
+        AddChild(std::make_shared<RemoveOldContentWork>(transfer));
     }
 }
 

@@ -9,6 +9,7 @@
 #include "work/NoOpWork.h"
 #include "workflow/ChunkStepWork.h"
 #include "workflow/OptimizedRequestChunkWork.h"
+#include "workflow/ReuseWorks.h"
 #include "workflow/TransferSharedMapData.h"
 #include "workflow/LogRoutes.h"
 #include "workflow/WorkSupport.h"
@@ -49,7 +50,14 @@ ConditionalTransferChunkWork::ConditionalTransferChunkWork(std::shared_ptr<Trans
     AddLogCompleteRoute(*this, transfer->GetBehavior(), false);
     SetCondition(std::make_shared<VerifyChunkWork>(transfer, mapData));
     SetOnSuccess(std::make_shared<NoOpWork>());
-    SetOnFailure(std::make_shared<RetryableTransferChunkWork>(transfer, mapData));
+    std::shared_ptr<Work> download = std::make_shared<RetryableTransferChunkWork>(transfer, mapData);
+    // An update first tries the copy of the chunk the index found in old
+    // content; it is read before any window is written, so one lookup here
+    // decides for the chunk's whole life.
+    if (transfer->GetReusedContent()) {
+        download = std::make_shared<ReuseOrDownloadChunkWork>(transfer, mapData, std::move(download));
+    }
+    SetOnFailure(std::move(download));
 }
 
 void ConditionalTransferChunkWork::Describe(boost::property_tree::ptree& tree) const {

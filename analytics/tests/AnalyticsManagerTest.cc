@@ -1,6 +1,8 @@
 #include <ostream>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +15,7 @@
 #include "analytics/JsonHttpAnalyticsManager.h"
 #include "analytics/NullAnalyticsManager.h"
 #include "analytics/tests/AnalyticsTestSupport.h"
+#include "tests/support/FinishesWithin.h"
 #include "http/Request.h"
 #include "http/RequestFactory.h"
 #include "work/SimpleWork.h"
@@ -111,6 +114,30 @@ TEST(JsonHttpAnalyticsManagerTest, DestructionSendsEveryTrackedDocumentFirst) {
     std::sort(bodies.begin(), bodies.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(bodies, expected);
+}
+
+// An endpoint that accepts and never answers must not keep a closed program
+// alive for the requests' own timeouts: past the shutdown timeout the posts
+// under way are aborted and the queued ones dropped.
+TEST(JsonHttpAnalyticsManagerTest, DestructionGivesUpOnASilentEndpointAfterTheShutdownTimeout) {
+    AnalyticsEndpoints endpoints;
+    endpoints.events.SetFault("/", Fault().Hold("silent"));
+    TransferSettings settings = endpoints.Settings();
+    settings.analyticsTimeout = 600;
+    settings.analyticsRetryLimit = 3;
+    settings.analyticsShutdownTimeout = 1;
+    constexpr int kDocuments = JsonHttpAnalyticsManager::kThreads + 3;
+    auto manager = endpoints.MakeManager(settings);
+    for (int i = 0; i < kDocuments; ++i)
+        Track(*manager, kEventAnalyticsKind, "i", std::to_string(i));
+    testsupport::FinishesWithin(std::chrono::seconds(60), [&] {
+        while (endpoints.events.Held("silent") < static_cast<int>(JsonHttpAnalyticsManager::kThreads))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    testsupport::FinishesWithin(std::chrono::seconds(60), [&] { manager.reset(); });
+    // Neither the aborted posts nor the dropped ones are tried again.
+    endpoints.events.Release("silent");
+    EXPECT_EQ(endpoints.events.Requests().size(), JsonHttpAnalyticsManager::kThreads);
 }
 
 TEST(JsonHttpAnalyticsManagerTest, UnreachableEndpointEndsTheWorkAfterOneRetry) {

@@ -1,7 +1,7 @@
-#include <ostream>
 #include "analytics/JsonWriter.h"
 
 #include <limits>
+#include <ostream>
 #include <sstream>
 #include <string>
 
@@ -11,34 +11,6 @@ namespace vrexa {
 namespace {
 
 using boost::property_tree::ptree;
-
-struct EscapeCase {
-    const char* name;
-    std::string input;
-    std::string expected;
-};
-
-// Cases print as their names, so test listings stay short and stable.
-void PrintTo(const EscapeCase& c, std::ostream* os) { *os << c.name; }
-
-class JsonEscapeTest : public ::testing::TestWithParam<EscapeCase> {};
-
-TEST_P(JsonEscapeTest, EscapesByteByByte) { EXPECT_EQ(EscapeJson(GetParam().input), GetParam().expected); }
-
-INSTANTIATE_TEST_SUITE_P(Bytes, JsonEscapeTest,
-                         ::testing::Values(EscapeCase{"Plain", "abc XYZ 019 ~", "abc XYZ 019 ~"},
-                                           EscapeCase{"QuoteBackslashSlash", "a\"b\\c/d", "a\\\"b\\\\c\\/d"},
-                                           EscapeCase{"NamedControls", "\b\f\n\r\t", "\\b\\f\\n\\r\\t"},
-                                           EscapeCase{"OtherControlsAsHex", std::string("\x00\x01\x1F\x0B", 4),
-                                                      "\\u0000\\u0001\\u001F\\u000B"},
-                                           EscapeCase{"DeleteKept", "\x7F", "\x7F"},
-                                           // Each byte of a multi-byte character is its own upper-case escape.
-                                           EscapeCase{"TwoByteUtf8", "\xC3\xA9", "\\u00C3\\u00A9"},
-                                           EscapeCase{"ThreeByteUtf8", "\xE2\x82\xAC", "\\u00E2\\u0082\\u00AC"},
-                                           EscapeCase{"HighBytesBounds", "\x80\xFF", "\\u0080\\u00FF"},
-                                           EscapeCase{"WindowsPath", "C:\\Users/J\xC3\xBCrgen",
-                                                      "C:\\\\Users\\/J\\u00C3\\u00BCrgen"}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 struct DocumentCase {
     const char* name;

@@ -25,6 +25,8 @@ public:
     ~UniqueDescriptor() { Reset(); }
 
     int Get() const noexcept { return descriptor_; }
+    // Gives the descriptor up without closing it.
+    int Release() noexcept { return std::exchange(descriptor_, -1); }
     explicit operator bool() const noexcept { return descriptor_ >= 0; }
 
     // Closes the held descriptor (a failing close is not retried: the

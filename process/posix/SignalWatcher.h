@@ -24,6 +24,10 @@ public:
 
     // The signals that ask a program to close: an interrupt, a polite kill.
     static constexpr std::initializer_list<int> kCloseSignals = {SIGINT, SIGTERM};
+    // The close signals, and those that end a program whose terminal went
+    // away (a hang-up) or whose user asked it to quit from the keyboard: for
+    // a program that must put its work away in order, each means "close".
+    static constexpr std::initializer_list<int> kEndSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
     // Blocks signals in the calling thread and so in every thread it starts
     // later. Throws std::system_error when the mask cannot be changed.

@@ -265,6 +265,42 @@ protected:
     // default).
     void ServeNodes(const std::vector<NetworkNode>& nodes) { Network().ServeNodeList(kPartner, nodes); }
 
+    // The command line that goes on with transfer `id` when it is stored,
+    // else starts it anew with `download` (clearing id).
+    std::vector<std::string> ResumeOrDownload(std::string& id, const std::vector<std::string>& download) {
+        const bool stored = !id.empty() && Vrexa({"list"}).out.find(id) != std::string::npos;
+        if (stored) return {"resume", id};
+        id.clear();
+        std::vector<std::string> args = {"download"};
+        args.insert(args.end(), download.begin(), download.end());
+        return args;
+    }
+
+    // Runs vrexa with args (--json among them) and kills it with SIGKILL once
+    // it has reported `at` completed bytes; reached is false when it ended
+    // before that. id receives the transfer's id when it had none.
+    struct KilledRun {
+        bool reached = false;
+        ChildResult result;
+    };
+    KilledRun KillWhenCompleted(const std::vector<std::string>& args, std::uint64_t at, std::string& id) {
+        auto child = Start(args);
+        static const std::regex completed("\"completedBytes\":([0-9]+)");
+        static const std::regex transferId("\"transferId\":\"([0-9a-f]{32})\"");
+        KilledRun run;
+        run.reached = child->WaitForLine(
+            [&](const std::string& line) {
+                std::smatch match;
+                if (id.empty() && std::regex_search(line, match, transferId)) id = match[1].str();
+                return std::regex_search(line, match, completed) && std::stoull(match[1].str()) >= at;
+            },
+            kRunDeadline);
+        child->Signal(SIGKILL);
+        run.result = child->Finish(kRunDeadline);
+        if (id.empty()) id = TransferIdIn(run.result.err);
+        return run;
+    }
+
     fs::path root_;
     Package k1_;
     Package k2_;
@@ -531,7 +567,8 @@ TEST_F(EndToEndTest, OnlyUnfinishedTransfersAreKeptAndRemoveAndPruneForgetThem) 
     for (const auto& [path, _] : k2_.files)
         refusing.SetFault(k2_.Target(path), Fault().Status(404));
     ServeNodes({{"refusing", refusing.Address(), "/packages/", true}});
-    const ChildResult failed = Download(k2_, Dest("failed"));
+    // No retries: waiting out retry rounds would only slow the test down.
+    const ChildResult failed = Download(k2_, Dest("failed"), {"--retry", "0"});
     ASSERT_EQ(failed.exitCode, 1) << failed.err;
     const std::string failedId = TransferIdIn(failed.err);
 
@@ -588,7 +625,7 @@ TEST_F(EndToEndTest, TheDataFolderIsPrivateAndOneThatIsALinkOrSomeoneElsesIsRefu
         holding.SetFault(k1_.Target(path), Fault().Status(404));
     ServeNodes({{"refusing", holding.Address(), "/packages/", true}});
     // A failed download leaves an entry and a log behind.
-    ASSERT_EQ(Download(k1_, Dest("k1")).exitCode, 1);
+    ASSERT_EQ(Download(k1_, Dest("k1"), {"--retry", "0"}).exitCode, 1);
     const fs::path data = root_ / "cache/Quenlar/Vrexa";
     for (const fs::path& folder : {data.parent_path(), data, data / "transfers", data / "logs", data / "locks"})
         EXPECT_EQ(ModeOf(folder), 0700u) << folder;
@@ -957,29 +994,11 @@ TEST_F(EndToEndTest, KilledAtRandomMomentsAResumeEndsBitIdenticalFetchingOnlyWha
     for (int kill = 0; kill < killCount && !complete; ++kill) {
         // A stored transfer goes on by its id; one killed before it was
         // started (and so stored) starts anew.
-        const bool stored = !id.empty() && Vrexa({"list"}).out.find(id) != std::string::npos;
-        std::vector<std::string> args = {"--json", "--threads", std::to_string(threads)};
-        if (stored) {
-            args.insert(args.begin(), {"resume", id});
-        } else {
-            id.clear();
-            args.insert(args.begin(), "download");
-            args.insert(args.end(), {"--partner", kPartner, "--package", "k3", Dest("k3").string()});
-        }
-        auto child = Start(args);
+        std::vector<std::string> args =
+            ResumeOrDownload(id, {"--partner", kPartner, "--package", "k3", Dest("k3").string()});
+        args.insert(args.end(), {"--json", "--threads", std::to_string(threads)});
         const std::uint64_t at = std::uniform_int_distribution<std::uint64_t>(0, total - 1)(random);
-        static const std::regex completed("\"completedBytes\":([0-9]+)");
-        static const std::regex transferId("\"transferId\":\"([0-9a-f]{32})\"");
-        const bool reached = child->WaitForLine(
-            [&](const std::string& line) {
-                std::smatch match;
-                if (id.empty() && std::regex_search(line, match, transferId)) id = match[1].str();
-                return std::regex_search(line, match, completed) && std::stoull(match[1].str()) >= at;
-            },
-            kRunDeadline);
-        child->Signal(SIGKILL);
-        const ChildResult result = child->Finish(kRunDeadline);
-        if (id.empty()) id = TransferIdIn(result.err);
+        const auto [reached, result] = KillWhenCompleted(args, at, id);
         ASSERT_NO_FATAL_FAILURE(closeRun(kill));
         if (!reached) {
             // It ended before the moment came: the kill found nothing to end.
@@ -990,10 +1009,8 @@ TEST_F(EndToEndTest, KilledAtRandomMomentsAResumeEndsBitIdenticalFetchingOnlyWha
         }
     }
     if (!complete) {
-        const bool stored = !id.empty() && Vrexa({"list"}).out.find(id) != std::string::npos;
         const ChildResult last =
-            stored ? Vrexa({"resume", id})
-                   : Vrexa({"download", "--partner", kPartner, "--package", "k3", Dest("k3").string()});
+            Vrexa(ResumeOrDownload(id, {"--partner", kPartner, "--package", "k3", Dest("k3").string()}));
         ASSERT_EQ(last.exitCode, 0) << last.err;
         ASSERT_NO_FATAL_FAILURE(closeRun(killCount));
     }
@@ -1528,6 +1545,187 @@ TEST_F(EndToEndTlsTest, HttpsWorksWithTheAuthorityTrustedAndFailsOnTheCertificat
             EXPECT_TRUE(testsupport::ReadAccessLog(AccessLog(), from).empty());
         }
     }
+}
+
+// Updates take what they can from the old version already on disk (and from
+// --reuse-from folders) instead of fetching it, wherever the bytes moved.
+struct UpdateCase {
+    std::string name;
+    std::map<std::string, std::string> old;    // in the destination before the update
+    std::map<std::string, std::string> reuse;  // in a --reuse-from folder
+    std::map<std::string, std::string> fresh;  // the new version
+    std::size_t requests;                      // chunk requests the update makes
+};
+
+void PrintTo(const UpdateCase& c, std::ostream* out) { *out << c.name; }
+
+std::vector<UpdateCase> UpdateCases() {
+    const std::string a = Bytes(8 * kChunk + 500, 21);
+    const std::string b = Bytes(3 * kChunk, 22);
+    const std::string c = Bytes(kChunk, 23);
+    const std::string d = Bytes(2 * kChunk + 7, 24);
+    const std::string small = Bytes(3000, 25);
+    return {
+        // Every chunk after the inserted byte moved by one; the last,
+        // shorter one is found at the end of the old file.
+        {"OneByteInserted", {{"app.bin", a}}, {}, {{"app.bin", a.substr(0, 100) + "!" + a.substr(100)}}, 1},
+        {"BytesDeleted", {{"app.bin", a}}, {}, {{"app.bin", a.substr(0, 5000) + a.substr(5100)}}, 1},
+        {"ChunksMovedWithinAFile",
+         {{"app.bin", a}},
+         {},
+         {{"app.bin", a.substr(3 * kChunk, 3 * kChunk) + a.substr(0, 3 * kChunk) + a.substr(6 * kChunk)}},
+         0},
+        {"FileRenamed", {{"old/app.bin", a}}, {}, {{"new/app.bin", a}}, 0},
+        {"DuplicateChunksInTheNewVersion",
+         {{"app.bin", a}},
+         {},
+         {{"app.bin", a.substr(0, 2 * kChunk) + a.substr(0, 2 * kChunk) + a.substr(2 * kChunk)}},
+         0},
+        {"AChunkPresentTwiceInTheOldVersion",
+         {{"app.bin", c + c + d}},
+         {},
+         {{"app.bin", b.substr(0, kChunk) + c + d}},
+         1},
+        {"AnOldFileShorterThanOneChunk", {{"readme.txt", small}}, {}, {{"docs/readme.txt", small}}, 0},
+        {"AnEmptyOldFolder", {}, {}, {{"app.bin", a}}, 9},
+        // The folder's link leads to a file holding a, which must not be
+        // read: a is fetched whole, b is taken from the folder.
+        {"AReuseFolderWithALinkInIt", {}, {{"real.bin", b}}, {{"app.bin", a}, {"b.bin", b}}, 9},
+        {"NothingChanged", {{"app.bin", a}, {"b.bin", b}}, {}, {{"app.bin", a}, {"b.bin", b}}, 0},
+    };
+}
+
+class EndToEndUpdateTest : public EndToEndTest, public ::testing::WithParamInterface<UpdateCase> {};
+
+TEST_P(EndToEndUpdateTest, EndsBitIdenticalFetchingOnlyWhatIsNowhereOnDisk) {
+    const UpdateCase& c = GetParam();
+    Package fresh{"d1", "v2", c.fresh.begin()->first, kChunk, c.fresh};
+    ASSERT_NO_FATAL_FAILURE(Publish(fresh));
+    const fs::path dest = Dest("d1");
+    fs::create_directories(dest);
+    for (const auto& [path, data] : c.old) {
+        fs::create_directories((dest / path).parent_path());
+        std::ofstream(dest / path, std::ios::binary) << data;
+    }
+    std::vector<std::string> extra = {"--version", "v2", "--json"};
+    const fs::path reuse = root_ / "reuse";
+    const std::string outsideBytes = Bytes(8 * kChunk + 500, 21);
+    if (!c.reuse.empty()) {
+        for (const auto& [path, data] : c.reuse) {
+            fs::create_directories((reuse / path).parent_path());
+            std::ofstream(reuse / path, std::ios::binary) << data;
+        }
+        fs::create_directories(root_ / "outside");
+        std::ofstream(root_ / "outside" / "a.bin", std::ios::binary) << outsideBytes;
+        fs::create_symlink(root_ / "outside" / "a.bin", reuse / "link.bin");
+        fs::create_directory_symlink(root_ / "outside", reuse / "linked-folder");
+        extra.insert(extra.end(), {"--reuse-from", reuse.string()});
+    }
+    const std::uint64_t from = LogSize();
+    const ChildResult run = Download(fresh, dest, extra);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+
+    const auto files = testsupport::ReadTree(dest);
+    for (const auto& [path, data] : c.fresh) {
+        const auto found = files.find(path);
+        ASSERT_NE(found, files.end()) << path;
+        EXPECT_TRUE(found->second == data) << path << " differs";
+    }
+    // Old files the new version does not have stay; nothing is left aside.
+    for (const auto& [path, data] : c.old) {
+        if (c.fresh.count(path) == 0) {
+            EXPECT_TRUE(files.at(path) == data) << path;
+        }
+    }
+    EXPECT_FALSE(fs::exists(dest / ".vrexa-old"));
+    if (!c.reuse.empty()) {
+        EXPECT_TRUE(FileText(root_ / "outside" / "a.bin") == outsideBytes);
+    }
+
+    const auto requests = ChunkRequests(from);
+    EXPECT_EQ(requests.size(), c.requests);
+    std::uint64_t fetched = 0;
+    for (const AccessLine& line : requests)
+        fetched += line.bytesSent;
+    // The last status line: what came over the network and what was reused
+    // add up to the package.
+    const std::string last = run.out.substr(run.out.rfind('{', run.out.size() - 2));
+    const ptree status = ParseJson(last);
+    EXPECT_EQ(status.get<std::uint64_t>("downloadedBytes"), fetched);
+    std::uint64_t inPlace = 0;
+    for (const auto& [path, data] : c.fresh) {
+        const auto before = c.old.find(path);
+        if (before != c.old.end() && before->second == data) inPlace += data.size();
+    }
+    EXPECT_EQ(status.get<std::uint64_t>("reusedBytes") + fetched + inPlace, fresh.TotalBytes());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EndToEndUpdateTest, testing::ValuesIn(UpdateCases()),
+                         [](const testing::TestParamInfo<UpdateCase>& info) { return info.param.name; });
+
+// An update written into the folder of the old version, killed with SIGKILL
+// at random moments and run again: at every kill each old file is whole,
+// at its place or kept aside, and the last run ends with the new version.
+TEST_F(EndToEndTest, AnInPlaceUpdateKilledAtAnyMomentLosesNothingAndEndsBitIdentical) {
+    const std::uint32_t chunk = 1024 * 1024;
+    const std::string big = Bytes(40 * chunk + 777, 31);
+    const std::string second = Bytes(8 * chunk, 32);
+    const std::map<std::string, std::string> old = {{"app.bin", big}, {"lib/second.bin", second}};
+    Package fresh{"d2", "v2", "new.bin", chunk, {}};
+    std::string changed = big.substr(0, 100) + "!" + big.substr(100);
+    changed.replace(20 * chunk, 3000, Bytes(3000, 33));
+    fresh.files = {{"app.bin", changed}, {"moved/second.bin", second}, {"new.bin", Bytes(3 * chunk, 34)}};
+    ASSERT_NO_FATAL_FAILURE(Publish(fresh));
+    const fs::path dest = Dest("d2");
+    for (const auto& [path, data] : old) {
+        fs::create_directories((dest / path).parent_path());
+        std::ofstream(dest / path, std::ios::binary) << data;
+    }
+    const char* seedText = std::getenv("VREXA_E2E_SEED");
+    const unsigned seed =
+        seedText != nullptr ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : std::random_device()();
+    SCOPED_TRACE("VREXA_E2E_SEED=" + std::to_string(seed));
+    std::mt19937 random(seed);
+
+    const auto oldIsWhole = [&] {
+        // Once the new version is complete, the old one may go.
+        const bool newComplete = std::all_of(fresh.files.begin(), fresh.files.end(), [&](const auto& file) {
+            return fs::exists(dest / file.first) && FileText(dest / file.first) == file.second;
+        });
+        if (newComplete) return;
+        for (const auto& [path, data] : old) {
+            const bool inPlace = fs::exists(dest / path) && FileText(dest / path) == data;
+            const fs::path aside = dest / ".vrexa-old" / "v2" / path;
+            const bool keptAside = fs::exists(aside) && FileText(aside) == data;
+            EXPECT_TRUE(inPlace || keptAside) << path << " lost";
+        }
+    };
+    std::string id;
+    bool complete = false;
+    for (int kill = 0; kill < 4 && !complete; ++kill) {
+        const std::vector<std::string> download = {"--partner", kPartner, "--package",  "d2",
+                                                   "--version", "v2",     dest.string()};
+        std::vector<std::string> args = ResumeOrDownload(id, download);
+        args.insert(args.end(), {"--json", "--threads", "2"});
+        const std::uint64_t at = std::uniform_int_distribution<std::uint64_t>(0, fresh.TotalBytes() - 1)(random);
+        const auto [reached, result] = KillWhenCompleted(args, at, id);
+        if (!reached) {
+            ASSERT_EQ(result.exitCode, 0) << result.err;
+            complete = true;
+        } else {
+            EXPECT_EQ(result.termSignal, SIGKILL);
+            oldIsWhole();
+        }
+    }
+    if (!complete) {
+        const ChildResult last =
+            Vrexa(ResumeOrDownload(id, {"--partner", kPartner, "--package", "d2", "--version", "v2", dest.string()}));
+        ASSERT_EQ(last.exitCode, 0) << last.err;
+    }
+    for (const auto& [path, data] : fresh.files) {
+        EXPECT_TRUE(FileText(dest / path) == data) << path << " differs";
+    }
+    EXPECT_FALSE(fs::exists(dest / ".vrexa-old"));
 }
 
 }  // namespace

@@ -10,8 +10,10 @@ Run: test_network.py --publisher PATH [unittest arguments]
 
 import argparse
 import http.client
-import signal
 import json
+import selectors
+import signal
+import socket
 import os
 import shutil
 import subprocess
@@ -216,6 +218,8 @@ class NetworkFixture(unittest.TestCase):
     nodes = 2
     faulty = 0
     faults = ()
+    shapes = ()
+    extra_files = {}
     tree_name = "tree"
     network_name = None  # a folder of the network's own under the test's root
 
@@ -223,7 +227,7 @@ class NetworkFixture(unittest.TestCase):
         self.root = tempfile.mkdtemp(prefix="vrexa-net-test-")
         self.source = os.path.join(self.root, "source")
         self.tree = os.path.join(self.root, self.tree_name)
-        write_tree(self.source, FILES)
+        write_tree(self.source, dict(FILES, **self.extra_files))
         result = publish_sample(self.source, self.tree)
         self.assertEqual(result.returncode, 0, result.stderr)
         args = [sys.executable, LOCALNET, "start", "--tree", self.tree, "--nodes", str(self.nodes),
@@ -233,6 +237,8 @@ class NetworkFixture(unittest.TestCase):
             args += ["--dir", os.path.join(self.root, self.network_name)]
         for fault in self.faults:
             args += ["--fault", json.dumps(fault)]
+        for shape in self.shapes:
+            args += ["--shape", json.dumps(shape)]
         started = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=120)
         self.assertEqual(started.returncode, 0, started.stderr)
         self.network = json.loads(started.stdout)
@@ -387,6 +393,166 @@ class FaultyNodeTest(NetworkFixture):
         status, body = http_get(self.network["manifestHost"], "/nodes/p1.xml")
         hosts = [info.findtext("Host") for info in ElementTree.fromstring(body).findall("NodeInfo")]
         self.assertIn(node["host"], hosts)
+
+
+def raw_get(host, path, first, last, connection=None):
+    """One ranged GET on a plain socket (a new one unless given), read to the
+    end of its answer or until the peer cuts it. Returns (socket, seconds to
+    the answer's first byte, body bytes received, whether the answer was
+    complete)."""
+    address, port = host.rsplit(":", 1)
+    sock = connection or socket.create_connection((address, int(port)), timeout=60)
+    started = time.monotonic()
+    data = b""
+    first_byte = None
+    length = None
+    body = 0
+    try:
+        sock.sendall(("GET %s HTTP/1.1\r\nHost: %s\r\nRange: bytes=%d-%d\r\n\r\n" %
+                      (path, host, first, last)).encode())
+        while length is None or body < length:
+            piece = sock.recv(1 << 16)
+            if not piece:
+                break
+            if first_byte is None:
+                first_byte = time.monotonic() - started
+            data += piece
+            if length is None and b"\r\n\r\n" in data:
+                head, _, rest = data.partition(b"\r\n\r\n")
+                length = int([line.split(b":")[1] for line in head.split(b"\r\n")
+                              if line.lower().startswith(b"content-length:")][0])
+                body = len(rest)
+                data = b""
+            elif length is not None:
+                body += len(piece)
+                data = b""
+    except (ConnectionResetError, BrokenPipeError):
+        pass
+    return sock, first_byte, body, length is not None and body == length
+
+
+class ShapedNodeTest(NetworkFixture):
+    """The shaping proxies measured as a tool: the rate a node gives all of
+    its connections together, the delay of each request, cut answers, and a
+    node taken down and back."""
+
+    nodes = 4
+    rate = 1000000
+    delay = 0.2
+    shapes = ({"rate": rate}, {"delay_ms": delay * 1000}, {"reset_share": 1}, {"reset_share": 0.5, "seed": 7})
+    extra_files = {"big.bin": os.urandom(4 << 20)}
+
+    def node(self, index):
+        return self.network["nodes"][index]
+
+    def test_the_rate_is_shared_by_all_connections_of_a_node(self):
+        node = self.node(0)
+        self.assertEqual(node["shape"], {"rate": self.rate})
+        path = self.chunk_url(node, "big.bin")
+        size = 1 << 20
+        # One thread reads every connection, so the client never lags the
+        # node: what is measured is the node's rate.
+        sockets = []
+        started = time.monotonic()
+        for index in range(3):
+            sock = socket.create_connection(("127.0.0.1", int(node["host"].rsplit(":", 1)[1])), timeout=60)
+            sock.sendall(("GET %s HTTP/1.1\r\nHost: x\r\nRange: bytes=%d-%d\r\nConnection: close\r\n\r\n"
+                          % (path, index * size, (index + 1) * size - 1)).encode())
+            sockets.append(sock)
+        received = 0
+        with selectors.DefaultSelector() as selector:
+            for sock in sockets:
+                selector.register(sock, selectors.EVENT_READ)
+            open_count = len(sockets)
+            while open_count:
+                for key, _ in selector.select(timeout=60):
+                    piece = key.fileobj.recv(1 << 16)
+                    if piece:
+                        received += len(piece)
+                    else:
+                        selector.unregister(key.fileobj)
+                        key.fileobj.close()
+                        open_count -= 1
+        seconds = time.monotonic() - started
+        self.assertGreater(received, 3 * size)  # the bodies and their headers
+        measured = received / seconds
+        # Never above the rate but for the short catch-up credit; below it
+        # only by what a loaded machine loses.
+        self.assertLess(measured, self.rate * 1.1)
+        self.assertGreater(measured, self.rate * 0.7)
+
+    def test_every_request_pays_the_delay_and_a_new_connection_once_more(self):
+        node = self.node(1)
+        path = self.chunk_url(node, "readme.txt")
+        sock, first, body, complete = raw_get(node["host"], path, 0, 4)
+        self.assertTrue(complete)
+        self.assertGreaterEqual(first, 2 * self.delay)
+        self.assertLess(first, 2 * self.delay + 2.0)
+        with sock:
+            _, again, _, complete = raw_get(node["host"], path, 0, 4, connection=sock)
+        self.assertTrue(complete)
+        self.assertGreaterEqual(again, self.delay)
+        self.assertLess(again, self.delay + 2.0)
+
+    def test_a_share_of_connections_is_cut_in_the_middle_of_an_answer(self):
+        size = 1 << 20
+        for index, share, connections in ((2, 1.0, 5), (3, 0.5, 40), (0, 0.0, 3)):
+            node = self.node(index)
+            path = self.chunk_url(node, "big.bin")
+            cut = 0
+            for _ in range(connections):
+                sock, _, body, complete = raw_get(node["host"], path, 0, (size if index else 1000) - 1)
+                sock.close()
+                if not complete:
+                    self.assertLess(body, size)
+                    cut += 1
+            with self.subTest(node=node["id"], share=share):
+                if share in (0.0, 1.0):
+                    self.assertEqual(cut, share * connections)
+                else:
+                    self.assertTrue(0.25 * connections <= cut <= 0.75 * connections, cut)
+
+    def test_a_node_taken_down_refuses_connections_until_it_is_back(self):
+        node = self.node(1)
+        port = int(node["host"].rsplit(":", 1)[1])
+        path = self.chunk_url(node, "readme.txt")
+        held, _, _, complete = raw_get(node["host"], path, 0, 4)
+        self.assertTrue(complete)
+        subprocess.run([sys.executable, LOCALNET, "node", self.network["dir"], node["id"], "down"], check=True,
+                       timeout=60)
+
+        def refused():
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=5).close()
+                return False
+            except ConnectionRefusedError:
+                return True
+        self.assertTrue(wait_until(refused))
+        # The connection that was open is gone too.
+        with held:
+            self.assertFalse(raw_get(node["host"], path, 0, 4, connection=held)[3])
+        subprocess.run([sys.executable, LOCALNET, "node", self.network["dir"], node["id"], "up"], check=True,
+                       timeout=60)
+        self.assertTrue(wait_until(lambda: not refused()))
+        sock, _, _, complete = raw_get(node["host"], path, 0, 4)
+        sock.close()
+        self.assertTrue(complete)
+
+    def test_malformed_shapes_are_refused_with_a_message(self):
+        for shape, message in (([1], "JSON object"), ({"rate": -1}, "at least 0"), ({"rate": "fast"}, "at least 0"),
+                               ({"reset_share": 1.5}, "between 0 and 1"), ({"speed": 1}, "not speed"),
+                               ({"seed": 1.5}, "whole number")):
+            with self.subTest(shape=shape):
+                result = subprocess.run([sys.executable, LOCALNET, "start", "--tree", self.tree, "--nodes", "1",
+                                         "--shape", json.dumps(shape)],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=60)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(message, result.stderr)
+        result = subprocess.run([sys.executable, LOCALNET, "start", "--tree", self.tree, "--nodes", "1",
+                                 "--shape", "{}", "--shape", "{}"],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=60)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("2 shapes for 1 nginx nodes", result.stderr)
 
 
 def wait_until(condition, seconds=60):

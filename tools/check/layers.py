@@ -16,8 +16,9 @@ import sys
 # Each folder and the folders directly below it; what a folder may include is
 # everything reachable downwards from it.
 BELOW = {
-    "work": [],
-    "file": [],
+    "text": [],
+    "work": ["text"],
+    "file": ["text"],
     "http": ["file"],
     "manifest": ["http"],
     "transfer": ["manifest", "work"],

@@ -4,7 +4,10 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <utility>
 
+#include "tools/vrexa/ExitCode.h"
+#include "tools/vrexa/OptionTable.h"
 #include "vrexa/DeploymentValues.h"
 
 namespace vrexa::cli {
@@ -12,36 +15,20 @@ namespace {
 
 constexpr const char* kVersion = "1.3.4";
 
-// Options that take a value, and the field each one fills.
-enum class Valued {
-    Partner,
-    Package,
-    Version,
-    Host,
-    CaFile,
-    GeolocationUrl,
-    EventsUrl,
-    TransferAnalyticsUrl,
-    Threads,
-    Parallel,
-    LogMask,
-    Retry,
-    RetryWait,
-    TrustedKey
+// What the options fill while a command line is read; the endpoint defaults
+// depend on which endpoints were given, so those wait for the end.
+struct ParseState {
+    CliOptions& options;
+    const std::string& workingDirectory;
+    std::optional<std::string> eventsUrl;
+    std::optional<std::string> geolocationUrl;
 };
 
-const std::map<std::string, Valued>& ValuedOptions() {
-    static const std::map<std::string, Valued> options = {
-        {"--partner", Valued::Partner},      {"--package", Valued::Package},
-        {"--version", Valued::Version},      {"--host", Valued::Host},
-        {"--cacert", Valued::CaFile},        {"--geolocation-url", Valued::GeolocationUrl},
-        {"--events-url", Valued::EventsUrl}, {"--transfer-analytics-url", Valued::TransferAnalyticsUrl},
-        {"--threads", Valued::Threads},      {"--parallel", Valued::Parallel},
-        {"--log-mask", Valued::LogMask},     {"--retry", Valued::Retry},
-        {"--retry-wait", Valued::RetryWait}, {"--trusted-key", Valued::TrustedKey},
-    };
-    return options;
-}
+struct Option {
+    OptionText text;
+    // name: as written (for messages); value: empty for a switch.
+    void (*apply)(ParseState& state, const std::string& name, const std::string& value);
+};
 
 int ParseNumber(const std::string& option, const std::string& text, long lowest, long highest) {
     std::size_t used = 0;
@@ -82,6 +69,98 @@ std::string Fallback(const Environment& environment, const std::string& variable
     return builtIn;
 }
 
+std::string Absolute(const ParseState& state, const std::string& path) {
+    return (std::filesystem::path(state.workingDirectory) / path).lexically_normal().string();
+}
+
+// Every option vrexa takes, in the order --help lists them.
+const std::vector<Option>& Options() {
+    static const std::vector<Option> options = {
+        {Valued("--partner", "ID", "partner id"),
+         [](ParseState& s, const std::string&, const std::string& v) { s.options.partnerId = v; }},
+        {Valued("--package", "ID", "package id"),
+         [](ParseState& s, const std::string&, const std::string& v) { s.options.packageId = v; }},
+        {Valued("--version", "ID", "package version (default: current)"),
+         [](ParseState& s, const std::string&, const std::string& v) { s.options.versionId = v; }},
+        {Valued("--host", "[https://]HOST[:PORT]", "manifest host").From("VREXA_MANIFEST_HOST"),
+         [](ParseState& s, const std::string&, const std::string& v) { s.options.manifestHost = v; }},
+        {Valued("--cacert", "FILE", "trust the authorities in FILE (PEM) for HTTPS instead of the system's")
+             .From("SSL_CERT_FILE"),
+         [](ParseState& s, const std::string&, const std::string& v) { s.options.caFile = v; }},
+        {Valued("--geolocation-url", "URL", "geolocation service").From("VREXA_GEOLOCATION_URL"),
+         [](ParseState& s, const std::string&, const std::string& v) { s.geolocationUrl = v; }},
+        {Valued("--events-url", "URL", "events analytics").From("VREXA_EVENTS_ANALYTICS_URL"),
+         [](ParseState& s, const std::string&, const std::string& v) { s.eventsUrl = v; }},
+        {Valued("--transfer-analytics-url", "URL", "transfer analytics").From("VREXA_TRANSFER_ANALYTICS_URL"),
+         [](ParseState& s, const std::string&, const std::string& v) { s.options.transferAnalyticsUrl = v; }},
+        {Valued("--threads", "N", "transfer threads"),
+         [](ParseState& s, const std::string& n, const std::string& v) { s.options.threads = ParseCount(n, v); }},
+        {Valued("--parallel", "N", "files and chunks worked on at once"),
+         [](ParseState& s, const std::string& n, const std::string& v) { s.options.parallel = ParseCount(n, v); }},
+        {Valued("--log-mask", "N", "which log records are written (decimal or 0x...)"),
+         [](ParseState& s, const std::string&, const std::string& v) { s.options.logMask = ParseMask(v); }},
+        {Valued("--retry", "N",
+                "retries of a transfer waiting on an error that may heal, such as a network failure (default 3)"),
+         [](ParseState& s, const std::string& n, const std::string& v) {
+             s.options.retries = ParseNumber(n, v, 0, 100);
+         }},
+        {Valued("--retry-wait", "SECONDS", "wait before the first retry, doubled each time (default 2)"),
+         [](ParseState& s, const std::string& n, const std::string& v) {
+             s.options.retryWaitSeconds = ParseNumber(n, v, 0, 3600);
+         }},
+        {Valued("--trusted-key", "FILE",
+                "trust manifests and node lists signed by this public key; unsigned ones are then refused")
+             .Repeatable(),
+         [](ParseState& s, const std::string&, const std::string& v) {
+             if (v.empty()) throw UsageError("--trusted-key needs a public key file");
+             s.options.trustedKeyFiles.push_back(Absolute(s, v));
+         }},
+        {Valued("--reuse-from", "DIR",
+                "take chunks found in the files of DIR (an older install, say) instead of fetching them; "
+                "DEST's own old files always count")
+             .Only({"download", "resume"})
+             .Repeatable(),
+         [](ParseState& s, const std::string&, const std::string& v) {
+             if (v.empty()) throw UsageError("--reuse-from needs a folder");
+             s.options.reuseFrom.push_back(Absolute(s, v));
+         }},
+        {Valued("--older-than", "DAYS", "prune: only the transfers stored more than DAYS days ago").Only({"prune"}),
+         [](ParseState& s, const std::string& n, const std::string& v) {
+             s.options.olderThanDays = ParseNumber(n, v, 0, 36500);
+         }},
+        {Switch("--no-analytics", "send no analytics documents"),
+         [](ParseState& s, const std::string&, const std::string&) { s.options.noAnalytics = true; }},
+        {Switch("--quiet", "print nothing but errors").Short("-q"),
+         [](ParseState& s, const std::string&, const std::string&) { s.options.quiet = true; }},
+        {Switch("--json", "one status object per line on stdout"),
+         [](ParseState& s, const std::string&, const std::string&) { s.options.json = true; }},
+        {Switch("--help", "this text").Short("-h"),
+         [](ParseState& s, const std::string&, const std::string&) { s.options.command = Command::Help; }},
+    };
+    return options;
+}
+
+const std::vector<CommandText>& Commands() {
+    static const std::vector<CommandText> commands = {
+        {"download", "[options] --partner ID --package ID [--version ID] DEST",
+         "fetch the package (the current version unless --version)", "DIR"},
+        {"verify", "[options] --partner ID --package ID [--version ID] DEST",
+         "check a package on disk without downloading anything", "DIR"},
+        {"resume", "[options] TRANSFER_ID", "go on with a stored transfer, by the id download printed", "TRANSFER_ID"},
+        {"list", "",
+         "print the stored transfers: id, package, version, destination, and \"running\" for one "
+         "writing into its destination now",
+         ""},
+        {"remove", "TRANSFER_ID", "forget a stored transfer (its files stay)", "TRANSFER_ID"},
+        {"prune", "[--older-than DAYS]",
+         "forget every stored transfer not running now; with --older-than DAYS, only those stored more than DAYS "
+         "days ago",
+         ""},
+        {"help", "", "this text", ""},
+    };
+    return commands;
+}
+
 Command ParseCommand(const std::string& word) {
     static const std::map<std::string, Command> commands = {
         {"download", Command::Download}, {"verify", Command::Verify}, {"resume", Command::Resume},
@@ -91,6 +170,18 @@ Command ParseCommand(const std::string& word) {
     const auto found = commands.find(word);
     if (found == commands.end()) throw UsageError("unknown command '" + word + "'");
     return found->second;
+}
+
+// The option a word names (long, or short), for this command; nullptr when
+// there is none.
+const Option* FindOption(const std::string& name, const std::string& command) {
+    for (const Option& option : Options()) {
+        if ((option.text.name == name || (!option.text.shortName.empty() && option.text.shortName == name)) &&
+            option.text.AppliesTo(command)) {
+            return &option;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -126,12 +217,21 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
         options.command = Command::Version;
         return options;
     }
+    // Hidden: for the build, which installs what they print.
+    if (first == "--help-man") {
+        options.command = Command::ManPage;
+        return options;
+    }
+    if (first == "--help-completion") {
+        options.command = Command::Completion;
+        return options;
+    }
     if (!first.empty() && first[0] == '-') throw UsageError("a command comes first, not the option '" + first + "'");
     options.command = ParseCommand(first);
+    const std::string commandWord = first;
     ++next;
 
-    std::optional<std::string> eventsUrl;
-    std::optional<std::string> geolocationUrl;
+    ParseState state{options, workingDirectory, std::nullopt, std::nullopt};
     std::vector<std::string> positional;
     bool optionsEnded = false;
     for (; next < args.size(); ++next) {
@@ -144,93 +244,25 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
             optionsEnded = true;
             continue;
         }
-        if (arg == "--help" || arg == "-h") {
-            options.command = Command::Help;
-            return options;
-        }
-        if (arg == "--no-analytics") {
-            options.noAnalytics = true;
-            continue;
-        }
-        if (arg == "--quiet" || arg == "-q") {
-            options.quiet = true;
-            continue;
-        }
-        if (arg == "--json") {
-            options.json = true;
-            continue;
-        }
-        if (options.command == Command::Prune && (arg == "--older-than" || arg.rfind("--older-than=", 0) == 0)) {
-            std::string days;
-            if (arg.size() > std::string("--older-than").size()) {
-                days = arg.substr(std::string("--older-than=").size());
-            } else if (next + 1 < args.size()) {
-                days = args[++next];
-            } else {
-                throw UsageError("--older-than needs a value");
-            }
-            options.olderThanDays = ParseNumber("--older-than", days, 0, 36500);
-            continue;
-        }
-
         std::string name = arg;
         std::optional<std::string> value;
-        if (const auto equals = arg.find('='); equals != std::string::npos) {
+        if (const auto equals = arg.find('='); equals != std::string::npos && arg.rfind("--", 0) == 0) {
             name = arg.substr(0, equals);
             value = arg.substr(equals + 1);
         }
-        const auto found = ValuedOptions().find(name);
-        if (found == ValuedOptions().end()) throw UsageError("unknown option '" + name + "'");
+        const Option* option = FindOption(name, commandWord);
+        if (option == nullptr) throw UsageError("unknown option '" + name + "'");
+        if (!option->text.TakesValue()) {
+            if (value) throw UsageError(name + " takes no value");
+            option->apply(state, name, {});
+            if (options.command == Command::Help) return options;
+            continue;
+        }
         if (!value) {
             if (next + 1 >= args.size()) throw UsageError(name + " needs a value");
             value = args[++next];
         }
-        switch (found->second) {
-            case Valued::Partner:
-                options.partnerId = *value;
-                break;
-            case Valued::Package:
-                options.packageId = *value;
-                break;
-            case Valued::Version:
-                options.versionId = *value;
-                break;
-            case Valued::Host:
-                options.manifestHost = *value;
-                break;
-            case Valued::CaFile:
-                options.caFile = *value;
-                break;
-            case Valued::GeolocationUrl:
-                geolocationUrl = *value;
-                break;
-            case Valued::EventsUrl:
-                eventsUrl = *value;
-                break;
-            case Valued::TransferAnalyticsUrl:
-                options.transferAnalyticsUrl = *value;
-                break;
-            case Valued::Threads:
-                options.threads = ParseCount(name, *value);
-                break;
-            case Valued::Parallel:
-                options.parallel = ParseCount(name, *value);
-                break;
-            case Valued::LogMask:
-                options.logMask = ParseMask(*value);
-                break;
-            case Valued::Retry:
-                options.retries = ParseNumber(name, *value, 0, 100);
-                break;
-            case Valued::RetryWait:
-                options.retryWaitSeconds = ParseNumber(name, *value, 0, 3600);
-                break;
-            case Valued::TrustedKey:
-                if (value->empty()) throw UsageError("--trusted-key needs a public key file");
-                options.trustedKeyFiles.push_back(
-                    (std::filesystem::path(workingDirectory) / *value).lexically_normal().string());
-                break;
-        }
+        option->apply(state, name, *value);
     }
     if (options.command == Command::Help) return options;
     if (options.quiet && options.json) throw UsageError("--quiet and --json cannot be used together");
@@ -243,7 +275,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
             if (options.versionId.empty()) throw UsageError("--version needs a version id");
             if (positional.size() != 1) throw UsageError("one destination folder is required");
             if (positional[0].empty()) throw UsageError("the destination folder is empty");
-            options.dest = (std::filesystem::path(workingDirectory) / positional[0]).lexically_normal().string();
+            options.dest = Absolute(state, positional[0]);
             if (options.dest.size() > 1 && options.dest.back() == '/') options.dest.pop_back();
             break;
         case Command::Resume:
@@ -260,21 +292,21 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
         case Command::Prune:
             if (!positional.empty()) throw UsageError("prune takes no arguments");
             break;
-        case Command::Help:
-        case Command::Version:
+        default:
             break;
     }
 
     if (options.manifestHost.empty()) {
         options.manifestHost = Fallback(environment, "VREXA_MANIFEST_HOST", deployment::kManifestHost);
     }
+    const std::optional<std::string>& eventsUrl = state.eventsUrl;
     options.eventsUrl =
         eventsUrl ? *eventsUrl : Fallback(environment, "VREXA_EVENTS_ANALYTICS_URL", deployment::kEventsAnalyticsUrl);
     // The geolocation service lives beside the events endpoint unless told
     // otherwise; an events URL given on the command line outranks the
     // environment's geolocation URL, which belongs to another events endpoint.
-    if (geolocationUrl) {
-        options.geolocationUrl = *geolocationUrl;
+    if (state.geolocationUrl) {
+        options.geolocationUrl = *state.geolocationUrl;
     } else if (eventsUrl) {
         options.geolocationUrl = *eventsUrl + "/geo-location";
     } else {
@@ -289,58 +321,56 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
 
 std::string VersionText() { return std::string("vrexa ") + kVersion + "\n"; }
 
-std::string HelpText() {
-    return "Usage:\n"
-           "  vrexa download [options] --partner ID --package ID [--version ID] DEST\n"
-           "  vrexa verify   [options] --partner ID --package ID [--version ID] DEST\n"
-           "  vrexa resume   [options] TRANSFER_ID\n"
-           "  vrexa list\n"
-           "  vrexa remove TRANSFER_ID\n"
-           "  vrexa prune [--older-than DAYS]\n"
-           "  vrexa --help | --version\n"
-           "\n"
-           "Downloads a package from the download network into DEST, checking every\n"
-           "chunk; what is already correct on disk is never fetched again. A download\n"
-           "that completes forgets its transfer; one stopped or failed is kept for\n"
-           "resume. One transfer at a time writes into a folder.\n"
-           "\n"
-           "Commands:\n"
-           "  download   fetch the package (the current version unless --version)\n"
-           "  verify     check a package on disk without downloading anything\n"
-           "  resume     go on with a stored transfer, by the id download printed\n"
-           "  list       print the stored transfers: id, package, version, destination,\n"
-           "             and \"running\" for one writing into its destination now\n"
-           "  remove     forget a stored transfer (its files stay)\n"
-           "  prune      forget every stored transfer not running now; with\n"
-           "             --older-than DAYS, only those stored more than DAYS days ago\n"
-           "\n"
-           "Options:\n"
-           "  --partner ID                  partner id\n"
-           "  --package ID                  package id\n"
-           "  --version ID                  package version (default: current)\n"
-           "  --host [https://]HOST[:PORT]  manifest host        [$VREXA_MANIFEST_HOST]\n"
-           "  --cacert FILE                 trust the authorities in FILE (PEM) for HTTPS\n"
-           "                                instead of the system's     [$SSL_CERT_FILE]\n"
-           "  --geolocation-url URL         geolocation service  [$VREXA_GEOLOCATION_URL]\n"
-           "  --events-url URL              events analytics     [$VREXA_EVENTS_ANALYTICS_URL]\n"
-           "  --transfer-analytics-url URL  transfer analytics   [$VREXA_TRANSFER_ANALYTICS_URL]\n"
-           "  --threads N                   transfer threads\n"
-           "  --parallel N                  files and chunks worked on at once\n"
-           "  --log-mask N                  which log records are written (decimal or 0x...)\n"
-           "  --retry N                     retries of a transfer waiting on an error that\n"
-           "                                may heal, such as a network failure (default 3)\n"
-           "  --retry-wait SECONDS          wait before the first retry, doubled each time\n"
-           "                                (default 2)\n"
-           "  --trusted-key FILE            trust manifests and node lists signed by this\n"
-           "                                public key (repeatable); unsigned ones are then\n"
-           "                                refused\n"
-           "  --no-analytics                send no analytics documents\n"
-           "  -q, --quiet                   print nothing but errors\n"
-           "  --json                        one status object per line on stdout\n"
-           "  -h, --help                    this text\n"
-           "\n"
-           "Exit status: 0 complete or verified, 1 the transfer failed, 2 usage error,\n"
-           "3 verify found a mismatch, 130 interrupted (the transfer can be resumed).\n";
+CommandLineText CommandLine() {
+    CommandLineText text;
+    text.program = "vrexa";
+    text.version = kVersion;
+    text.summary = "download packages from the download network, checking every chunk";
+    text.description =
+        "Downloads a package from the download network into DEST, checking every chunk; what is already correct "
+        "on disk is never fetched again. A download that completes forgets its transfer; one stopped or failed is "
+        "kept for resume. One transfer at a time writes into a folder.";
+    text.commands = Commands();
+    for (const Option& option : Options())
+        text.options.push_back(option.text);
+    text.exits = {
+        {kExitComplete, "complete or verified"},
+        {kExitFailed, "the transfer failed"},
+        {kExitUsage, "usage error"},
+        {kExitMismatch, "verify found a mismatch"},
+        {kExitInterrupted, "interrupted (the transfer can be resumed)"},
+    };
+    return text;
 }
+
+std::string HelpText() {
+    const CommandLineText text = CommandLine();
+    std::string out = "Usage:\n";
+    for (const CommandText& command : text.commands) {
+        if (command.word == "help") continue;
+        std::string word = command.word;
+        if (!command.synopsis.empty()) word.resize(std::max<std::size_t>(word.size(), 8), ' ');
+        out += "  " + text.program + " " + word + (command.synopsis.empty() ? "" : " " + command.synopsis) + "\n";
+    }
+    out += "  " + text.program + " --help | --version\n\n";
+    out += Wrap(text.description, 0, 79) + "\nCommands:\n";
+    for (const CommandText& command : text.commands) {
+        if (command.word == "help") continue;
+        std::string line = "  " + command.word;
+        line.resize(13, ' ');
+        out += line + Wrap(command.help, 13, 79).substr(13);
+    }
+    out += "\nOptions:\n" + OptionsHelp(text.options) + "\nExit status:\n";
+    for (const ExitText& exit : text.exits) {
+        std::string line = "  " + std::to_string(exit.code);
+        line.resize(8, ' ');
+        out += line + Wrap(exit.meaning, 8, 79).substr(8);
+    }
+    return out;
+}
+
+std::string ManPageText() { return ManPage(CommandLine()); }
+
+std::string CompletionText() { return BashCompletion(CommandLine()); }
 
 }  // namespace vrexa::cli

@@ -9,7 +9,9 @@
 
 namespace vrexa::cli {
 
-enum class Command { Help, Version, Download, Verify, Resume, List, Remove, Prune };
+// ManPage and Completion print the man page and the bash completion script,
+// which the build installs; they are not listed in --help.
+enum class Command { Help, Version, Download, Verify, Resume, List, Remove, Prune, ManPage, Completion };
 
 // What `vrexa` was asked to do, with every default already applied: a value
 // not given on the command line comes from the environment variable the local
@@ -32,6 +34,9 @@ struct CliOptions {
     // trusted (--trusted-key, repeatable); with any, unsigned documents are
     // refused.
     std::vector<std::string> trustedKeyFiles;
+    // Folders of old content (an earlier install) whose files a download may
+    // take chunks from instead of fetching them (--reuse-from, repeatable).
+    std::vector<std::string> reuseFrom;
 
     std::optional<int> threads;
     std::optional<int> parallel;
@@ -67,5 +72,9 @@ bool IsTransferId(const std::string& text);
 
 std::string HelpText();
 std::string VersionText();
+// The man page (roff) and a bash completion script, made from the same
+// table of options as the parser and HelpText.
+std::string ManPageText();
+std::string CompletionText();
 
 }  // namespace vrexa::cli

@@ -152,6 +152,7 @@ int CliRunner::Follow(const TransferStatus& created, const std::string& dest, Pu
                     // cancel of a complete transfer removes only that).
                     if (purpose == Purpose::Download) service_.Cancel(id, false);
                     printer_.Finish(status);
+                    if (purpose == Purpose::Download) printer_.Summary(status);
                     return kExitComplete;
                 }
                 if (status.error != TransferError::None) return Fail(status, purpose, "the transfer failed");

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "service/TransferMonitorCallback.h"
+#include "tools/vrexa/ExitCode.h"
 #include "tools/vrexa/StatusFormat.h"
 #include "transfer/TransferStatus.h"
 
@@ -18,15 +19,6 @@ class TransferMonitorImpl;
 }  // namespace vrexa
 
 namespace vrexa::cli {
-
-// Exit codes, as scripts read them.
-enum ExitCode : int {
-    kExitComplete = 0,
-    kExitFailed = 1,
-    kExitUsage = 2,
-    kExitMismatch = 3,
-    kExitInterrupted = 130,
-};
 
 // Follows one transfer from its creation to its end through the monitor:
 // starts it into its destination once initialized, retries a waiting error a

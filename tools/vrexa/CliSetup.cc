@@ -41,6 +41,7 @@ TransferSettings SettingsFor(const CliOptions& options) {
     settings.eventsAnalyticsUrl = options.eventsUrl;
     settings.transferAnalyticsUrl = options.transferAnalyticsUrl;
     settings.analyticsEnabled = !options.noAnalytics;
+    settings.reuseFrom = options.reuseFrom;
     if (options.threads) {
         // A workflow never runs more works at once than there are threads to
         // run them; both follow the count asked for, as their defaults do.

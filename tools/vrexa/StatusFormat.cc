@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "text/JsonEscape.h"
+
 namespace vrexa::cli {
 
 std::string TransferStateName(TransferState state) {
@@ -115,37 +117,7 @@ std::string ProgressLine(const TransferStatus& status) {
 
 namespace {
 
-void JsonString(std::ostringstream& out, const std::string& text) {
-    out << '"';
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out << "\\\"";
-                break;
-            case '\\':
-                out << "\\\\";
-                break;
-            case '\n':
-                out << "\\n";
-                break;
-            case '\r':
-                out << "\\r";
-                break;
-            case '\t':
-                out << "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char escape[8];
-                    std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                    out << escape;
-                } else {
-                    out << static_cast<char>(c);
-                }
-        }
-    }
-    out << '"';
-}
+void JsonString(std::ostringstream& out, const std::string& text) { out << JsonQuoted(text, JsonEscaping::Minimal); }
 
 }  // namespace
 
@@ -158,10 +130,15 @@ std::string JsonStatusLine(const TransferStatus& status) {
     out << ",\"error\":";
     JsonString(out, TransferErrorName(status.error));
     out << ",\"retrying\":" << (status.retrying ? "true" : "false") << ",\"downloadedBytes\":" << status.downloadedBytes
-        << ",\"completedBytes\":" << status.completedBytes << ",\"verifiedBytes\":" << status.verifiedBytes
-        << ",\"totalBytes\":" << status.totalBytes << ",\"rate\":" << status.rate
-        << ",\"secondsRemaining\":" << status.secondsRemaining << "}";
+        << ",\"reusedBytes\":" << status.reusedBytes << ",\"completedBytes\":" << status.completedBytes
+        << ",\"verifiedBytes\":" << status.verifiedBytes << ",\"totalBytes\":" << status.totalBytes
+        << ",\"rate\":" << status.rate << ",\"secondsRemaining\":" << status.secondsRemaining << "}";
     return out.str();
+}
+
+std::string SummaryLine(const TransferStatus& status) {
+    return "fetched " + FormatBytes(status.downloadedBytes) + ", reused " + FormatBytes(status.reusedBytes) +
+           " from old content";
 }
 
 ProgressPrinter::ProgressPrinter(std::ostream& out, Mode mode, Clock clock)
@@ -220,6 +197,10 @@ void ProgressPrinter::Finish(const TransferStatus& status) {
             return;
         }
     }
+}
+
+void ProgressPrinter::Summary(const TransferStatus& status) {
+    if (mode_ == Mode::Terminal || mode_ == Mode::Plain) out_ << SummaryLine(status) << '\n' << std::flush;
 }
 
 }  // namespace vrexa::cli

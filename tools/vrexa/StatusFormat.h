@@ -26,6 +26,9 @@ std::string ProgressLine(const TransferStatus& status);
 // remaining and the transfer id.
 std::string JsonStatusLine(const TransferStatus& status);
 
+// "fetched 3.00 MiB, reused 61.0 MiB from old content".
+std::string SummaryLine(const TransferStatus& status);
+
 // Prints a transfer's progress the way the output can take it: one line
 // redrawn in place on a terminal; plain lines, only when something changed
 // and at most one a second, elsewhere; one JSON object per change with --json.
@@ -39,6 +42,9 @@ public:
     void Update(const TransferStatus& status);
     // The last state, always shown, and the end of a redrawn line.
     void Finish(const TransferStatus& status);
+    // After a download: how much came from the network and how much was
+    // taken from old content on this machine (every --json line carries both).
+    void Summary(const TransferStatus& status);
 
 private:
     std::ostream& out_;

@@ -187,6 +187,12 @@ int main(int argc, char** argv) {
             case Command::Version:
                 std::cout << VersionText();
                 return kExitComplete;
+            case Command::ManPage:
+                std::cout << ManPageText();
+                return kExitComplete;
+            case Command::Completion:
+                std::cout << CompletionText();
+                return kExitComplete;
             case Command::List:
             case Command::Remove:
             case Command::Prune:

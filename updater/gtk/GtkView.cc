@@ -39,8 +39,31 @@ struct GtkView::Message {
     bool done = false;
 };
 
-GtkView::GtkView(std::ostream& errors)
-    : errors_(errors), mainThread_(std::this_thread::get_id()), loop_(g_main_loop_new(nullptr, FALSE)) {}
+namespace {
+
+// The image in bytes, or null when there is none or GTK cannot read it.
+GdkPixbuf* ReadImage(std::span<const unsigned char> bytes) {
+    if (bytes.empty()) return nullptr;
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+    GdkPixbuf* image = nullptr;
+    if (gdk_pixbuf_loader_write(loader, bytes.data(), bytes.size(), nullptr) &&
+        gdk_pixbuf_loader_close(loader, nullptr)) {
+        image = gdk_pixbuf_loader_get_pixbuf(loader);
+        if (image != nullptr) g_object_ref(image);
+    } else {
+        gdk_pixbuf_loader_close(loader, nullptr);
+    }
+    g_object_unref(loader);
+    return image;
+}
+
+}  // namespace
+
+GtkView::GtkView(std::ostream& errors, std::span<const unsigned char> icon)
+    : errors_(errors),
+      mainThread_(std::this_thread::get_id()),
+      loop_(g_main_loop_new(nullptr, FALSE)),
+      icon_(ReadImage(icon)) {}
 
 GtkView::~GtkView() {
     {
@@ -54,6 +77,7 @@ GtkView::~GtkView() {
     while (g_main_context_pending(nullptr))
         g_main_context_iteration(nullptr, FALSE);
     g_main_loop_unref(loop_);
+    if (icon_ != nullptr) g_object_unref(icon_);
 }
 
 bool GtkView::OnMainThread() const { return std::this_thread::get_id() == mainThread_; }
@@ -73,7 +97,11 @@ void GtkView::Build() {
     w.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_resizable(GTK_WINDOW(w.window), FALSE);
     gtk_window_set_position(GTK_WINDOW(w.window), GTK_WIN_POS_CENTER);
-    gtk_window_set_icon_name(GTK_WINDOW(w.window), "system-software-update");
+    if (icon_ != nullptr) {
+        gtk_window_set_icon(GTK_WINDOW(w.window), icon_);
+    } else {
+        gtk_window_set_icon_name(GTK_WINDOW(w.window), "system-software-update");
+    }
     gtk_container_set_border_width(GTK_CONTAINER(w.window), 12);
 
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
@@ -103,10 +131,16 @@ void GtkView::Build() {
     gtk_label_set_xalign(GTK_LABEL(w.status), 0.0f);
     gtk_box_pack_start(GTK_BOX(box), w.status, FALSE, FALSE, 0);
 
+    // The amounts and the speed, in the theme's secondary style.
+    w.detail = gtk_label_new("");
+    gtk_label_set_xalign(GTK_LABEL(w.detail), 0.0f);
+    gtk_style_context_add_class(gtk_widget_get_style_context(w.detail), "dim-label");
+    gtk_box_pack_start(GTK_BOX(box), w.detail, FALSE, FALSE, 0);
+
     gtk_widget_show(box);
     gtk_widget_show(row);
     // Until the dialog decides, only the status text shows.
-    for (GtkWidget* hidden : {w.label, w.combo, w.ok, w.progress, w.marquee})
+    for (GtkWidget* hidden : {w.label, w.combo, w.ok, w.progress, w.marquee, w.detail})
         SetShown(hidden, false);
     SetShown(w.status, true);
     gtk_window_set_default(GTK_WINDOW(w.window), w.ok);
@@ -209,7 +243,7 @@ void GtkView::ShowLanguageChoice(const std::vector<std::string>& names) {
         gtk_combo_box_set_active(GTK_COMBO_BOX(combo), names.empty() ? -1 : 0);
         for (GtkWidget* shown : {widgets_.label, widgets_.combo, widgets_.ok})
             SetShown(shown, true);
-        for (GtkWidget* hidden : {widgets_.progress, widgets_.status})
+        for (GtkWidget* hidden : {widgets_.progress, widgets_.status, widgets_.detail})
             SetShown(hidden, false);
         gtk_widget_grab_default(widgets_.ok);
     });
@@ -238,6 +272,15 @@ void GtkView::SetStatusText(const std::string& text) {
     });
 }
 
+void GtkView::SetDetailText(const std::string& text) {
+    Post([this, text] {
+        if (widgets_.detail == nullptr) return;
+        gtk_label_set_text(GTK_LABEL(widgets_.detail), text.c_str());
+        // Only while the progress bar shows, and without an empty gap.
+        SetShown(widgets_.detail, !text.empty() && gtk_widget_get_visible(widgets_.progress));
+    });
+}
+
 gboolean GtkView::Pulse(gpointer self) {
     auto* view = static_cast<GtkView*>(self);
     if (view->widgets_.marquee == nullptr) {
@@ -252,6 +295,7 @@ void GtkView::ShowLaunching(const std::string& text) {
     Post([this, text] {
         if (widgets_.window == nullptr) return;
         SetShown(widgets_.progress, false);
+        SetShown(widgets_.detail, false);
         SetShown(widgets_.marquee, true);
         SetShown(widgets_.status, true);
         gtk_label_set_text(GTK_LABEL(widgets_.status), text.c_str());
@@ -264,6 +308,7 @@ GtkWidget* GtkView::NewMessage(GtkWidget* parent, const std::string& caption, co
                                                 parent != nullptr ? GTK_DIALOG_MODAL : GtkDialogFlags(0),
                                                 GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text.c_str());
     gtk_window_set_title(GTK_WINDOW(message), caption.c_str());
+    if (icon_ != nullptr) gtk_window_set_icon(GTK_WINDOW(message), icon_);
     if (parent == nullptr) gtk_window_set_position(GTK_WINDOW(message), GTK_WIN_POS_CENTER);
     messages_.push_back(message);
     g_signal_connect(message, "destroy", AsCallback(+[](GtkWidget* widget, gpointer self) {

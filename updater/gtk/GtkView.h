@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 #include <ostream>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,8 +27,11 @@ namespace vrexa::updater::gtk {
 // nothing is handed over any more and messages go to the error stream.
 class GtkView : public DialogView {
 public:
-    // GTK must be initialized (gtk_init_check) on this thread.
-    explicit GtkView(std::ostream& errors);
+    // GTK must be initialized (gtk_init_check) on this thread. icon is the
+    // product's icon as an image file's bytes (PNG), kept for the window and
+    // its messages; without one (or one GTK cannot read) the window has the
+    // theme's generic icon.
+    explicit GtkView(std::ostream& errors, std::span<const unsigned char> icon = {});
     ~GtkView() override;
     GtkView(const GtkView&) = delete;
     GtkView& operator=(const GtkView&) = delete;
@@ -39,6 +43,7 @@ public:
     void ShowProgress() override;
     void SetProgress(int percent) override;
     void SetStatusText(const std::string& text) override;
+    void SetDetailText(const std::string& text) override;
     void ShowLaunching(const std::string& text) override;
     void ShowMessage(const std::string& caption, const std::string& text) override;
 
@@ -52,8 +57,11 @@ public:
         GtkWidget* progress = nullptr;
         GtkWidget* marquee = nullptr;
         GtkWidget* status = nullptr;
+        GtkWidget* detail = nullptr;
     };
     const Widgets& GetWidgets() const { return widgets_; }
+    // The product's icon as read, or null.
+    GdkPixbuf* GetIcon() const { return icon_; }
     // The message dialogs being shown; main thread only.
     std::vector<GtkWidget*> GetMessages() const { return messages_; }
 
@@ -72,6 +80,7 @@ private:
     std::ostream& errors_;
     const std::thread::id mainThread_;
     GMainLoop* loop_ = nullptr;
+    GdkPixbuf* icon_ = nullptr;
     DialogEvents* events_ = nullptr;
     Widgets widgets_;
     std::vector<GtkWidget*> messages_;

@@ -20,6 +20,10 @@ std::string OrbiqUpdaterMessages::GetLaunchFailedText() {
     return "Orbiq Update ({1}) could not be launched. Please visit " + kSupportHost + " for further assistance.";
 }
 
+std::string OrbiqUpdaterMessages::GetAlreadyRunningText() {
+    return "Orbiq Update ({1}) is already running. Wait until it has finished, or close it and try again.";
+}
+
 std::string OrbiqUpdaterMessages::GetErrorMessage(TransferError error) {
     switch (error) {
         case TransferError::NetworkError:

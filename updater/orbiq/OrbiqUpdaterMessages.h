@@ -15,6 +15,7 @@ public:
     std::string GetErrorTitle() override;
     std::string GetLaunchingText() override;
     std::string GetLaunchFailedText() override;
+    std::string GetAlreadyRunningText() override;
 };
 
 }  // namespace vrexa::updater::orbiq

@@ -9,6 +9,7 @@
 #include "locale/EmbeddedMessageCatalog.h"
 #include "locale/SimpleLocale.h"
 #include "locale/tests/MoFile.h"
+#include "updater/Dialog.h"
 #include "updater/ProgramResources.h"
 #include "updater/StringTable.h"
 #include "updater/orbiq/OrbiqCatalogs.h"
@@ -21,7 +22,8 @@ namespace {
 const std::string kHost = deployment::kSupportHost;
 
 // Every message id the catalogs must hold: the product's texts as the code
-// builds them, the time-remaining patterns and the four unused ones.
+// builds them, the time-remaining patterns, the four unused ones and the
+// window's own lines.
 std::vector<std::string> ExpectedIds() {
     orbiq::OrbiqUpdaterMessages messages;
     std::vector<std::string> ids = {
@@ -50,6 +52,10 @@ std::vector<std::string> ExpectedIds() {
         "{1} hours, {2} minutes remaining",
         "{1} minutes remaining",
         "{1} seconds remaining",
+        messages.GetAlreadyRunningText(),
+        kConnectingText,
+        kWaitingText,
+        kAmountsText,
     };
     return ids;
 }
@@ -57,7 +63,7 @@ std::vector<std::string> ExpectedIds() {
 TEST(Catalogs, EveryCatalogTranslatesEveryMessageKeepingPlaceholdersNameAndHost) {
     const ResourceTable resources = CompiledResources();
     const std::vector<std::string> ids = ExpectedIds();
-    ASSERT_EQ(ids.size(), 25u);
+    ASSERT_EQ(ids.size(), 29u) << "the product's 25 and the window's 4, each once";
     for (int id = 201; id <= 223; ++id) {
         SCOPED_TRACE("catalog " + std::to_string(id));
         const auto bytes = resources.FindCatalog(id);
@@ -65,7 +71,7 @@ TEST(Catalogs, EveryCatalogTranslatesEveryMessageKeepingPlaceholdersNameAndHost)
         ASSERT_TRUE(entries.has_value()) << "not a little-endian MO file";
         ASSERT_TRUE(entries->count(""));
         EXPECT_NE(entries->at("").find("Content-Type: text/plain; charset=UTF-8"), std::string::npos);
-        EXPECT_EQ(entries->size(), ids.size() + 1) << "the header and the 25 messages, nothing else";
+        EXPECT_EQ(entries->size(), ids.size() + 1) << "the header and the messages, nothing else";
         for (const auto& message : ids) {
             const auto found = entries->find(message);
             if (found == entries->end()) {

@@ -38,7 +38,7 @@ TerminalView::Streams TerminalView::ProcessStreams() {
     return streams;
 }
 
-std::string TerminalView::ProgressLine(int percent, const std::string& status) {
+std::string TerminalView::ProgressLine(int percent, const std::string& status, const std::string& detail) {
     if (percent < 0) percent = 0;
     if (percent > 100) percent = 100;
     const int filled = percent * kBarWidth / 100;
@@ -46,7 +46,10 @@ std::string TerminalView::ProgressLine(int percent, const std::string& status) {
                        std::string(static_cast<std::size_t>(kBarWidth - filled), '-') + "] ";
     char number[8];
     std::snprintf(number, sizeof number, "%3d%%", percent);
-    return line + number + "  " + status;
+    line += number;
+    line += "  " + status;
+    if (!detail.empty()) line += "  " + detail;
+    return line;
 }
 
 std::optional<int> TerminalView::ParseChoice(const std::string& answer, std::size_t count) {
@@ -193,10 +196,16 @@ void TerminalView::SetStatusText(const std::string& text) {
     DrawLocked();
 }
 
+void TerminalView::SetDetailText(const std::string& text) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    detail_ = text;
+    DrawLocked();
+}
+
 void TerminalView::DrawLocked() {
     if (ended_ || !progressShown_ || launching_) return;
     std::ostream& out = *streams_.out;
-    const std::string line = ProgressLine(percent_, status_);
+    const std::string line = ProgressLine(percent_, status_, detail_);
     if (streams_.outIsTerminal) {
         out << "\r" << line << "\033[K" << std::flush;
         lineOpen_ = true;
@@ -220,9 +229,10 @@ void TerminalView::EndLineLocked() {
 void TerminalView::ShowLaunching(const std::string& text) {
     std::lock_guard<std::mutex> guard(mutex_);
     if (ended_) return;
-    if (progressShown_ && !launching_ && !streams_.outIsTerminal && lastPlain_ != ProgressLine(percent_, status_)) {
+    if (progressShown_ && !launching_ && !streams_.outIsTerminal &&
+        lastPlain_ != ProgressLine(percent_, status_, detail_)) {
         // The last throttled line may be behind; the final state is shown.
-        *streams_.out << ProgressLine(percent_, status_) << "\n";
+        *streams_.out << ProgressLine(percent_, status_, detail_) << "\n";
     }
     EndLineLocked();
     launching_ = true;

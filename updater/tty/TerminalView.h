@@ -43,11 +43,13 @@ public:
     void ShowProgress() override;
     void SetProgress(int percent) override;
     void SetStatusText(const std::string& text) override;
+    void SetDetailText(const std::string& text) override;
     void ShowLaunching(const std::string& text) override;
     void ShowMessage(const std::string& caption, const std::string& text) override;
 
-    // The progress line as drawn on a terminal, without control characters.
-    static std::string ProgressLine(int percent, const std::string& status);
+    // The progress line as drawn on a terminal, without control characters:
+    // the bar, the percent, the status and, when there is one, the detail.
+    static std::string ProgressLine(int percent, const std::string& status, const std::string& detail = "");
     // The chosen entry for an answer to the numbered question: "" is the
     // first; nothing when the answer is not a number from 1 to count.
     static std::optional<int> ParseChoice(const std::string& answer, std::size_t count);
@@ -71,6 +73,7 @@ private:
     std::optional<std::vector<std::string>> choice_;
     std::string title_;
     std::string status_;
+    std::string detail_;
     int percent_ = 0;
     bool titleShown_ = false;
     bool progressShown_ = false;

@@ -188,6 +188,51 @@ TEST_F(InitializeWorkflowTest, AttemptsAtADocumentEndWithinItsTime) {
     EXPECT_EQ(RequestsTo("/manifests/k1/current.xml"), 1u);
 }
 
+// A host that accepts and never answers is given up on once the time for a
+// first byte is spent, well before the document's own time; one that has
+// answered an attempt keeps the document's whole time for its retries.
+TEST_F(InitializeWorkflowTest, SilenceEndsTheAttemptsEarlierThanAnAnsweringServer) {
+    struct Case {
+        const char* name;
+        std::vector<Fault> faults;
+        bool initialized;
+        std::size_t requests;
+    };
+    const Case cases[] = {
+        {"silent", {Fault().Delay(20)}, false, 1},
+        {"answered, then slow", {Fault().Status(503).Times(1), Fault().Delay(3).Times(1)}, true, 2},
+    };
+    Publish();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        server_->ClearFaults();
+        server_->ClearRequests();
+        server_->SetBody("/geo-location", R"({"ip": "192.0.2.7", "country_code": "SE"})");
+        TransferSettings settings;
+        settings.manifestRetryLimit = 4;
+        settings.manifestDocumentTimeout = 60;
+        settings.manifestFirstByteTimeout = 1;
+        settings.manifestLowSpeedTime = 0;
+        harness_ =
+            std::make_unique<testing::WorkflowHarness>(server_->Address(), server_->Url("/geo-location"), settings);
+        for (const auto& fault : c.faults)
+            server_->SetFault("/manifests/k1/current.xml", fault);
+        const auto transfer = Run();
+        if (c.initialized) {
+            ASSERT_TRUE(transfer->Initialized());
+            EXPECT_EQ(transfer->Initialized()->result, WorkResult::Success);
+        } else {
+            const std::optional<WorkStatus> suspension = transfer->Suspension();
+            ASSERT_TRUE(suspension);
+            EXPECT_EQ(ErrorOf(*suspension), TransferError::NetworkError);
+            auto http = std::dynamic_pointer_cast<HttpManifestStatusData>(suspension->data);
+            ASSERT_NE(http, nullptr);
+            EXPECT_EQ(http->GetRequestStatus().state, http::State::Timeout);
+        }
+        EXPECT_EQ(RequestsTo("/manifests/k1/current.xml"), c.requests);
+    }
+}
+
 TEST_F(InitializeWorkflowTest, VersionAskedForNamesTheManifestFetched) {
     Publish();
     const struct {

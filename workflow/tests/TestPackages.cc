@@ -85,48 +85,60 @@ std::shared_ptr<PackageManifest> MakePackage(const std::vector<TestFile>& files,
     return manifest;
 }
 
+namespace {
+
+// A file given by its size and digests alone, and a package of such files:
+// for checks of files no document or memory could hold.
+class DigestFile : public FileManifest {
+public:
+    explicit DigestFile(DigestFileSpec spec) : spec_(std::move(spec)) {}
+    void Read(const ptree&) override {}
+    const std::string& GetPath() const override { return spec_.path; }
+    std::uint32_t GetChunkSize() const override { return spec_.chunkSize; }
+    std::uint64_t GetSize() const override { return spec_.size; }
+    const std::vector<std::uint32_t>& GetChecksums() const override { return spec_.checksums; }
+    const std::vector<Sha256Digest>& GetSha256s() const override { return spec_.sha256s; }
+
+private:
+    DigestFileSpec spec_;
+};
+
+class DigestPackage : public PackageManifest {
+public:
+    void Read(const ptree&) override {}
+    const std::string& GetId() const override { return text_; }
+    const std::string& GetName() const override { return text_; }
+    const std::string& GetPartnerId() const override { return text_; }
+    const std::string& GetVersionId() const override { return text_; }
+    bool IsActive() const override { return true; }
+    const Files& GetFiles() const override { return files; }
+    const Files& GetRunFiles() const override { return none_; }
+    const Files& GetOtherFiles() const override { return files; }
+    const std::string& GetRun() const override { return empty_; }
+    std::shared_ptr<FileManifest> GetRunFile() const override { return nullptr; }
+    bool IsCountryAllowed(const std::string&) const override { return true; }
+
+    Files files;
+
+private:
+    std::string text_ = "sized";
+    std::string empty_;
+    Files none_;
+};
+
+}  // namespace
+
 std::shared_ptr<PackageManifest> MakeSizedPackage(const std::vector<std::pair<std::string, std::uint64_t>>& files) {
-    class SizedFile : public FileManifest {
-    public:
-        SizedFile(std::string path, std::uint64_t size) : path_(std::move(path)), size_(size) {}
-        void Read(const ptree&) override {}
-        const std::string& GetPath() const override { return path_; }
-        std::uint32_t GetChunkSize() const override { return 0xFFFFFFFFu; }
-        std::uint64_t GetSize() const override { return size_; }
-        const std::vector<std::uint32_t>& GetChecksums() const override { return checksums_; }
-        const std::vector<Sha256Digest>& GetSha256s() const override { return sha256s_; }
-
-    private:
-        std::string path_;
-        std::uint64_t size_;
-        std::vector<std::uint32_t> checksums_;
-        std::vector<Sha256Digest> sha256s_;
-    };
-    class SizedPackage : public PackageManifest {
-    public:
-        void Read(const ptree&) override {}
-        const std::string& GetId() const override { return text_; }
-        const std::string& GetName() const override { return text_; }
-        const std::string& GetPartnerId() const override { return text_; }
-        const std::string& GetVersionId() const override { return text_; }
-        bool IsActive() const override { return true; }
-        const Files& GetFiles() const override { return files; }
-        const Files& GetRunFiles() const override { return none_; }
-        const Files& GetOtherFiles() const override { return files; }
-        const std::string& GetRun() const override { return empty_; }
-        std::shared_ptr<FileManifest> GetRunFile() const override { return nullptr; }
-        bool IsCountryAllowed(const std::string&) const override { return true; }
-
-        Files files;
-
-    private:
-        std::string text_ = "sized";
-        std::string empty_;
-        Files none_;
-    };
-    auto package = std::make_shared<SizedPackage>();
+    std::vector<DigestFileSpec> specs;
     for (const auto& [path, size] : files)
-        package->files.push_back(std::make_shared<SizedFile>(path, size));
+        specs.push_back({path, size, 0xFFFFFFFFu, {}, {}});
+    return MakeDigestPackage(std::move(specs));
+}
+
+std::shared_ptr<PackageManifest> MakeDigestPackage(std::vector<DigestFileSpec> files) {
+    auto package = std::make_shared<DigestPackage>();
+    for (auto& file : files)
+        package->files.push_back(std::make_shared<DigestFile>(std::move(file)));
     return package;
 }
 

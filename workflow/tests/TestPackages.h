@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "manifest/PackageManifest.h"
+#include "manifest/Sha256Digest.h"
 
 namespace vrexa::testing {
 
@@ -40,5 +41,16 @@ std::shared_ptr<PackageManifest> MakePackage(const std::vector<TestFile>& files,
 // object can claim (no document could list the checksums of the largest), for
 // checks that never look at file contents.
 std::shared_ptr<PackageManifest> MakeSizedPackage(const std::vector<std::pair<std::string, std::uint64_t>>& files);
+
+// A file given by its digests rather than its bytes: files too large to hold
+// in memory, whose digests were taken as the bytes went by.
+struct DigestFileSpec {
+    std::string path;
+    std::uint64_t size = 0;
+    std::uint32_t chunkSize = 0;
+    std::vector<std::uint32_t> checksums;
+    std::vector<Sha256Digest> sha256s;
+};
+std::shared_ptr<PackageManifest> MakeDigestPackage(std::vector<DigestFileSpec> files);
 
 }  // namespace vrexa::testing

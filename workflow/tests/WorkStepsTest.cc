@@ -505,7 +505,9 @@ TEST(WriteCacheWaitTest, ScalesWithTheChunksThatMayBeAhead) {
         {2, 0, 349525, 349525, 1},
         {2, 0, 349526, 349525, 2},
         {3, 5, 5, 349525, 0},
-        {6, 0, 1048575, 0, 0xFFFFFFFFu},
+        // No usable rate: the default's wait, never an endless one.
+        {6, 0, 1048575, 0, 15},
+        {6, 0, 1048575, -1, 15},
         {1000, 0, 0xFFFFFFFEu, 1, 0xFFFFFFFFu},
     };
     for (const Case& c : cases) {

@@ -200,7 +200,8 @@ def nginx_config(tree, overlay, manifest_port, node_ports, tls=None):
         "  geo $vrexa_dollar { default \"$\"; }\n"
         "  types { application/xml xml; application/json json; }\n"
         "  default_type application/octet-stream;\n"
-        "  log_format node '$server_port $remote_addr \"$request\" $status $body_bytes_sent \"$http_range\"';\n"
+        "  log_format node '$server_port $remote_addr \"$request\" $status $body_bytes_sent \"$http_range\" "
+        "$msec $request_time $connection $connection_requests';\n"
         "  access_log %s node;\n"
         "  sendfile on;\n"
         "  keepalive_timeout 30;\n"
@@ -299,7 +300,7 @@ def start_receiver(network_dir, state):
     state["geolocationUrl"] = state["eventsAnalyticsUrl"] + "/geo-location"
 
 
-def start_nginx(network_dir, tree, node_count, faulty_nodes, publisher, partners, state):
+def start_nginx(network_dir, tree, node_count, faulty_nodes, publisher, partners, shapes, state):
     overlay = os.path.join(network_dir, "overlay")
     conf = os.path.join(network_dir, "nginx.conf")
     log = os.path.join(network_dir, "logs", "nginx-start.log")
@@ -308,9 +309,6 @@ def start_nginx(network_dir, tree, node_count, faulty_nodes, publisher, partners
         nodes = [{"id": "node%d" % (index + 1), "host": host_prefix(state) + "127.0.0.1:%d" % port,
                   "path": "/packages/", "faulty": False}
                  for index, port in enumerate(ports[1:])]
-        nodes += faulty_nodes
-        if partners:
-            write_node_lists(publisher, partners, overlay, nodes)
         with open(conf, "w", encoding="utf-8") as out:
             out.write(nginx_config(tree, overlay, ports[0], ports[1:], state.get("tls")))
         with open(log, "wb") as out:
@@ -321,7 +319,13 @@ def start_nginx(network_dir, tree, node_count, faulty_nodes, publisher, partners
                 state["pids"]["nginx"] = int(pid_file.read().strip())
             save_state(network_dir, state)
             state["manifestHost"] = host_prefix(state) + "127.0.0.1:%d" % ports[0]
+            # A shaped node is reached through its proxy; nginx reads the
+            # node lists at each request, so they may follow its start.
+            start_shapers(network_dir, nodes, shapes, state)
+            nodes += faulty_nodes
             state["nodes"] = nodes
+            if partners:
+                write_node_lists(publisher, partners, overlay, nodes)
             return
         if "Address already in use" not in tail(log) + tail(os.path.join(network_dir, "logs", "error.log")):
             break
@@ -341,6 +345,69 @@ def published_paths(tree):
             paths.add(urllib.parse.quote(path, safe="/!$&'()*+,;=:@~"))
             paths.add(urllib.parse.quote(path))
     return sorted(paths)
+
+
+SHAPE_KEYS = {"rate", "delay_ms", "reset_share", "seed"}
+
+
+def check_shape(shape):
+    """A node's shaping as start takes it, or NetworkError saying what is wrong."""
+    if not isinstance(shape, dict):
+        raise NetworkError("a shape is a JSON object, not %r" % (shape,))
+    unknown = sorted(set(shape) - SHAPE_KEYS)
+    if unknown:
+        raise NetworkError("a shape knows %s, not %s" % (", ".join(sorted(SHAPE_KEYS)), ", ".join(unknown)))
+    for key in ("rate", "delay_ms", "reset_share"):
+        value = shape.get(key, 0)
+        if isinstance(value, bool) or not isinstance(value, (int, float)) or not value >= 0:
+            raise NetworkError("the shape's %s must be a number of at least 0, not %r" % (key, value))
+    if shape.get("reset_share", 0) > 1:
+        raise NetworkError("the shape's reset_share is a share between 0 and 1, not %r" % shape["reset_share"])
+    if "seed" in shape and (isinstance(shape["seed"], bool) or not isinstance(shape["seed"], int)):
+        raise NetworkError("the shape's seed must be a whole number, not %r" % (shape["seed"],))
+    return shape
+
+
+def start_shapers(network_dir, nodes, shapes, state):
+    """Puts a shaping proxy (shaper.py) in front of the first len(shapes)
+    nodes, in order: the node's host becomes the proxy's, and the node
+    records its shape and its own port."""
+    for node, shape in zip(nodes, shapes):
+        name = "shaper-" + node["id"]
+        log = os.path.join(network_dir, "logs", name + ".log")
+        upstream = int(node["host"].rsplit(":", 1)[1])
+        args = [sys.executable, os.path.join(HERE, "shaper.py"), "--upstream-port", str(upstream),
+                "--rate", repr(float(shape.get("rate", 0))), "--delay-ms", repr(float(shape.get("delay_ms", 0))),
+                "--reset-share", repr(float(shape.get("reset_share", 0))), "--network-dir", network_dir]
+        if "seed" in shape:
+            args += ["--seed", str(shape["seed"])]
+        if state.get("tls"):
+            args.append("--tls")
+        else:
+            args += ["--record", os.path.join(network_dir, "logs", name + ".jsonl")]
+        process = spawn(args, log, stdout=subprocess.PIPE)
+        state["pids"][name] = process.pid
+        save_state(network_dir, state)
+        line = read_line(process.stdout, STARTUP_SECONDS)
+        process.stdout.close()
+        if not line.startswith("READY "):
+            raise NetworkError("the shaping proxy of %s did not start:\n%s" % (node["id"], tail(log)))
+        node["host"] = host_prefix(state) + "127.0.0.1:%d" % int(line.split()[1])
+        node["shape"] = dict(shape)
+        node["upstreamPort"] = upstream
+
+
+def set_node(network_dir, node_id, up):
+    """Takes a shaped node of a running network down (its connections are
+    reset, new ones refused) or brings it back up."""
+    with open(os.path.join(network_dir, "network.json"), encoding="utf-8") as state_file:
+        state = json.load(state_file)
+    pid = state.get("pids", {}).get("shaper-" + node_id)
+    if pid is None:
+        raise NetworkError("%s is not a shaped node of this network" % node_id)
+    if not owned_by_network(pid, os.path.abspath(network_dir)):
+        raise NetworkError("the shaping proxy of %s is not running" % node_id)
+    os.kill(pid, signal.SIGUSR2 if up else signal.SIGUSR1)
 
 
 def start_faulty_nodes(network_dir, tree, count, faults, state):
@@ -391,8 +458,9 @@ def save_state(network_dir, state):
 
 
 def start(tree, nodes=2, faulty=0, faults=(), partners=(), publisher=None,
-          country="SE", network_dir=None, watch_pid=None, tls=False):
-    """Starts a network and returns its description (also in network.json)."""
+          country="SE", network_dir=None, watch_pid=None, tls=False, shapes=()):
+    """Starts a network and returns its description (also in network.json).
+    shapes: the shaping of the first nodes, in node order (see shaper.py)."""
     tree = os.path.abspath(tree)
     if not os.path.isdir(tree):
         raise NetworkError("the published tree %s is not a folder" % tree)
@@ -402,6 +470,9 @@ def start(tree, nodes=2, faulty=0, faults=(), partners=(), publisher=None,
         raise NetworkError("--partner needs --publisher (the vrexa-publish program)")
     if len(country) != 2:
         raise NetworkError("a country code has two letters, not %r" % country)
+    shapes = [check_shape(shape) for shape in shapes]
+    if len(shapes) > nodes:
+        raise NetworkError("%d shapes for %d nginx nodes" % (len(shapes), nodes))
 
     if network_dir is None:
         network_dir = tempfile.mkdtemp(prefix="vrexa-net-")
@@ -440,7 +511,7 @@ def start(tree, nodes=2, faulty=0, faults=(), partners=(), publisher=None,
         write_geolocation(state["geolocationFile"], country)
         start_receiver(network_dir, state)
         faulty_nodes = start_faulty_nodes(network_dir, tree, faulty, list(faults), state)
-        start_nginx(network_dir, tree, nodes, faulty_nodes, publisher, list(partners), state)
+        start_nginx(network_dir, tree, nodes, faulty_nodes, publisher, list(partners), list(shapes), state)
         save_state(network_dir, state)
     except BaseException:
         save_state(network_dir, state)
@@ -568,6 +639,15 @@ def main(argv=None):
                            help="a fault of the fault-injecting test server as a JSON object, e.g. "
                                 "'{\"status\": 503}' or '{\"cutAfter\": 100, \"times\": 2}'; queued in order "
                                 "for every published file on every faulty node (repeatable)")
+    start_cmd.add_argument("--shape", action="append", default=[], metavar="JSON",
+                           help="shape the next nginx node (first node1, then node2, ...) as a node far "
+                                "away: '{\"rate\": BYTES_PER_S, \"delay_ms\": N, \"reset_share\": F}'. The rate "
+                                "is shared by all of the node's connections (its uplink; 0 or absent: "
+                                "unlimited); every request waits delay_ms before it reaches the node, and "
+                                "every new connection once more; a share F of the connections is reset in "
+                                "the middle of its first answer (\"seed\": N makes that choice repeatable). "
+                                "A shaped node is served through a proxy; 'localnet.py node DIR ID "
+                                "down|up' takes it down and back (repeatable)")
     start_cmd.add_argument("--partner", action="append", default=[],
                            help="serve this partner a node list of the network's nodes (repeatable)")
     start_cmd.add_argument("--publisher", help="the vrexa-publish program, which writes those node lists")
@@ -587,6 +667,13 @@ def main(argv=None):
     country_cmd.add_argument("dir")
     country_cmd.add_argument("code")
 
+    node_cmd = commands.add_parser("node", help="take a shaped node of a running network down or back up",
+                                   description="down: the node's open connections are reset and new ones "
+                                               "refused; up: it listens again on the same port.")
+    node_cmd.add_argument("dir")
+    node_cmd.add_argument("id", help="the node's id, e.g. node1")
+    node_cmd.add_argument("state", choices=("down", "up"))
+
     watch_cmd = commands.add_parser("watch", help=argparse.SUPPRESS)
     watch_cmd.add_argument("dir")
     watch_cmd.add_argument("pid", type=int)
@@ -603,14 +690,22 @@ def main(argv=None):
                 if not isinstance(fault, dict):
                     raise NetworkError("--fault %s is not a JSON object" % text)
                 faults.append(fault)
+            shapes = []
+            for text in args.shape:
+                try:
+                    shapes.append(json.loads(text))
+                except ValueError as error:
+                    raise NetworkError("--shape %s is not JSON: %s" % (text, error))
             state = start(args.tree, nodes=args.nodes, faulty=args.faulty, faults=faults,
                           partners=args.partner, publisher=args.publisher, country=args.country,
-                          network_dir=args.dir, watch_pid=args.watch_pid, tls=args.tls)
+                          network_dir=args.dir, watch_pid=args.watch_pid, tls=args.tls, shapes=shapes)
             print_addresses(state, args.json)
         elif args.command == "stop":
             stop(args.dir)
         elif args.command == "country":
             set_country(args.dir, args.code)
+        elif args.command == "node":
+            set_node(args.dir, args.id, args.state == "up")
         elif args.command == "watch":
             watch(args.dir, args.pid)
     except NetworkError as error:

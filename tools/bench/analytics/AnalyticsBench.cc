@@ -14,6 +14,7 @@
 #include "analytics/JsonWorkLogManager.h"
 #include "analytics/JsonWriter.h"
 #include "file/posix/FilesystemImpl.h"
+#include "text/JsonEscape.h"
 #include "transfer/TransferParams.h"
 #include "transfer/tests/SampleParams.h"
 
@@ -64,7 +65,7 @@ void BM_EscapeMixedText(benchmark::State& state) {
     while (text.size() < 4096)
         text += "C:/Users/J\xC3\xBCrgen/\xE2\x82\xAC ";
     for (auto _ : state) {
-        std::string escaped = vrexa::EscapeJson(text);
+        std::string escaped = vrexa::JsonEscaped(text, vrexa::JsonEscaping::PerByte);
         benchmark::DoNotOptimize(escaped.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));

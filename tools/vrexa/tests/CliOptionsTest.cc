@@ -50,6 +50,13 @@ TEST(CliOptionsTest, RetriesMayBeSwitchedOffOrSpacedOut) {
     EXPECT_EQ(many.retryWaitSeconds, 3600);
 }
 
+TEST(CliOptionsTest, ReuseFromFoldersAreRepeatableAndMadeAbsolute) {
+    const CliOptions options = Parse({"download", "--partner", "k1", "--package", "maps", "--reuse-from", "old/../v1",
+                                      "--reuse-from=/srv/v0", "dest"});
+    EXPECT_EQ(options.reuseFrom, (std::vector<std::string>{"/home/user/work/v1", "/srv/v0"}));
+    EXPECT_THROW(Parse({"download", "--partner", "k1", "--package", "maps", "--reuse-from=", "dest"}), UsageError);
+}
+
 TEST(CliOptionsTest, WithoutAVersionTheCurrentOneIsAskedFor) {
     const CliOptions options = Parse({"verify", "--partner", "k1", "--package", "maps", "/srv/dest"});
     EXPECT_EQ(options.command, Command::Verify);

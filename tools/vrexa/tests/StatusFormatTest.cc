@@ -51,18 +51,23 @@ TEST(StatusFormatTest, ProgressAndJsonLinesCarryTheStatus) {
     status.completedBytes = 512ull * 1024 * 1024;
     status.totalBytes = 1024ull * 1024 * 1024;
     status.downloadedBytes = 7;
+    status.reusedBytes = 3;
     status.verifiedBytes = 5;
     status.rate = 80 * 1024 * 1024;
     status.secondsRemaining = 7;
     EXPECT_EQ(ProgressLine(status), "[ 50%] 512 MiB / 1.00 GiB  80.0 MiB/s  0:07 left  Transferring");
-    EXPECT_EQ(JsonStatusLine(status),
-              "{\"transferId\":\"0123456789abcdef0123456789abcdef\",\"state\":\"Transferring\",\"error\":\"None\","
-              "\"retrying\":false,\"downloadedBytes\":7,\"completedBytes\":536870912,\"verifiedBytes\":5,"
-              "\"totalBytes\":1073741824,\"rate\":83886080,\"secondsRemaining\":7}");
+    EXPECT_EQ(
+        JsonStatusLine(status),
+        "{\"transferId\":\"0123456789abcdef0123456789abcdef\",\"state\":\"Transferring\",\"error\":\"None\","
+        "\"retrying\":false,\"downloadedBytes\":7,\"reusedBytes\":3,\"completedBytes\":536870912,\"verifiedBytes\":5,"
+        "\"totalBytes\":1073741824,\"rate\":83886080,\"secondsRemaining\":7}");
     status.state = TransferState::Transferring;
     status.error = TransferError::NetworkError;
     status.retrying = true;
     EXPECT_NE(ProgressLine(status).find("(NetworkError, waiting to retry)"), std::string::npos);
+    status.downloadedBytes = 3 * 1024 * 1024;
+    status.reusedBytes = 61 * 1024 * 1024;
+    EXPECT_EQ(SummaryLine(status), "fetched 3.00 MiB, reused 61.0 MiB from old content");
 }
 
 struct FakeClock {

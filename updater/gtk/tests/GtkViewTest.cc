@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -16,8 +17,11 @@
 #include "updater/Dialog.h"
 #include "updater/ProgramResources.h"
 #include "updater/gtk/GtkView.h"
+#include "updater/gtk/tests/WindowManager.h"
 #include "updater/orbiq/OrbiqCatalogs.h"
 #include "updater/orbiq/OrbiqUpdaterMessages.h"
+#include "updater/orbiq/OrbiqUpdater.h"
+#include "updater/posix/InstanceLock.h"
 #include "updater/tests/FakeService.h"
 
 namespace vrexa::updater::gtk {
@@ -78,7 +82,7 @@ struct Harness {
           locale(catalog, "en"),
           service({"package-id", "skin-id"}),
           monitor(&service, std::chrono::milliseconds(20)),
-          view(errors) {
+          view(errors, resources.FindIcon(111)) {
         orbiq::RegisterOrbiqCatalogs(catalog);
         configuration = testing::SampleConfiguration(folder / "data");
         configuration.languages = {{"en_GB", "English"}, {"de", "Deutsch"}};
@@ -103,6 +107,43 @@ struct Harness {
 
 std::string Text(GtkWidget* label) { return gtk_label_get_text(GTK_LABEL(label)); }
 
+// What assistive technology reads for a widget: the window's title, a label's
+// text.
+std::string AccessibleName(GtkWidget* widget) {
+    const char* name = atk_object_get_name(gtk_widget_get_accessible(widget));
+    return name != nullptr ? name : "";
+}
+
+// The window's pixels as they are on the screen now (null when it has none).
+GdkPixbuf* Screenshot(GtkWidget* window) {
+    GdkWindow* drawn = gtk_widget_get_window(window);
+    return gdk_pixbuf_get_from_window(drawn, 0, 0, gdk_window_get_width(drawn), gdk_window_get_height(drawn));
+}
+
+// How many pixels of the widget's area in a screenshot of its window differ
+// from the area's first pixel: none where only the background is drawn.
+int InkIn(GdkPixbuf* shot, GtkWidget* window, GtkWidget* widget) {
+    int x = 0, y = 0;
+    if (!gtk_widget_translate_coordinates(widget, window, 0, 0, &x, &y)) return 0;
+    GtkAllocation area;
+    gtk_widget_get_allocation(widget, &area);
+    const int channels = gdk_pixbuf_get_n_channels(shot);
+    const int stride = gdk_pixbuf_get_rowstride(shot);
+    const guchar* pixels = gdk_pixbuf_get_pixels(shot);
+    const int right = std::min(x + area.width, gdk_pixbuf_get_width(shot));
+    const int bottom = std::min(y + area.height, gdk_pixbuf_get_height(shot));
+    if (x < 0 || y < 0 || right <= x || bottom <= y) return 0;
+    auto at = [&](int px, int py) { return pixels + py * stride + px * channels; };
+    const guchar* background = at(x, y);
+    int ink = 0;
+    for (int py = y; py < bottom; ++py) {
+        for (int px = x; px < right; ++px) {
+            if (!std::equal(background, background + 3, at(px, py))) ++ink;
+        }
+    }
+    return ink;
+}
+
 std::filesystem::path ArtifactFolder() {
     const char* folder = std::getenv("VREXA_TEST_ARTIFACTS");
     return folder != nullptr ? folder : std::filesystem::temp_directory_path();
@@ -113,52 +154,91 @@ TEST(GtkView, LanguageChoiceThenProgressFromTheMonitorThreadThenCloseButton) {
     const auto& w = h.view.GetWidgets();
     const std::filesystem::path shot = ArtifactFolder() / "updater-window.png";
     std::filesystem::remove(shot);
-    Driver driver(h.view, {{"the question is shown",
-                            [&] {
-                                if (w.window == nullptr || !gtk_widget_get_mapped(w.window)) return false;
-                                EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(w.window)), "Orbiq Update (Zazid)");
-                                EXPECT_TRUE(gtk_widget_get_visible(w.combo));
-                                EXPECT_FALSE(gtk_widget_get_visible(w.progress));
-                                EXPECT_FALSE(gtk_window_get_resizable(GTK_WINDOW(w.window)));
-                                EXPECT_TRUE(h.service.creations.empty());
-                                GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(w.combo));
-                                EXPECT_EQ(gtk_tree_model_iter_n_children(model, nullptr), 2);
-                                EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(w.combo)), 0);
-                                gtk_combo_box_set_active(GTK_COMBO_BOX(w.combo), 1);
-                                gtk_button_clicked(GTK_BUTTON(w.ok));
-                                EXPECT_EQ(h.locale.GetName(), "de");
-                                EXPECT_EQ(Text(w.status), "Verbleibende Zeit wird berechnet");
-                                EXPECT_FALSE(gtk_widget_get_visible(w.combo));
-                                EXPECT_TRUE(gtk_widget_get_visible(w.progress));
-                                EXPECT_EQ(h.service.creations.size(), 2u);
-                                h.service.Set("package-id", TransferState::Transferring, TransferError::None, 50, 200);
-                                return true;
-                            }},
-                           {"the monitor's progress reaches the window",
-                            [&] {
-                                return gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(w.progress)) == 0.25 &&
-                                       Text(w.status) == "Noch 3 Minuten";
-                            }},
-                           {"a screenshot",
-                            [&] {
-                                GdkWindow* window = gtk_widget_get_window(w.window);
-                                GdkPixbuf* pixels = gdk_pixbuf_get_from_window(
-                                    window, 0, 0, gdk_window_get_width(window), gdk_window_get_height(window));
-                                if (pixels == nullptr) return false;
-                                GError* error = nullptr;
-                                EXPECT_TRUE(gdk_pixbuf_save(pixels, shot.c_str(), "png", &error, nullptr));
-                                if (error != nullptr) g_error_free(error);
-                                g_object_unref(pixels);
-                                return true;
-                            }},
-                           {"the close button", [&] {
-                                gtk_window_close(GTK_WINDOW(w.window));
-                                return true;
-                            }}});
+    Driver driver(
+        h.view,
+        {{"the question is shown",
+          [&] {
+              if (w.window == nullptr || !gtk_widget_get_mapped(w.window)) return false;
+              EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(w.window)), "Orbiq Update (Zazid)");
+              EXPECT_TRUE(gtk_widget_get_visible(w.combo));
+              EXPECT_FALSE(gtk_widget_get_visible(w.progress));
+              EXPECT_FALSE(gtk_window_get_resizable(GTK_WINDOW(w.window)));
+              // The product's own icon, not a theme's.
+              GdkPixbuf* icon = gtk_window_get_icon(GTK_WINDOW(w.window));
+              EXPECT_TRUE(icon != nullptr && icon == h.view.GetIcon());
+              EXPECT_EQ(gtk_window_get_icon_name(GTK_WINDOW(w.window)), nullptr);
+              EXPECT_TRUE(h.service.creations.empty());
+              GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(w.combo));
+              EXPECT_EQ(gtk_tree_model_iter_n_children(model, nullptr), 2);
+              EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(w.combo)), 0);
+              gtk_combo_box_set_active(GTK_COMBO_BOX(w.combo), 1);
+              gtk_button_clicked(GTK_BUTTON(w.ok));
+              EXPECT_EQ(h.locale.GetName(), "de");
+              EXPECT_EQ(Text(w.status), "Verbleibende Zeit wird berechnet");
+              EXPECT_FALSE(gtk_widget_get_visible(w.combo));
+              EXPECT_TRUE(gtk_widget_get_visible(w.progress));
+              EXPECT_EQ(h.service.creations.size(), 2u);
+              h.service.Set("package-id", TransferState::Transferring, TransferError::None, 50, 200);
+              return true;
+          }},
+         {"the monitor's progress reaches the window",
+          [&] {
+              return gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(w.progress)) == 0.25 &&
+                     Text(w.status) == "Noch 3 Minuten";
+          }},
+         {"the amounts beside the time",
+          [&] {
+              h.service.Set("package-id", TransferState::Transferring, TransferError::None, 3 * 1048576, 12 * 1048576);
+              return gtk_widget_get_visible(w.detail) && Text(w.detail) == "3.00 MB von 12.00 MB (0 KB/s)";
+          }},
+         {"what assistive technology reads",
+          [&] {
+              EXPECT_EQ(AccessibleName(w.window), "Orbiq Update (Zazid)");
+              EXPECT_EQ(AccessibleName(w.status), "Noch 3 Minuten");
+              EXPECT_EQ(AccessibleName(w.detail), "3.00 MB von 12.00 MB (0 KB/s)");
+              return true;
+          }},
+         {"the texts are drawn, in a window of the expected size",
+          [&] {
+              GdkPixbuf* pixels = Screenshot(w.window);
+              if (pixels == nullptr) return false;
+              GtkAllocation size;
+              gtk_widget_get_allocation(w.window, &size);
+              EXPECT_EQ(gdk_pixbuf_get_width(pixels), size.width);
+              EXPECT_EQ(gdk_pixbuf_get_height(pixels), size.height);
+              // The box is 380 pixels wide within a 12-pixel border.
+              EXPECT_GE(size.width, 380 + 2 * 12);
+              const bool drawn = InkIn(pixels, w.window, w.status) > 20 && InkIn(pixels, w.window, w.detail) > 20 &&
+                                 InkIn(pixels, w.window, w.progress) > 20;
+              if (drawn) {
+                  GError* error = nullptr;
+                  EXPECT_TRUE(gdk_pixbuf_save(pixels, shot.c_str(), "png", &error, nullptr));
+                  if (error != nullptr) g_error_free(error);
+              }
+              g_object_unref(pixels);
+              // No more reports overwrite the text (one already on its way
+              // still may: the next step empties it until it stays).
+              if (drawn) h.service.Set("package-id", TransferState::Paused);
+              return drawn;
+          }},
+         {"an emptied text leaves only the background",
+          [&] {
+              h.view.SetStatusText("");
+              GdkPixbuf* pixels = Screenshot(w.window);
+              if (pixels == nullptr) return false;
+              const bool blank = InkIn(pixels, w.window, w.status) == 0;
+              g_object_unref(pixels);
+              return blank;
+          }},
+         {"the window manager's close button", [&] {
+              PressCloseButton(w.window);
+              return true;
+          }}});
     h.dialog->Run();
     EXPECT_TRUE(driver.Finished());
-    EXPECT_GT(std::filesystem::file_size(shot), 0u) << shot;
+    EXPECT_TRUE(std::filesystem::exists(shot)) << shot;
     EXPECT_EQ(w.window, nullptr);
+    EXPECT_EQ(h.errors.str(), "") << "nothing left for the error stream";
 }
 
 TEST(GtkView, ErrorFromTheMonitorThreadWaitsForTheUserThenCloses) {
@@ -204,6 +284,45 @@ TEST(GtkView, EscapeClosesAndLaterMessagesNeverWaitOnTheEndedLoop) {
     std::thread late([&] { h.view.ShowMessage("caption", "text"); });
     late.join();
     EXPECT_EQ(h.errors.str(), "caption: text\n");
+}
+
+// A second updater on the same data folder says so in a message of its own
+// (there is no window to own it), and starts nothing.
+TEST(GtkView, SecondUpdaterShowsThatTheFirstIsRunning) {
+    file::testing::TestFolder folder;
+    std::ostringstream errors;
+    GtkView view(errors, CompiledResources().FindIcon(111));
+    UpdaterConfiguration configuration = testing::SampleConfiguration(folder / "data");
+    std::filesystem::create_directories(folder / "data");
+    posix::InstanceLock first;
+    ASSERT_EQ(first.Acquire(folder / "data"), posix::InstanceLock::Result::Acquired);
+    bool serviceMade = false;
+    Driver driver(view, {{"the message", [&] {
+                              const auto messages = view.GetMessages();
+                              if (messages.size() != 1) return false;
+                              EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(messages[0])), "Orbiq Update (Zazid)");
+                              gchar* text = nullptr;
+                              g_object_get(messages[0], "text", &text, nullptr);
+                              EXPECT_STREQ(text,
+                                           "Orbiq Update (Zazid) is already running. Wait until it has finished, or "
+                                           "close it and try again.");
+                              g_free(text);
+                              EXPECT_EQ(gtk_window_get_icon(GTK_WINDOW(messages[0])), view.GetIcon());
+                              gtk_dialog_response(GTK_DIALOG(messages[0]), GTK_RESPONSE_OK);
+                              return true;
+                          }}});
+    orbiq::OrbiqUpdater updater;
+    const int result = updater.Run(
+        CompiledResources(), configuration, view,
+        [&serviceMade](const TransferBehavior&) -> std::unique_ptr<TransferContract> {
+            serviceMade = true;
+            return nullptr;
+        },
+        errors);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(driver.Finished());
+    EXPECT_FALSE(serviceMade);
+    EXPECT_EQ(errors.str(), "");
 }
 
 }  // namespace

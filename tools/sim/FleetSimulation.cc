@@ -391,7 +391,10 @@ private:
             for (std::size_t i = 0; i < n; ++i) {
                 if (!nodes_[i].up && static_cast<int>(i) == figures_.failedNode) continue;
                 const double ratio = figures_.binInFlight[bin][i] / total / (nodes_[i].capacity / totalCapacity_);
-                figures_.herdingPeak = std::max(figures_.herdingPeak, ratio);
+                if (ratio > figures_.herdingPeak) {
+                    figures_.herdingPeak = ratio;
+                    figures_.herdingNode = static_cast<int>(i);
+                }
             }
         }
 

@@ -70,6 +70,7 @@ struct FleetFigures {
     // Largest share of all requests in flight that one node held in any bin,
     // over that node's capacity share; 1 is a fair share.
     double herdingPeak = 0;
+    int herdingNode = -1;  // the node that held it (0 the smallest)
     double meanDownloadSeconds = 0;
     // The mean download time had the fleet been one pool of all its capacity
     // shared fairly among the clients present, with the same arrivals.

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 #include "tools/sim/FleetSimulation.h"
@@ -21,8 +23,10 @@ int Usage() {
     return 2;
 }
 
+// Throws when a file cannot be written, so that no plot is drawn from an old one.
 void WriteSeries(const std::string& folder, const vrexa::sim::FleetConfig& config,
                  const vrexa::sim::FleetFigures& figures) {
+    std::filesystem::create_directories(folder);
     std::ofstream nodes(folder + "/fleet_nodes.csv");
     nodes << "node,capacity,capacity_share,load_share\n";
     for (std::size_t i = 0; i < figures.nodes.size(); ++i) {
@@ -43,6 +47,9 @@ void WriteSeries(const std::string& folder, const vrexa::sim::FleetConfig& confi
     std::ofstream events(folder + "/fleet_events.csv");
     events << "failed_node,fail_time,return_time\n"
            << figures.failedNode << ',' << figures.failTime << ',' << figures.returnTime << '\n';
+    for (std::ofstream* file : {&nodes, &bins, &events}) {
+        if (!file->flush()) throw std::runtime_error("cannot write the series into " + folder);
+    }
 }
 
 }  // namespace
@@ -98,6 +105,7 @@ int main(int argc, char** argv) {
         std::printf("move_off_failed_node_s: %.0f\n", figures.moveOffSeconds);
         std::printf("move_back_to_returned_node_s: %.0f\n", figures.moveBackSeconds);
         std::printf("herding_peak_request_share_over_capacity_share: %.2f\n", figures.herdingPeak);
+        std::printf("herding_peak_node: %d\n", figures.herdingNode);
         std::printf("herding: %s\n", figures.herdingPeak > 2.0 ? "yes" : "no");
         std::printf("mean_download_s: %.2f\n", figures.meanDownloadSeconds);
         std::printf("ideal_mean_download_s: %.2f\n", figures.idealMeanDownloadSeconds);

@@ -218,8 +218,10 @@ void CurlRequest::Arm(ProxyChoice proxy) {
     }
     if (params_.rateLimiter != nullptr) {
         // Each read is one block the limiter judges: small reads keep what
-        // passes at once a small part of what the rate allows.
-        set(CURLOPT_BUFFERSIZE, "BUFFERSIZE", static_cast<long>(params_.rateLimiter->GetBlockSize()));
+        // passes at once a small part of what the rate allows. A hint, like
+        // the size above: a refused size leaves the limit held, only with
+        // larger blocks.
+        curl_easy_setopt(handle_, CURLOPT_BUFFERSIZE, static_cast<long>(params_.rateLimiter->GetBlockSize()));
     }
     set(CURLOPT_WRITEFUNCTION, "WRITEFUNCTION", &CurlRequest::OnWrite);
     set(CURLOPT_WRITEDATA, "WRITEDATA", static_cast<void*>(this));

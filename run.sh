@@ -9,6 +9,8 @@
 #   ./run.sh bench-e2e [ARGS]  install aria2, build vrexa, run tools/bench/e2e/e2e_bench.py ARGS
 #   ./run.sh bench-delta [ARGS] install zsync, build, run the reuse scan bench and tools/bench/reuse/delta_bench.py ARGS
 #   ./run.sh package  build, make the Debian package (build/package/) and check it with lintian
+#   ./run.sh sim [ARGS]  build and run the fleet simulation of the node choice, plot it
+#                        (figures on stdout, files in $BUILD_DIR/sim; ARGS go to vrexa-fleet-sim)
 # Environment: BUILD_DIR (default build), VREXA_SANITIZE (address|thread),
 # JOBS (parallel build jobs, default: all cores), CC/CXX (compiler, first
 # configure only), CMAKE_ARGS (more cmake options), FUZZ_BUILD_DIR (build-fuzz;
@@ -111,8 +113,23 @@ case "${1:-test}" in
       --version "$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")" PackageTest
     ls "$BUILD_DIR"/package/*.deb
     ;;
+  sim)
+    # matplotlib draws the simulation's plot; nothing else needs it.
+    PACKAGES+=(python3-matplotlib)
+    install_packages
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DVREXA_SANITIZE= ${CMAKE_ARGS:-} >/dev/null
+    cmake --build "$BUILD_DIR" -j "$JOBS" --target vrexa-fleet-sim
+    shift
+    mkdir -p "$BUILD_DIR/sim"
+    "$BUILD_DIR/tools/sim/vrexa-fleet-sim" --out "$BUILD_DIR/sim" "$@"
+    # The system's interpreter, which the Debian package serves, even where
+    # another python3 comes first on PATH.
+    plot_python=/usr/bin/python3
+    [ -x "$plot_python" ] || plot_python=python3
+    exec "$plot_python" tools/sim/plot.py "$BUILD_DIR/sim"
+    ;;
   *)
-    echo "usage: $0 [test|install|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]|bench-delta [ARGS]|package]" >&2
+    echo "usage: $0 [test|install|build|demo|fuzz [SECONDS]|fuzz-ci|bench-e2e [ARGS]|bench-delta [ARGS]|package|sim [ARGS]]" >&2
     exit 2
     ;;
 esac

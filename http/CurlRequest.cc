@@ -7,6 +7,7 @@
 #include <string>
 
 #include "http/ManualProxy.h"
+#include "http/RateLimiter.h"
 #include "http/WriteCallback.h"
 
 namespace vrexa::http {
@@ -162,6 +163,7 @@ void CurlRequest::Arm(ProxyChoice proxy) {
     responseChecked_ = false;
     verdict_ = ResponseVerdict();
     received_ = 0;
+    held_ = false;
 
     // The first option libcurl refuses ends the arming; the request then ends
     // before it is performed, rather than running without a limit it was given.
@@ -209,10 +211,17 @@ void CurlRequest::Arm(ProxyChoice proxy) {
         // libcurl refuses a new size while the handle still holds the buffer of
         // an exchange that ended in an error (a refused redirect), and the
         // request then reads with the buffer it has rather than not at all.
-        curl_easy_setopt(handle_, CURLOPT_BUFFERSIZE, kRangeBufferSize);
+        if (params_.rateLimiter == nullptr) curl_easy_setopt(handle_, CURLOPT_BUFFERSIZE, kRangeBufferSize);
     } else if (!params_.acceptEncoding.empty()) {
         // A ranged request never asks for an encoding: the range is of the raw bytes.
         set(CURLOPT_ACCEPT_ENCODING, "ACCEPT_ENCODING", params_.acceptEncoding.c_str());
+    }
+    if (params_.rateLimiter != nullptr) {
+        // Each read is one block the limiter judges: small reads keep what
+        // passes at once a small part of what the rate allows. A hint, like
+        // the size above: a refused size leaves the limit held, only with
+        // larger blocks.
+        curl_easy_setopt(handle_, CURLOPT_BUFFERSIZE, static_cast<long>(params_.rateLimiter->GetBlockSize()));
     }
     set(CURLOPT_WRITEFUNCTION, "WRITEFUNCTION", &CurlRequest::OnWrite);
     set(CURLOPT_WRITEDATA, "WRITEDATA", static_cast<void*>(this));
@@ -294,7 +303,9 @@ CURLcode CurlRequest::Drive() {
             }
             break;
         }
-        if (code == CURLM_OK) code = curl_multi_poll(multi_, nullptr, 0, kWaitMs, nullptr);
+        int waitMs = kWaitMs;
+        if (code == CURLM_OK && ResumeWhenDue(waitMs)) continue;
+        if (code == CURLM_OK) code = curl_multi_poll(multi_, nullptr, 0, waitMs, nullptr);
         if (code != CURLM_OK) {
             result = code == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
             break;
@@ -302,6 +313,30 @@ CURLcode CurlRequest::Drive() {
     }
     curl_multi_remove_handle(multi_, handle_);
     return result;
+}
+
+bool CurlRequest::ResumeWhenDue(int& waitMs) {
+    std::chrono::steady_clock::time_point resumeAt;
+    {
+        std::lock_guard lock(mutex_);
+        if (!held_) return false;
+        resumeAt = resumeAt_;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now < resumeAt) {
+        // A paused transfer gives the wait nothing to wake it; its time does.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(resumeAt - now).count();
+        waitMs = static_cast<int>(std::min<std::int64_t>(left, waitMs));
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        held_ = false;
+    }
+    // Offers the kept block to the write callback again, on this thread and
+    // outside mutex_, which the callback takes; it may hold the request anew.
+    curl_easy_pause(handle_, CURLPAUSE_CONT);
+    return true;
 }
 
 RequestStatus CurlRequest::Evaluate(CURLcode code) {
@@ -398,6 +433,15 @@ size_t CurlRequest::OnWrite(char* data, size_t size, size_t count, void* self) {
             request->Fail(State::RangeError,
                           "body longer than the " + std::to_string(request->verdict_.maxBody) + " bytes announced");
             return 0;
+        }
+        if (RateLimiter* limiter = request->params_.rateLimiter) {
+            const std::chrono::nanoseconds wait = limiter->Take(total);
+            if (wait.count() > 0) {
+                // libcurl keeps the block and offers it again once resumed.
+                request->held_ = true;
+                request->resumeAt_ = std::chrono::steady_clock::now() + wait;
+                return CURL_WRITEFUNC_PAUSE;
+            }
         }
         request->received_ += total;
     }

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -55,6 +56,9 @@ private:
     void Arm(ProxyChoice proxy);
     // Runs the exchange on the multi handle until it ends or is aborted.
     CURLcode Drive();
+    // While the rate limiter holds the request, cuts waitMs to the time left;
+    // once that time has come, resumes receiving and returns true.
+    bool ResumeWhenDue(int& waitMs);
     // Records the outcome and returns it, in one step under mutex_.
     RequestStatus Evaluate(CURLcode code);
     // Judges the final response's headers against the range asked for. Caller holds mutex_.
@@ -78,6 +82,10 @@ private:
     ResponseVerdict verdict_;
     // Body bytes handed on from libcurl in this exchange.
     std::uint64_t received_ = 0;
+    // Set when the rate limiter held back a block: libcurl keeps it and stops
+    // reading until resumeAt_, when the driving loop lets it go on.
+    bool held_ = false;
+    std::chrono::steady_clock::time_point resumeAt_;
     RequestStatus status_;
     // The proxy as libcurl needs it; status_.proxyUrl shows it without credentials.
     std::string proxyUrl_;

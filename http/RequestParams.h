@@ -7,6 +7,7 @@
 namespace vrexa::http {
 
 class WriteCallback;
+class RateLimiter;
 
 enum class RequestMethod : int { Get = 0, Post = 1 };
 
@@ -35,6 +36,9 @@ struct RequestParams {
     std::int32_t lowSpeedLimit = 0;   // bytes per second ...
     std::int32_t lowSpeedTime = 0;    // ... for this many seconds
     std::string userAgent = kDefaultUserAgent;
+    // Shared by the requests whose bytes together must keep to one rate; null:
+    // as fast as the network goes. Not owned; must outlive every Perform().
+    RateLimiter* rateLimiter = nullptr;
 };
 
 }  // namespace vrexa::http

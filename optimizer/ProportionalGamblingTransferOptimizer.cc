@@ -68,6 +68,39 @@ std::int32_t ExploringLowSpeedLimit(int rate, int threads) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(rate) / parallel);
 }
 
+// The least rate a request is held to, lowered under a rate limit: every
+// request is then meant to get only its part of the limit, and one held below
+// half of the limit would otherwise end in a timeout that is the limit's doing.
+int LeastRate(int rate, std::uint64_t rateLimit) {
+    if (rateLimit == 0) {
+        return rate;
+    }
+    const std::uint64_t half = std::max<std::uint64_t>(rateLimit / 2, 1);
+    return half < static_cast<std::uint64_t>(std::max(rate, 0)) ? static_cast<int>(half) : rate;
+}
+
+// Samples a node needs before its own distribution is bet on, and measured
+// nodes needed before any bet is made.
+constexpr std::uint32_t kSamplesToBet = 2;
+constexpr std::size_t kMeasuredToBet = 2;
+
+// The speed the measured nodes make together: the mean of their means, and a
+// spread that holds both their own spreads and how far apart they are.
+SpeedDistribution AverageNode(const std::vector<SpeedDistribution>& measured) {
+    double means = 0;
+    double variances = 0;
+    double squares = 0;
+    for (const auto& [mean, variance] : measured) {
+        means += mean;
+        variances += variance;
+        squares += mean * mean;
+    }
+    const auto count = static_cast<double>(measured.size());
+    const double mean = means / count;
+    const double between = std::max(squares / count - mean * mean, 0.0);
+    return {mean, variances / count + between};
+}
+
 std::uint32_t ChunkLength(const OptimizedRequestParams& params) {
     return static_cast<std::uint32_t>(params.ChunkData->upperBound - params.ChunkData->lowerBound + 1);
 }
@@ -124,39 +157,55 @@ void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& para
         statistics.push_back(HostStatistics(node->GetHost()));
     }
 
-    // A node measured fewer than twice has no usable spread yet: measure it
-    // before betting on anything. Requests in flight on it count as
-    // measurements to come, or a slow node would take every request made
-    // while its first ones are under way; while they are, the bets go to
-    // the nodes already measured, and only when there are none is a node
-    // measured once more.
+    // A node measured fewer than twice has no usable spread yet. Requests
+    // in flight on it count as measurements to come, or a slow node would
+    // take every request made while its first ones are under way.
     std::vector<std::size_t> unmeasured;
     std::vector<std::size_t> pending;
     NodeListManifest::Nodes nodes;
     std::vector<std::shared_ptr<ExponentialNormalNodeStatistics>> measured;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         const std::uint32_t samples = statistics[i]->GetSampleCount();
-        if (samples >= 2) {
+        if (samples >= kSamplesToBet) {
             nodes.push_back(candidates[i]);
             measured.push_back(statistics[i]);
-        } else if (std::uint64_t{samples} + InFlight(candidates[i]->GetHost()) < 2) {
+        } else if (std::uint64_t{samples} + InFlight(candidates[i]->GetHost()) < kSamplesToBet) {
             unmeasured.push_back(i);
         } else {
             pending.push_back(i);
         }
     }
-    if (!unmeasured.empty() || nodes.empty()) {
-        const std::vector<std::size_t>& pool = unmeasured.empty() ? pending : unmeasured;
-        boost::random::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
-        ChooseExploring(params, candidates[pool[pick(engine_)]]);
-        // A node of unknown speed may be the slowest by far: it is measured
-        // on a piece, not on a whole chunk that would hold a thread.
+    // A node of unknown speed may be the slowest by far: it is measured on a
+    // piece, not on a whole chunk that would hold a thread.
+    const auto explore = [&](const std::shared_ptr<NodeManifest>& node) {
+        ChooseExploring(params, node);
         const auto piece = static_cast<std::uint64_t>(std::max(settings_.minRequestPiece, 0));
         params.requestLength = PieceLength(params.Remaining(), 0.0, 1.0, kExploringPieces * piece);
         Hold(params);
-        return;
-    }
-    if (nodes.size() == 1) {
+    };
+    if (nodes.size() < kMeasuredToBet) {
+        if (!unmeasured.empty()) {
+            // Until there is something to bet on, a node measured once is
+            // finished before a new one is begun, so that the bet can start
+            // after a few requests, not after one to every node.
+            std::uint32_t most = 0;
+            for (std::size_t i : unmeasured)
+                most = std::max(most, statistics[i]->GetSampleCount());
+            std::vector<std::size_t> furthest;
+            for (std::size_t i : unmeasured) {
+                if (statistics[i]->GetSampleCount() == most) furthest.push_back(i);
+            }
+            boost::random::uniform_int_distribution<std::size_t> pick(0, furthest.size() - 1);
+            explore(candidates[furthest[pick(engine_)]]);
+            return;
+        }
+        if (nodes.empty()) {
+            boost::random::uniform_int_distribution<std::size_t> pick(0, pending.size() - 1);
+            explore(candidates[pending[pick(engine_)]]);
+            return;
+        }
+        // One node measured and the others' measurements under way: bets
+        // go to the measured one meanwhile.
         ChooseNormal(params, nodes.front());
         Hold(params);
         return;
@@ -165,14 +214,27 @@ void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& para
 
     std::vector<SpeedDistribution> distributions;
     std::vector<std::uint32_t> weights;
-    distributions.reserve(n);
-    weights.reserve(n);
+    distributions.reserve(n + 1);
+    weights.reserve(n + 1);
     for (std::size_t i = 0; i < n; ++i) {
         distributions.push_back(measured[i]->GetDistribution());
         weights.push_back(nodes[i]->GetWeight());
     }
+    // The nodes not measured yet take one seat in the bet together: one of
+    // them, drawn at random, bets as the average of the measured nodes.
+    // Measuring every node before betting would spend a client's first two
+    // requests per node on all of them alike, the smallest as much as the
+    // largest; with many nodes that is the whole download, and a fleet of
+    // clients doing it overloads the small nodes.
+    std::optional<std::size_t> seat;
+    if (!unmeasured.empty()) {
+        boost::random::uniform_int_distribution<std::size_t> pick(0, unmeasured.size() - 1);
+        seat = unmeasured[pick(engine_)];
+        distributions.push_back(AverageNode(distributions));
+        weights.push_back(candidates[*seat]->GetWeight());
+    }
     const std::uint32_t rounds =
-        SimulationRounds(n, settings_.simulationRoundsPerNode, settings_.simulationRoundsBudget);
+        SimulationRounds(distributions.size(), settings_.simulationRoundsPerNode, settings_.simulationRoundsBudget);
     const std::vector<double> probabilities = SimulateWinProbabilities(distributions, rounds, engine_);
     std::vector<double> shares = AllocateShares(probabilities, weights).shares;
     FloorShares(shares, settings_.minNodeShare);
@@ -180,11 +242,15 @@ void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& para
     // win probabilities are always drawable.
     const AliasTable table(Drawable(shares) ? shares : probabilities);
     std::size_t chosen = table.Draw(engine_);
+    if (chosen == n) {
+        explore(candidates[*seat]);
+        return;
+    }
     double best = 0.0;
     double sum = 0.0;
-    for (const auto& distribution : distributions) {
-        best = std::max(best, distribution.first);
-        sum += std::max(distribution.first, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        best = std::max(best, distributions[i].first);
+        sum += std::max(distributions[i].first, 0.0);
     }
     // Each request on a node shares the node's capacity: a slow node drawn
     // while it already serves its share of the requests would only make
@@ -333,28 +399,28 @@ std::shared_ptr<ExponentialNormalNodeStatistics> ProportionalGamblingTransferOpt
 void ProportionalGamblingTransferOptimizer::ChooseNormal(OptimizedRequestParams& params,
                                                          std::shared_ptr<NodeManifest> node) const {
     const int threads = settings_.transferThreads;
+    const int rate = LeastRate(settings_.minTransferRate, settings_.rateLimit);
     params.SelectedNode = std::move(node);
     params.alwaysRetry = false;
     params.exploring = false;
     params.canGrowTimeouts = connectTimeout_ < settings_.maxConnectTimeout || lowSpeedTime_ < settings_.maxLowSpeedTime;
     params.connectTimeout = connectTimeout_;
-    params.timeout =
-        RequestTimeout(ChunkLength(params), threads, settings_.minTransferRate, settings_.minRequestTimeout);
-    params.lowSpeedLimit = NormalLowSpeedLimit(settings_.minTransferRate, threads);
+    params.timeout = RequestTimeout(ChunkLength(params), threads, rate, settings_.minRequestTimeout);
+    params.lowSpeedLimit = NormalLowSpeedLimit(rate, threads);
     params.lowSpeedTime = lowSpeedTime_;
 }
 
 void ProportionalGamblingTransferOptimizer::ChooseExploring(OptimizedRequestParams& params,
                                                             std::shared_ptr<NodeManifest> node) const {
     const int threads = settings_.transferThreads;
+    const int rate = LeastRate(settings_.exploreMinTransferRate, settings_.rateLimit);
     params.SelectedNode = std::move(node);
     params.alwaysRetry = true;
     params.exploring = true;
     params.canGrowTimeouts = false;
     params.connectTimeout = settings_.exploreConnectTimeout;
-    params.timeout = RequestTimeout(ChunkLength(params), threads, settings_.exploreMinTransferRate,
-                                    settings_.exploreMinRequestTimeout);
-    params.lowSpeedLimit = ExploringLowSpeedLimit(settings_.exploreMinTransferRate, threads);
+    params.timeout = RequestTimeout(ChunkLength(params), threads, rate, settings_.exploreMinRequestTimeout);
+    params.lowSpeedLimit = ExploringLowSpeedLimit(rate, threads);
     params.lowSpeedTime = settings_.exploreLowSpeedTime;
 }
 

@@ -8,6 +8,7 @@
 #include "analytics/TrackEventWork.h"
 #include "file/posix/FilesystemImpl.h"
 #include "http/CurlRequestFactory.h"
+#include "http/RateLimiter.h"
 #include "http/posix/ProxyFactoryImpl.h"
 #include "manifest/JsonHttpGeolocationManifestFactory.h"
 #include "manifest/ManifestTrust.h"
@@ -75,6 +76,9 @@ TransferServiceCore::TransferServiceCore(const TransferSettings& settings,
       manager_(std::make_unique<TempFileTransferManager>(store_.get())),
       destinationLocks_(std::make_unique<posix::FileDestinationLocks>(*filesystem_, settings.locksFolder)),
       optimizer_(std::make_unique<ProportionalGamblingTransferOptimizer>(settings)),
+      // One limiter for every transfer: the updater's package and skin share
+      // the user's link as one download does.
+      rateLimiter_(settings.rateLimit > 0 ? std::make_unique<http::RateLimiter>(settings.rateLimit) : nullptr),
       analyticsEventManager_(std::make_unique<JsonHttpAnalyticsManager>(*requestFactory_, CreateSession(), settings)),
       nullEventManager_(std::make_unique<NullAnalyticsManager>()),
       logManager_(std::make_unique<JsonWorkLogManager>(settings.logMask, settings.logsFolder, filesystem_)),
@@ -90,6 +94,7 @@ TransferServiceCore::TransferServiceCore(const TransferSettings& settings,
     behavior.nodeListManifestFactory = nodeListManifestFactory_.get();
     behavior.geolocationManifestFactory = geolocationManifestFactory_.get();
     behavior.optimizer = optimizer_.get();
+    behavior.rateLimiter = rateLimiter_.get();
     behavior.manifestTrust = manifestTrust_.get();
     behavior.logManager = logManager_.get();
     behavior.auxiliaryWorkManager = auxiliaryWorkManager_.get();
@@ -131,6 +136,7 @@ TransferServiceCore::~TransferServiceCore() {
     nullEventManager_.reset();
     analyticsEventManager_.reset();
     optimizer_.reset();
+    rateLimiter_.reset();
     manager_.reset();
     standardTransferFactory_.reset();
     storedTransferFactory_.reset();

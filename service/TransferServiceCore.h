@@ -12,6 +12,7 @@ namespace vrexa {
 
 namespace http {
 class CurlRequestFactory;
+class RateLimiter;
 namespace posix {
 class ProxyFactoryImpl;
 }  // namespace posix
@@ -97,6 +98,8 @@ private:
     std::unique_ptr<TempFileTransferManager> manager_;
     std::unique_ptr<posix::FileDestinationLocks> destinationLocks_;
     std::unique_ptr<ProportionalGamblingTransferOptimizer> optimizer_;
+    // Null without a rate limit.
+    std::unique_ptr<http::RateLimiter> rateLimiter_;
     std::unique_ptr<JsonHttpAnalyticsManager> analyticsEventManager_;
     std::unique_ptr<NullAnalyticsManager> nullEventManager_;
     std::unique_ptr<JsonWorkLogManager> logManager_;

@@ -7,6 +7,7 @@
 namespace vrexa {
 
 namespace http {
+class RateLimiter;
 class SessionFactory;
 class RequestFactory;
 }  // namespace http
@@ -67,6 +68,11 @@ struct TransferSettings {
     int manifestFirstByteTimeout = 25;
     int manifestLowSpeedLimit = 1024;
     int manifestLowSpeedTime = 10;
+
+    // Bytes per second all chunk requests of the service take together, so
+    // that a download in the background leaves a shared link usable; 0: no
+    // limit.
+    std::uint64_t rateLimit = 0;
 
     // Retries of one chunk and of one chunk request; a transfer with many
     // nodes retries at least once per other node.
@@ -189,6 +195,8 @@ public:
     GeolocationManifestFactory* geolocationManifestFactory = nullptr;
     TransferFactory* transferFactory = nullptr;
     TransferOptimizer* optimizer = nullptr;
+    // Shared by every chunk request; null when the settings set no rateLimit.
+    http::RateLimiter* rateLimiter = nullptr;
     // Which signatures documents must carry; null or without keys: none.
     ManifestTrust* manifestTrust = nullptr;
     // The analytics event manager.

@@ -172,6 +172,7 @@ WorkStatus OptimizedRequestChunkWork::RequestPart(const std::shared_ptr<file::Me
     requestParams.timeout = params_.timeout;
     requestParams.lowSpeedLimit = params_.lowSpeedLimit;
     requestParams.lowSpeedTime = params_.lowSpeedTime;
+    requestParams.rateLimiter = behavior.rateLimiter;
 
     std::shared_ptr<http::Request> request =
         behavior.requestFactory->CreateRequest(requestParams, transfer_->GetSession());

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include "http/BoundedDataWriter.h"
 #include "http/CurlRequestFactory.h"
 #include "http/ManualProxy.h"
+#include "http/RateLimiter.h"
 #include "http/RoundRobinSessionFactory.h"
 #include "http/Session.h"
 #include "http/StringstreamWriter.h"
@@ -289,6 +291,72 @@ TEST_F(CurlRequestTest, AbortDuringAStalledBodyEndsAborted) {
     EXPECT_EQ(status.bytes, 100u);
     EXPECT_EQ(status.errorMessage, "");
     EXPECT_EQ(status.responseCode, 200);
+}
+
+// A rate limiter whose clock stands still until the test lets it run.
+class StoppedClockLimiter {
+public:
+    explicit StoppedClockLimiter(std::uint64_t rate)
+        : stoppedAt_(std::chrono::steady_clock::now()),
+          limiter_(rate, [this] { return running_ ? std::chrono::steady_clock::now() : stoppedAt_; }) {}
+    void Run() { running_ = true; }
+    RateLimiter& Get() { return limiter_; }
+
+private:
+    const std::chrono::steady_clock::time_point stoppedAt_;
+    std::atomic<bool> running_{false};
+    RateLimiter limiter_;
+};
+
+TEST_F(CurlRequestTest, RateLimiterHoldsTheBodyUntilItsClockAllowsMore) {
+    const std::string body = Pattern(300000);
+    server_.SetBody("/big", body);
+    for (const bool ranged : {true, false}) {
+        SCOPED_TRACE(ranged ? "ranged" : "whole");
+        StoppedClockLimiter clocked(1000000);
+        RateLimiter& limiter = clocked.Get();
+        CollectingWriter writer;
+        RequestParams params = Params("/big", &writer);
+        if (ranged) params.rangeLast = body.size() - 1;
+        params.rateLimiter = &limiter;
+        CurlRequest request(params, nullptr);
+        auto performed = PerformAsync(request);
+
+        // While the clock stands still, what the limiter holds never arrives,
+        // however long the request waits.
+        ASSERT_TRUE(writer.WaitForBytes(1));
+        EXPECT_EQ(performed.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+        EXPECT_LE(writer.Body().size(), limiter.GetBurst() + limiter.GetBlockSize());
+        EXPECT_EQ(request.GetStatus().state, State::Running);
+
+        // Once time moves, every byte arrives, in its place, and each one was
+        // charged.
+        clocked.Run();
+        ASSERT_EQ(performed.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+        const RequestStatus status = performed.get();
+        EXPECT_EQ(status.state, State::Succeeded);
+        EXPECT_EQ(status.bytes, body.size());
+        EXPECT_TRUE(writer.Body() == body);
+        EXPECT_EQ(limiter.GetPassed(), body.size());
+    }
+}
+
+TEST_F(CurlRequestTest, AbortEndsARequestTheRateLimiterHolds) {
+    server_.SetBody("/big", Pattern(300000));
+    StoppedClockLimiter clocked(1024);
+    RequestParams params = Params("/big", &writer_);
+    params.rateLimiter = &clocked.Get();
+    CurlRequest request(params, nullptr);
+    auto performed = PerformAsync(request);
+    // On a clock that stands still, the request, once held, would wait forever.
+    ASSERT_TRUE(writer_.WaitForBytes(1));
+
+    request.Abort();
+    ASSERT_EQ(performed.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    const RequestStatus status = performed.get();
+    EXPECT_EQ(status.state, State::Aborted);
+    EXPECT_EQ(status.errorMessage, "");
+    EXPECT_EQ(status.bytes, writer_.Body().size());
 }
 
 TEST_F(CurlRequestTest, SecondPerformReturnsTheFirstStatus) {

@@ -178,6 +178,40 @@ TEST(ProportionalGamblingTransferOptimizerTest, ExploringProfileScalesAndSaturat
     }
 }
 
+TEST(ProportionalGamblingTransferOptimizerTest, RateLimitLowersTheRateRequestsAreHeldTo) {
+    // Under a limit every request gets only its part of it; a request is held
+    // to half of that at most, or the limit itself would time requests out.
+    struct Case {
+        const char* name;
+        std::uint64_t rateLimit;
+        bool exploring;
+        std::int32_t timeout;
+        std::int32_t lowSpeedLimit;
+    };
+    const Case cases[] = {
+        {"no limit", 0, false, 877, 1194},
+        {"no limit, exploring", 0, true, 192, 5461},
+        {"a limit far above both rates changes nothing", 10'000'000, false, 877, 1194},
+        {"a limit far above both rates changes nothing, exploring", 10'000'000, true, 192, 5461},
+        {"a limit between them lowers only the exploring rate", 20000, false, 877, 1194},
+        {"a limit between them lowers only the exploring rate, exploring", 20000, true, 629, 1666},
+        {"a low limit lowers both", 4096, false, 3072, 341},
+        {"a low limit lowers both, exploring", 4096, true, 3072, 341},
+        {"one byte a second still allows a byte", 1, false, 6291456, 1},
+    };
+    for (const Case& c : cases) {
+        TransferSettings settings = Settings(6);
+        settings.rateLimit = c.rateLimit;
+        ProportionalGamblingTransferOptimizer optimizer(settings, 1);
+        OptimizedRequestParams params =
+            c.exploring ? Params({Node("a.test"), Node("b.test")}) : Params({Node("only.test")});
+        optimizer.GetNode(params);
+        EXPECT_EQ(params.exploring, c.exploring) << c.name;
+        EXPECT_EQ(params.timeout, c.timeout) << c.name;
+        EXPECT_EQ(params.lowSpeedLimit, c.lowSpeedLimit) << c.name;
+    }
+}
+
 TEST(ProportionalGamblingTransferOptimizerTest, ExploresOnlyNodesMeasuredFewerThanTwice) {
     ProportionalGamblingTransferOptimizer optimizer(Settings(), 7);
     const auto a = Node("a.test");
@@ -206,9 +240,10 @@ TEST(ProportionalGamblingTransferOptimizerTest, ExploresOnlyNodesMeasuredFewerTh
         EXPECT_TRUE(params.exploring);
         ++rest[params.SelectedNode->GetHost()];
     }
+    // The node measured once is finished before the fresh one is begun.
     EXPECT_EQ(rest.count("a.test"), 0u);
-    EXPECT_GT(rest["b.test"], 0);
-    EXPECT_GT(rest["c.test"], 0);
+    EXPECT_EQ(rest["b.test"], 60);
+    EXPECT_EQ(rest.count("c.test"), 0u);
 
     // Failures count as measurements too.
     params.SelectedNode = b;
@@ -219,6 +254,32 @@ TEST(ProportionalGamblingTransferOptimizerTest, ExploresOnlyNodesMeasuredFewerTh
     optimizer.GetNode(params);
     EXPECT_FALSE(params.exploring);
     EXPECT_FALSE(params.alwaysRetry);
+}
+
+TEST(ProportionalGamblingTransferOptimizerTest, OnceTwoNodesAreMeasuredAFreshNodeBetsAsTheirAverage) {
+    // A fresh node is no longer tried before everything else: it is chosen
+    // about as often as a node of the measured nodes' average speed would be,
+    // and then with the exploring profile.
+    std::map<std::string, int> counts;
+    for (std::uint32_t seed = 1; seed <= 20; ++seed) {
+        ProportionalGamblingTransferOptimizer optimizer(Settings(), seed);
+        const auto fast = Node("fast.test");
+        const auto slow = Node("slow.test");
+        const auto fresh = Node("fresh.test");
+        OptimizedRequestParams params = Params({slow, fresh, fast});
+        Measure(optimizer, params, fast, 4 * kMiB);
+        Measure(optimizer, params, slow, kMiB);
+        for (int i = 0; i < 50; ++i) {
+            optimizer.GetNode(params);
+            const bool isFresh = params.SelectedNode == fresh;
+            EXPECT_EQ(params.exploring, isFresh);
+            EXPECT_EQ(params.alwaysRetry, isFresh);
+            ++counts[params.SelectedNode->GetHost()];
+        }
+    }
+    EXPECT_GT(counts["fresh.test"], 0);
+    EXPECT_GT(counts["fast.test"], counts["fresh.test"]);
+    EXPECT_GT(counts["fresh.test"], counts["slow.test"]);
 }
 
 TEST(ProportionalGamblingTransferOptimizerTest, MeasurablyFasterNodeIsChosenMoreOften) {

@@ -47,6 +47,30 @@ int ParseNumber(const std::string& option, const std::string& text, long lowest,
 
 int ParseCount(const std::string& option, const std::string& text) { return ParseNumber(option, text, 1, 1024); }
 
+// Bytes per second as curl writes them: a whole number, optionally followed by
+// K, M or G (either case) for units of 1024, 1024^2 and 1024^3.
+std::uint64_t ParseRate(const std::string& option, const std::string& text) {
+    std::size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9')
+        ++digits;
+    const std::string unit = text.substr(digits);
+    static const std::map<std::string, std::uint64_t> units = {{"", 1},           {"k", 1ull << 10}, {"K", 1ull << 10},
+                                                               {"m", 1ull << 20}, {"M", 1ull << 20}, {"g", 1ull << 30},
+                                                               {"G", 1ull << 30}};
+    const auto scale = units.find(unit);
+    std::uint64_t value = 0;
+    bool fits = digits > 0 && digits <= 12 && scale != units.end();
+    if (fits) {
+        value = std::stoull(text.substr(0, digits)) * scale->second;
+        fits = value > 0 && value <= (1ull << 40);
+    }
+    if (!fits) {
+        throw UsageError(option + " needs a rate in bytes per second, such as 500K or 2M (at most 1024G), not '" +
+                         text + "'");
+    }
+    return value;
+}
+
 // Decimal, or hexadecimal with "0x", as masks are usually written.
 std::uint32_t ParseMask(const std::string& text) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
@@ -97,6 +121,11 @@ const std::vector<Option>& Options() {
          [](ParseState& s, const std::string& n, const std::string& v) { s.options.threads = ParseCount(n, v); }},
         {Valued("--parallel", "N", "files and chunks worked on at once"),
          [](ParseState& s, const std::string& n, const std::string& v) { s.options.parallel = ParseCount(n, v); }},
+        {Valued("--limit-rate", "RATE",
+                "keep the download to RATE bytes per second, all requests together; K, M and G mean units of "
+                "1024, 1024^2 and 1024^3 (500K, 2M)")
+             .Only({"download", "resume"}),
+         [](ParseState& s, const std::string& n, const std::string& v) { s.options.rateLimit = ParseRate(n, v); }},
         {Valued("--log-mask", "N", "which log records are written (decimal or 0x...)"),
          [](ParseState& s, const std::string&, const std::string& v) { s.options.logMask = ParseMask(v); }},
         {Valued("--retry", "N",

@@ -40,6 +40,8 @@ struct CliOptions {
 
     std::optional<int> threads;
     std::optional<int> parallel;
+    // Bytes per second all chunk requests take together (--limit-rate); 0: no limit.
+    std::uint64_t rateLimit = 0;
     std::optional<std::uint32_t> logMask;
     // How often a transfer waiting on an error that may heal (a network
     // failure, a full disk) is retried before vrexa gives up and keeps it for

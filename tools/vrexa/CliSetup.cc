@@ -49,6 +49,7 @@ TransferSettings SettingsFor(const CliOptions& options) {
         settings.maxRunningWorks = *options.threads;
     }
     if (options.parallel) settings.parallelItems = *options.parallel;
+    settings.rateLimit = options.rateLimit;
     if (options.logMask) settings.logMask = *options.logMask;
     for (const std::string& file : options.trustedKeyFiles)
         settings.trustedKeys.push_back(ReadTrustedKey(file));

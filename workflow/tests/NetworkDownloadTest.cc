@@ -11,6 +11,7 @@
 #include <boost/property_tree/xml_parser.hpp>
 #include <gtest/gtest.h>
 
+#include "http/RateLimiter.h"
 #include "manifest/StandardNodeManifest.h"
 #include "manifest/StandardPackageManifest.h"
 #include "tests/support/TestFolder.h"
@@ -49,27 +50,39 @@ TEST(NetworkDownloadTest, APublishedPackageArrivesBitIdenticalFromNginxNodes) {
     options.partners = {"p1"};
     testsupport::LocalNetwork network(options);
 
-    auto transfer = std::make_shared<downloadtest::DownloadTransfer>();
-    boost::property_tree::ptree tree;
-    boost::property_tree::read_xml((root / "tree/manifests/k1/current.xml").string(), tree);
-    auto package = std::make_shared<StandardPackageManifest>();
-    package->Read(tree);
-    transfer->package_ = package;
-    NodeListManifest::Nodes nodes;
-    for (const auto& node : network.Nodes()) {
-        nodes.push_back(std::make_shared<StandardNodeManifest>(node.id, node.host, node.path));
-    }
-    transfer->nodes_ = std::make_shared<downloadtest::FixedNodes>(nodes);
-    fs::create_directories(root / "dest");
-    transfer->Params().destPath = (root / "dest").string();
-    transfer->Finish();
+    // Unlimited, and again under a rate limit shared by every chunk request:
+    // the limit must hold bytes back, never lose, repeat or misplace them.
+    std::uint64_t total = 0;
+    for (const auto& [path, data] : files)
+        total += data.size();
+    for (const bool limited : {false, true}) {
+        SCOPED_TRACE(limited ? "limited" : "unlimited");
+        http::RateLimiter limiter(2'000'000);
+        auto transfer = std::make_shared<downloadtest::DownloadTransfer>();
+        boost::property_tree::ptree tree;
+        boost::property_tree::read_xml((root / "tree/manifests/k1/current.xml").string(), tree);
+        auto package = std::make_shared<StandardPackageManifest>();
+        package->Read(tree);
+        transfer->package_ = package;
+        NodeListManifest::Nodes nodes;
+        for (const auto& node : network.Nodes()) {
+            nodes.push_back(std::make_shared<StandardNodeManifest>(node.id, node.host, node.path));
+        }
+        transfer->nodes_ = std::make_shared<downloadtest::FixedNodes>(nodes);
+        const fs::path dest = root / (limited ? "limited" : "dest");
+        fs::create_directories(dest);
+        transfer->Params().destPath = dest.string();
+        if (limited) transfer->GetBehavior().rateLimiter = &limiter;
+        transfer->Finish();
 
-    const auto outcome = downloadtest::RunTree(std::make_shared<TransferMultipleFilesWork>(transfer), 4, 4);
-    ASSERT_TRUE(outcome.finished);
-    ASSERT_EQ(outcome.status.result, WorkResult::Success)
-        << (outcome.status.data ? outcome.status.data->ToString() : std::string());
-    for (const auto& [path, data] : files) {
-        EXPECT_TRUE(downloadtest::ReadFile(root / "dest" / path) == data) << path;
+        const auto outcome = downloadtest::RunTree(std::make_shared<TransferMultipleFilesWork>(transfer), 4, 4);
+        ASSERT_TRUE(outcome.finished);
+        ASSERT_EQ(outcome.status.result, WorkResult::Success)
+            << (outcome.status.data ? outcome.status.data->ToString() : std::string());
+        for (const auto& [path, data] : files) {
+            EXPECT_TRUE(downloadtest::ReadFile(dest / path) == data) << path;
+        }
+        EXPECT_EQ(limiter.GetPassed(), limited ? total : 0u);
     }
 }
 

@@ -57,6 +57,20 @@ TEST(CliOptionsTest, ReuseFromFoldersAreRepeatableAndMadeAbsolute) {
     EXPECT_THROW(Parse({"download", "--partner", "k1", "--package", "maps", "--reuse-from=", "dest"}), UsageError);
 }
 
+TEST(CliOptionsTest, LimitRateReadsCurlsUnits) {
+    const std::pair<std::string, std::uint64_t> cases[] = {
+        {"1", 1},           {"65536", 65536},   {"500K", 500 * 1024ull}, {"500k", 500 * 1024ull},
+        {"2M", 2ull << 20}, {"2m", 2ull << 20}, {"1G", 1ull << 30},      {"1024G", 1ull << 40},
+    };
+    for (const auto& [text, rate] : cases) {
+        const CliOptions options =
+            Parse({"download", "--partner", "k1", "--package", "maps", "--limit-rate", text, "dest"});
+        EXPECT_EQ(options.rateLimit, rate) << text;
+    }
+    EXPECT_EQ(Parse({"download", "--partner", "k1", "--package", "maps", "dest"}).rateLimit, 0u);
+    EXPECT_EQ(Parse({"resume", "--limit-rate=4M", "0123456789abcdef0123456789abcdef"}).rateLimit, 4ull << 20);
+}
+
 TEST(CliOptionsTest, WithoutAVersionTheCurrentOneIsAskedFor) {
     const CliOptions options = Parse({"verify", "--partner", "k1", "--package", "maps", "/srv/dest"});
     EXPECT_EQ(options.command, Command::Verify);
@@ -139,6 +153,16 @@ TEST(CliOptionsTest, UsageErrorsNameWhatIsWrong) {
         {{"download", "--partner", "p", "--package", "q", "--retry", "101", "d"}, "--retry needs a whole number"},
         {{"download", "--partner", "p", "--package", "q", "--retry", "-1", "d"}, "--retry needs a whole number"},
         {{"download", "--partner", "p", "--package", "q", "--retry-wait", "1.5", "d"}, "--retry-wait needs"},
+        {{"download", "--partner", "p", "--package", "q", "--limit-rate", "0", "d"}, "--limit-rate needs a rate"},
+        {{"download", "--partner", "p", "--package", "q", "--limit-rate", "-2M", "d"}, "--limit-rate needs a rate"},
+        {{"download", "--partner", "p", "--package", "q", "--limit-rate", "1.5M", "d"}, "--limit-rate needs a rate"},
+        {{"download", "--partner", "p", "--package", "q", "--limit-rate", "2MB", "d"}, "--limit-rate needs a rate"},
+        {{"download", "--partner", "p", "--package", "q", "--limit-rate", "M", "d"}, "--limit-rate needs a rate"},
+        {{"download", "--partner", "p", "--package", "q", "--limit-rate", "1025G", "d"}, "--limit-rate needs a rate"},
+        {{"download", "--partner", "p", "--package", "q", "--limit-rate", "99999999999999999999", "d"},
+         "--limit-rate needs a rate"},
+        {{"download", "--partner", "p", "--package", "q", "--limit-rate", "", "d"}, "--limit-rate needs a rate"},
+        {{"list", "--limit-rate", "2M"}, "unknown option '--limit-rate'"},
         {{"resume"}, "one transfer id"},
         {{"resume", "../../etc/passwd"}, "is not a transfer id"},
         {{"resume", "0123456789ABCDEF0123456789ABCDEF"}, "is not a transfer id"},

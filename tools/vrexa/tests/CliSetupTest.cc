@@ -42,14 +42,17 @@ TEST(CliSetupTest, SettingsTakeTheGivenValuesAndKeepTheEngineDefaultsOtherwise) 
     EXPECT_EQ(plain.logsFolder, "Quenlar/Vrexa/logs");
     EXPECT_TRUE(plain.analyticsEnabled);
     EXPECT_EQ(plain.caFile, "");
+    EXPECT_EQ(plain.rateLimit, 0u);
 
-    const TransferSettings tuned = SettingsFor(
-        Parse({"download", "--partner", "p", "--package", "q", "--threads", "7", "--parallel", "2", "--log-mask", "5",
-               "--transfer-analytics-url", "http://t", "--no-analytics", "--cacert", "/etc/our-ca.pem", "d"}));
+    const TransferSettings tuned =
+        SettingsFor(Parse({"download", "--partner", "p", "--package", "q", "--threads", "7", "--parallel", "2",
+                           "--log-mask", "5", "--transfer-analytics-url", "http://t", "--no-analytics", "--cacert",
+                           "/etc/our-ca.pem", "--limit-rate", "500K", "d"}));
     EXPECT_EQ(tuned.caFile, "/etc/our-ca.pem");
     EXPECT_EQ(tuned.transferThreads, 7);
     EXPECT_EQ(tuned.maxRunningWorks, 7);
     EXPECT_EQ(tuned.parallelItems, 2);
+    EXPECT_EQ(tuned.rateLimit, 500u * 1024);
     EXPECT_EQ(tuned.logMask, 5u);
     EXPECT_EQ(tuned.transferAnalyticsUrl, "http://t");
     EXPECT_FALSE(tuned.analyticsEnabled);

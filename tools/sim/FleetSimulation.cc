@@ -61,6 +61,9 @@ struct Request {
     int chunk;
     int node;
     double start;
+    // What the optimizer asked for: the rest of the chunk, or a part of it
+    // for a node much slower than the fastest.
+    double bytes;
     double virtualEnd = 0;
     bool live = true;
 };
@@ -240,7 +243,9 @@ private:
         if (node == figures_.failedNode) startsFailed_[second] += 1;
 
         const int id = nextRequest_++;
-        requests_.emplace(id, Request{clientIndex, chunkIndex, node, now_});
+        const std::uint64_t length =
+            chunk.params.requestLength != 0 ? chunk.params.requestLength : chunk.params.Remaining();
+        requests_.emplace(id, Request{clientIndex, chunkIndex, node, now_, static_cast<double>(length)});
         Push({now_ + nodes_[static_cast<std::size_t>(node)].latency, EventKind::Join, id, 0});
     }
 
@@ -254,7 +259,7 @@ private:
             return;
         }
         Advance(request.node);
-        request.virtualEnd = node.virtualBytes + static_cast<double>(config_.chunkSize);
+        request.virtualEnd = node.virtualBytes + request.bytes;
         node.serving.emplace(request.virtualEnd, id);
         Reschedule(request.node);
     }
@@ -272,7 +277,7 @@ private:
         Reschedule(index);
         for (int id : finished) {
             const Request& request = requests_.at(id);
-            End(id, Outcome(http::State::Succeeded, static_cast<double>(config_.chunkSize), now_ - request.start));
+            End(id, Outcome(http::State::Succeeded, request.bytes, now_ - request.start));
         }
     }
 
@@ -282,7 +287,7 @@ private:
         node.up = false;
         std::vector<std::pair<int, double>> cut;
         for (const auto& [virtualEnd, id] : node.serving) {
-            cut.emplace_back(id, static_cast<double>(config_.chunkSize) - (virtualEnd - node.virtualBytes));
+            cut.emplace_back(id, requests_.at(id).bytes - (virtualEnd - node.virtualBytes));
         }
         node.serving.clear();
         Reschedule(index);
@@ -302,6 +307,12 @@ private:
         if (status.state != http::State::Succeeded) {
             ++figures_.failedRequests;
             chunk.params.RemoveSelectedNode();
+            Attempt(request.client, request.chunk);
+            return;
+        }
+        // A part of the chunk: the next request continues after it.
+        chunk.params.received += static_cast<std::uint64_t>(request.bytes);
+        if (chunk.params.Remaining() > 0) {
             Attempt(request.client, request.chunk);
             return;
         }

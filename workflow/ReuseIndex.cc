@@ -219,14 +219,12 @@ bool ReuseIndex::Offer(const Window& window, std::uint32_t reg, const file::Read
                        std::uint64_t offset) {
     auto it = std::lower_bound(window.registers.begin(), window.registers.end(), std::make_pair(reg, 0u));
     bool accepted = false;
-    for (; it != window.registers.end() && it->first == reg; ++it) {
-        if (keys_[it->second].found) {
-            // Already found elsewhere: this offset still ends a match, so the
-            // scan may step over it.
-            accepted = true;
-            continue;
-        }
-        accepted = Accept(it->second, file, source, offset) || accepted;
+    // A key found before is confirmed again all the same: equal registers
+    // are only equal CRC-32s, which windows of other bytes have by chance
+    // every few hundred megabytes, and stepping over such a window would
+    // skip the chunks that start inside it.
+    for (; it != window.registers.end() && it->first == reg && !accepted; ++it) {
+        accepted = Accept(it->second, file, source, offset);
     }
     return accepted;
 }

@@ -243,6 +243,8 @@ TEST_F(CurlRequestTest, ErrorResponsesEndInTheirStateWithoutBody) {
         EXPECT_EQ(status.responseCode, c.status);
         EXPECT_EQ(status.errorMessage, c.message);
         EXPECT_NE(status.errorDetail, "");
+        EXPECT_EQ(status.curlCode, CURLE_HTTP_RETURNED_ERROR);
+        EXPECT_EQ(status.url, Params("/file", &writer).url);
         EXPECT_EQ(status.bytes, 0u);
         EXPECT_EQ(writer.Body(), "");
     }
@@ -274,7 +276,19 @@ TEST_F(CurlRequestTest, UnusableAddressesEndWithoutResponse) {
         EXPECT_EQ(status.state, c.state);
         EXPECT_EQ(status.responseCode, 0);
         EXPECT_EQ(status.errorMessage.rfind("libcurl error ", 0), 0u) << status.errorMessage;
+        EXPECT_NE(status.curlCode, 0);
     }
+}
+
+// The URL a status carries may be shown to the user: a password in it never is.
+TEST_F(CurlRequestTest, TheStatusNamesTheUrlWithoutItsCredentials) {
+    const testsupport::ClosedPort closed;
+    const std::string url = closed.Url("/a@b/file");
+    const std::string withUser = "http://user:secret@" + url.substr(std::string("http://").size());
+    const RequestStatus status = CurlRequest(RequestParams(withUser, &writer_), nullptr).Perform();
+    EXPECT_EQ(status.url, "http://***@" + url.substr(std::string("http://").size()));
+    EXPECT_EQ(status.curlCode, CURLE_COULDNT_CONNECT);
+    EXPECT_NE(status.errorDetail, "");
 }
 
 TEST_F(CurlRequestTest, AbortBeforePerformSendsNothing) {

@@ -24,6 +24,7 @@
 #include "http/Session.h"
 #include "http/ManualProxy.h"
 #include "http/StringstreamWriter.h"
+#include "http/posix/ProxyFactoryImpl.h"
 #include "http/tests/TestWriters.h"
 #include "tests/support/TestHttpServer.h"
 
@@ -570,6 +571,41 @@ TEST_F(CurlRequestTest, DirectMeansDirectWhateverTheEnvironmentSays) {
         ::unsetenv(name);
     EXPECT_TRUE(proxyServer.Requests().empty());
     EXPECT_EQ(server_.Requests().size(), 3u);
+}
+
+// ALL_PROXY is what a user sets for every program: measured here, libcurl on
+// its own sends a plain HTTP request through it; the engine, which tells
+// libcurl its proxy itself, must do the same.
+TEST_F(CurlRequestTest, AllProxyFromTheEnvironmentIsHonouredAsLibcurlHonoursIt) {
+    TestHttpServer proxyServer;
+    const std::string address = "http://" + proxyServer.Address();
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY", "all_proxy"})
+        ::unsetenv(name);
+    ::setenv("ALL_PROXY", address.c_str(), 1);
+
+    CURL* plain = curl_easy_init();
+    ASSERT_NE(plain, nullptr);
+    const std::string url = server_.Url("/file");
+    curl_easy_setopt(plain, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(
+        plain, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t count, void*) { return size * count; });
+    const CURLcode plainResult = curl_easy_perform(plain);
+    curl_easy_cleanup(plain);
+    EXPECT_EQ(plainResult, CURLE_OK);
+    ASSERT_EQ(proxyServer.Requests().size(), 1u) << "libcurl itself went direct";
+    EXPECT_TRUE(proxyServer.Requests()[0].proxied);
+
+    posix::ProxyFactoryImpl factory;
+    const std::shared_ptr<Proxy> proxy = factory.Create();
+    ::unsetenv("ALL_PROXY");
+    const RequestStatus status = CurlRequest(Params("/file", &writer_), proxy).Perform();
+    EXPECT_EQ(status.state, State::Succeeded);
+    EXPECT_EQ(status.proxyUrl, address);
+    const auto proxied = proxyServer.Requests();
+    ASSERT_EQ(proxied.size(), 2u);
+    EXPECT_TRUE(proxied[1].proxied);
+    EXPECT_EQ(proxied[1].target, url);
 }
 
 // A proxy whose answer cannot be computed.

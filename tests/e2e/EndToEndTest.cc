@@ -904,11 +904,16 @@ TEST_P(EndToEndInterruptTest, KeepsTheTransferForResume) {
         EXPECT_THAT(interrupted.err, HasSubstr("\nvrexa: " + GetParam().said +
                                                "; the transfer is kept. Go on with: vrexa resume " + id + "\n"));
         // The last progress line keeps what was done.
-        const std::string& out = interrupted.out;
-        const std::size_t lastLine = out.rfind('\n', out.size() > 1 ? out.size() - 2 : 0);
-        const std::string last = out.substr(lastLine == std::string::npos ? 0 : lastLine + 1);
-        EXPECT_THAT(last, HasSubstr("\"state\":\"Suspended\""));
-        EXPECT_THAT(last, testing::Not(HasSubstr("\"totalBytes\":0,")));
+        // The last status keeps what was done; then comes the final object.
+        std::vector<std::string> lines;
+        std::istringstream out(interrupted.out);
+        for (std::string line; std::getline(out, line);)
+            lines.push_back(line);
+        ASSERT_GE(lines.size(), 2u) << interrupted.out;
+        EXPECT_THAT(lines[lines.size() - 2], HasSubstr("\"state\":\"Suspended\""));
+        EXPECT_THAT(lines[lines.size() - 2], testing::Not(HasSubstr("\"totalBytes\":0,")));
+        EXPECT_EQ(lines.back(), "{\"exitCode\":" + std::to_string(GetParam().exitCode) + ",\"message\":\"" +
+                                    GetParam().said + "\",\"transferId\":\"" + id + "\"}");
     }
     EXPECT_THAT(Vrexa({"list"}).out, HasSubstr(id + "\tk1\tv1\t" + Dest("k1").string()));
 

@@ -362,6 +362,20 @@ CommandLineText CommandLine() {
         "Stored transfers, logs and destination locks are kept in $XDG_CACHE_HOME/Quenlar/Vrexa "
         "(~/.cache/Quenlar/Vrexa when it is not set), a folder private to the user.";
     text.commands = Commands();
+    text.sections = {
+        {"Files",
+         "$XDG_CACHE_HOME/Quenlar/Vrexa (~/.cache/Quenlar/Vrexa when XDG_CACHE_HOME is not set): the stored "
+         "transfers (transfers/), the logs (logs/) and the destination locks (locks/). The folder is made private "
+         "to the user and refused when it is a link or another user's."},
+        {"Environment",
+         "VREXA_MANIFEST_HOST, VREXA_GEOLOCATION_URL, VREXA_EVENTS_ANALYTICS_URL and VREXA_TRANSFER_ANALYTICS_URL "
+         "give the endpoints when the options do not; SSL_CERT_FILE the authorities trusted for HTTPS; "
+         "http_proxy, https_proxy, all_proxy and no_proxy the proxy."},
+        {"Output",
+         "Progress goes to standard output, errors to standard error as one sentence naming what failed and "
+         "where. With --json every line of standard output is one JSON object; vrexa help json describes "
+         "them."},
+    };
     for (const Option& option : Options())
         text.options.push_back(option.text);
     text.exits = {

@@ -275,7 +275,7 @@ std::string ProgressPrinter::Line(const TransferStatus& status) {
     return ProgressLine(status, Measure(status), columns > 1 ? columns - 1 : 0);
 }
 
-std::string ProgressPrinter::Summary(const TransferStatus& status) const {
+std::string ProgressPrinter::EndSummary(const TransferStatus& status) const {
     const auto now = clock_();
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - start_);
     const auto moving = std::chrono::duration_cast<std::chrono::milliseconds>(now - firstMoving_.value_or(now));
@@ -358,7 +358,7 @@ void ProgressPrinter::Finish(const TransferStatus& given) {
             break;
         }
     }
-    if (status.state == TransferState::Complete) out_ << Summary(status) << '\n';
+    if (status.state == TransferState::Complete) out_ << EndSummary(status) << '\n';
     out_ << std::flush;
 }
 

@@ -78,7 +78,7 @@ public:
 
     // "fetched 2.86 MiB, reused 1.00 MiB in 1.2 s (2.38 MiB/s)" for the
     // transfer seen so far.
-    std::string Summary(const TransferStatus& status) const;
+    std::string EndSummary(const TransferStatus& status) const;
 
 private:
     struct Sample {

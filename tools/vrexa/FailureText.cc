@@ -146,6 +146,16 @@ FailureReport DescribeFailure(const TransferStatus& status, const FailureContext
     switch (status.error) {
         case TransferError::RequestRejected:
             if (facts.signatureRefused) return {status.message, kExitAuthenticity};
+            // The engine's fixed words for a manifest that answers for
+            // another partner, package or version than the one asked for.
+            if (status.message == "Transfer::OnPackageAcquire called but package does not match ids") {
+                return {"the manifest found for package " + Quoted(status.packageId) + " is not for partner " +
+                            Quoted(status.partnerId) +
+                            (status.versionId.empty() || status.versionId == "?"
+                                 ? std::string()
+                                 : " and version " + Quoted(status.versionId)),
+                        kExitFailed};
+            }
             if (facts.httpStatus == 404 || facts.httpStatus == 410) return NotFound(facts);
             if (facts.httpStatus >= 400)
                 return {"the server refused " + facts.url + " " + Http(facts.httpStatus), kExitFailed};

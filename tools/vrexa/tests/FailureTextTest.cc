@@ -56,6 +56,10 @@ TEST(FailureTextTest, EachFailureIsOneSentenceNamingWhatFailedAndWhereWithItsExi
     linked.facts.fileFault = FileFault::BadPath;
     TransferStatus denied = Failed(TransferError::FileAccessError, "error|5|vrexa::file::InaccessibleException");
     denied.facts.fileFault = FileFault::NoAccess;
+    TransferStatus otherPartner =
+        Failed(TransferError::RequestRejected, "Transfer::OnPackageAcquire called but package does not match ids");
+    otherPartner.partnerId = "p9";
+    otherPartner.versionId = "?";
     const std::string h = "http://127.0.0.1:49233";
     const std::vector<Case> cases = {
         {"a version the package lacks", Request(TransferError::RequestRejected, h + "/manifests/k1/v9.xml", 404), false,
@@ -69,6 +73,8 @@ TEST(FailureTextTest, EachFailureIsOneSentenceNamingWhatFailedAndWhereWithItsExi
          "the download node 127.0.0.1:49233 does not have " + h + "/packages/p1/k1/v1/setup (HTTP 404)", kExitFailed},
         {"a document over the cap", Request(TransferError::RequestRejected, h + "/nodes/p1.xml", 200), false,
          h + "/nodes/p1.xml is not a document vrexa can use", kExitFailed},
+        {"a manifest for another partner", otherPartner, false,
+         "the manifest found for package \"k1\" is not for partner \"p9\"", kExitFailed},
         {"a refusal", Request(TransferError::RequestRejected, h + "/nodes/p1.xml", 403), false,
          "the server refused " + h + "/nodes/p1.xml (HTTP 403)", kExitFailed},
         {"a host that does not resolve",

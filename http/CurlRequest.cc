@@ -13,6 +13,17 @@
 namespace vrexa::http {
 namespace {
 
+// A URL as statuses may show it: user-info in its authority replaced by
+// "***". Only the authority is searched, as a path may hold "@".
+std::string MaskUrlUserInfo(const std::string& url) {
+    const std::size_t separator = url.find("://");
+    const std::size_t start = separator == std::string::npos ? 0 : separator + 3;
+    const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    const std::size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
+    if (at == std::string::npos || at < start) return url;
+    return url.substr(0, start) + "***" + url.substr(at);
+}
+
 // The receive buffer of a ranged request (libcurl's default is 16 KiB).
 constexpr long kRangeBufferSize = 256L * 1024;
 
@@ -247,6 +258,7 @@ void CurlRequest::Arm(ProxyChoice proxy) {
     proxyUrl_ = std::move(proxy.url);
     status_.proxyConfig = std::move(proxy.config);
     status_.proxyUrl = MaskUserInfo(proxyUrl_);
+    status_.url = MaskUrlUserInfo(params_.url);
     // An empty proxy option means "direct" to libcurl; left unset, libcurl would
     // consult the proxy environment variables itself and could overrule the
     // proxy's own choice (a bypassed host, or no proxy at all). For the same
@@ -260,6 +272,7 @@ void CurlRequest::Arm(ProxyChoice proxy) {
     if (refused != CURLE_OK) {
         status_.state = refused == CURLE_OUT_OF_MEMORY ? State::OutOfMemory : State::InvalidRequest;
         status_.errorMessage = "libcurl error " + std::to_string(static_cast<int>(refused)) + " (HTTP 0)";
+        status_.curlCode = static_cast<std::int32_t>(refused);
         status_.errorDetail = std::string("option ") + refusedName + " refused: " + curl_easy_strerror(refused);
     }
 }
@@ -382,6 +395,7 @@ RequestStatus CurlRequest::Evaluate(CURLcode code) {
     status_.errorMessage = "libcurl error " + std::to_string(static_cast<int>(code)) + " (HTTP " +
                            std::to_string(status_.responseCode) + ")";
     status_.errorDetail = errorBuffer_;
+    status_.curlCode = static_cast<std::int32_t>(code);
     return status_;
 }
 

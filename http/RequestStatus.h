@@ -20,6 +20,8 @@ struct RequestStatus {
     std::string proxyUrl;           // proxy chosen for the URL; empty: direct
     std::string errorMessage;       // "libcurl error N (HTTP C)" or the writer's message
     std::string errorDetail;        // libcurl's error buffer
+    std::int32_t curlCode = 0;      // libcurl's result; 0 when it did not fail
+    std::string url;                // the URL asked for, credentials masked
     // Measured from the start of the exchange, capped by the request's timeouts.
     std::uint32_t resolveTimeMs = 0;
     std::uint32_t connectTimeMs = 0;

@@ -117,6 +117,7 @@ void HttpManifestSource::FetchUrl(const std::string& url, std::iostream& stream,
             http::RequestStatus spent;
             spent.state = http::State::Timeout;
             spent.errorMessage = "time for the document spent";
+            spent.url = url;
             throw HttpManifestStreamException(spent);
         }
         const auto seconds = static_cast<std::int32_t>(std::min<std::int64_t>(left.count(), INT32_MAX));

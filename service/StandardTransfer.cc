@@ -122,6 +122,7 @@ void StandardTransfer::Fail(TransferLock& lock, const std::string& message, Tran
     record.error = error;
     record.retrying = false;
     record.message = message;
+    record.facts = {};
     auto errorData = std::make_shared<TransferErrorData>(error, message);
     Queue(lock, std::make_shared<TransferFatalErrorEvent>(interface_->GetParams(), data_->behavior,
                                                           Capture(EventProgress::With), errorData.get()));
@@ -288,6 +289,7 @@ TransferStatus StandardTransfer::Retry(TransferLock& lock) {
         record.error = TransferError::None;
         record.retrying = false;
         record.message.clear();
+        record.facts = {};
         QueueEvent<TransferRetryEvent>(lock, EventProgress::Without);
     }
     return GetStatus(lock);
@@ -492,6 +494,7 @@ void StandardTransfer::OnWorkComplete(TransferLock& lock, std::shared_ptr<Work>,
     record.error = error;
     record.retrying = false;
     record.message = data->Explain();
+    record.facts = data->Facts();
     PauseAndReleaseWorkflow();
     Queue(lock, std::make_shared<TransferFatalErrorEvent>(interface_->GetParams(), data_->behavior,
                                                           Capture(EventProgress::With), status.data.get()));
@@ -514,6 +517,7 @@ void StandardTransfer::OnWorkflowRetryableError(TransferLock& lock, std::shared_
     record.error = error;
     record.retrying = true;
     record.message = data->Explain();
+    record.facts = data->Facts();
     Queue(lock, std::make_shared<TransferRetryableErrorEvent>(interface_->GetParams(), data_->behavior,
                                                               Capture(EventProgress::With), status.data.get()));
 }

@@ -39,4 +39,13 @@ TransferError TransferErrorFromState(State state) {
     return index < kErrorByState.size() ? kErrorByState[index] : TransferError::Unknown;
 }
 
+TransferErrorFacts RequestFacts(const http::RequestStatus& status) {
+    TransferErrorFacts facts;
+    facts.url = status.url;
+    facts.httpStatus = status.responseCode;
+    facts.curlCode = status.curlCode;
+    facts.curlError = status.errorDetail;
+    return facts;
+}
+
 }  // namespace vrexa

@@ -41,4 +41,24 @@ TransferFileExceptionData::TransferFileExceptionData(std::exception_ptr exceptio
 TransferFileExceptionData::TransferFileExceptionData(std::exception_ptr exception, Classification classification)
     : TransferExceptionData(classification.error, std::move(exception)), retryable(classification.retryable) {}
 
+TransferErrorFacts TransferFileExceptionData::Facts() const {
+    TransferErrorFacts facts;
+    const std::exception_ptr exception = GetException();
+    if (!exception) return facts;
+    using Fault = TransferErrorFacts::FileFault;
+    try {
+        std::rethrow_exception(exception);
+    } catch (const file::BadPathException&) {
+        facts.fileFault = Fault::BadPath;
+    } catch (const file::NotFoundException&) {
+        facts.fileFault = Fault::Missing;
+    } catch (const file::InUseException&) {
+        facts.fileFault = Fault::Busy;
+    } catch (const file::InaccessibleException&) {
+        facts.fileFault = Fault::NoAccess;
+    } catch (...) {
+    }
+    return facts;
+}
+
 }  // namespace vrexa

@@ -19,6 +19,9 @@ public:
 
     explicit TransferFileExceptionData(std::exception_ptr exception);
 
+    // What kind of trouble the file met (the file itself is not known here).
+    TransferErrorFacts Facts() const override;
+
     const bool retryable;
 
 private:

@@ -6,6 +6,7 @@
 #include <boost/property_tree/ptree_fwd.hpp>
 
 #include "transfer/TransferError.h"
+#include "transfer/TransferStatus.h"
 #include "work/WorkStatusData.h"
 
 namespace vrexa {
@@ -19,6 +20,9 @@ public:
     // What went wrong, for a person reading a status: the summary unless the
     // data can say more (which file, which chunk).
     virtual std::string Explain() const { return ToString(); }
+    // The same, as separate facts (the URL, the HTTP status, the file), for a
+    // program that words its own message; empty where the data has none.
+    virtual TransferErrorFacts Facts() const { return {}; }
 };
 
 // A transfer error described by a message.

@@ -33,6 +33,16 @@ std::string ChecksumStatusData::ToString() const {
     return text + HexText(actualChecksum);
 }
 
+TransferErrorFacts ChecksumStatusData::Facts() const {
+    TransferErrorFacts facts;
+    if (!mapData) return facts;
+    facts.fileFault = TransferErrorFacts::FileFault::WrongChunk;
+    facts.file = mapData->GetFilePath();
+    facts.chunkFirst = mapData->lowerBound;
+    facts.chunkLast = mapData->upperBound;
+    return facts;
+}
+
 std::string ChecksumStatusData::Explain() const {
     if (!mapData) return ToString();
     if (actualChecksum == mapData->expectedChecksum && actualSha256 && mapData->expectedSha256) {

@@ -30,6 +30,8 @@ public:
     // or, when the checksum matches but the hash does not,
     // "<file path>: chunk at bytes <lower>-<upper> has SHA-256 <actual>, expected <expected>".
     std::string Explain() const override;
+    // The file and the chunk's bytes.
+    TransferErrorFacts Facts() const override;
 
     const std::string transferId;
     const std::shared_ptr<TransferSharedMapData> mapData;

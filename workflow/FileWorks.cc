@@ -13,6 +13,24 @@
 
 namespace vrexa {
 
+namespace {
+
+// Status data as the file works report it, with the facts that name the file
+// added; the status strings logs and analytics know stay as they are.
+template <typename Base>
+class WithFileFacts : public Base {
+public:
+    template <typename... Args>
+    explicit WithFileFacts(TransferErrorFacts facts, Args&&... args)
+        : Base(std::forward<Args>(args)...), facts_(std::move(facts)) {}
+    TransferErrorFacts Facts() const override { return facts_; }
+
+private:
+    TransferErrorFacts facts_;
+};
+
+}  // namespace
+
 FileStepWork::FileStepWork(std::shared_ptr<TransferWorkInterface> transfer,
                            std::shared_ptr<TransferSharedFileData> fileData, const char* name, bool milestone)
     : TransferWork(std::move(transfer)), fileData_(std::move(fileData)), name_(name) {
@@ -107,14 +125,21 @@ OpenExistingFileWork::OpenExistingFileWork(std::shared_ptr<TransferWorkInterface
 
 WorkStatus OpenExistingFileWork::ExecuteTask() {
     std::exception_ptr notMatching;
+    TransferErrorFacts::FileFault fault = TransferErrorFacts::FileFault::Unreadable;
     try {
         const std::uint64_t size = fileData_->fileSize;
         std::shared_ptr<file::SharedFile> file = transfer_->GetBehavior().filesystem->OpenSharedFile(
             transfer_->GetParams().destPath, fileData_->filePath, file::OpenMode::OpenExistingReadOnly, true, 0,
             size == 0 ? 0 : size - 1);
-        if (file->GetSize() != size) {
-            return TransferErrorStatus(WorkResult::FatalError, TransferError::ChecksumMismatch,
-                                       "OpenExistingFileWork::ExecuteTask: size mismatch");
+        if (const std::uint64_t found = file->GetSize(); found != size) {
+            TransferErrorFacts facts;
+            facts.fileFault = TransferErrorFacts::FileFault::WrongSize;
+            facts.file = fileData_->filePath;
+            facts.fileSize = found;
+            facts.expectedSize = size;
+            return WorkStatus(WorkResult::FatalError, std::make_shared<WithFileFacts<TransferErrorData>>(
+                                                          std::move(facts), TransferError::ChecksumMismatch,
+                                                          "OpenExistingFileWork::ExecuteTask: size mismatch"));
         }
         fileData_->SetZeroFilled(false);
         fileData_->SetFile(std::move(file));
@@ -123,6 +148,7 @@ WorkStatus OpenExistingFileWork::ExecuteTask() {
         notMatching = std::current_exception();
     } catch (const file::NotFoundException&) {
         notMatching = std::current_exception();
+        fault = TransferErrorFacts::FileFault::Missing;
     } catch (const file::InaccessibleException&) {
         notMatching = std::current_exception();
     } catch (const file::InsufficientSpaceException&) {
@@ -131,8 +157,11 @@ WorkStatus OpenExistingFileWork::ExecuteTask() {
         return FileFailureStatus(std::current_exception());
     }
     // A file that cannot be found or opened does not match the package.
-    return WorkStatus(WorkResult::FatalError,
-                      std::make_shared<TransferExceptionData>(TransferError::ChecksumMismatch, notMatching));
+    TransferErrorFacts facts;
+    facts.fileFault = fault;
+    facts.file = fileData_->filePath;
+    return WorkStatus(WorkResult::FatalError, std::make_shared<WithFileFacts<TransferExceptionData>>(
+                                                  std::move(facts), TransferError::ChecksumMismatch, notMatching));
 }
 
 CloseFileWork::CloseFileWork(std::shared_ptr<TransferWorkInterface> transfer,

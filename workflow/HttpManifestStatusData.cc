@@ -4,6 +4,8 @@
 
 #include <boost/property_tree/ptree.hpp>
 
+#include "transfer/RequestStateError.h"
+
 namespace vrexa {
 
 namespace {
@@ -22,6 +24,8 @@ void HttpManifestStatusData::Describe(boost::property_tree::ptree& tree) const {
     tree.put("errorSummary", status_.errorMessage);
     tree.put("errorDetails", status_.errorDetail);
 }
+
+TransferErrorFacts HttpManifestStatusData::Facts() const { return RequestFacts(status_); }
 
 std::string HttpManifestStatusData::ToString() const {
     if (error_ == TransferError::None) {

@@ -20,6 +20,8 @@ public:
     // Empty without an error; otherwise "error|manifest|" [+ "proxy|"] +
     // error + "|" + request state + "|" + the error summary.
     std::string ToString() const override;
+    // The request's URL, response code and libcurl's result and words.
+    TransferErrorFacts Facts() const override;
 
     const http::RequestStatus& GetRequestStatus() const { return status_; }
 

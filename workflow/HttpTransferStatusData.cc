@@ -27,6 +27,8 @@ void HttpTransferStatusData::Describe(boost::property_tree::ptree& tree) const {
     tree.put("errorDetails", status.errorDetail);
 }
 
+TransferErrorFacts HttpTransferStatusData::Facts() const { return RequestFacts(status); }
+
 std::string HttpTransferStatusData::ToString() const {
     const TransferError error = ToTransferError();
     if (error == TransferError::None) {

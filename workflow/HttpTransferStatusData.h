@@ -21,6 +21,8 @@ public:
     // Empty without an error; else "error|" ["proxy|"] error "|" state "|"
     // error message.
     std::string ToString() const override;
+    // The request's URL, response code and libcurl's result and words.
+    TransferErrorFacts Facts() const override;
 
     const std::string hostname;
     const http::RequestStatus status;

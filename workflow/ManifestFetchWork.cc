@@ -28,6 +28,11 @@ public:
     explicit SignatureRefusedData(std::string reason)
         : TransferErrorData(TransferError::RequestRejected, std::move(reason)) {}
     std::string Explain() const override { return GetErrorMessage(); }
+    TransferErrorFacts Facts() const override {
+        TransferErrorFacts facts;
+        facts.signatureRefused = true;
+        return facts;
+    }
 };
 
 }  // namespace

@@ -134,8 +134,12 @@ std::shared_ptr<Proxy> ProxyFactoryImpl::Create() {
         if (!value) value = environment_(upper);
         return value.value_or(std::string());
     };
+    // all_proxy stands in for a scheme without a proxy of its own, as it does
+    // for the other programs the user runs.
+    const std::string all = lookup("all_proxy", "ALL_PROXY");
+    auto orAll = [&all](std::string own) { return Trim(own).empty() ? all : own; };
     std::vector<ProxyEntry> proxies =
-        ToProxyEntries(lookup("http_proxy", "HTTP_PROXY"), lookup("https_proxy", "HTTPS_PROXY"));
+        ToProxyEntries(orAll(lookup("http_proxy", "HTTP_PROXY")), orAll(lookup("https_proxy", "HTTPS_PROXY")));
     if (proxies.empty()) {
         return std::make_shared<EmptyProxy>();
     }

@@ -26,6 +26,7 @@
 #include "http/RoundRobinSessionFactory.h"
 #include "http/Session.h"
 #include "http/StringstreamWriter.h"
+#include "http/posix/ProxyFactoryImpl.h"
 #include "http/tests/TestWriters.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/TestHttpServer.h"
@@ -236,6 +237,8 @@ TEST_F(CurlRequestTest, ErrorResponsesEndInTheirStateWithoutBody) {
         EXPECT_EQ(status.responseCode, c.status);
         EXPECT_EQ(status.errorMessage, c.message);
         EXPECT_NE(status.errorDetail, "");
+        EXPECT_EQ(status.curlCode, CURLE_HTTP_RETURNED_ERROR);
+        EXPECT_EQ(status.url, Params("/file", &writer).url);
         EXPECT_EQ(status.bytes, 0u);
         EXPECT_EQ(writer.Body(), "");
     }
@@ -267,7 +270,19 @@ TEST_F(CurlRequestTest, UnusableAddressesEndWithoutResponse) {
         EXPECT_EQ(status.state, c.state);
         EXPECT_EQ(status.responseCode, 0);
         EXPECT_EQ(status.errorMessage.rfind("libcurl error ", 0), 0u) << status.errorMessage;
+        EXPECT_NE(status.curlCode, 0);
     }
+}
+
+// The URL a status carries may be shown to the user: a password in it never is.
+TEST_F(CurlRequestTest, TheStatusNamesTheUrlWithoutItsCredentials) {
+    const testsupport::ClosedPort closed;
+    const std::string url = closed.Url("/a@b/file");
+    const std::string withUser = "http://user:secret@" + url.substr(std::string("http://").size());
+    const RequestStatus status = CurlRequest(RequestParams(withUser, &writer_), nullptr).Perform();
+    EXPECT_EQ(status.url, "http://***@" + url.substr(std::string("http://").size()));
+    EXPECT_EQ(status.curlCode, CURLE_COULDNT_CONNECT);
+    EXPECT_NE(status.errorDetail, "");
 }
 
 TEST_F(CurlRequestTest, AbortBeforePerformSendsNothing) {
@@ -615,6 +630,41 @@ TEST_F(CurlRequestTest, DirectMeansDirectWhateverTheEnvironmentSays) {
         ::unsetenv(name);
     EXPECT_TRUE(proxyServer.Requests().empty());
     EXPECT_EQ(server_.Requests().size(), 3u);
+}
+
+// ALL_PROXY is what a user sets for every program: measured here, libcurl on
+// its own sends a plain HTTP request through it; the engine, which tells
+// libcurl its proxy itself, must do the same.
+TEST_F(CurlRequestTest, AllProxyFromTheEnvironmentIsHonouredAsLibcurlHonoursIt) {
+    TestHttpServer proxyServer;
+    const std::string address = "http://" + proxyServer.Address();
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY", "all_proxy"})
+        ::unsetenv(name);
+    ::setenv("ALL_PROXY", address.c_str(), 1);
+
+    CURL* plain = curl_easy_init();
+    ASSERT_NE(plain, nullptr);
+    const std::string url = server_.Url("/file");
+    curl_easy_setopt(plain, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(
+        plain, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t count, void*) { return size * count; });
+    const CURLcode plainResult = curl_easy_perform(plain);
+    curl_easy_cleanup(plain);
+    EXPECT_EQ(plainResult, CURLE_OK);
+    ASSERT_EQ(proxyServer.Requests().size(), 1u) << "libcurl itself went direct";
+    EXPECT_TRUE(proxyServer.Requests()[0].proxied);
+
+    posix::ProxyFactoryImpl factory;
+    const std::shared_ptr<Proxy> proxy = factory.Create();
+    ::unsetenv("ALL_PROXY");
+    const RequestStatus status = CurlRequest(Params("/file", &writer_), proxy).Perform();
+    EXPECT_EQ(status.state, State::Succeeded);
+    EXPECT_EQ(status.proxyUrl, address);
+    const auto proxied = proxyServer.Requests();
+    ASSERT_EQ(proxied.size(), 2u);
+    EXPECT_TRUE(proxied[1].proxied);
+    EXPECT_EQ(proxied[1].target, url);
 }
 
 // A proxy whose answer cannot be computed.

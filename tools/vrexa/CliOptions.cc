@@ -107,7 +107,15 @@ const std::vector<Option>& Options() {
         {Valued("--version", "ID", "package version (default: current)"),
          [](ParseState& s, const std::string&, const std::string& v) { s.options.versionId = v; }},
         {Valued("--host", "[https://]HOST[:PORT]", "manifest host").From("VREXA_MANIFEST_HOST"),
-         [](ParseState& s, const std::string&, const std::string& v) { s.options.manifestHost = v; }},
+         [](ParseState& s, const std::string&, const std::string& v) {
+             // A host, reached over HTTPS when it says so; any other scheme
+             // would be dropped silently by the engine's plain-HTTP default.
+             if (const auto scheme = v.find("://"); scheme != std::string::npos && v.rfind("https://", 0) != 0) {
+                 throw UsageError("--host takes a host, not a URL: drop '" + v.substr(0, scheme + 3) +
+                                  "' (HOST[:PORT], or https://HOST[:PORT] for HTTPS)");
+             }
+             s.options.manifestHost = v;
+         }},
         {Valued("--cacert", "FILE", "trust the authorities in FILE (PEM) for HTTPS instead of the system's")
              .From("SSL_CERT_FILE"),
          [](ParseState& s, const std::string&, const std::string& v) { s.options.caFile = v; }},
@@ -159,9 +167,12 @@ const std::vector<Option>& Options() {
          }},
         {Switch("--no-analytics", "send no analytics documents"),
          [](ParseState& s, const std::string&, const std::string&) { s.options.noAnalytics = true; }},
+        {Switch("--verbose", "after a failure, also the engine's own account of it (status text, libcurl's result)")
+             .Short("-v"),
+         [](ParseState& s, const std::string&, const std::string&) { s.options.verbose = true; }},
         {Switch("--quiet", "print nothing but errors").Short("-q"),
          [](ParseState& s, const std::string&, const std::string&) { s.options.quiet = true; }},
-        {Switch("--json", "one status object per line on stdout"),
+        {Switch("--json", "one JSON object per line on stdout (see vrexa help json)"),
          [](ParseState& s, const std::string&, const std::string&) { s.options.json = true; }},
         {Switch("--help", "this text").Short("-h"),
          [](ParseState& s, const std::string&, const std::string&) { s.options.command = Command::Help; }},
@@ -185,7 +196,7 @@ const std::vector<CommandText>& Commands() {
          "forget every stored transfer not running now; with --older-than DAYS, only those stored more than DAYS "
          "days ago",
          ""},
-        {"help", "", "this text", ""},
+        {"help", "[json]", "this text; with json, the shape of every line --json writes", ""},
     };
     return commands;
 }
@@ -201,12 +212,10 @@ Command ParseCommand(const std::string& word) {
     return found->second;
 }
 
-// The option a word names (long, or short), for this command; nullptr when
-// there is none.
-const Option* FindOption(const std::string& name, const std::string& command) {
+// The option a word names (long, or short); nullptr when there is none.
+const Option* FindOption(const std::string& name) {
     for (const Option& option : Options()) {
-        if ((option.text.name == name || (!option.text.shortName.empty() && option.text.shortName == name)) &&
-            option.text.AppliesTo(command)) {
+        if (option.text.name == name || (!option.text.shortName.empty() && option.text.shortName == name)) {
             return &option;
         }
     }
@@ -236,8 +245,12 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
     CliOptions options;
     if (args.empty()) throw UsageError("no command given");
 
-    std::size_t next = 0;
     const std::string& first = args[0];
+    // "vrexa help json", "vrexa --help json": the shape of --json's lines.
+    if (args.size() == 2 && (first == "--help" || first == "help") && args[1] == "json") {
+        options.command = Command::HelpJson;
+        return options;
+    }
     if (first == "--help" || first == "-h") {
         options.command = Command::Help;
         return options;
@@ -255,18 +268,25 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
         options.command = Command::Completion;
         return options;
     }
-    if (!first.empty() && first[0] == '-') throw UsageError("a command comes first, not the option '" + first + "'");
-    options.command = ParseCommand(first);
-    const std::string commandWord = first;
-    ++next;
-
-    ParseState state{options, workingDirectory, std::nullopt, std::nullopt};
+    // Options may come before or after the command word, as with most
+    // tools; whether one belongs to the command is known once the word is.
+    struct Given {
+        const Option* option;
+        std::string name;
+        std::string value;
+    };
+    std::vector<Given> given;
     std::vector<std::string> positional;
+    std::optional<std::string> commandWord;
     bool optionsEnded = false;
-    for (; next < args.size(); ++next) {
+    for (std::size_t next = 0; next < args.size(); ++next) {
         const std::string& arg = args[next];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            positional.push_back(arg);
+            if (!commandWord) {
+                commandWord = arg;
+            } else {
+                positional.push_back(arg);
+            }
             continue;
         }
         if (arg == "--") {
@@ -279,19 +299,37 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args, const Environm
             name = arg.substr(0, equals);
             value = arg.substr(equals + 1);
         }
-        const Option* option = FindOption(name, commandWord);
+        const Option* option = FindOption(name);
         if (option == nullptr) throw UsageError("unknown option '" + name + "'");
         if (!option->text.TakesValue()) {
             if (value) throw UsageError(name + " takes no value");
-            option->apply(state, name, {});
-            if (options.command == Command::Help) return options;
+            if (option->text.name == "--help") {
+                options.command = Command::Help;
+                return options;
+            }
+            given.push_back({option, name, {}});
             continue;
         }
         if (!value) {
             if (next + 1 >= args.size()) throw UsageError(name + " needs a value");
             value = args[++next];
         }
-        option->apply(state, name, *value);
+        // One value replacing another unseen is how a script's mistake goes
+        // unnoticed: a value is given once, unless the option collects.
+        if (!option->text.repeatable) {
+            for (const Given& earlier : given) {
+                if (earlier.option == option) throw UsageError(option->text.name + " is given more than once");
+            }
+        }
+        given.push_back({option, name, *value});
+    }
+    if (!commandWord) throw UsageError("no command given");
+    options.command = ParseCommand(*commandWord);
+
+    ParseState state{options, workingDirectory, std::nullopt, std::nullopt};
+    for (const Given& option : given) {
+        if (!option.option->text.AppliesTo(*commandWord)) throw UsageError("unknown option '" + option.name + "'");
+        option.option->apply(state, option.name, option.value);
     }
     if (options.command == Command::Help) return options;
     if (options.quiet && options.json) throw UsageError("--quiet and --json cannot be used together");
@@ -358,16 +396,38 @@ CommandLineText CommandLine() {
     text.description =
         "Downloads a package from the download network into DEST, checking every chunk; what is already correct "
         "on disk is never fetched again. A download that completes forgets its transfer; one stopped or failed is "
-        "kept for resume. One transfer at a time writes into a folder.";
+        "kept for resume. One transfer at a time writes into a folder.\n\n"
+        "Stored transfers, logs and destination locks are kept in $XDG_CACHE_HOME/Quenlar/Vrexa "
+        "(~/.cache/Quenlar/Vrexa when it is not set), a folder private to the user.";
     text.commands = Commands();
+    text.sections = {
+        {"Files",
+         "$XDG_CACHE_HOME/Quenlar/Vrexa (~/.cache/Quenlar/Vrexa when XDG_CACHE_HOME is not set): the stored "
+         "transfers (transfers/), the logs (logs/) and the destination locks (locks/). The folder is made private "
+         "to the user and refused when it is a link or another user's."},
+        {"Environment",
+         "VREXA_MANIFEST_HOST, VREXA_GEOLOCATION_URL, VREXA_EVENTS_ANALYTICS_URL and VREXA_TRANSFER_ANALYTICS_URL "
+         "give the endpoints when the options do not; SSL_CERT_FILE the authorities trusted for HTTPS; "
+         "http_proxy, https_proxy, all_proxy and no_proxy the proxy."},
+        {"Output",
+         "Progress goes to standard output, errors to standard error as one sentence naming what failed and "
+         "where. With --json every line of standard output is one JSON object; vrexa help json describes "
+         "them."},
+    };
     for (const Option& option : Options())
         text.options.push_back(option.text);
     text.exits = {
         {kExitComplete, "complete or verified"},
-        {kExitFailed, "the transfer failed"},
+        {kExitFailed, "any other failure"},
         {kExitUsage, "usage error"},
-        {kExitMismatch, "verify found a mismatch"},
-        {kExitInterrupted, "interrupted (the transfer can be resumed)"},
+        {kExitMismatch, "verify: the package on disk does not match"},
+        {kExitAuthenticity, "a manifest or node list failed its signature check"},
+        {kExitNotFound, "not found: partner, package or version (HTTP 404 or 410)"},
+        {kExitNetwork, "network: resolve, connect, TLS, time-out, server failure (HTTP 5xx)"},
+        {kExitFileSystem, "local file system: no space, no permission, destination in use"},
+        {kExitHangup, "hung up (SIGHUP); the transfer is kept for resume"},
+        {kExitInterrupted, "interrupted (SIGINT); the transfer is kept for resume"},
+        {kExitTerminated, "terminated (SIGTERM); the transfer is kept for resume"},
     };
     return text;
 }
@@ -382,7 +442,12 @@ std::string HelpText() {
         out += "  " + text.program + " " + word + (command.synopsis.empty() ? "" : " " + command.synopsis) + "\n";
     }
     out += "  " + text.program + " --help | --version\n\n";
-    out += Wrap(text.description, 0, 79) + "\nCommands:\n";
+    for (std::size_t from = 0; from < text.description.size();) {
+        const std::size_t end = std::min(text.description.find("\n\n", from), text.description.size());
+        out += Wrap(text.description.substr(from, end - from), 0, 79) + "\n";
+        from = end + 2;
+    }
+    out += "Commands:\n";
     for (const CommandText& command : text.commands) {
         if (command.word == "help") continue;
         std::string line = "  " + command.word;

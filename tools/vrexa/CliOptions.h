@@ -11,7 +11,7 @@ namespace vrexa::cli {
 
 // ManPage and Completion print the man page and the bash completion script,
 // which the build installs; they are not listed in --help.
-enum class Command { Help, Version, Download, Verify, Resume, List, Remove, Prune, ManPage, Completion };
+enum class Command { Help, HelpJson, Version, Download, Verify, Resume, List, Remove, Prune, ManPage, Completion };
 
 // What `vrexa` was asked to do, with every default already applied: a value
 // not given on the command line comes from the environment variable the local
@@ -51,6 +51,9 @@ struct CliOptions {
     bool noAnalytics = false;
     bool quiet = false;
     bool json = false;
+    // Failures followed by the engine's own account (status text, libcurl's
+    // result).
+    bool verbose = false;
     // prune: only entries stored more than this many days ago.
     std::optional<int> olderThanDays;
 };

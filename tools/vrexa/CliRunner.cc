@@ -5,6 +5,7 @@
 
 #include "service/TransferContract.h"
 #include "service/TransferMonitorImpl.h"
+#include "tools/vrexa/FailureText.h"
 
 namespace vrexa::cli {
 
@@ -31,8 +32,9 @@ void CliRunner::OnInitialized(const TransferStatus& status) { Push(Kind::Initial
 void CliRunner::OnError(const TransferStatus& status) { Push(Kind::Error, status); }
 void CliRunner::OnEnd(const TransferStatus& status) { Push(Kind::End, status); }
 
-void CliRunner::Interrupt() {
+void CliRunner::Interrupt(int signal) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!interrupted_) signal_ = signal;
     interrupted_ = true;
     changed_.notify_all();
 }
@@ -64,30 +66,50 @@ bool CliRunner::SleepUnlessInterrupted(std::chrono::milliseconds delay) {
 int CliRunner::Interrupted(const std::string& transferId) {
     const TransferStatus status = service_.Suspend(transferId);
     printer_.Finish(status);
+    int signal = SIGINT;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        signal = signal_;
+    }
+    const char* what = signal == SIGTERM ? "terminated" : signal == SIGHUP ? "hung up" : "interrupted";
+    lastMessage_ = what;
     if (status.state == TransferState::Suspended) {
-        errors_ << "vrexa: interrupted; the transfer is kept. Go on with: vrexa resume " << transferId << "\n";
+        errors_ << "vrexa: " << what << "; the transfer is kept. Go on with: vrexa resume " << transferId << "\n";
     } else {
         // A transfer that never started downloading is not stored: there is
         // nothing to resume, a new download starts over.
-        errors_ << "vrexa: interrupted before the download started; nothing was kept\n";
+        errors_ << "vrexa: " << what << " before the download started; nothing was kept\n";
     }
-    return kExitInterrupted;
+    return 128 + signal;
 }
 
-int CliRunner::Fail(const TransferStatus& status, Purpose purpose, const std::string& what) {
+int CliRunner::Fail(const TransferStatus& status, Purpose purpose, const std::string& dest) {
+    const FailureReport report =
+        DescribeFailure(status, {purpose == Purpose::Verify, dest == "?" ? status.destPath : dest});
+    return Fail(status, report.sentence, report.exitCode);
+}
+
+int CliRunner::Fail(const TransferStatus& status, const std::string& sentence, ExitCode code) {
     printer_.Finish(status);
-    errors_ << "vrexa: " << what << ": " << TransferErrorName(status.error);
-    if (!status.message.empty()) errors_ << ": " << status.message;
-    errors_ << "\n";
-    if (purpose == Purpose::Verify && status.error == TransferError::ChecksumMismatch) return kExitMismatch;
-    return kExitFailed;
+    lastMessage_ = sentence;
+    errors_ << "vrexa: " << sentence << "\n";
+    if (verbose_ && status.error != TransferError::None) errors_ << "vrexa: " << RawFailure(status) << "\n";
+    return code;
 }
 
 int CliRunner::Follow(const TransferStatus& created, const std::string& dest, Purpose purpose) {
     const std::string id = created.transferId;
-    if (id.empty()) return Fail(created, purpose, "the transfer could not be created");
+    transferId_ = id;
+    printer_.SetVerifying(purpose == Purpose::Verify);
+    if (id.empty()) {
+        if (created.error != TransferError::Unknown && created.error != TransferError::None)
+            return Fail(created, purpose, dest);
+        return Fail(created,
+                    "the transfer could not be created" + (created.message.empty() ? "" : ": " + created.message),
+                    kExitFailed);
+    }
     if (!quiet_) errors_ << "vrexa: transfer " << id << "\n" << std::flush;
-    if (created.state == TransferState::None) return Fail(created, purpose, "no such transfer " + id);
+    if (created.state == TransferState::None) return Fail(created, "no stored transfer " + id, kExitFailed);
 
     monitor_.AddCallback(id, this);
     int retried = 0;
@@ -111,19 +133,22 @@ int CliRunner::Follow(const TransferStatus& created, const std::string& dest, Pu
                     TransferStatus failed = service_.Cancel(id, false);
                     failed.error = TransferError::FileAccessError;
                     failed.message = "cannot create " + target + ": " + error.message();
-                    return Fail(failed, purpose, "the destination cannot be used");
+                    return Fail(failed, failed.message, kExitFileSystem);
                 }
                 const TransferStatus started = service_.Start(id, target);
                 if (started.state != TransferState::Transferring) {
-                    if (started.IsFinal()) return Fail(started, purpose, "the transfer did not start");
+                    if (started.IsFinal()) return Fail(started, purpose, target);
                     // A path the transfer refuses (no room, not a folder):
                     // nothing was written; say so and end.
                     TransferStatus refused = service_.Cancel(id, false);
-                    if (refused.error == TransferError::None) {
-                        refused.error = TransferError::InsufficientSpace;
-                        refused.message = "the transfer cannot go into " + target;
-                    }
-                    return Fail(refused, purpose, "the transfer did not start");
+                    if (refused.error != TransferError::None) return Fail(refused, purpose, target);
+                    refused.error = TransferError::InsufficientSpace;
+                    refused.message = "the transfer cannot go into " + target;
+                    return Fail(refused,
+                                "the package cannot go into " + target +
+                                    ": it is not a folder, or there is not "
+                                    "enough free space",
+                                kExitFileSystem);
                 }
                 monitor_.AddCallback(id, this);
                 break;
@@ -134,7 +159,7 @@ int CliRunner::Follow(const TransferStatus& created, const std::string& dest, Pu
                     // Kept for later: the error may heal (a network back up,
                     // space freed) and `vrexa resume` goes on from here.
                     const TransferStatus kept = service_.Suspend(id);
-                    const int code = Fail(status, purpose, "the transfer stopped");
+                    const int code = Fail(status, purpose, dest);
                     if (kept.state == TransferState::Suspended && !quiet_) {
                         errors_ << "vrexa: the transfer is kept. Go on with: vrexa resume " << id << "\n";
                     }
@@ -152,11 +177,10 @@ int CliRunner::Follow(const TransferStatus& created, const std::string& dest, Pu
                     // cancel of a complete transfer removes only that).
                     if (purpose == Purpose::Download) service_.Cancel(id, false);
                     printer_.Finish(status);
-                    if (purpose == Purpose::Download) printer_.Summary(status);
                     return kExitComplete;
                 }
-                if (status.error != TransferError::None) return Fail(status, purpose, "the transfer failed");
-                return Fail(status, purpose, "the transfer ended " + TransferStateName(status.state));
+                if (status.error != TransferError::None) return Fail(status, purpose, dest);
+                return Fail(status, "the transfer ended " + TransferStateName(status.state), kExitFailed);
         }
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <signal.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -37,11 +39,18 @@ public:
     int Follow(const TransferStatus& created, const std::string& dest, Purpose purpose);
 
     // From any thread (a signal): the transfer is suspended and Follow returns
-    // kExitInterrupted.
-    void Interrupt();
+    // 128 + the signal, as a shell reports a process the signal ended
+    // (130 for SIGINT, 143 for SIGTERM, 129 for SIGHUP).
+    void Interrupt(int signal = SIGINT);
 
     // Waits between retries of an error the transfer waits on.
     void SetRetryDelays(std::chrono::milliseconds first, int retries);
+    // With verbose, a failure is followed by the engine's own account of it.
+    void SetVerbose(bool verbose) { verbose_ = verbose; }
+    // The sentence of the last failure Follow printed; empty after success.
+    const std::string& LastMessage() const { return lastMessage_; }
+    // The id of the transfer Follow was given; empty before.
+    const std::string& TransferId() const { return transferId_; }
 
     void OnProgress(const TransferStatus& status) override;
     void OnInitialized(const TransferStatus& status) override;
@@ -61,7 +70,11 @@ private:
     bool SleepUnlessInterrupted(std::chrono::milliseconds delay);
     std::chrono::milliseconds RetryDelay(int retried) const;
     void Push(Kind kind, const TransferStatus& status);
-    int Fail(const TransferStatus& status, Purpose purpose, const std::string& what);
+    // Prints the failure as a sentence (see DescribeFailure) and returns its
+    // exit code.
+    int Fail(const TransferStatus& status, Purpose purpose, const std::string& dest);
+    // A failure the runner itself met, already worded.
+    int Fail(const TransferStatus& status, const std::string& sentence, ExitCode code);
     int Interrupted(const std::string& transferId);
 
     TransferContract& service_;
@@ -71,11 +84,15 @@ private:
     const bool quiet_;
     std::chrono::milliseconds retryDelay_{2000};
     int retries_ = 3;
+    bool verbose_ = false;
+    std::string lastMessage_;
+    std::string transferId_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Event> events_;
     bool interrupted_ = false;
+    int signal_ = SIGINT;
 };
 
 }  // namespace vrexa::cli

@@ -12,6 +12,7 @@
 #include "file/posix/PrivateFolder.h"
 #include "manifest/Minisign.h"
 #include "transfer/ManifestStore.h"
+#include "tools/vrexa/StatusFormat.h"
 #include "transfer/TransferManifest.h"
 
 namespace vrexa::cli {
@@ -145,6 +146,12 @@ std::vector<TransferParams> StoredTransfers(file::Filesystem& filesystem, const 
         }
     }
     return transfers;
+}
+
+std::string StoredTransferJson(const TransferParams& params, bool running) {
+    return "{\"transferId\":" + JsonQuoted(params.transferId) + ",\"partnerId\":" + JsonQuoted(params.partnerId) +
+           ",\"packageId\":" + JsonQuoted(params.packageId) + ",\"versionId\":" + JsonQuoted(params.versionId) +
+           ",\"dest\":" + JsonQuoted(params.destPath) + ",\"running\":" + (running ? "true" : "false") + "}";
 }
 
 std::string StoredTransferLine(const TransferParams& params, bool running) {

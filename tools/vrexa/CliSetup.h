@@ -46,6 +46,10 @@ void EnsureDataFolders(file::Filesystem& filesystem, const TransferSettings& set
 // spaces, so a line is always one record.
 std::string StoredTransferLine(const TransferParams& params, bool running = false);
 
+// The same record as one JSON object (`vrexa list --json`): transferId,
+// partnerId, packageId, versionId, dest, running.
+std::string StoredTransferJson(const TransferParams& params, bool running = false);
+
 bool IsHeld(const std::vector<DestinationHolder>& holders, const std::string& transferId);
 
 enum class RemoveOutcome { Removed, NotStored, Running };

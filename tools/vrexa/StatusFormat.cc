@@ -1,5 +1,6 @@
 #include "tools/vrexa/StatusFormat.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -100,18 +101,44 @@ unsigned PercentComplete(const TransferStatus& status) {
     return static_cast<unsigned>(static_cast<unsigned __int128>(done) * 100 / status.totalBytes);
 }
 
-std::string ProgressLine(const TransferStatus& status) {
+std::string FormatDuration(std::chrono::milliseconds elapsed) {
+    const auto ms = elapsed.count() < 0 ? 0 : elapsed.count();
+    char text[32];
+    if (ms < 10000) {
+        std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms) / 1000.0);
+        return text;
+    }
+    if (ms < 60000) return std::to_string(ms / 1000) + " s";
+    return FormatSeconds(static_cast<std::int32_t>(std::min<long long>(ms / 1000, 0x7FFFFFFF)));
+}
+
+std::string ProgressLine(const TransferStatus& status, const ProgressExtras& measured, std::size_t width) {
     char percent[16];
     std::snprintf(percent, sizeof percent, "[%3u%%] ", PercentComplete(status));
-    std::string line = percent;
-    line += FormatBytes(status.completedBytes) + " / " + FormatBytes(status.totalBytes);
-    if (status.state == TransferState::Transferring) {
-        line += "  " + FormatBytes(status.rate) + "/s  " + FormatSeconds(status.secondsRemaining) + " left";
+    const std::string head = percent + FormatBytes(status.completedBytes) + " / " + FormatBytes(status.totalBytes);
+    std::string speed;
+    std::string left;
+    if (status.state == TransferState::Transferring && status.error == TransferError::None) {
+        if (measured.rate) speed = "  " + FormatBytes(*measured.rate) + "/s";
+        if (measured.secondsRemaining >= 0) left = "  " + FormatSeconds(measured.secondsRemaining) + " left";
     }
-    line += "  " + TransferStateName(status.state);
+    std::string state =
+        "  " + (measured.verifying && status.state == TransferState::Transferring ? std::string("Verifying")
+                                                                                  : TransferStateName(status.state));
     if (status.error != TransferError::None) {
-        line += " (" + TransferErrorName(status.error) + (status.retrying ? ", waiting to retry)" : ")");
+        if (status.retrying && !measured.mayRetry) {
+            state += " (" + TransferErrorName(status.error) + ")";
+        } else {
+            state += " (" + TransferErrorName(status.error) + (status.retrying ? ", waiting to retry)" : ")");
+        }
     }
+    // What matters least gives way first.
+    for (std::string* optional : {&speed, &left, &state}) {
+        if (width == 0 || head.size() + speed.size() + left.size() + state.size() <= width) break;
+        optional->clear();
+    }
+    std::string line = head + speed + left + state;
+    if (width != 0 && line.size() > width) line.resize(width);
     return line;
 }
 
@@ -120,6 +147,42 @@ namespace {
 void JsonString(std::ostringstream& out, const std::string& text) { out << JsonQuoted(text, JsonEscaping::Minimal); }
 
 }  // namespace
+
+std::string JsonQuoted(const std::string& text) {
+    std::ostringstream out;
+    JsonString(out, text);
+    return out.str();
+}
+
+std::string JsonFinalLine(int exitCode, const std::string& message, const std::string& transferId) {
+    return "{\"exitCode\":" + std::to_string(exitCode) + ",\"message\":" + JsonQuoted(message) +
+           ",\"transferId\":" + JsonQuoted(transferId) + "}";
+}
+
+std::string JsonHelpText() {
+    return "With --json, vrexa writes one JSON object per line on stdout; errors and\n"
+           "notes still go to stderr.\n"
+           "\n"
+           "download, verify, resume: one status object each time the transfer changes,\n"
+           "  {\"transferId\": string, \"state\": string, \"error\": string,\n"
+           "   \"retrying\": bool, \"downloadedBytes\": number, \"completedBytes\": number,\n"
+           "   \"verifiedBytes\": number, \"totalBytes\": number, \"rate\": number,\n"
+           "   \"secondsRemaining\": number}\n"
+           "  state: Initializing, InitializePaused, Initialized, Transferring, Paused,\n"
+           "  Suspended, Complete, Cancelled. error: None, RequestRejected, NetworkError,\n"
+           "  OutOfMemory, InsufficientSpace, FileAccessError, ChecksumMismatch,\n"
+           "  FileWriteError, RequestFailed, Unknown, GeofenceBlocked. rate: bytes per\n"
+           "  second as the engine measures it; secondsRemaining: -1 while unknown.\n"
+           "  Then, last, one final object:\n"
+           "  {\"exitCode\": number, \"message\": string, \"transferId\": string}\n"
+           "  exitCode as the program exits with (see vrexa --help); message: the sentence\n"
+           "  printed on stderr for a failure, empty on success.\n"
+           "\n"
+           "list: one object per stored transfer,\n"
+           "  {\"transferId\": string, \"partnerId\": string, \"packageId\": string,\n"
+           "   \"versionId\": string, \"dest\": string, \"running\": bool}\n"
+           "  running: a transfer writing into its destination now.\n";
+}
 
 std::string JsonStatusLine(const TransferStatus& status) {
     std::ostringstream out;
@@ -136,15 +199,79 @@ std::string JsonStatusLine(const TransferStatus& status) {
     return out.str();
 }
 
-std::string SummaryLine(const TransferStatus& status) {
-    return "fetched " + FormatBytes(status.downloadedBytes) + ", reused " + FormatBytes(status.reusedBytes) +
-           " from old content";
+ProgressPrinter::ProgressPrinter(std::ostream& out, Mode mode, Clock clock)
+    : out_(out), mode_(mode), clock_(std::move(clock)), start_(clock_()) {}
+
+std::uint64_t ProgressPrinter::Moved(const TransferStatus& status) const {
+    return verifying_ ? status.verifiedBytes : status.downloadedBytes;
 }
 
-ProgressPrinter::ProgressPrinter(std::ostream& out, Mode mode, Clock clock)
-    : out_(out), mode_(mode), clock_(std::move(clock)) {}
+// The speed over the last few seconds that actually passed; a window shorter
+// than half a second says too little to show.
+ProgressExtras ProgressPrinter::Measure(const TransferStatus& status) {
+    constexpr auto kWindow = std::chrono::seconds(5);
+    constexpr auto kShortest = std::chrono::milliseconds(500);
+    ProgressExtras extras;
+    extras.verifying = verifying_;
+    extras.mayRetry = mayRetry_;
+    const auto now = clock_();
+    if (status.state != TransferState::Transferring || status.error != TransferError::None) {
+        samples_.clear();
+        return extras;
+    }
+    if (!firstMoving_) firstMoving_ = now;
+    samples_.push_back({now, Moved(status)});
+    while (samples_.size() > 2 && now - samples_[1].time >= kWindow)
+        samples_.pop_front();
+    const Sample& oldest = samples_.front();
+    const auto span = now - oldest.time;
+    if (span < kShortest) return extras;
+    const std::uint64_t bytes = samples_.back().bytes > oldest.bytes ? samples_.back().bytes - oldest.bytes : 0;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(span).count();
+    const std::uint64_t rate =
+        static_cast<std::uint64_t>(static_cast<double>(bytes) * 1000.0 / static_cast<double>(ms));
+    extras.rate = rate;
+    const std::uint64_t done = verifying_ ? status.verifiedBytes : status.completedBytes;
+    const std::uint64_t remaining = done < status.totalBytes ? status.totalBytes - done : 0;
+    if (rate > 0) {
+        const std::uint64_t seconds = (remaining + rate - 1) / rate;
+        extras.secondsRemaining = seconds > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(seconds);
+    }
+    return extras;
+}
+
+std::string ProgressPrinter::Line(const TransferStatus& status) {
+    const std::size_t columns = mode_ == Mode::Terminal && width_ ? width_() : 0;
+    // One column short: a line that fills the last column wraps on some
+    // terminals, and the redraw would then start one line too low.
+    return ProgressLine(status, Measure(status), columns > 1 ? columns - 1 : 0);
+}
+
+std::string ProgressPrinter::EndSummary(const TransferStatus& status) const {
+    const auto now = clock_();
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - start_);
+    const auto moving = std::chrono::duration_cast<std::chrono::milliseconds>(now - firstMoving_.value_or(now));
+    const std::uint64_t moved = Moved(status);
+    std::string text;
+    if (verifying_) {
+        text = "checked " + FormatBytes(moved);
+    } else {
+        const std::uint64_t reused = status.completedBytes > moved ? status.completedBytes - moved : 0;
+        text = "fetched " + FormatBytes(moved) + ", reused " + FormatBytes(reused);
+        if (status.reusedBytes > 0) text += " (" + FormatBytes(status.reusedBytes) + " from old content)";
+    }
+    text += " in " + FormatDuration(elapsed);
+    if (moving.count() > 0 && moved > 0) {
+        text += " (" +
+                FormatBytes(static_cast<std::uint64_t>(static_cast<double>(moved) * 1000.0 /
+                                                       static_cast<double>(moving.count()))) +
+                "/s)";
+    }
+    return text;
+}
 
 void ProgressPrinter::Update(const TransferStatus& status) {
+    if (status.totalBytes != 0) lastSeen_ = status;
     switch (mode_) {
         case Mode::Quiet:
             return;
@@ -156,7 +283,7 @@ void ProgressPrinter::Update(const TransferStatus& status) {
             return;
         }
         case Mode::Terminal: {
-            std::string line = ProgressLine(status);
+            std::string line = Line(status);
             if (line == last_) return;
             // Back to the line's start, the new text, and clear what the
             // previous, longer text left behind.
@@ -166,7 +293,7 @@ void ProgressPrinter::Update(const TransferStatus& status) {
             return;
         }
         case Mode::Plain: {
-            std::string line = ProgressLine(status);
+            std::string line = Line(status);
             const auto now = clock_();
             if (line == last_) return;
             if (!last_.empty() && now - lastPrint_ < std::chrono::seconds(1)) return;
@@ -178,7 +305,14 @@ void ProgressPrinter::Update(const TransferStatus& status) {
     }
 }
 
-void ProgressPrinter::Finish(const TransferStatus& status) {
+void ProgressPrinter::Finish(const TransferStatus& given) {
+    TransferStatus status = given;
+    if (status.totalBytes == 0 && lastSeen_.totalBytes != 0) {
+        status.downloadedBytes = lastSeen_.downloadedBytes;
+        status.completedBytes = lastSeen_.completedBytes;
+        status.verifiedBytes = lastSeen_.verifiedBytes;
+        status.totalBytes = lastSeen_.totalBytes;
+    }
     switch (mode_) {
         case Mode::Quiet:
             return;
@@ -187,20 +321,18 @@ void ProgressPrinter::Finish(const TransferStatus& status) {
             return;
         case Mode::Terminal:
             Update(status);
-            if (drawn_) out_ << '\n' << std::flush;
+            if (drawn_) out_ << '\n';
             drawn_ = false;
-            return;
+            break;
         case Mode::Plain: {
-            std::string line = ProgressLine(status);
-            if (line != last_) out_ << line << '\n' << std::flush;
+            std::string line = Line(status);
+            if (line != last_) out_ << line << '\n';
             last_ = std::move(line);
-            return;
+            break;
         }
     }
-}
-
-void ProgressPrinter::Summary(const TransferStatus& status) {
-    if (mode_ == Mode::Terminal || mode_ == Mode::Plain) out_ << SummaryLine(status) << '\n' << std::flush;
+    if (status.state == TransferState::Complete) out_ << EndSummary(status) << '\n';
+    out_ << std::flush;
 }
 
 }  // namespace vrexa::cli

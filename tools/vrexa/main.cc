@@ -1,5 +1,7 @@
 // vrexa: the download engine on the command line; see HelpText() for what it
 // takes and the exit codes it ends with.
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -33,19 +35,29 @@ public:
     void Attach(CliRunner* runner) {
         std::lock_guard<std::mutex> lock(mutex_);
         runner_ = runner;
-        if (runner_ != nullptr && interrupted_) runner_->Interrupt();
+        if (runner_ != nullptr && interrupted_) runner_->Interrupt(signal_);
     }
-    void Interrupt() {
+    void Interrupt(int signal) {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!interrupted_) signal_ = signal;
         interrupted_ = true;
-        if (runner_ != nullptr) runner_->Interrupt();
+        if (runner_ != nullptr) runner_->Interrupt(signal_);
     }
 
 private:
     std::mutex mutex_;
     CliRunner* runner_ = nullptr;
     bool interrupted_ = false;
+    int signal_ = SIGINT;
 };
+
+// The terminal's width, asked anew for every line so that a resized window
+// is followed; 0 when standard output is no terminal.
+std::size_t TerminalWidth() {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+}
 
 ProgressPrinter::Mode PrinterMode(const CliOptions& options) {
     if (options.quiet) return ProgressPrinter::Mode::Quiet;
@@ -64,8 +76,11 @@ int Housekeeping(const CliOptions& options) {
     const std::vector<DestinationHolder> holders = locks.Holders();
     switch (options.command) {
         case Command::List:
-            for (const TransferParams& params : StoredTransfers(filesystem, settings.transfersFolder))
-                std::cout << StoredTransferLine(params, IsHeld(holders, params.transferId)) << '\n';
+            for (const TransferParams& params : StoredTransfers(filesystem, settings.transfersFolder)) {
+                const bool running = IsHeld(holders, params.transferId);
+                std::cout << (options.json ? StoredTransferJson(params, running) : StoredTransferLine(params, running))
+                          << '\n';
+            }
             break;
         case Command::Remove:
             switch (RemoveStoredTransfer(filesystem, settings.transfersFolder, options.transferId, holders)) {
@@ -109,22 +124,26 @@ int Run(const CliOptions& options) {
     Interruption interruption;
     // Built first and destroyed last: a second Ctrl-C must end the process
     // at once also while the engine shuts down.
-    process::posix::SignalWatcher watcher(
-        process::posix::SignalWatcher::kCloseSignals, [&interruption](int, int count) {
-            if (count == 1) {
-                interruption.Interrupt();
-                return;
-            }
-            static const char kMessage[] = "\nvrexa: interrupted again; stopping at once\n";
-            [[maybe_unused]] const auto written = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
-            ::_exit(kExitInterrupted);
-        });
+    // A closed terminal (SIGHUP) is a request to close like the others: the
+    // transfer is suspended for resume first.
+    process::posix::SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP}, [&interruption](int signal, int count) {
+        if (count == 1) {
+            interruption.Interrupt(signal);
+            return;
+        }
+        static const char kMessage[] = "\nvrexa: interrupted again; stopping at once\n";
+        [[maybe_unused]] const auto written = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+        ::_exit(128 + signal);
+    });
 
     TransferService service(SettingsFor(options));
     TransferMonitorImpl monitor(&service);
     monitor.Start();
     ProgressPrinter printer(std::cout, PrinterMode(options));
+    printer.SetWidth(&TerminalWidth);
+    printer.SetMayRetry(options.retries > 0);
     CliRunner runner(service, monitor, printer, std::cerr, options.quiet);
+    runner.SetVerbose(options.verbose);
     runner.SetRetryDelays(std::chrono::seconds(options.retryWaitSeconds), options.retries);
     interruption.Attach(&runner);
 
@@ -158,6 +177,11 @@ int Run(const CliOptions& options) {
             break;
     }
     interruption.Attach(nullptr);
+    if (options.json) {
+        std::cout << JsonFinalLine(code, code == kExitComplete ? std::string() : runner.LastMessage(),
+                                   options.transferId.empty() ? runner.TransferId() : options.transferId)
+                  << std::endl;
+    }
     return code;
 }
 
@@ -183,6 +207,9 @@ int main(int argc, char** argv) {
         switch (options.command) {
             case Command::Help:
                 std::cout << HelpText();
+                return kExitComplete;
+            case Command::HelpJson:
+                std::cout << JsonHelpText();
                 return kExitComplete;
             case Command::Version:
                 std::cout << VersionText();

@@ -219,6 +219,11 @@ TEST_F(VerifyWorkflowTest, ChangedBytesNameTheFileAndTheChunk) {
         EXPECT_EQ(checksum->mapData->fileData->filePath, c.path);
         EXPECT_EQ(checksum->mapData->lowerBound, c.chunkLower);
         EXPECT_NE(checksum->actualChecksum, checksum->mapData->expectedChecksum);
+        const TransferErrorFacts facts = checksum->Facts();
+        EXPECT_EQ(facts.fileFault, TransferErrorFacts::FileFault::WrongChunk);
+        EXPECT_EQ(facts.file, c.path);
+        EXPECT_EQ(facts.chunkFirst, c.chunkLower);
+        EXPECT_EQ(facts.chunkLast, checksum->mapData->upperBound);
         EXPECT_TRUE(ChunkRequests().empty()) << c.path;
         EXPECT_TRUE(Take(dest_) == before) << c.path;
     }
@@ -230,11 +235,12 @@ TEST_F(VerifyWorkflowTest, FileOfAnotherSizeOrMissingIsAMismatch) {
         const char* path;
         std::optional<std::uint64_t> size;  // resized to this; none: removed
         std::string message;                // of a size mismatch
+        std::uint64_t expected;
     } cases[] = {
-        {"one byte short", "data/a.bin", 2999, "OpenExistingFileWork::ExecuteTask: size mismatch"},
-        {"one byte long", "setup", 2501, "OpenExistingFileWork::ExecuteTask: size mismatch"},
-        {"empty file with bytes", "empty", 1, "OpenExistingFileWork::ExecuteTask: size mismatch"},
-        {"missing", "data/deep/b.bin", std::nullopt, ""},
+        {"one byte short", "data/a.bin", 2999, "OpenExistingFileWork::ExecuteTask: size mismatch", 3000},
+        {"one byte long", "setup", 2501, "OpenExistingFileWork::ExecuteTask: size mismatch", 2500},
+        {"empty file with bytes", "empty", 1, "OpenExistingFileWork::ExecuteTask: size mismatch", 0},
+        {"missing", "data/deep/b.bin", std::nullopt, "", 999},
     };
     for (const auto& c : cases) {
         testing::WriteFiles(dest_, kFiles);
@@ -250,6 +256,19 @@ TEST_F(VerifyWorkflowTest, FileOfAnotherSizeOrMissingIsAMismatch) {
         EXPECT_EQ(ErrorOf(*transfer->Outcome()), TransferError::ChecksumMismatch) << c.name;
         if (!c.message.empty()) {
             EXPECT_EQ(Message(*transfer->Outcome()), c.message) << c.name;
+        }
+        // The facts a program words its own message from: which file, and
+        // what is wrong with it.
+        auto data = std::dynamic_pointer_cast<const TransferStatusData>(transfer->Outcome()->data);
+        ASSERT_NE(data, nullptr) << c.name;
+        const TransferErrorFacts facts = data->Facts();
+        EXPECT_EQ(facts.file, c.path) << c.name;
+        if (c.size) {
+            EXPECT_EQ(facts.fileFault, TransferErrorFacts::FileFault::WrongSize) << c.name;
+            EXPECT_EQ(facts.fileSize, *c.size) << c.name;
+            EXPECT_EQ(facts.expectedSize, c.expected) << c.name;
+        } else {
+            EXPECT_EQ(facts.fileFault, TransferErrorFacts::FileFault::Missing) << c.name;
         }
         EXPECT_TRUE(ChunkRequests().empty()) << c.name;
         EXPECT_TRUE(Take(dest_) == before) << c.name;

@@ -117,6 +117,8 @@ TEST(CliOptionsTest, ResumeListHelpAndVersion) {
     EXPECT_EQ(Parse({"-h"}).command, Command::Help);
     EXPECT_EQ(Parse({"download", "--partner", "p", "--help"}).command, Command::Help);
     EXPECT_EQ(Parse({"--version"}).command, Command::Version);
+    EXPECT_EQ(Parse({"help", "json"}).command, Command::HelpJson);
+    EXPECT_EQ(Parse({"--help", "json"}).command, Command::HelpJson);
 }
 
 TEST(CliOptionsTest, RemoveTakesAnIdAndPruneAnOptionalAge) {
@@ -137,7 +139,14 @@ TEST(CliOptionsTest, UsageErrorsNameWhatIsWrong) {
     const std::vector<Case> cases = {
         {{}, "no command"},
         {{"fetch"}, "unknown command 'fetch'"},
-        {{"--partner", "x"}, "a command comes first"},
+        {{"--partner", "x"}, "no command given"},
+        {{"download", "--partner", "p", "--package", "q", "--partner", "r", "d"}, "--partner is given more than once"},
+        {{"download", "--partner", "p", "--package=q", "--package=q", "d"}, "--package is given more than once"},
+        {{"download", "--partner", "p", "--package", "q", "--host", "http://h:80", "d"},
+         "--host takes a host, not a URL: drop 'http://' (HOST[:PORT], or https://HOST[:PORT] for HTTPS)"},
+        {{"download", "--partner", "p", "--package", "q", "--host", "ftp://h", "d"}, "drop 'ftp://'"},
+        {{"--older-than", "3", "list"}, "unknown option '--older-than'"},
+        {{"download", "--json=yes", "--partner", "p", "--package", "q", "d"}, "--json takes no value"},
         {{"download", "--package", "p", "d"}, "--partner is required"},
         {{"download", "--partner", "p", "d"}, "--package is required"},
         {{"download", "--partner", "p", "--package", "q"}, "one destination folder"},
@@ -184,6 +193,27 @@ TEST(CliOptionsTest, UsageErrorsNameWhatIsWrong) {
                 << testing::PrintToString(c.args) << " said: " << error.what();
         }
     }
+}
+
+TEST(CliOptionsTest, OptionsMayComeBeforeTheCommand) {
+    const CliOptions list = Parse({"--json", "list"});
+    EXPECT_EQ(list.command, Command::List);
+    EXPECT_TRUE(list.json);
+    const CliOptions download =
+        Parse({"--partner", "p", "-v", "download", "--package", "q", "--host", "https://h:8443", "d"});
+    EXPECT_EQ(download.command, Command::Download);
+    EXPECT_EQ(download.partnerId, "p");
+    EXPECT_EQ(download.packageId, "q");
+    EXPECT_EQ(download.manifestHost, "https://h:8443");
+    EXPECT_TRUE(download.verbose);
+    EXPECT_EQ(download.dest, "/home/user/work/d");
+    EXPECT_EQ(Parse({"--older-than", "3", "prune"}).olderThanDays, 3);
+    // The value of an option is never taken for the command.
+    EXPECT_EQ(Parse({"--partner", "list", "download", "--package", "q", "d"}).partnerId, "list");
+    // Keys are collected, not replaced.
+    EXPECT_EQ(Parse({"resume", "--trusted-key", "a.pub", "--trusted-key=b.pub", "0123456789abcdef0123456789abcdef"})
+                  .trustedKeyFiles,
+              (std::vector<std::string>{"/home/user/work/a.pub", "/home/user/work/b.pub"}));
 }
 
 TEST(CliOptionsTest, ADoubleDashEndsTheOptions) {

@@ -137,6 +137,12 @@ TEST(CliSetupTest, AListedLineIsOneRecordWhateverTheValuesHold) {
               "0123456789abcdef0123456789abcdef\ta b\tv1\t/srv/x y z");
 }
 
+TEST(CliSetupTest, AListedJsonObjectHoldsTheValuesEscaped) {
+    EXPECT_EQ(StoredTransferJson(Params("0123456789abcdef0123456789abcdef", "a\"b", "/srv/x\ny"), true),
+              "{\"transferId\":\"0123456789abcdef0123456789abcdef\",\"partnerId\":\"p1\",\"packageId\":\"a\\\"b\","
+              "\"versionId\":\"v1\",\"dest\":\"/srv/x\\ny\",\"running\":true}");
+}
+
 TEST(CliSetupTest, ARunningTransferIsMarkedInItsLine) {
     EXPECT_EQ(StoredTransferLine(Params("0123456789abcdef0123456789abcdef", "a", "/srv/x"), true),
               "0123456789abcdef0123456789abcdef\ta\tv1\t/srv/x\trunning");

@@ -10,10 +10,10 @@
 #include "file/SharedFile.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/ChecksumStatusData.h"
+#include "workflow/LogRoutes.h"
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
-#include "workflow/LogRoutes.h"
-#include "workflow/WorkSupport.h"
+#include "workflow/TransferWorkStatus.h"
 
 namespace vrexa {
 

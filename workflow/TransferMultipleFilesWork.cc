@@ -8,9 +8,8 @@
 #include "manifest/FileManifest.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/FileWorks.h"
-#include "workflow/TransferSingleFileWork.h"
 #include "workflow/LogRoutes.h"
-#include "workflow/WorkSupport.h"
+#include "workflow/TransferSingleFileWork.h"
 
 namespace vrexa {
 namespace {

@@ -8,7 +8,7 @@
 #include "transfer/TransferFileExceptionData.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/LogRoutes.h"
-#include "workflow/WorkSupport.h"
+#include "workflow/ProgramFile.h"
 
 namespace vrexa {
 

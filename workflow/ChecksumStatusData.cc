@@ -2,9 +2,9 @@
 
 #include <boost/property_tree/ptree.hpp>
 
+#include "text/HexText.h"
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
-#include "workflow/WorkSupport.h"
 
 namespace vrexa {
 

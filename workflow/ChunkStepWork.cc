@@ -11,10 +11,10 @@
 #include "transfer/TransferBehavior.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/ChecksumStatusData.h"
+#include "workflow/LogRoutes.h"
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
-#include "workflow/LogRoutes.h"
-#include "workflow/WorkSupport.h"
+#include "workflow/TransferWorkStatus.h"
 
 namespace vrexa {
 

@@ -7,9 +7,10 @@
 #include "manifest/PackageManifest.h"
 #include "transfer/TransferFileExceptionData.h"
 #include "transfer/TransferWorkInterface.h"
-#include "workflow/TransferSharedFileData.h"
 #include "workflow/LogRoutes.h"
-#include "workflow/WorkSupport.h"
+#include "workflow/ProgramFile.h"
+#include "workflow/TransferSharedFileData.h"
+#include "workflow/TransferWorkStatus.h"
 
 namespace vrexa {
 

@@ -6,11 +6,11 @@
 
 #include "manifest/FileManifest.h"
 #include "transfer/TransferWorkInterface.h"
+#include "workflow/ChunkBounds.h"
+#include "workflow/LogRoutes.h"
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
 #include "workflow/TransferSingleChunkWork.h"
-#include "workflow/LogRoutes.h"
-#include "workflow/WorkSupport.h"
 
 namespace vrexa {
 namespace {

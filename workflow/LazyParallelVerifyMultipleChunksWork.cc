@@ -6,10 +6,10 @@
 
 #include "manifest/FileManifest.h"
 #include "transfer/TransferWorkInterface.h"
+#include "workflow/ChunkBounds.h"
 #include "workflow/LogRoutes.h"
 #include "workflow/MapAndVerifyChunkWork.h"
 #include "workflow/TransferSharedFileData.h"
-#include "workflow/WorkSupport.h"
 
 namespace vrexa {
 

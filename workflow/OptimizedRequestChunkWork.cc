@@ -13,11 +13,11 @@
 #include "optimizer/TransferOptimizer.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/HttpTransferStatusData.h"
+#include "workflow/LogRoutes.h"
 #include "workflow/TransferHttpWriter.h"
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
-#include "workflow/LogRoutes.h"
-#include "workflow/WorkSupport.h"
+#include "workflow/TransferWorkStatus.h"
 
 namespace vrexa {
 namespace {

@@ -23,7 +23,7 @@
 #include "workflow/ReuseIndex.h"
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
-#include "workflow/WorkSupport.h"
+#include "workflow/TransferWorkStatus.h"
 
 namespace vrexa {
 namespace {

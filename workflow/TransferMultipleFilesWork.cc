@@ -8,10 +8,9 @@
 #include "manifest/FileManifest.h"
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/FileWorks.h"
+#include "workflow/LogRoutes.h"
 #include "workflow/ReuseWorks.h"
 #include "workflow/TransferSingleFileWork.h"
-#include "workflow/LogRoutes.h"
-#include "workflow/WorkSupport.h"
 
 namespace vrexa {
 namespace {

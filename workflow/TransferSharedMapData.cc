@@ -4,9 +4,10 @@
 
 #include "file/MemoryMappedData.h"
 #include "manifest/ChunkChecksum.h"
+#include "text/HexText.h"
 #include "transfer/TransferProgressUpdater.h"
 #include "workflow/TransferSharedFileData.h"
-#include "workflow/WorkSupport.h"
+#include "workflow/ZeroDigest.h"
 
 namespace vrexa {
 

@@ -8,11 +8,10 @@
 #include "transfer/TransferWorkInterface.h"
 #include "work/NoOpWork.h"
 #include "workflow/ChunkStepWork.h"
+#include "workflow/LogRoutes.h"
 #include "workflow/OptimizedRequestChunkWork.h"
 #include "workflow/ReuseWorks.h"
 #include "workflow/TransferSharedMapData.h"
-#include "workflow/LogRoutes.h"
-#include "workflow/WorkSupport.h"
 
 namespace vrexa {
 namespace {

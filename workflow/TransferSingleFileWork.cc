@@ -6,9 +6,8 @@
 #include "transfer/TransferWorkInterface.h"
 #include "workflow/FileWorks.h"
 #include "workflow/LazyParallelTransferMultipleChunksWork.h"
-#include "workflow/TransferSharedFileData.h"
 #include "workflow/LogRoutes.h"
-#include "workflow/WorkSupport.h"
+#include "workflow/TransferSharedFileData.h"
 
 namespace vrexa {
 

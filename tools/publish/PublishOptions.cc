@@ -1,6 +1,8 @@
 #include "tools/publish/PublishOptions.h"
 
 #include <charconv>
+#include <functional>
+#include <iterator>
 #include <initializer_list>
 #include <limits>
 #include <map>
@@ -138,6 +140,92 @@ std::string_view CountryPolicyName(CountryPolicy policy) {
     return "None";
 }
 
+namespace {
+
+using tools::Option;
+
+// Every option of the command line: the parser, --help, the man page and the
+// shell completion are all made from this one table.
+constexpr Option kOptions[] = {
+    {"--partner", "", "ID", "partner id (also names the node list)"},
+    {"--package", "", "ID", "package id"},
+    {"--version", "", "ID", "version id of what is published"},
+    {"--name", "", "NAME", "the package's display name"},
+    {"--run", "", "PATH",
+     "the file started after the download, as a path under SOURCE_DIR with \"/\" separators (for example "
+     "setup/run.exe)"},
+    {"--chunk-size", "", "BYTES", "chunk size in bytes (default 1048576)"},
+    {"--inactive", "", "", "mark the version as not active"},
+    {"--policy", "", "POLICY",
+     "country policy: None (default), Whitelist (only the listed countries may download) or Blacklist (all but the "
+     "listed countries may)"},
+    {"--country", "", "CC", "a two-letter country code for the policy; repeatable", false, true},
+    {"--no-current", "", "", "leave manifests/PACKAGE/current.xml as it is"},
+    {"--replace", "", "",
+     "publish a version that is already published once more: its manifests are written anew (name, policy, chunk "
+     "size, ...), but only when its files are the same bytes; clients may be downloading them, so they never "
+     "change"},
+    {"--node", "", "NODE",
+     "a download node, ID=[https://]HOST[:PORT][/PATH][@WEIGHT]; repeatable. PATH defaults to /packages/, WEIGHT "
+     "to 1. A node whose id is already in the node list replaces it; the others stay.",
+     false, true},
+    {"--remove-node", "", "ID", "take this node out of the node list; repeatable", false, true},
+    {"--nodes-only", "", "", "only write or update nodes/PARTNER.xml"},
+    {"--set-current", "", "VERSION",
+     "only make VERSION, already published, the current one (to roll back, or to release a --no-current "
+     "version); its files are checked against its manifest first"},
+    {"--sign-key", "", "FILE",
+     "sign every manifest and node list written with this secret key: DOCUMENT.minisig beside each. An encrypted "
+     "key is opened with the password in $VREXA_SIGN_PASSWORD"},
+    {"--serial", "", "N",
+     "the signatures' serial (default: the current time in seconds); clients refuse a document whose serial is "
+     "lower than one they have already accepted"},
+    {"--expires", "", "DAYS", "how long the signatures are valid (default 90)"},
+    {"--program-version", "-V", "", "print the program's version"},
+    {"--help", "-h", "", "show this text"},
+    // For the build, which installs what they print.
+    {"--help-man", "", "", "print the man page vrexa-publish.1 in roff", true},
+    {"--help-completion", "", "", "print the bash completion script", true},
+};
+
+constexpr std::string_view kSynopsis[] = {
+    "vrexa-publish --partner ID --package ID --version ID --name NAME [--run PATH] [--chunk-size BYTES] "
+    "[--inactive] [--policy None|Whitelist|Blacklist --country CC ...] [--no-current] [--replace] "
+    "[--node ID=HOST[:PORT][/PATH][@WEIGHT] ...] [--remove-node ID ...] [--sign-key FILE [--serial N] "
+    "[--expires DAYS]] SOURCE_DIR OUTPUT_DIR",
+    "vrexa-publish --nodes-only --partner ID [--node ID=HOST[:PORT][/PATH][@WEIGHT] ...] [--remove-node ID ...] "
+    "OUTPUT_DIR",
+    "vrexa-publish --set-current VERSION --partner ID --package ID OUTPUT_DIR",
+};
+
+constexpr std::string_view kDescription =
+    "Publishes the files under SOURCE_DIR as one version of a package, laid out in OUTPUT_DIR the way the "
+    "manifest cache host and the download nodes serve it: manifests/PACKAGE/VERSION.xml (the package manifest of "
+    "this version), manifests/PACKAGE/current.xml (the same manifest, as the current version), "
+    "packages/PARTNER/PACKAGE/VERSION/ (the files, at their paths under SOURCE_DIR) and nodes/PARTNER.xml (the "
+    "partner's node list, with --node).\n\n"
+    "Every file is split into chunks of the chunk size; the manifest lists each file's path, size, chunk size and "
+    "the CRC-32 of each chunk.";
+
+constexpr std::string_view kFileNames =
+    "File names may hold spaces, \"?\", \"#\", \"%\", \":\" and letters of any script; they must be UTF-8 and "
+    "hold no \"\\\" or control character.";
+
+constexpr std::string_view kSafety =
+    "Nothing is written when the input cannot be published correctly: a run path that is not among the files, an "
+    "identifier or file name that cannot form a download path, a file with more chunks than a manifest can hold, "
+    "or a version that is already published (without --replace, or with other files). Everything is written into "
+    "a temporary folder inside OUTPUT_DIR first and moved into place one rename at a time: the files, then the "
+    "manifests that name them, the current manifest last. Killed at any moment, OUTPUT_DIR serves only complete "
+    "manifests of complete files; the next run removes what was left over. Two runs on one OUTPUT_DIR at once are "
+    "refused.";
+
+constexpr std::string_view kExitStatus = "0 published, 1 refused or failed, 2 wrong command line.";
+
+}  // namespace
+
+tools::OptionTable PublishOptionTable() { return kOptions; }
+
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     PublishOptions& options = line.options;
@@ -145,8 +233,82 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     std::map<std::string, bool> seen;
     bool policyGiven = false;
 
+    // What each option of the table does with its value.
+    const std::map<std::string_view, std::function<void(const std::string&)>> apply = {
+        {"--partner", [&](const std::string& v) { options.partnerId = v; }},
+        {"--package", [&](const std::string& v) { options.packageId = v; }},
+        {"--version", [&](const std::string& v) { options.versionId = v; }},
+        {"--name", [&](const std::string& v) { options.name = v; }},
+        {"--run", [&](const std::string& v) { options.run = v; }},
+        {"--chunk-size",
+         [&](const std::string& v) {
+             auto size = ParseDecimal<std::uint32_t>(v);
+             if (!size || *size == 0) {
+                 throw UsageError("--chunk-size must be a whole number of bytes from 1 to 4294967295, not \"" + v +
+                                  "\"");
+             }
+             options.chunkSize = *size;
+         }},
+        {"--inactive", [&](const std::string&) { options.active = false; }},
+        {"--policy",
+         [&](const std::string& v) {
+             options.policy = ParseCountryPolicy(v);
+             policyGiven = true;
+         }},
+        {"--country", [&](const std::string& v) { options.countries.push_back(v); }},
+        {"--no-current", [&](const std::string&) { options.writeCurrent = false; }},
+        {"--replace", [&](const std::string&) { options.replace = true; }},
+        {"--nodes-only", [&](const std::string&) { options.nodesOnly = true; }},
+        {"--node", [&](const std::string& v) { options.nodes.push_back(ParseNodeSpec(v)); }},
+        {"--remove-node",
+         [&](const std::string& v) {
+             if (v.empty()) {
+                 throw UsageError("--remove-node needs a node id");
+             }
+             options.removeNodes.push_back(v);
+         }},
+        {"--set-current",
+         [&](const std::string& v) {
+             if (v.empty()) {
+                 throw UsageError("--set-current needs a version id");
+             }
+             options.setCurrent = v;
+         }},
+        {"--sign-key",
+         [&](const std::string& v) {
+             if (v.empty()) {
+                 throw UsageError("--sign-key needs a secret key file");
+             }
+             options.signKey = v;
+         }},
+        {"--serial",
+         [&](const std::string& v) {
+             const auto serial = ParseDecimal<std::uint64_t>(v);
+             if (!serial) {
+                 throw UsageError("--serial must be a whole number from 0 to 18446744073709551615, not \"" + v + "\"");
+             }
+             options.serial = *serial;
+         }},
+        {"--expires",
+         [&](const std::string& v) {
+             const auto days = ParseDecimal<std::uint64_t>(v);
+             if (!days || *days == 0 || *days > 36500) {
+                 throw UsageError("--expires must be a whole number of days from 1 to 36500, not \"" + v + "\"");
+             }
+             options.expiresDays = static_cast<std::uint32_t>(*days);
+         }},
+    };
+
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
+        if (arg == "--") {
+            positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            break;
+        }
+        if (arg.size() < 2 || arg.front() != '-') {
+            positional.push_back(arg);
+            continue;
+        }
         std::optional<std::string> inlineValue;
         if (arg.starts_with("--")) {
             if (auto equals = arg.find('='); equals != std::string::npos) {
@@ -154,120 +316,48 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                 arg.resize(equals);
             }
         }
-        auto value = [&]() -> std::string {
-            if (inlineValue) {
-                return *inlineValue;
-            }
-            if (i + 1 >= args.size()) {
-                throw UsageError(arg + " needs a value");
-            }
-            return args[++i];
-        };
-        auto once = [&](const std::string& name) {
+        const Option* option = tools::FindOption(kOptions, arg);
+        if (option == nullptr) {
+            throw UsageError("unknown option " + arg);
+        }
+        const std::string name(option->name);
+        if (option->argument.empty() && inlineValue) {
+            throw UsageError(arg + " takes no value");
+        }
+        // What is printed instead of publishing wins over everything else.
+        if (name == "--help") {
+            line.help = true;
+            return line;
+        }
+        if (name == "--help-man") {
+            line.manPage = true;
+            return line;
+        }
+        if (name == "--help-completion") {
+            line.completion = true;
+            return line;
+        }
+        if (name == "--program-version") {
+            line.programVersion = true;
+            return line;
+        }
+        if (!option->repeatable) {
             if (seen[name]) {
                 throw UsageError(name + " is given more than once");
             }
-            seen[name] = true;
-        };
-        auto flag = [&]() {
+        }
+        seen[name] = true;
+        std::string value;
+        if (!option->argument.empty()) {
             if (inlineValue) {
-                throw UsageError(arg + " takes no value");
-            }
-            once(arg);
-        };
-
-        if (arg == "--sign-key") {
-            once(arg);
-            options.signKey = value();
-            if (options.signKey.empty()) {
-                throw UsageError("--sign-key needs a secret key file");
-            }
-            continue;
-        }
-        if (arg == "--serial" || arg == "--expires") {
-            once(arg);
-            const std::string text = value();
-            const auto number = ParseDecimal<std::uint64_t>(text);
-            if (arg == "--serial") {
-                if (!number) {
-                    throw UsageError("--serial must be a whole number from 0 to 18446744073709551615, not \"" + text +
-                                     "\"");
-                }
-                options.serial = *number;
+                value = *inlineValue;
+            } else if (i + 1 >= args.size()) {
+                throw UsageError(arg + " needs a value");
             } else {
-                if (!number || *number == 0 || *number > 36500) {
-                    throw UsageError("--expires must be a whole number of days from 1 to 36500, not \"" + text + "\"");
-                }
-                options.expiresDays = static_cast<std::uint32_t>(*number);
+                value = args[++i];
             }
-            continue;
         }
-        if (arg == "--help" || arg == "-h") {
-            line.help = true;
-            return line;
-        } else if (arg == "--") {
-            positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
-            break;
-        } else if (arg == "--partner") {
-            once(arg);
-            options.partnerId = value();
-        } else if (arg == "--package") {
-            once(arg);
-            options.packageId = value();
-        } else if (arg == "--version") {
-            once(arg);
-            options.versionId = value();
-        } else if (arg == "--name") {
-            once(arg);
-            options.name = value();
-        } else if (arg == "--run") {
-            once(arg);
-            options.run = value();
-        } else if (arg == "--chunk-size") {
-            once(arg);
-            std::string text = value();
-            auto size = ParseDecimal<std::uint32_t>(text);
-            if (!size || *size == 0) {
-                throw UsageError("--chunk-size must be a whole number of bytes from 1 to 4294967295, not \"" + text +
-                                 "\"");
-            }
-            options.chunkSize = *size;
-        } else if (arg == "--inactive") {
-            flag();
-            options.active = false;
-        } else if (arg == "--policy") {
-            once(arg);
-            options.policy = ParseCountryPolicy(value());
-            policyGiven = true;
-        } else if (arg == "--country") {
-            options.countries.push_back(value());
-        } else if (arg == "--no-current") {
-            flag();
-            options.writeCurrent = false;
-        } else if (arg == "--replace") {
-            flag();
-            options.replace = true;
-        } else if (arg == "--nodes-only") {
-            flag();
-            options.nodesOnly = true;
-        } else if (arg == "--node") {
-            options.nodes.push_back(ParseNodeSpec(value()));
-        } else if (arg == "--remove-node") {
-            options.removeNodes.push_back(value());
-            if (options.removeNodes.back().empty()) {
-                throw UsageError("--remove-node needs a node id");
-            }
-        } else if (arg == "--set-current") {
-            once(arg);
-            options.setCurrent = value();
-            if (options.setCurrent.empty()) {
-                throw UsageError("--set-current needs a version id");
-            }
-        } else if (arg.size() > 1 && arg.front() == '-') {
-            throw UsageError("unknown option " + arg);
-        } else {
-            positional.push_back(arg);
-        }
+        apply.at(option->name)(value);
     }
 
     if (!seen["--partner"]) {
@@ -330,80 +420,30 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return line;
 }
 
-std::string_view HelpText() {
-    return R"(Usage: vrexa-publish --partner ID --package ID --version ID --name NAME
-                     [--run PATH] [--chunk-size BYTES] [--inactive]
-                     [--policy None|Whitelist|Blacklist --country CC ...]
-                     [--no-current] [--replace]
-                     [--node ID=HOST[:PORT][/PATH][@WEIGHT] ...] [--remove-node ID ...]
-                     [--sign-key FILE [--serial N] [--expires DAYS]]
-                     SOURCE_DIR OUTPUT_DIR
-       vrexa-publish --nodes-only --partner ID [--node ID=HOST[:PORT][/PATH][@WEIGHT] ...]
-                     [--remove-node ID ...] OUTPUT_DIR
-       vrexa-publish --set-current VERSION --partner ID --package ID OUTPUT_DIR
-
-Publishes the files under SOURCE_DIR as one version of a package, laid out in
-OUTPUT_DIR the way the manifest cache host and the download nodes serve it:
-
-  manifests/PACKAGE/VERSION.xml       the package manifest of this version
-  manifests/PACKAGE/current.xml       the same manifest, as the current version
-  packages/PARTNER/PACKAGE/VERSION/   the files, at their paths under SOURCE_DIR
-  nodes/PARTNER.xml                   the partner's node list (with --node)
-
-Every file is split into chunks of the chunk size; the manifest lists each
-file's path, size, chunk size and the CRC-32 of each chunk.
-
-Options:
-  --partner ID        partner id (also names the node list)
-  --package ID        package id
-  --version ID        version id of what is published
-  --name NAME         the package's display name
-  --run PATH          the file started after the download, as a path under
-                      SOURCE_DIR with "/" separators (for example setup/run.exe)
-  --chunk-size BYTES  chunk size in bytes (default 1048576)
-  --inactive          mark the version as not active
-  --policy POLICY     country policy: None (default), Whitelist (only the
-                      listed countries may download) or Blacklist (all but the
-                      listed countries may)
-  --country CC        a two-letter country code for the policy; repeatable
-  --no-current        leave manifests/PACKAGE/current.xml as it is
-  --replace           publish a version that is already published once more:
-                      its manifests are written anew (name, policy, chunk
-                      size, ...), but only when its files are the same bytes;
-                      clients may be downloading them, so they never change
-  --node NODE         a download node, ID=[https://]HOST[:PORT][/PATH][@WEIGHT]; repeatable.
-                      PATH defaults to /packages/, WEIGHT to 1. A node whose id
-                      is already in the node list replaces it; the others stay.
-  --remove-node ID    take this node out of the node list; repeatable
-  --nodes-only        only write or update nodes/PARTNER.xml
-  --set-current VERSION
-                      only make VERSION, already published, the current one
-                      (to roll back, or to release a --no-current version);
-                      its files are checked against its manifest first
-  --sign-key FILE     sign every manifest and node list written with this
-                      secret key: DOCUMENT.minisig beside each. An encrypted
-                      key is opened with the password in $VREXA_SIGN_PASSWORD
-  --serial N          the signatures' serial (default: the current time in
-                      seconds); clients refuse a document whose serial is
-                      lower than one they have already accepted
-  --expires DAYS      how long the signatures are valid (default 90)
-  --help              show this text
-
-File names may hold spaces, "?", "#", "%", ":" and letters of any script; they
-must be UTF-8 and hold no "\" or control character.
-
-Nothing is written when the input cannot be published correctly: a run path
-that is not among the files, an identifier or file name that cannot form a
-download path, a file with more chunks than a manifest can hold, or a version
-that is already published (without --replace, or with other files). Everything
-is written into a temporary folder inside OUTPUT_DIR first and moved into place
-one rename at a time: the files, then the manifests that name them, the
-current manifest last. Killed at any moment, OUTPUT_DIR serves only complete
-manifests of complete files; the next run removes what was left over. Two runs
-on one OUTPUT_DIR at once are refused.
-
-Exit status: 0 published, 1 refused or failed, 2 wrong command line.
-)";
+std::string HelpText() {
+    std::string text;
+    for (std::size_t i = 0; i < std::size(kSynopsis); ++i) {
+        text += std::string(i == 0 ? "Usage: " : "       ") + tools::WrapForHelp(kSynopsis[i], 21, 7);
+    }
+    text += "\n" + tools::WrapForHelp(kDescription) + "\nOptions:\n" + tools::OptionsHelp(kOptions) + "\n" +
+            tools::WrapForHelp(kFileNames) + "\n" + tools::WrapForHelp(kSafety) + "\n" +
+            tools::WrapForHelp("Exit status: " + std::string(kExitStatus));
+    return text;
 }
+
+std::string ManPageText() {
+    tools::ManPageText page;
+    page.program = "vrexa-publish";
+    page.section = "1";
+    page.summary = "publish a package version for the download nodes and the manifest cache host";
+    page.synopsis.assign(std::begin(kSynopsis), std::end(kSynopsis));
+    page.description = kDescription;
+    page.sections = {{"FILE NAMES", kFileNames}, {"SAFETY", kSafety}, {"EXIT STATUS", kExitStatus}};
+    return tools::ManPage(page, kOptions);
+}
+
+std::string CompletionText() { return tools::BashCompletion("vrexa-publish", kOptions); }
+
+std::string ProgramVersionText() { return std::string("vrexa-publish ") + VREXA_PROGRAM_VERSION + "\n"; }
 
 }  // namespace vrexa::publish

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/common/OptionTable.h"
+
 namespace vrexa::publish {
 
 // Chunks of 1 MiB keep a manifest small for large packages while a failed
@@ -73,8 +75,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// What the command line asks for: one of the texts below printed, or (none
+// of them set) the options published.
 struct CommandLine {
     bool help = false;
+    bool manPage = false;
+    bool completion = false;
+    bool programVersion = false;
     PublishOptions options;
 };
 
@@ -89,6 +96,16 @@ std::string_view CountryPolicyName(CountryPolicy policy);
 // option is present; what the values mean is checked by Publish.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
-std::string_view HelpText();
+// Every option the command line takes, with its help line.
+tools::OptionTable PublishOptionTable();
+
+// --help: the usage, what the program does, the options, exit status.
+std::string HelpText();
+// --help-man: the man page vrexa-publish.1 in roff.
+std::string ManPageText();
+// --help-completion: a bash completion script.
+std::string CompletionText();
+// --program-version: "vrexa-publish VERSION".
+std::string ProgramVersionText();
 
 }  // namespace vrexa::publish

@@ -36,6 +36,7 @@
 #include "manifest/UrlParts.h"
 #include "manifest/XmlDocument.h"
 #include "text/Utf8.h"
+#include "tools/publish/OutputTransaction.h"
 
 namespace vrexa::publish {
 namespace {
@@ -50,12 +51,6 @@ constexpr std::size_t kCopyBufferSize = 1024 * 1024;
 
 // The version id that names the current-version manifest.
 constexpr std::string_view kCurrentName = "current";
-
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
-
-std::string Describe(const fs::path& path) { return Quoted(path.string()); }
-
-std::string SystemMessage(int error) { return std::generic_category().message(error); }
 
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
 
@@ -311,17 +306,6 @@ void FinishFile(UniqueDescriptor& fd, const fs::path& path) {
     }
 }
 
-// Nothing is moved into place before every staged byte is on the disk, so a
-// crash never leaves a published file shorter than its manifest says. One
-// sync of the file system costs far less than one per file for packages of
-// many small files.
-void SyncStaged(const fs::path& staging) {
-    UniqueDescriptor fd(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.Get() < 0 || ::syncfs(fd.Get()) != 0) {
-        throw PublishError("cannot flush " + Describe(staging) + " to the disk: " + SystemMessage(errno));
-    }
-}
-
 void WriteTextFile(const fs::path& path, const std::string& text) {
     UniqueDescriptor fd = CreateFile(path);
     WriteAll(fd.Get(), text.data(), text.size(), path);
@@ -433,178 +417,6 @@ void CheckNodeListReadsBack(const fs::path& path) {
                            " does not read back; is the existing node list complete?");
     }
 }
-
-// Moves staged entries into the output folder and, unless committed, puts
-// everything back as it was: what existed returns, what was new goes. Each
-// step is one rename, so a publisher killed at any moment leaves every entry
-// either as it was or as it will be.
-class Transaction {
-public:
-    explicit Transaction(fs::path backups) : backups_(std::move(backups)) {}
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-
-    ~Transaction() {
-        if (!committed_) {
-            Rollback();
-        }
-    }
-
-    void MakeDirectories(const fs::path& directory) {
-        std::vector<fs::path> missing;
-        for (fs::path at = directory; !at.empty() && !fs::exists(at); at = at.parent_path()) {
-            missing.push_back(at);
-            if (at == at.parent_path()) {
-                break;
-            }
-        }
-        for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-            std::error_code error;
-            if (!fs::create_directory(*it, error) && error) {
-                throw PublishError("cannot create the folder " + Describe(*it) + ": " + error.message());
-            }
-            steps_.push_back({Step::kCreatedDirectory, *it, {}});
-        }
-    }
-
-    // Moves `from` onto `to`. A file replaces its predecessor in one step; a
-    // folder that is replaced is first moved aside.
-    void Move(const fs::path& from, const fs::path& to) {
-        MakeDirectories(to.parent_path());
-        std::error_code error;
-        bool exists = fs::exists(fs::symlink_status(to, error));
-        fs::path backup;
-        if (exists) {
-            backup = backups_ / std::to_string(steps_.size());
-            if (fs::is_directory(fs::symlink_status(to))) {
-                fs::rename(to, backup, error);
-            } else {
-                fs::create_hard_link(to, backup, error);
-                if (error) {
-                    error.clear();
-                    fs::copy_file(to, backup, error);
-                }
-            }
-            if (error) {
-                throw PublishError("cannot move " + Describe(to) + " aside: " + error.message());
-            }
-        }
-        fs::rename(from, to, error);
-        if (error) {
-            if (exists && fs::is_directory(fs::symlink_status(backup))) {
-                std::error_code ignored;
-                fs::rename(backup, to, ignored);
-            }
-            throw PublishError("cannot move " + Describe(to) + " into place: " + error.message());
-        }
-        file::posix::SyncFolder(to.parent_path().string());
-        steps_.push_back({exists ? Step::kReplaced : Step::kAdded, to, backup});
-    }
-
-    void Commit() { committed_ = true; }
-
-private:
-    struct Step {
-        enum Kind { kCreatedDirectory, kAdded, kReplaced } kind;
-        fs::path path;
-        fs::path backup;
-    };
-
-    void Rollback() noexcept {
-        for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) {
-            std::error_code error;
-            switch (it->kind) {
-                case Step::kCreatedDirectory:
-                    fs::remove(it->path, error);  // only when empty again
-                    break;
-                case Step::kAdded:
-                    fs::remove_all(it->path, error);
-                    break;
-                case Step::kReplaced:
-                    if (fs::is_directory(fs::symlink_status(it->backup, error))) {
-                        fs::remove_all(it->path, error);
-                    }
-                    fs::rename(it->backup, it->path, error);
-                    break;
-            }
-        }
-    }
-
-    fs::path backups_;
-    std::vector<Step> steps_;
-    bool committed_ = false;
-};
-
-// The temporary folders sit inside the output folder, so that every move out
-// of them is a rename within one file system.
-constexpr std::string_view kStagingPrefix = ".vrexa-publish-";
-
-class StagingFolder {
-public:
-    explicit StagingFolder(const fs::path& output) {
-        std::string pattern = (output / (std::string(kStagingPrefix) + "XXXXXX")).string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw PublishError("cannot create a temporary folder in " + Describe(output) + ": " + SystemMessage(errno));
-        }
-        path_ = pattern;
-    }
-    StagingFolder(const StagingFolder&) = delete;
-    StagingFolder& operator=(const StagingFolder&) = delete;
-    ~StagingFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-// Creates the output folder when it is missing (and removes it again unless
-// kept), holds the output folder's lock for the whole run, and removes the
-// temporary folders of runs that were killed: with the lock held, no other
-// run can still be using them.
-class OutputFolder {
-public:
-    explicit OutputFolder(const fs::path& path) : transaction_(path) {
-        std::error_code error;
-        auto status = fs::status(path, error);
-        if (fs::exists(status) && !fs::is_directory(status)) {
-            throw PublishError("the output folder " + Describe(path) + " is not a folder");
-        }
-        transaction_.MakeDirectories(path);
-        // The lock lives on the folder itself: it needs no file of its own in
-        // the served tree and ends with the process however that ends.
-        lock_.Reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (lock_.Get() < 0) {
-            throw PublishError("cannot open the output folder " + Describe(path) + ": " + SystemMessage(errno));
-        }
-        while (::flock(lock_.Get(), LOCK_EX | LOCK_NB) != 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int failure = errno;
-            // Whoever holds the lock is using the folder, even if this run made it.
-            Keep();
-            if (failure == EWOULDBLOCK) {
-                throw PublishError("another vrexa-publish is writing to " + Describe(path) +
-                                   "; run this one again when it has ended");
-            }
-            throw PublishError("cannot lock the output folder " + Describe(path) + ": " + SystemMessage(failure));
-        }
-        for (const auto& entry : fs::directory_iterator(path)) {
-            if (entry.path().filename().string().starts_with(kStagingPrefix) &&
-                fs::is_directory(fs::symlink_status(entry.path()))) {
-                fs::remove_all(entry.path());
-            }
-        }
-    }
-    void Keep() { transaction_.Commit(); }
-
-private:
-    Transaction transaction_;
-    UniqueDescriptor lock_;
-};
 
 ptree ExistingNodeList(const fs::path& path) {
     std::error_code error;

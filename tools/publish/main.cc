@@ -18,8 +18,11 @@ int main(int argc, char** argv) {
         std::cerr << "vrexa-publish: " << error.what() << "\nTry 'vrexa-publish --help'.\n";
         return 2;
     }
-    if (line.help) {
-        std::cout << HelpText();
+    if (line.help || line.manPage || line.completion || line.programVersion) {
+        std::cout << (line.help         ? HelpText()
+                      : line.manPage    ? ManPageText()
+                      : line.completion ? CompletionText()
+                                        : ProgramVersionText());
         return 0;
     }
     PublishOptions& options = line.options;

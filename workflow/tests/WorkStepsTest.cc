@@ -20,6 +20,7 @@
 #include "manifest/StandardNodeManifest.h"
 #include "tests/support/ForgedChunk.h"
 #include "tests/support/TestFolder.h"
+#include "text/HexText.h"
 #include "transfer/RequestStateError.h"
 #include "transfer/TransferFileExceptionData.h"
 #include "workflow/ChecksumStatusData.h"
@@ -30,7 +31,7 @@
 #include "workflow/TransferHttpWriter.h"
 #include "workflow/TransferSharedFileData.h"
 #include "workflow/TransferSharedMapData.h"
-#include "workflow/WorkSupport.h"
+#include "workflow/ZeroDigest.h"
 #include "workflow/tests/DownloadHarness.h"
 
 namespace vrexa {

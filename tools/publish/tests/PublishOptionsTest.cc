@@ -7,6 +7,7 @@ namespace vrexa::publish {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct NodeCase {
     const char* text;
@@ -84,6 +85,46 @@ TEST(ParseCommandLineTest, HelpWinsOverEverythingElse) {
     EXPECT_TRUE(ParseCommandLine(Args({"--partner", "p", "--help"})).help);
     EXPECT_TRUE(ParseCommandLine(Args({"-h"})).help);
     EXPECT_THAT(std::string(HelpText()), HasSubstr("--node ID=HOST[:PORT][/PATH][@WEIGHT]"));
+}
+
+// The texts printed instead of publishing, each asked for on its own or
+// after other options, and the build-time ones kept out of --help.
+TEST(ParseCommandLineTest, PrintingATextWinsOverPublishing) {
+    struct Case {
+        std::vector<std::string> args;
+        bool CommandLine::*asked;
+    };
+    const std::vector<Case> cases = {
+        {{"--help-man"}, &CommandLine::manPage},
+        {{"--partner", "p", "--help-completion"}, &CommandLine::completion},
+        {{"-V"}, &CommandLine::programVersion},
+        {{"--partner", "p", "--program-version"}, &CommandLine::programVersion},
+    };
+    for (const Case& c : cases) {
+        const CommandLine line = ParseCommandLine(c.args);
+        EXPECT_TRUE(line.*c.asked) << c.args.back();
+    }
+    EXPECT_THAT(HelpText(), Not(HasSubstr("--help-man")));
+    EXPECT_THAT(HelpText(), HasSubstr("-V, --program-version"));
+    EXPECT_THAT(ManPageText(), HasSubstr(".SH OPTIONS"));
+    EXPECT_THAT(CompletionText(), HasSubstr("--set-current"));
+    EXPECT_EQ(ProgramVersionText().rfind("vrexa-publish ", 0), 0u);
+}
+
+// Whatever the table lists, the parser knows what to do with: no option of
+// the help is refused as unknown, and none is missing an action.
+TEST(ParseCommandLineTest, EveryOptionOfTheTableIsUnderstood) {
+    for (const tools::Option& option : PublishOptionTable()) {
+        std::vector<std::string> args = {"--partner", "p", std::string(option.name)};
+        if (!option.argument.empty()) {
+            args.push_back("a=127.0.0.1");
+        }
+        try {
+            ParseCommandLine(args);
+        } catch (const UsageError& error) {
+            EXPECT_THAT(error.what(), Not(HasSubstr("unknown option"))) << option.name;
+        }
+    }
 }
 
 TEST(ParseCommandLineTest, NodesOnlyTakesPartnerNodesAndOneFolder) {

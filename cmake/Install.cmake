@@ -63,11 +63,7 @@ endfunction()
 
 if(VREXA_GZIP)
   vrexa_install_self_documented(vrexa)
-endif()
-# vrexa-publish does not print its page and completion yet; until it does,
-# the program alone is installed.
-if(TARGET vrexa-publish)
-  install(TARGETS vrexa-publish RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  vrexa_install_self_documented(vrexa-publish)
 endif()
 
 if(TARGET orbiq-update)

@@ -32,8 +32,8 @@ SKIP = 77
 PROGRAMS = ["vrexa", "vrexa-publish", "orbiq-update"]
 # The programs with a manual page, and those whose completion the build
 # writes from their option tables (vrexa-publish prints neither yet).
-DOCUMENTED = ["vrexa", "orbiq-update"]
-COMPLETED = ["vrexa"]
+DOCUMENTED = ["vrexa", "vrexa-publish", "orbiq-update"]
+COMPLETED = ["vrexa", "vrexa-publish"]
 
 
 def run(command, **kwargs):

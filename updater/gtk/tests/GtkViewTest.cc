@@ -289,7 +289,7 @@ TEST(GtkView, EscapeClosesAndLaterMessagesNeverWaitOnTheEndedLoop) {
 // A second updater on the same data folder says so in a message of its own
 // (there is no window to own it), and starts nothing.
 TEST(GtkView, SecondUpdaterShowsThatTheFirstIsRunning) {
-    file::testing::TestFolder folder;
+    testsupport::TestFolder folder;
     std::ostringstream errors;
     GtkView view(errors, CompiledResources().FindIcon(111));
     UpdaterConfiguration configuration = testing::SampleConfiguration(folder / "data");

@@ -1673,10 +1673,12 @@ TEST_P(EndToEndUpdateTest, EndsBitIdenticalFetchingOnlyWhatIsNowhereOnDisk) {
     std::uint64_t fetched = 0;
     for (const AccessLine& line : requests)
         fetched += line.bytesSent;
-    // The last status line: what came over the network and what was reused
-    // add up to the package.
-    const std::string last = run.out.substr(run.out.rfind('{', run.out.size() - 2));
-    const ptree status = ParseJson(last);
+    // The last status line (the final object after it holds only the exit
+    // code): what came over the network and what was reused add up to the
+    // package.
+    const std::size_t lastStatus = run.out.rfind("{\"transferId\"", run.out.rfind("\"downloadedBytes\""));
+    ASSERT_NE(lastStatus, std::string::npos) << run.out;
+    const ptree status = ParseJson(run.out.substr(lastStatus, run.out.find('\n', lastStatus) - lastStatus));
     EXPECT_EQ(status.get<std::uint64_t>("downloadedBytes"), fetched);
     std::uint64_t inPlace = 0;
     for (const auto& [path, data] : c.fresh) {

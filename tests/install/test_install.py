@@ -103,7 +103,7 @@ class InstallTest(unittest.TestCase):
                 self.assertEqual(code, 0, warnings)
                 self.assertEqual(warnings, "", f"{program}.1: {warnings}")
                 # The page names its program, and says how it ends.
-                self.assertRegex(text, r"NAME\s+" + re.escape(program) + " [-\u2010\u2212] ")
+                self.assertRegex(text, r"NAME\s+" + re.escape(program) + r"\s+[-\u2010\u2212]\s")
                 self.assertIn("EXIT STATUS", text)
 
     def test_manual_page_check_catches_a_broken_page(self):

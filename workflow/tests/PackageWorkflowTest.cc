@@ -243,9 +243,13 @@ TEST_F(PackageWorkflowTest, LinksAtPackagePathsFailTheDownloadAndLeaveEverything
         {"a file", "docs/read me?#1 100%:final.txt", "victim.txt"},
         {"the run file", "setup", "victim.txt"},
     };
+    int index = 0;
     for (const Case& c : cases) {
-        const fs::path dest = NewDestination("linked");
-        const fs::path elsewhere = NewDestination("elsewhere");
+        // A folder of its own per case: works of the failed transfer that
+        // were still winding down may hold the previous one.
+        const std::string suffix = std::to_string(index++);
+        const fs::path dest = NewDestination("linked" + suffix);
+        const fs::path elsewhere = NewDestination("elsewhere" + suffix);
         { std::ofstream(elsewhere / "victim.txt") << "the user's own file"; }
         fs::permissions(elsewhere / "victim.txt", fs::perms::owner_read | fs::perms::owner_write |
                                                       fs::perms::group_read | fs::perms::others_read);

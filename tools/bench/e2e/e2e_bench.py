@@ -239,19 +239,43 @@ def cached_percent(path):
     return 100.0 * int(out[0]) / int(out[1])
 
 
+def built_programs(build_dir, bench):
+    """The vrexa and vrexa-publish programs of a build folder; ends the
+    benchmark named bench with a message when either is not built."""
+    build = os.path.abspath(build_dir)
+    programs = (os.path.join(build, "tools", "vrexa", "vrexa"),
+                os.path.join(build, "tools", "publish", "vrexa-publish"))
+    for program in programs:
+        if not os.access(program, os.X_OK):
+            raise SystemExit("%s: %s is not built (cmake --build %s --target vrexa vrexa-publish)" %
+                             (bench, program, build_dir))
+    return programs
+
+
+def network_env(network):
+    """The environment that points vrexa at a started local network."""
+    env = dict(os.environ)
+    env.update({
+        "VREXA_MANIFEST_HOST": network["manifestHost"],
+        "VREXA_GEOLOCATION_URL": network["geolocationUrl"],
+        "VREXA_EVENTS_ANALYTICS_URL": network["eventsAnalyticsUrl"],
+        "VREXA_TRANSFER_ANALYTICS_URL": network["transferAnalyticsUrl"],
+    })
+    return env
+
+
+def stop_network(network):
+    if network:
+        subprocess.run([os.path.join(NETWORK, "stop"), network["dir"]], check=False)
+
+
 class Bench:
 
     def __init__(self, opts, work):
         self.opts = opts
         self.work = work
-        build = os.path.abspath(opts.build_dir)
-        self.vrexa_program = os.path.join(build, "tools", "vrexa", "vrexa")
-        self.publisher = os.path.join(build, "tools", "publish", "vrexa-publish")
+        self.vrexa_program, self.publisher = built_programs(opts.build_dir, "e2e_bench")
         self.aria2c = shutil.which("aria2c")
-        for program in (self.vrexa_program, self.publisher):
-            if not os.access(program, os.X_OK):
-                raise SystemExit("e2e_bench: %s is not built (cmake --build %s --target vrexa vrexa-publish)" %
-                                 (program, opts.build_dir))
         if not os.access(TIME, os.X_OK):
             raise SystemExit("e2e_bench: %s is not installed (Debian package time)" % TIME)
         if not self.aria2c and not opts.only_first_request:
@@ -269,19 +293,11 @@ class Bench:
                              check=True, stdout=subprocess.PIPE, text=True).stdout
         self.network = json.loads(out)
         self.log = AccessLog(self.network["dir"])
-        env = dict(os.environ)
-        env.update({
-            "VREXA_MANIFEST_HOST": self.network["manifestHost"],
-            "VREXA_GEOLOCATION_URL": self.network["geolocationUrl"],
-            "VREXA_EVENTS_ANALYTICS_URL": self.network["eventsAnalyticsUrl"],
-            "VREXA_TRANSFER_ANALYTICS_URL": self.network["transferAnalyticsUrl"],
-        })
-        self.env = env
+        self.env = network_env(self.network)
 
     def stop_network(self):
-        if self.network:
-            subprocess.run([os.path.join(NETWORK, "stop"), self.network["dir"]], check=False)
-            self.network = None
+        stop_network(self.network)
+        self.network = None
 
     # The commands ------------------------------------------------------------
 

@@ -182,14 +182,8 @@ class Bench:
     def __init__(self, opts, work):
         self.opts = opts
         self.work = work
-        build = os.path.abspath(opts.build_dir)
-        self.vrexa_program = os.path.join(build, "tools", "vrexa", "vrexa")
-        self.publisher = os.path.join(build, "tools", "publish", "vrexa-publish")
+        self.vrexa_program, self.publisher = e2e.built_programs(opts.build_dir, "wan_bench")
         self.aria2c = shutil.which("aria2c")
-        for program in (self.vrexa_program, self.publisher):
-            if not os.access(program, os.X_OK):
-                raise SystemExit("wan_bench: %s is not built (cmake --build %s --target vrexa vrexa-publish)" %
-                                 (program, opts.build_dir))
         if "aria2c" in opts.tool and not self.aria2c:
             raise SystemExit("wan_bench: aria2c is not installed (./run.sh bench-e2e installs it)")
         self.tree = os.path.join(work, "tree")
@@ -259,19 +253,11 @@ class Bench:
         for shape in scenario.shapes:
             args += ["--shape", json.dumps(shape)]
         self.network = json.loads(subprocess.run(args, check=True, stdout=subprocess.PIPE, text=True).stdout)
-        env = dict(os.environ)
-        env.update({
-            "VREXA_MANIFEST_HOST": self.network["manifestHost"],
-            "VREXA_GEOLOCATION_URL": self.network["geolocationUrl"],
-            "VREXA_EVENTS_ANALYTICS_URL": self.network["eventsAnalyticsUrl"],
-            "VREXA_TRANSFER_ANALYTICS_URL": self.network["transferAnalyticsUrl"],
-        })
-        self.env = env
+        self.env = e2e.network_env(self.network)
 
     def stop_network(self):
-        if self.network:
-            subprocess.run([os.path.join(NETWORK, "stop"), self.network["dir"]], check=False)
-            self.network = None
+        e2e.stop_network(self.network)
+        self.network = None
 
     def set_node(self, index, state):
         subprocess.run([sys.executable, os.path.join(NETWORK, "localnet.py"), "node", self.network["dir"],

@@ -218,6 +218,9 @@ bool ReuseIndex::Accept(std::uint32_t k, const file::ReadOnlyFile& file, std::ui
 bool ReuseIndex::Offer(const Window& window, std::uint32_t reg, const file::ReadOnlyFile& file, std::uint32_t source,
                        std::uint64_t offset) {
     auto it = std::lower_bound(window.registers.begin(), window.registers.end(), std::make_pair(reg, 0u));
+    // Both halves of a large file may find a candidate at once; what is
+    // found is recorded by one at a time.
+    const std::lock_guard lock(offerMutex_);
     bool accepted = false;
     // A key found before is confirmed again all the same: equal registers
     // are only equal CRC-32s, which windows of other bytes have by chance

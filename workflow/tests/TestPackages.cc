@@ -91,16 +91,16 @@ namespace {
 // for checks of files no document or memory could hold.
 class DigestFile : public FileManifest {
 public:
-    explicit DigestFile(DigestFileSpec spec) : spec_(std::move(spec)) {}
+    explicit DigestFile(DigestFileEntry entry) : entry_(std::move(entry)) {}
     void Read(const ptree&) override {}
-    const std::string& GetPath() const override { return spec_.path; }
-    std::uint32_t GetChunkSize() const override { return spec_.chunkSize; }
-    std::uint64_t GetSize() const override { return spec_.size; }
-    const std::vector<std::uint32_t>& GetChecksums() const override { return spec_.checksums; }
-    const std::vector<Sha256Digest>& GetSha256s() const override { return spec_.sha256s; }
+    const std::string& GetPath() const override { return entry_.path; }
+    std::uint32_t GetChunkSize() const override { return entry_.chunkSize; }
+    std::uint64_t GetSize() const override { return entry_.size; }
+    const std::vector<std::uint32_t>& GetChecksums() const override { return entry_.checksums; }
+    const std::vector<Sha256Digest>& GetSha256s() const override { return entry_.sha256s; }
 
 private:
-    DigestFileSpec spec_;
+    DigestFileEntry entry_;
 };
 
 class DigestPackage : public PackageManifest {
@@ -129,13 +129,13 @@ private:
 }  // namespace
 
 std::shared_ptr<PackageManifest> MakeSizedPackage(const std::vector<std::pair<std::string, std::uint64_t>>& files) {
-    std::vector<DigestFileSpec> specs;
+    std::vector<DigestFileEntry> entries;
     for (const auto& [path, size] : files)
-        specs.push_back({path, size, 0xFFFFFFFFu, {}, {}});
-    return MakeDigestPackage(std::move(specs));
+        entries.push_back({path, size, 0xFFFFFFFFu, {}, {}});
+    return MakeDigestPackage(std::move(entries));
 }
 
-std::shared_ptr<PackageManifest> MakeDigestPackage(std::vector<DigestFileSpec> files) {
+std::shared_ptr<PackageManifest> MakeDigestPackage(std::vector<DigestFileEntry> files) {
     auto package = std::make_shared<DigestPackage>();
     for (auto& file : files)
         package->files.push_back(std::make_shared<DigestFile>(std::move(file)));

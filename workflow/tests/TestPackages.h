@@ -44,13 +44,13 @@ std::shared_ptr<PackageManifest> MakeSizedPackage(const std::vector<std::pair<st
 
 // A file given by its digests rather than its bytes: files too large to hold
 // in memory, whose digests were taken as the bytes went by.
-struct DigestFileSpec {
+struct DigestFileEntry {
     std::string path;
     std::uint64_t size = 0;
     std::uint32_t chunkSize = 0;
     std::vector<std::uint32_t> checksums;
     std::vector<Sha256Digest> sha256s;
 };
-std::shared_ptr<PackageManifest> MakeDigestPackage(std::vector<DigestFileSpec> files);
+std::shared_ptr<PackageManifest> MakeDigestPackage(std::vector<DigestFileEntry> files);
 
 }  // namespace vrexa::testing

@@ -40,7 +40,7 @@ constexpr std::uint32_t kChunk = 1 << 20;
 // Cuts a stream of bytes into chunks and records each one's digests.
 class Digester {
 public:
-    explicit Digester(vrexa::testing::DigestFileSpec& file) : file_(file) {}
+    explicit Digester(vrexa::testing::DigestFileEntry& file) : file_(file) {}
     void Add(const std::uint8_t* data, std::size_t size) {
         while (size > 0) {
             const std::size_t take = std::min<std::size_t>(size, kChunk - filled_);
@@ -64,7 +64,7 @@ private:
         crc_ = 0;
         filled_ = 0;
     }
-    vrexa::testing::DigestFileSpec& file_;
+    vrexa::testing::DigestFileEntry& file_;
     std::uint32_t crc_ = 0;
     vrexa::ChunkSha256 sha_;
     std::size_t filled_ = 0;
@@ -167,7 +167,7 @@ int main() {
          }},
     };
     for (const Case& c : cases) {
-        vrexa::testing::DigestFileSpec file{"new.bin", 0, kChunk, {}, {}};
+        vrexa::testing::DigestFileEntry file{"new.bin", 0, kChunk, {}, {}};
         Digester digester(file);
         c.stream(digester);
         digester.Finish();
